@@ -11,6 +11,7 @@
 #include <QTextItem>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,21 +21,26 @@
 
 namespace {
 
-QApplication& App() {
-    static QApplication* pApp = [] {
+// One QApplication for the whole program, made before the first test and
+// destroyed after the last (so that Qt frees its font caches).
+class CQtEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
         if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
         static int argc = 1;
         static char name[] = "test_view_text";
         static char* argv[] = {name, nullptr};
-        return new QApplication(argc, argv);
-    }();
-    return *pApp;
-}
+        m_pApp = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { m_pApp.reset(); }
 
-class ViewTextTest : public testing::Test {
-protected:
-    void SetUp() override { App(); }
+private:
+    std::unique_ptr<QApplication> m_pApp;
 };
+[[maybe_unused]] testing::Environment* const g_pQtEnvironment =
+    testing::AddGlobalTestEnvironment(new CQtEnvironment);
+
+class ViewTextTest : public testing::Test {};
 
 // A paint device that records what text is drawn where instead of drawing it.
 class CRecordingEngine : public QPaintEngine {
