@@ -16,31 +16,35 @@ void PutTableEntry(const BYTE* pTable, unsigned i, BYTE* pDst) {
 
 // One source row of W pixels into one frame row (3 * W bytes).
 void ConvertRow(const BYTE* pSrc, int nBitCount, const BYTE* pTable, INT nWidth, BYTE* pDst) {
-    for (INT x = 0; x < nWidth; ++x, pDst += 3) {
-        switch (nBitCount) {
-            case 1:
-                PutTableEntry(pTable, (pSrc[x >> 3] >> (7 - (x & 7))) & 1u, pDst);
-                break;
-            case 4:
-                PutTableEntry(pTable, (x & 1) ? (pSrc[x >> 1] & 0x0Fu) : (pSrc[x >> 1] >> 4), pDst);
-                break;
-            case 8:
-                PutTableEntry(pTable, pSrc[x], pDst);
-                break;
-            case 16: {
-                const unsigned w = pSrc[2 * x] | (static_cast<unsigned>(pSrc[2 * x + 1]) << 8);
-                pDst[0] = Expand5(w & 0x1Fu);
-                pDst[1] = Expand5((w >> 5) & 0x1Fu);
-                pDst[2] = Expand5((w >> 10) & 0x1Fu);
-                break;
+    switch (nBitCount) {
+        case 1:
+            for (INT x = 0; x < nWidth; ++x) {
+                PutTableEntry(pTable, (pSrc[x >> 3] >> (7 - (x & 7))) & 1u, pDst + 3 * x);
             }
-            case 24:
-                std::memcpy(pDst, pSrc + 3 * x, 3);
-                break;
-            default:  // 32: blue, green, red, unused
-                std::memcpy(pDst, pSrc + 4 * x, 3);
-                break;
-        }
+            break;
+        case 4:
+            for (INT x = 0; x < nWidth; ++x) {
+                const unsigned b = pSrc[x >> 1];
+                PutTableEntry(pTable, (x & 1) ? (b & 0x0Fu) : (b >> 4), pDst + 3 * x);
+            }
+            break;
+        case 8:
+            for (INT x = 0; x < nWidth; ++x) PutTableEntry(pTable, pSrc[x], pDst + 3 * x);
+            break;
+        case 16:  // 5-5-5, little-endian words
+            for (INT x = 0; x < nWidth; ++x) {
+                const unsigned w = pSrc[2 * x] | (static_cast<unsigned>(pSrc[2 * x + 1]) << 8);
+                pDst[3 * x + 0] = Expand5(w & 0x1Fu);
+                pDst[3 * x + 1] = Expand5((w >> 5) & 0x1Fu);
+                pDst[3 * x + 2] = Expand5((w >> 10) & 0x1Fu);
+            }
+            break;
+        case 24:
+            std::memcpy(pDst, pSrc, static_cast<size_t>(3) * nWidth);
+            break;
+        default:  // 32: blue, green, red, unused
+            for (INT x = 0; x < nWidth; ++x) std::memcpy(pDst + 3 * x, pSrc + 4 * x, 3);
+            break;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "app/image_readers.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <fstream>
@@ -230,15 +231,16 @@ EImageStatus ReadCsvImage(std::istream& file, std::unique_ptr<BYTE[]>& pHeader, 
         for (BYTE g : grid) nSum += g;
         const BYTE nMean = static_cast<BYTE>(nSum / grid.size());
         canvas.assign(static_cast<size_t>(nW) * nH, nMean);
-        // 64-bit: the origin may be anywhere in the 32-bit range.
-        for (int64_t y = 0; y < nH; ++y) {
-            const int64_t gy = y - nOriginY;
-            if (gy < 0 || gy >= nGridH) continue;
-            for (int64_t x = 0; x < nW; ++x) {
-                const int64_t gx = x - nOriginX;
-                if (gx < 0 || gx >= nGridW) continue;
-                canvas[static_cast<size_t>(y * nW + x)] = grid[static_cast<size_t>(gy * nGridW + gx)];
-            }
+        // The part of the grid inside the canvas, in canvas coordinates;
+        // 64-bit because the origin may be anywhere in the 32-bit range.
+        const int64_t x0 = std::max<int64_t>(0, nOriginX);
+        const int64_t x1 = std::min<int64_t>(nW, static_cast<int64_t>(nOriginX) + nGridW);
+        const int64_t y0 = std::max<int64_t>(0, nOriginY);
+        const int64_t y1 = std::min<int64_t>(nH, static_cast<int64_t>(nOriginY) + nGridH);
+        for (int64_t y = y0; y < y1 && x0 < x1; ++y) {
+            std::memcpy(canvas.data() + y * nW + x0,
+                        grid.data() + (y - nOriginY) * nGridW + (x0 - nOriginX),
+                        static_cast<size_t>(x1 - x0));
         }
         pGrey = &canvas;
     }
