@@ -203,6 +203,7 @@ EImageStatus ReadCsvImage(std::istream& file, std::unique_ptr<BYTE[]>& pHeader, 
     if (GetTextLine(file, line)) origin = ParseNumberPair(line, 8);
     if (GetTextLine(file, line)) size = ParseNumberPair(line, 6);
     GetTextLine(file, line);  // line 3: a caption, not used
+    if (file.bad()) return EImageStatus::ReadFailed;
 
     const auto [nOriginX, nOriginY] = origin;
     const auto [nGridW, nGridH] = size;

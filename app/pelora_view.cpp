@@ -31,27 +31,31 @@ CPeloraView::~CPeloraView() {
 int CPeloraView::PaintText(const QRect& rcArea, const std::function<int(QPainter&)>& draw) {
     const QRect rcLimit(0, 0, kMaxTextWidth, kMaxTextHeight);
     const QRect rcNeeded = rcArea.intersected(rcLimit);
-    std::lock_guard<std::mutex> lock(m_mxText);
-    if (!rcNeeded.isEmpty() &&
-        (rcNeeded.right() >= m_imgText.width() || rcNeeded.bottom() >= m_imgText.height())) {
-        const int nWidth = std::max(m_imgText.width(), rcNeeded.right() + 1);
-        const int nHeight = std::max(m_imgText.height(), rcNeeded.bottom() + 1);
-        QImage imgGrown(nWidth, nHeight, QImage::Format_ARGB32_Premultiplied);
-        imgGrown.fill(Qt::transparent);
-        if (!m_imgText.isNull()) {
-            QPainter copy(&imgGrown);
-            copy.setCompositionMode(QPainter::CompositionMode_Source);
-            copy.drawImage(0, 0, m_imgText);
-        }
-        m_imgText = std::move(imgGrown);
-    }
-    if (m_imgText.isNull()) return 0;  // nothing visible has been or can be drawn
     int nResult = 0;
+    bool bPost = false;
     {
-        QPainter painter(&m_imgText);
-        nResult = draw(painter);
+        std::lock_guard<std::mutex> lock(m_mxText);
+        if (!rcNeeded.isEmpty() &&
+            (rcNeeded.right() >= m_imgText.width() || rcNeeded.bottom() >= m_imgText.height())) {
+            const int nWidth = std::max(m_imgText.width(), rcNeeded.right() + 1);
+            const int nHeight = std::max(m_imgText.height(), rcNeeded.bottom() + 1);
+            QImage imgGrown(nWidth, nHeight, QImage::Format_ARGB32_Premultiplied);
+            imgGrown.fill(Qt::transparent);
+            if (!m_imgText.isNull()) {
+                QPainter copy(&imgGrown);
+                copy.setCompositionMode(QPainter::CompositionMode_Source);
+                copy.drawImage(0, 0, m_imgText);
+            }
+            m_imgText = std::move(imgGrown);
+        }
+        if (m_imgText.isNull()) return 0;  // nothing visible has been or can be drawn
+        {
+            QPainter painter(&m_imgText);
+            nResult = draw(painter);
+        }
+        bPost = MarkDirtyLocked(rcNeeded);
     }
-    QueueRepaintLocked(rcNeeded);
+    if (bPost) PostRepaint();
     return nResult;
 }
 
@@ -61,18 +65,26 @@ QImage CPeloraView::TextImage() const {
 }
 
 void CPeloraView::ClearText() {
-    std::lock_guard<std::mutex> lock(m_mxText);
-    const QRect rc = m_imgText.rect();
-    m_imgText = QImage();
-    QueueRepaintLocked(rc);
+    bool bPost = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mxText);
+        bPost = MarkDirtyLocked(m_imgText.rect());
+        m_imgText = QImage();
+    }
+    if (bPost) PostRepaint();
 }
 
-void CPeloraView::QueueRepaintLocked(const QRect& rc) {
+bool CPeloraView::MarkDirtyLocked(const QRect& rc) {
     m_rcDirty = m_rcDirty.united(rc);
-    if (m_bRepaintQueued) return;  // the queued one will cover rc too
+    if (m_bRepaintQueued) return false;  // the queued repaint will cover rc too
     m_bRepaintQueued = true;
+    return true;
+}
+
+void CPeloraView::PostRepaint() {
     // postEvent never waits for the GUI thread; events still queued when the
-    // view is destroyed are discarded with it.
+    // view is destroyed are discarded with it. Called without m_mxText so that
+    // no lock of Qt's is ever taken under ours.
     QCoreApplication::postEvent(this, new QEvent(RepaintEventType()));
 }
 

@@ -54,8 +54,11 @@ protected:
     bool event(QEvent* pEvent) override;
 
 private:
-    // Called with m_mxText held.
-    void QueueRepaintLocked(const QRect& rc);
+    // Called with m_mxText held: adds rc to the area to repaint; true when
+    // the caller must post the repaint event (after releasing m_mxText).
+    bool MarkDirtyLocked(const QRect& rc);
+    // Any thread, without m_mxText: queues one repaint event to the GUI thread.
+    void PostRepaint();
 
     mutable std::mutex m_mxText;  // guards m_imgText, m_rcDirty, m_bRepaintQueued
     QImage m_imgText;             // the drawn lines, ARGB, transparent where nothing was drawn
