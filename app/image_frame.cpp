@@ -93,3 +93,18 @@ EImageStatus ConvertImageToFrame(const BYTE* pHeader, INT nHeaderSize, const BYT
     nFrameSize = nSize;
     return EImageStatus::Ok;
 }
+
+EImageStatus LoadStillFrame(const std::string& path, EImageFileKind kind,
+                            const CanvasQuestion& askCanvas, CStillFrame& frame) {
+    std::unique_ptr<BYTE[]> pHeader;
+    std::unique_ptr<BYTE[]> pPixels;
+    INT nHeaderSize = 0;
+    INT nPixelSize = 0;
+    const EImageStatus read =
+        kind == EImageFileKind::Bitmap
+            ? ReadBmpImage(path, pHeader, nHeaderSize, pPixels, nPixelSize)
+            : ReadCsvImage(path, pHeader, nHeaderSize, pPixels, nPixelSize, askCanvas);
+    if (read != EImageStatus::Ok) return read;
+    return ConvertImageToFrame(pHeader.get(), nHeaderSize, pPixels.get(), nPixelSize, frame.m_bmi,
+                               frame.m_pBits, frame.m_nSize);
+}

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "app/image_readers.h"
 #include "platform/win/win_types.h"
@@ -24,3 +25,16 @@ INT FrameStride(INT nWidth);
 EImageStatus ConvertImageToFrame(const BYTE* pHeader, INT nHeaderSize, const BYTE* pPixels,
                                  INT nPixelSize, BITMAPINFO& bmiFrame,
                                  std::unique_ptr<BYTE[]>& pFrame, INT& nFrameSize);
+
+// A still image in the frame format, ready to be a processing dialog's source.
+struct CStillFrame {
+    BITMAPINFO m_bmi{};               // 24-bit, bottom-up, biSizeImage = H * stride
+    std::unique_ptr<BYTE[]> m_pBits;  // H * stride bytes
+    INT m_nSize = 0;
+};
+
+// Reads path with the reader of its kind (askCanvas answers the CSV canvas
+// question) and converts the image. On any result but Ok, frame is untouched;
+// ImageReadMessage(kind, result, path) is the message to show.
+EImageStatus LoadStillFrame(const std::string& path, EImageFileKind kind,
+                            const CanvasQuestion& askCanvas, CStillFrame& frame);

@@ -495,19 +495,18 @@ TEST(ConvertImageToFrame, PacksEveryWidthIntoPaddedRows) {
     }
 }
 
-TEST(ConvertImageToFrame, ShowsACsvGridUpright) {
-    Outputs out;
-    ASSERT_EQ(ReadCsv(Grid(0, 0, 3, 2, {"1,2,3", "4,5,6"}), out), EImageStatus::Ok);
-    BITMAPINFO bmi;
-    std::unique_ptr<BYTE[]> pFrame;
-    INT nFrameSize = 0;
-    ASSERT_EQ(ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(), out.nPixelSize, bmi,
-                                  pFrame, nFrameSize),
+TEST(LoadStillFrame, ShowsACsvGridUprightAndPassesRefusalsOn) {
+    CStillFrame frame;
+    ASSERT_EQ(LoadStillFrame(WriteFile("g.csv", Grid(0, 0, 3, 2, {"1,2,3", "4,5,6"})), EImageFileKind::Csv, {}, frame),
               EImageStatus::Ok);
-    ExpectFrame(bmi, pFrame, nFrameSize, 3, 2, [](int x, int y) {
+    ExpectFrame(frame.m_bmi, frame.m_pBits, frame.m_nSize, 3, 2, [](int x, int y) {
         const BYTE g = static_cast<BYTE>(1 + x + 3 * y);
         return Bgr{g, g, g};
     });
+    CStillFrame refused;
+    EXPECT_EQ(LoadStillFrame(WriteFile("bad.bmp", Bytes(20, 0)), EImageFileKind::Bitmap, {}, refused),
+              EImageStatus::Truncated);
+    EXPECT_FALSE(refused.m_pBits);
 }
 
 TEST(ConvertImageToFrame, RefusesBlocksThatDoNotDescribeTheirPixels) {
