@@ -159,9 +159,13 @@ EImageStatus ReadBmpImage(std::istream& file, std::unique_ptr<BYTE[]>& pHeader, 
     const INT nBlock = kInfoHeaderSize + (nTable > 0 ? nTable : kSpareBytes);
     const int64_t nHeadersEnd = kFileHeaderSize + kInfoHeaderSize + nTable;
     if (nFileLength < nHeadersEnd) return EImageStatus::Truncated;
-    // Pixel data cannot start inside the headers, and bfSize - bfOffBits
-    // must not go negative.
-    if (bfOffBits < nHeadersEnd || bfOffBits > bfSize) return EImageStatus::BadOffset;
+    // Pixel data cannot start inside the file and info headers, and
+    // bfSize - bfOffBits must not go negative. It may start inside the
+    // 2^bits-entry table: a file with a shorter table (biClrUsed) keeps its
+    // pixels there, and the entries it uses are still read right.
+    if (bfOffBits < kFileHeaderSize + kInfoHeaderSize || bfOffBits > bfSize) {
+        return EImageStatus::BadOffset;
+    }
     if (bfSize > nFileLength) return EImageStatus::Truncated;
     const int64_t nPixels = static_cast<int64_t>(bfSize) - bfOffBits;
     if (nPixels > INT_MAX) return EImageStatus::TooLarge;
@@ -302,7 +306,7 @@ std::string ImageStatusText(EImageStatus status) {
         case EImageStatus::Truncated:
             return "ファイルがヘッダーの示す長さより短くなっています。";
         case EImageStatus::BadOffset:
-            return "画素データの位置 (bfOffBits) がヘッダーやファイルサイズ (bfSize) と矛盾しています。";
+            return "画素データの位置 (bfOffBits) がヘッダーの中またはファイルサイズ (bfSize) の外を指しています。";
         case EImageStatus::BadBitCount:
             return "1・4・8・16・24・32ビット以外の色深度には対応していません。";
         case EImageStatus::Compressed:

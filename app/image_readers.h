@@ -32,7 +32,7 @@ enum class EImageStatus {
     OpenFailed,      // the file could not be opened
     ReadFailed,      // the file could not be read to the end of what it claims
     Truncated,       // the file is shorter than its headers or its bfSize say
-    BadOffset,       // bfOffBits lies inside the headers or beyond bfSize
+    BadOffset,       // bfOffBits lies inside the file or info header, or beyond bfSize
     BadBitCount,     // biBitCount other than 1, 4, 8, 16, 24, 32
     Compressed,      // biCompression other than BI_RGB (RLE, bit fields, ...)
     BadDimensions,   // width or height zero, width negative, or a side above kMaxImageSide

@@ -203,7 +203,7 @@ TEST(ReadBmpImage, RefusesMalformedFilesAndLeavesOutputsUntouched) {
         {"colour table cut off", Bytes(good.begin(), good.begin() + 54 + 500), EImageStatus::Truncated},
         {"pixel data cut off", Bytes(good.begin(), good.end() - 1), EImageStatus::Truncated},
         {"bfSize below bfOffBits", with([](Bytes& f) { Put32(f, 2, 1000); }), EImageStatus::BadOffset},
-        {"bfOffBits inside the colour table", with([](Bytes& f) { Put32(f, 10, 60); }), EImageStatus::BadOffset},
+        {"bfOffBits inside the info header", with([](Bytes& f) { Put32(f, 10, 40); }), EImageStatus::BadOffset},
         {"bit count 0", with([](Bytes& f) { Put16(f, 28, 0); }), EImageStatus::BadBitCount},
         {"bit count 2", with([](Bytes& f) { Put16(f, 28, 2); }), EImageStatus::BadBitCount},
         {"bit count 12", with([](Bytes& f) { Put16(f, 28, 12); }), EImageStatus::BadBitCount},
@@ -453,6 +453,22 @@ void ExpectFrame(const BITMAPINFO& bmi, const std::unique_ptr<BYTE[]>& pFrame, I
         }
         for (int p = 3 * nW; p < nStride; ++p) EXPECT_EQ(row[p], 0) << "padding of row " << k;
     }
+}
+
+TEST(ReadBmpImage, ShortColourTableStillGivesTheColoursItHolds) {
+    // 8 bits with a 16-entry table: the pixels start where entry 16 would be.
+    const Bytes table16(MakeTable(4, [](int i) { return Bgr{BYTE(i), BYTE(2 * i), BYTE(3 * i)}; }));
+    Bytes file = MakeBmp(8, 16, 70, table16, PackRows(8, 16, 70, false, [](int x, int) { return uint32_t(x); }));
+    Put32(file, 46, 16);  // biClrUsed
+    Outputs out;
+    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+    EXPECT_EQ(out.nHeaderSize, 1064);
+    CStillFrame frame;
+    ASSERT_EQ(ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(), out.nPixelSize,
+                                  frame.m_bmi, frame.m_pBits, frame.m_nSize),
+              EImageStatus::Ok);
+    ExpectFrame(frame.m_bmi, frame.m_pBits, frame.m_nSize, 16, 70,
+                [](int x, int) { return Bgr{BYTE(x), BYTE(2 * x), BYTE(3 * x)}; });
 }
 
 TEST(ConvertImageToFrame, GivesTheRightPixelsForEveryBitDepthBothRowOrders) {
