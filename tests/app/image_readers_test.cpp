@@ -1,0 +1,556 @@
+// Still image readers and their conversion to the frame format, on bitmap
+// files and CSV grids the tests write themselves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/image_frame.h"
+#include "app/image_readers.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using Bgr = std::array<BYTE, 3>;
+
+void Put16(Bytes& b, size_t at, uint16_t v) {
+    b[at] = static_cast<BYTE>(v);
+    b[at + 1] = static_cast<BYTE>(v >> 8);
+}
+void Put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<BYTE>(v >> (8 * i));
+}
+
+// Packs pixel values into bitmap rows (each padded with 0xEE garbage that a
+// reader must ignore). value(x, y) takes upright coordinates: y = 0 is the top.
+Bytes PackRows(int nBits, int nW, int nH, bool bTopDown,
+               const std::function<uint32_t(int, int)>& value) {
+    const size_t nRow = static_cast<size_t>(((nW * nBits + 31) / 32) * 4);
+    Bytes px(nRow * nH, 0xEE);
+    for (int s = 0; s < nH; ++s) {
+        BYTE* row = px.data() + s * nRow;
+        const int y = bTopDown ? s : nH - 1 - s;
+        if (nBits < 8) std::memset(row, 0, (nW * nBits + 7) / 8);
+        for (int x = 0; x < nW; ++x) {
+            const uint32_t v = value(x, y);
+            switch (nBits) {
+                case 1: row[x >> 3] |= static_cast<BYTE>(v << (7 - (x & 7))); break;
+                case 4: row[x >> 1] |= static_cast<BYTE>((x & 1) ? v : v << 4); break;
+                case 8: row[x] = static_cast<BYTE>(v); break;
+                case 16: row[2 * x] = static_cast<BYTE>(v); row[2 * x + 1] = static_cast<BYTE>(v >> 8); break;
+                case 24: for (int i = 0; i < 3; ++i) row[3 * x + i] = static_cast<BYTE>(v >> (8 * i)); break;
+                case 32: for (int i = 0; i < 4; ++i) row[4 * x + i] = static_cast<BYTE>(v >> (8 * i)); break;
+            }
+        }
+    }
+    return px;
+}
+
+// A complete bitmap file: headers, colour table, pixels; bfSize and
+// bfOffBits consistent unless a test changes them.
+Bytes MakeBmp(int nBits, int nW, int nH, const Bytes& table, const Bytes& pixels) {
+    Bytes f(54, 0);
+    f[0] = 'B';
+    f[1] = 'M';
+    const uint32_t nOff = static_cast<uint32_t>(54 + table.size());
+    Put32(f, 2, static_cast<uint32_t>(nOff + pixels.size()));
+    Put32(f, 10, nOff);
+    Put32(f, 14, 40);
+    Put32(f, 18, static_cast<uint32_t>(nW));
+    Put32(f, 22, static_cast<uint32_t>(nH));
+    Put16(f, 26, 1);
+    Put16(f, 28, static_cast<uint16_t>(nBits));
+    Put32(f, 34, static_cast<uint32_t>(pixels.size()));
+    f.insert(f.end(), table.begin(), table.end());
+    f.insert(f.end(), pixels.begin(), pixels.end());
+    return f;
+}
+
+// A colour table of 2^bits entries, entry i = (blue, green, red, 0) from colour(i).
+Bytes MakeTable(int nBits, const std::function<Bgr(int)>& colour) {
+    Bytes t;
+    for (int i = 0; i < (1 << nBits); ++i) {
+        const Bgr c = colour(i);
+        t.insert(t.end(), {c[0], c[1], c[2], 0});
+    }
+    return t;
+}
+
+std::string WriteFile(const std::string& name, const void* pData, size_t nSize) {
+    const std::string path = testing::TempDir() + "pelora_" + name;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(static_cast<const char*>(pData), static_cast<std::streamsize>(nSize));
+    return path;
+}
+std::string WriteFile(const std::string& name, const Bytes& b) { return WriteFile(name, b.data(), b.size()); }
+std::string WriteFile(const std::string& name, const std::string& s) { return WriteFile(name, s.data(), s.size()); }
+
+// Reader outputs, preset so that a test can see they were left untouched.
+struct Outputs {
+    std::unique_ptr<BYTE[]> pHeader;
+    INT nHeaderSize = -7;
+    std::unique_ptr<BYTE[]> pPixels;
+    INT nPixelSize = -7;
+    BITMAPINFOHEADER Info() const {
+        BITMAPINFOHEADER bih;
+        std::memcpy(&bih, pHeader.get(), sizeof bih);
+        return bih;
+    }
+    bool Untouched() const { return !pHeader && !pPixels && nHeaderSize == -7 && nPixelSize == -7; }
+};
+
+EImageStatus ReadBmp(const Bytes& file, Outputs& out, const std::string& name = "t.bmp") {
+    return ReadBmpImage(WriteFile(name, file), out.pHeader, out.nHeaderSize, out.pPixels, out.nPixelSize);
+}
+
+EImageStatus ReadCsv(const std::string& text, Outputs& out, const CanvasQuestion& ask = {}) {
+    return ReadCsvImage(WriteFile("t.csv", text), out.pHeader, out.nHeaderSize, out.pPixels,
+                        out.nPixelSize, ask);
+}
+
+// Grey level of upright pixel (x, y) of a CSV result (bottom-up, 4 bytes each).
+BYTE CsvGrey(const Outputs& out, int x, int y) {
+    const BITMAPINFOHEADER bih = out.Info();
+    const BYTE* p = out.pPixels.get() + (static_cast<size_t>(bih.biHeight - 1 - y) * bih.biWidth + x) * 4;
+    EXPECT_EQ(p[0], p[1]);
+    EXPECT_EQ(p[0], p[2]);
+    EXPECT_EQ(p[3], 0);
+    return p[0];
+}
+
+std::string Grid(int nOx, int nOy, int nW, int nH, const std::vector<std::string>& rows) {
+    std::string s = "originX=" + std::to_string(nOx) + ",oY=" + std::to_string(nOy) + "\n" +
+                    "width=" + std::to_string(nW) + ",hh=" + std::to_string(nH) + "\n" + "caption\n";
+    for (const std::string& r : rows) s += r + "\n";
+    return s;
+}
+
+// --- bitmap reader --------------------------------------------------------
+
+TEST(ReadBmpImage, HeaderBlockHoldsInfoHeaderAndWholeColourTable) {
+    const struct {
+        int bits;
+        INT block;
+    } cases[] = {{1, 48}, {4, 104}, {8, 1064}, {16, 44}, {24, 44}, {32, 44}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        const Bytes table = c.bits < 16 ? MakeTable(c.bits, [](int i) { return Bgr{BYTE(i), BYTE(i + 1), BYTE(i + 2)}; }) : Bytes{};
+        const Bytes file = MakeBmp(c.bits, 3, 2, table, PackRows(c.bits, 3, 2, false, [](int, int) { return 1u; }));
+        Outputs out;
+        ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+        EXPECT_EQ(out.nHeaderSize, c.block);
+        EXPECT_EQ(0, std::memcmp(out.pHeader.get(), file.data() + 14, 40));
+        if (c.bits < 16) {
+            EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, table.data(), table.size()));
+        } else {
+            EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, "\0\0\0\0", 4));  // never left undefined
+        }
+    }
+}
+
+TEST(ReadBmpImage, PixelSizeComesFromBfSizeNotFileLength) {
+    Bytes file = MakeBmp(24, 2, 2, {}, PackRows(24, 2, 2, false, [](int x, int y) { return 0x010203u * (x + 2 * y + 1); }));
+    const Bytes pixels(file.begin() + 54, file.end());
+    file.insert(file.end(), 100, 0x77);  // trailing bytes beyond bfSize
+    Outputs out;
+    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+    ASSERT_EQ(out.nPixelSize, 16);
+    EXPECT_EQ(0, std::memcmp(out.pPixels.get(), pixels.data(), 16));
+
+    // bfSize larger than the rows need: the extra bytes are pixel data too.
+    Bytes longer = MakeBmp(24, 2, 2, {}, PackRows(24, 2, 2, false, [](int, int) { return 5u; }));
+    longer.insert(longer.end(), 8, 0x66);
+    Put32(longer, 2, static_cast<uint32_t>(longer.size()));
+    Outputs out2;
+    ASSERT_EQ(ReadBmp(longer, out2), EImageStatus::Ok);
+    EXPECT_EQ(out2.nPixelSize, 24);
+}
+
+TEST(ReadBmpImage, PixelsAreReadFromBfOffBits) {
+    const Bytes rows = PackRows(8, 4, 1, false, [](int x, int) { return 10u + x; });
+    Bytes file = MakeBmp(8, 4, 1, MakeTable(8, [](int) { return Bgr{}; }), {});
+    file.insert(file.end(), 6, 0x99);  // a gap after the colour table
+    const uint32_t nOff = static_cast<uint32_t>(file.size());
+    file.insert(file.end(), rows.begin(), rows.end());
+    Put32(file, 10, nOff);
+    Put32(file, 2, static_cast<uint32_t>(file.size()));
+    Outputs out;
+    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+    ASSERT_EQ(out.nPixelSize, 4);
+    EXPECT_EQ(0, std::memcmp(out.pPixels.get(), rows.data(), 4));
+}
+
+TEST(ReadBmpImage, RefusesMalformedFilesAndLeavesOutputsUntouched) {
+    const Bytes good = MakeBmp(8, 3, 2, MakeTable(8, [](int) { return Bgr{}; }), PackRows(8, 3, 2, false, [](int, int) { return 0u; }));
+    const auto with = [&](const std::function<void(Bytes&)>& change) {
+        Bytes f = good;
+        change(f);
+        return f;
+    };
+    const struct {
+        const char* what;
+        Bytes file;
+        EImageStatus expected;
+    } cases[] = {
+        {"empty", {}, EImageStatus::Truncated},
+        {"shorter than its headers", Bytes(good.begin(), good.begin() + 50), EImageStatus::Truncated},
+        {"colour table cut off", Bytes(good.begin(), good.begin() + 54 + 500), EImageStatus::Truncated},
+        {"pixel data cut off", Bytes(good.begin(), good.end() - 1), EImageStatus::Truncated},
+        {"bfSize below bfOffBits", with([](Bytes& f) { Put32(f, 2, 1000); }), EImageStatus::BadOffset},
+        {"bfOffBits inside the info header", with([](Bytes& f) { Put32(f, 10, 40); }), EImageStatus::BadOffset},
+        {"bit count 0", with([](Bytes& f) { Put16(f, 28, 0); }), EImageStatus::BadBitCount},
+        {"bit count 2", with([](Bytes& f) { Put16(f, 28, 2); }), EImageStatus::BadBitCount},
+        {"bit count 12", with([](Bytes& f) { Put16(f, 28, 12); }), EImageStatus::BadBitCount},
+        {"bit count 64", with([](Bytes& f) { Put16(f, 28, 64); }), EImageStatus::BadBitCount},
+        {"run-length compressed", with([](Bytes& f) { Put32(f, 30, 1); }), EImageStatus::Compressed},
+        {"bit fields", with([](Bytes& f) { Put32(f, 30, BI_BITFIELDS); }), EImageStatus::Compressed},
+        {"width 0", with([](Bytes& f) { Put32(f, 18, 0); }), EImageStatus::BadDimensions},
+        {"negative width", with([](Bytes& f) { Put32(f, 18, static_cast<uint32_t>(-3)); }), EImageStatus::BadDimensions},
+        {"height 0", with([](Bytes& f) { Put32(f, 22, 0); }), EImageStatus::BadDimensions},
+        {"width above the limit", with([](Bytes& f) { Put32(f, 18, 16385); }), EImageStatus::BadDimensions},
+        {"height -2^31", with([](Bytes& f) { Put32(f, 22, 0x80000000u); }), EImageStatus::BadDimensions},
+        {"rows need more than bfSize gives", with([](Bytes& f) { Put32(f, 22, 3); }), EImageStatus::PixelDataShort},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outputs out;
+        EXPECT_EQ(ReadBmp(c.file, out), c.expected);
+        EXPECT_TRUE(out.Untouched());
+    }
+    Outputs out;
+    EXPECT_EQ(ReadBmpImage(testing::TempDir() + "pelora_missing.bmp", out.pHeader, out.nHeaderSize,
+                           out.pPixels, out.nPixelSize),
+              EImageStatus::OpenFailed);
+    EXPECT_TRUE(out.Untouched());
+}
+
+TEST(ReadBmpImage, RefusesHugeBfSizeWithoutAllocatingIt) {
+    Bytes f = MakeBmp(24, 1, 1, {}, PackRows(24, 1, 1, false, [](int, int) { return 0u; }));
+    Put32(f, 2, 0xFFFFFFF0u);  // claims 4 GiB in a 58-byte file
+    Outputs out;
+    EXPECT_EQ(ReadBmp(f, out), EImageStatus::Truncated);
+    EXPECT_TRUE(out.Untouched());
+}
+
+// --- CSV reader -----------------------------------------------------------
+
+TEST(ReadCsvImage, CellsTakeTheLowEightBitsOfTheirNumber) {
+    Outputs out;
+    // Beyond 32 bits a number saturates (INT_MAX, INT_MIN) instead of being undefined.
+    ASSERT_EQ(ReadCsv(Grid(0, 0, 10, 1, {"-1,260,,256,300, 17,9x,abc,99999999999,-99999999999"}), out),
+              EImageStatus::Ok);
+    const BYTE expected[] = {255, 4, 0, 0, 44, 17, 9, 0, 255, 0};
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(CsvGrey(out, x, 0), expected[x]) << "cell " << x;
+}
+
+TEST(ReadCsvImage, MissingCellsAndRowsAreZeroAndSurplusIsIgnored) {
+    Outputs out;
+    ASSERT_EQ(ReadCsv(Grid(0, 0, 3, 3, {"1,2,3,4,5", "6"}), out), EImageStatus::Ok);
+    const BYTE expected[3][3] = {{1, 2, 3}, {6, 0, 0}, {0, 0, 0}};
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(CsvGrey(out, x, y), expected[y][x]) << x << "," << y;
+
+    Outputs more;
+    ASSERT_EQ(ReadCsv(Grid(0, 0, 2, 1, {"7,8", "9,9", "9,9"}), more), EImageStatus::Ok);
+    EXPECT_EQ(more.nPixelSize, 2 * 1 * 4);
+    EXPECT_EQ(CsvGrey(more, 0, 0), 7);
+}
+
+TEST(ReadCsvImage, HeaderBlockAndRowOrderFollowTheBitmapLayout) {
+    Outputs out;
+    ASSERT_EQ(ReadCsv(Grid(0, 0, 2, 3, {"10,11", "20,21", "30,31"}), out), EImageStatus::Ok);
+    ASSERT_EQ(out.nHeaderSize, 44);
+    ASSERT_EQ(out.nPixelSize, 2 * 3 * 4);
+    const BITMAPINFOHEADER bih = out.Info();
+    EXPECT_EQ(bih.biSize, 40u);
+    EXPECT_EQ(bih.biWidth, 2);
+    EXPECT_EQ(bih.biHeight, 3);
+    EXPECT_EQ(bih.biPlanes, 1);
+    EXPECT_EQ(bih.biBitCount, 32);
+    EXPECT_EQ(bih.biCompression, BI_RGB);
+    EXPECT_EQ(bih.biSizeImage, 0u);
+    EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, "\xCD\xCD\xCD\xCD", 4));
+    // The first pixel row is the last grid row.
+    const BYTE firstRow[] = {30, 30, 30, 0, 31, 31, 31, 0};
+    EXPECT_EQ(0, std::memcmp(out.pPixels.get(), firstRow, 8));
+    EXPECT_EQ(out.pPixels[16], 10);
+}
+
+TEST(ReadCsvImage, ShortFirstLineMeansOriginZeroWithoutAQuestion) {
+    int nAsked = 0;
+    Outputs out;
+    ASSERT_EQ(ReadCsv("orig 5\nwidth=2,hh=1\ncaption\n1,2\n", out,
+                      [&](const std::string&) { return ++nAsked, true; }),
+              EImageStatus::Ok);
+    EXPECT_EQ(nAsked, 0);
+    EXPECT_EQ(out.Info().biWidth, 2);
+}
+
+TEST(ReadCsvImage, OriginZeroKeepsTheGridSizeEvenAboveTheCanvas) {
+    int nAsked = 0;
+    Outputs out;
+    ASSERT_EQ(ReadCsv(Grid(0, 0, 600, 500, {}), out, [&](const std::string&) { return ++nAsked, true; }),
+              EImageStatus::Ok);
+    EXPECT_EQ(nAsked, 0);
+    EXPECT_EQ(out.Info().biWidth, 600);
+    EXPECT_EQ(out.Info().biHeight, 500);
+    EXPECT_EQ(out.nPixelSize, 600 * 500 * 4);
+}
+
+TEST(ReadCsvImage, NonZeroOriginAsksAndNoKeepsTheGrid) {
+    std::string question;
+    Outputs out;
+    ASSERT_EQ(ReadCsv(Grid(3, 0, 2, 1, {"1,2"}), out, [&](const std::string& q) { return question = q, false; }),
+              EImageStatus::Ok);
+    EXPECT_EQ(question, "512×480画像にしますか？");
+    EXPECT_EQ(out.Info().biWidth, 2);
+    EXPECT_EQ(out.Info().biHeight, 1);
+}
+
+TEST(ReadCsvImage, YesPlacesTheGridOnACanvasFilledWithItsMean) {
+    Outputs out;
+    // Mean of 10, 20, 30, 41 is 101 / 4 = 25 (remainder dropped).
+    ASSERT_EQ(ReadCsv(Grid(510, 478, 2, 2, {"10,20", "30,41"}), out, [](const std::string&) { return true; }),
+              EImageStatus::Ok);
+    ASSERT_EQ(out.Info().biWidth, 512);
+    ASSERT_EQ(out.Info().biHeight, 480);
+    ASSERT_EQ(out.nPixelSize, 512 * 480 * 4);
+    EXPECT_EQ(CsvGrey(out, 510, 478), 10);
+    EXPECT_EQ(CsvGrey(out, 511, 478), 20);
+    EXPECT_EQ(CsvGrey(out, 510, 479), 30);
+    EXPECT_EQ(CsvGrey(out, 511, 479), 41);
+    EXPECT_EQ(CsvGrey(out, 0, 0), 25);
+    EXPECT_EQ(CsvGrey(out, 509, 479), 25);
+
+    // Partly beyond the right edge: the cut-off column is dropped.
+    Outputs cut;
+    ASSERT_EQ(ReadCsv(Grid(511, 0, 2, 1, {"100,200"}), cut, [](const std::string&) { return true; }),
+              EImageStatus::Ok);
+    EXPECT_EQ(CsvGrey(cut, 511, 0), 100);
+    EXPECT_EQ(CsvGrey(cut, 510, 0), 150);
+}
+
+TEST(ReadCsvImage, GridOutsideTheCanvasGivesTheMeanEverywhere) {
+    Outputs out;
+    ASSERT_EQ(ReadCsv(Grid(600, 0, 2, 1, {"0,201"}), out, [](const std::string&) { return true; }),
+              EImageStatus::Ok);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 512; ++x) ASSERT_EQ(CsvGrey(out, x, y), 100) << x << "," << y;
+}
+
+TEST(ReadCsvImage, RefusesZeroNegativeAndAbsurdSizesWithoutAsking) {
+    const std::string files[] = {
+        Grid(1, 1, 0, 3, {"1"}),       Grid(1, 1, 3, 0, {"1"}),     Grid(1, 1, -2, 3, {"1"}),
+        Grid(1, 1, 3, -1, {"1"}),      Grid(1, 1, 16385, 1, {"1"}), Grid(1, 1, 1, 100000, {"1"}),
+        "originX=0,oY=0\nsize\n",  // size line shorter than its label: 0 x 0
+        "originX=0,oY=0\n",        // no size line at all
+        "",
+    };
+    for (const std::string& text : files) {
+        SCOPED_TRACE(text);
+        int nAsked = 0;
+        Outputs out;
+        EXPECT_EQ(ReadCsv(text, out, [&](const std::string&) { return ++nAsked, true; }), EImageStatus::BadCsvSize);
+        EXPECT_EQ(nAsked, 0);
+        EXPECT_TRUE(out.Untouched());
+    }
+    Outputs out;
+    EXPECT_EQ(ReadCsvImage(testing::TempDir() + "pelora_missing.csv", out.pHeader, out.nHeaderSize,
+                           out.pPixels, out.nPixelSize, {}),
+              EImageStatus::OpenFailed);
+    EXPECT_TRUE(out.Untouched());
+}
+
+TEST(ReadCsvImage, LargestAcceptedSizeIsTheLimit) {
+    Outputs out;
+    ASSERT_EQ(ReadCsv(Grid(0, 0, 16384, 1, {"7"}), out), EImageStatus::Ok);
+    EXPECT_EQ(CsvGrey(out, 0, 0), 7);
+    EXPECT_EQ(CsvGrey(out, 16383, 0), 0);
+}
+
+// --- choosing the reader, messages ------------------------------------------
+
+TEST(ImageKindFromPath, TakesOnlyTheFourExtensionSpellings) {
+    EXPECT_EQ(ImageKindFromPath("/a/photo.bmp"), EImageFileKind::Bitmap);
+    EXPECT_EQ(ImageKindFromPath("/a/PHOTO.BMP"), EImageFileKind::Bitmap);
+    EXPECT_EQ(ImageKindFromPath("data.csv"), EImageFileKind::Csv);
+    EXPECT_EQ(ImageKindFromPath("DATA.CSV"), EImageFileKind::Csv);
+    EXPECT_EQ(ImageKindFromPath("Photo.Bmp"), std::nullopt);
+    EXPECT_EQ(ImageKindFromPath("Data.Csv"), std::nullopt);
+    EXPECT_EQ(ImageKindFromPath("/dir.bmp/file"), std::nullopt);
+    EXPECT_EQ(ImageKindFromPath("bmp"), std::nullopt);
+}
+
+TEST(ImageReadMessage, NamesTheFileAndADistinctReason) {
+    const std::string msg = ImageReadMessage(EImageFileKind::Bitmap, EImageStatus::BadBitCount, "/x/a.bmp");
+    EXPECT_EQ(msg.rfind("ビットマップファイルを読み込めません: /x/a.bmp\n", 0), 0u) << msg;
+    EXPECT_EQ(ImageReadMessage(EImageFileKind::Csv, EImageStatus::BadCsvSize, "b.csv").rfind("CSVファイルを読み込めません: b.csv\n", 0), 0u);
+    std::vector<std::string> reasons;
+    for (int s = static_cast<int>(EImageStatus::OpenFailed); s <= static_cast<int>(EImageStatus::BadCsvSize); ++s) {
+        const std::string text = ImageStatusText(static_cast<EImageStatus>(s));
+        EXPECT_EQ(std::count(reasons.begin(), reasons.end(), text), 0) << text;
+        reasons.push_back(text);
+    }
+}
+
+// --- conversion to the frame format -----------------------------------------
+
+// A 3 x 2 image (odd width: rows need padding on both sides) per bit depth,
+// with the colour each upright pixel must come out as.
+struct DepthCase {
+    int bits;
+    Bytes table;
+    std::function<uint32_t(int, int)> value;
+    std::function<Bgr(int, int)> expected;
+};
+
+std::vector<DepthCase> DepthCases() {
+    std::vector<DepthCase> cases;
+    const auto tableColour = [](int i) { return Bgr{BYTE(i * 7 + 1), BYTE(255 - i), BYTE(i ^ 0x5A)}; };
+    for (int bits : {1, 4, 8}) {
+        const int nMask = (1 << bits) - 1;
+        const auto index = [nMask](int x, int y) { return static_cast<uint32_t>((x * 5 + y * 11 + 1) & nMask); };
+        cases.push_back({bits, MakeTable(bits, tableColour), index,
+                         [index, tableColour](int x, int y) { return tableColour(static_cast<int>(index(x, y))); }});
+    }
+    // 5-5-5: white, red, green, blue, black, mid grey (16 -> 132).
+    static const uint16_t words[6] = {0x7FFF, 0x7C00, 0x03E0, 0x001F, 0x0000, 0x4210};
+    static const Bgr colours[6] = {{255, 255, 255}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {0, 0, 0}, {132, 132, 132}};
+    cases.push_back({16, {}, [](int x, int y) { return uint32_t{words[y * 3 + x]}; },
+                     [](int x, int y) { return colours[y * 3 + x]; }});
+    const auto rgb = [](int x, int y) { return static_cast<uint32_t>(0x102030 * (x + 1) + 0x050607 * y); };
+    const auto bgrOf = [rgb](int x, int y) {
+        const uint32_t v = rgb(x, y);
+        return Bgr{BYTE(v), BYTE(v >> 8), BYTE(v >> 16)};
+    };
+    cases.push_back({24, {}, rgb, bgrOf});
+    cases.push_back({32, {}, [rgb](int x, int y) { return rgb(x, y) | 0xAB000000u; }, bgrOf});
+    return cases;
+}
+
+void ExpectFrame(const BITMAPINFO& bmi, const std::unique_ptr<BYTE[]>& pFrame, INT nFrameSize, int nW,
+                 int nH, const std::function<Bgr(int, int)>& expected) {
+    const INT nStride = (3 * nW + 3) / 4 * 4;
+    EXPECT_EQ(bmi.bmiHeader.biSize, 40u);
+    EXPECT_EQ(bmi.bmiHeader.biWidth, nW);
+    EXPECT_EQ(bmi.bmiHeader.biHeight, nH);
+    EXPECT_EQ(bmi.bmiHeader.biPlanes, 1);
+    EXPECT_EQ(bmi.bmiHeader.biBitCount, 24);
+    EXPECT_EQ(bmi.bmiHeader.biCompression, BI_RGB);
+    EXPECT_EQ(bmi.bmiHeader.biSizeImage, static_cast<DWORD>(nH * nStride));
+    ASSERT_EQ(nFrameSize, nH * nStride);
+    for (int k = 0; k < nH; ++k) {
+        const BYTE* row = pFrame.get() + k * nStride;
+        for (int x = 0; x < nW; ++x) {
+            const Bgr want = expected(x, nH - 1 - k);  // row k counts from the bottom
+            EXPECT_EQ((Bgr{row[3 * x], row[3 * x + 1], row[3 * x + 2]}), want) << "x " << x << " row " << k;
+        }
+        for (int p = 3 * nW; p < nStride; ++p) EXPECT_EQ(row[p], 0) << "padding of row " << k;
+    }
+}
+
+TEST(ReadBmpImage, ShortColourTableStillGivesTheColoursItHolds) {
+    // 8 bits with a 16-entry table: the pixels start where entry 16 would be.
+    const Bytes table16(MakeTable(4, [](int i) { return Bgr{BYTE(i), BYTE(2 * i), BYTE(3 * i)}; }));
+    Bytes file = MakeBmp(8, 16, 70, table16, PackRows(8, 16, 70, false, [](int x, int) { return uint32_t(x); }));
+    Put32(file, 46, 16);  // biClrUsed
+    Outputs out;
+    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+    EXPECT_EQ(out.nHeaderSize, 1064);
+    CStillFrame frame;
+    ASSERT_EQ(ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(), out.nPixelSize,
+                                  frame.m_bmi, frame.m_pBits, frame.m_nSize),
+              EImageStatus::Ok);
+    ExpectFrame(frame.m_bmi, frame.m_pBits, frame.m_nSize, 16, 70,
+                [](int x, int) { return Bgr{BYTE(x), BYTE(2 * x), BYTE(3 * x)}; });
+}
+
+TEST(ConvertImageToFrame, GivesTheRightPixelsForEveryBitDepthBothRowOrders) {
+    for (const DepthCase& c : DepthCases()) {
+        for (bool bTopDown : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.bits << " bits, top-down " << bTopDown);
+            Bytes file = MakeBmp(c.bits, 3, 2, c.table, PackRows(c.bits, 3, 2, bTopDown, c.value));
+            if (bTopDown) Put32(file, 22, static_cast<uint32_t>(-2));
+            Outputs out;
+            ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+            BITMAPINFO bmi;
+            std::unique_ptr<BYTE[]> pFrame;
+            INT nFrameSize = 0;
+            ASSERT_EQ(ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(),
+                                          out.nPixelSize, bmi, pFrame, nFrameSize),
+                      EImageStatus::Ok);
+            ExpectFrame(bmi, pFrame, nFrameSize, 3, 2, c.expected);
+        }
+    }
+}
+
+TEST(ConvertImageToFrame, PacksEveryWidthIntoPaddedRows) {
+    // Widths 1..9 walk through every padding and every bit position of a
+    // 1-bit byte.
+    for (int nW = 1; nW <= 9; ++nW) {
+        SCOPED_TRACE(nW);
+        const auto index = [](int x, int y) { return static_cast<uint32_t>((x + y) % 2); };
+        const Bytes table = MakeTable(1, [](int i) { return i ? Bgr{9, 8, 7} : Bgr{1, 2, 3}; });
+        Outputs out;
+        ASSERT_EQ(ReadBmp(MakeBmp(1, nW, 3, table, PackRows(1, nW, 3, false, index)), out), EImageStatus::Ok);
+        BITMAPINFO bmi;
+        std::unique_ptr<BYTE[]> pFrame;
+        INT nFrameSize = 0;
+        ASSERT_EQ(ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(), out.nPixelSize,
+                                      bmi, pFrame, nFrameSize),
+                  EImageStatus::Ok);
+        EXPECT_EQ(FrameStride(nW), (3 * nW + 3) / 4 * 4);
+        ExpectFrame(bmi, pFrame, nFrameSize, nW, 3,
+                    [&](int x, int y) { return index(x, y) ? Bgr{9, 8, 7} : Bgr{1, 2, 3}; });
+    }
+}
+
+TEST(LoadStillFrame, ShowsACsvGridUprightAndPassesRefusalsOn) {
+    CStillFrame frame;
+    ASSERT_EQ(LoadStillFrame(WriteFile("g.csv", Grid(0, 0, 3, 2, {"1,2,3", "4,5,6"})), EImageFileKind::Csv, {}, frame),
+              EImageStatus::Ok);
+    ExpectFrame(frame.m_bmi, frame.m_pBits, frame.m_nSize, 3, 2, [](int x, int y) {
+        const BYTE g = static_cast<BYTE>(1 + x + 3 * y);
+        return Bgr{g, g, g};
+    });
+    CStillFrame refused;
+    EXPECT_EQ(LoadStillFrame(WriteFile("bad.bmp", Bytes(20, 0)), EImageFileKind::Bitmap, {}, refused),
+              EImageStatus::Truncated);
+    EXPECT_FALSE(refused.m_pBits);
+}
+
+TEST(ConvertImageToFrame, RefusesBlocksThatDoNotDescribeTheirPixels) {
+    Outputs out;
+    ASSERT_EQ(ReadBmp(MakeBmp(8, 4, 4, MakeTable(8, [](int) { return Bgr{}; }), PackRows(8, 4, 4, false, [](int, int) { return 0u; })), out),
+              EImageStatus::Ok);
+    BITMAPINFOHEADER bih = out.Info();
+    const auto convert = [&](const BYTE* pHeader, INT nHeader, INT nPixels) {
+        BITMAPINFO bmi;
+        std::unique_ptr<BYTE[]> pFrame;
+        INT nFrameSize = -7;
+        const EImageStatus st = ConvertImageToFrame(pHeader, nHeader, out.pPixels.get(), nPixels, bmi, pFrame, nFrameSize);
+        EXPECT_TRUE(st == EImageStatus::Ok || (!pFrame && nFrameSize == -7));
+        return st;
+    };
+    EXPECT_EQ(convert(out.pHeader.get(), out.nHeaderSize, out.nPixelSize), EImageStatus::Ok);
+    EXPECT_EQ(convert(out.pHeader.get(), 39, out.nPixelSize), EImageStatus::BadHeader);
+    EXPECT_EQ(convert(out.pHeader.get(), 44, out.nPixelSize), EImageStatus::BadHeader);  // table missing
+    EXPECT_EQ(convert(out.pHeader.get(), out.nHeaderSize, out.nPixelSize - 1), EImageStatus::PixelDataShort);
+    EXPECT_EQ(convert(nullptr, 1064, out.nPixelSize), EImageStatus::BadHeader);
+    bih.biHeight = -5;  // five top-down rows in four rows' bytes
+    Bytes changed(out.pHeader.get(), out.pHeader.get() + out.nHeaderSize);
+    std::memcpy(changed.data(), &bih, sizeof bih);
+    EXPECT_EQ(convert(changed.data(), out.nHeaderSize, out.nPixelSize), EImageStatus::PixelDataShort);
+    bih.biHeight = 4;
+    bih.biBitCount = 7;
+    std::memcpy(changed.data(), &bih, sizeof bih);
+    EXPECT_EQ(convert(changed.data(), out.nHeaderSize, out.nPixelSize), EImageStatus::BadBitCount);
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// The view text writer: cells, rows, background, colour, substitutions,
+// invalid UTF-8, repaints, and drawing from two threads while the GUI paints.
+// Runs on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QTextItem>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/pelora_view.h"
+#include "app/view_text.h"
+
+namespace {
+
+// One QApplication for the whole program, made before the first test and
+// destroyed after the last (so that Qt frees its font caches).
+class CQtEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "test_view_text";
+        static char* argv[] = {name, nullptr};
+        m_pApp = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { m_pApp.reset(); }
+
+private:
+    std::unique_ptr<QApplication> m_pApp;
+};
+[[maybe_unused]] testing::Environment* const g_pQtEnvironment =
+    testing::AddGlobalTestEnvironment(new CQtEnvironment);
+
+class ViewTextTest : public testing::Test {};
+
+// A paint device that records what text is drawn where instead of drawing it.
+class CRecordingEngine : public QPaintEngine {
+public:
+    struct Item {
+        QPointF pos;
+        std::u32string text;
+    };
+    std::vector<Item> m_items;
+
+    CRecordingEngine() : QPaintEngine(QPaintEngine::AllFeatures) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawRects(const QRectF*, int) override {}
+    void drawRects(const QRect*, int) override {}
+    void drawPath(const QPainterPath&) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF& p, const QTextItem& ti) override {
+        const QList<uint> ucs4 = ti.text().toUcs4();
+        m_items.push_back({p, std::u32string(ucs4.begin(), ucs4.end())});
+    }
+    Type type() const override { return QPaintEngine::User; }
+};
+
+class CRecordingDevice : public QPaintDevice {
+public:
+    mutable CRecordingEngine m_engine;
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+
+protected:
+    int metric(PaintDeviceMetric m) const override {
+        switch (m) {
+            case PdmWidth: return 800;
+            case PdmHeight: return 400;
+            case PdmWidthMM: return 200;
+            case PdmHeightMM: return 100;
+            case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
+            case PdmDepth: return 32;
+            case PdmNumColors: return INT_MAX;
+            case PdmDevicePixelRatio: return 1;
+            case PdmDevicePixelRatioScaled: return static_cast<int>(devicePixelRatioFScale());
+        }
+        return 0;
+    }
+};
+
+struct Recorded {
+    INT nResult;
+    std::vector<CRecordingEngine::Item> items;
+};
+
+Recorded Record(std::string_view text, int y = 40) {
+    CRecordingDevice device;
+    INT nResult = -1;
+    {
+        QPainter dc(&device);
+        nResult = DrawTextChars(dc, y, text, RGB(0, 0, 0));
+    }
+    return {nResult, device.m_engine.m_items};
+}
+
+// What DrawTextChars puts on a transparent image.
+QImage Render(std::string_view text, COLORREF colour = RGB(0, 0, 0), int y = 10, INT* pResult = nullptr) {
+    QImage img(200, 40, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter dc(&img);
+    const INT nResult = DrawTextChars(dc, y, text, colour);
+    if (pResult) *pResult = nResult;
+    return img;
+}
+
+// The pixels that were drawn on, as a rectangle (empty when none).
+QRect DrawnArea(const QImage& img) {
+    QRect rc;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (qAlpha(img.pixel(x, y)) != 0) rc |= QRect(x, y, 1, 1);
+    return rc;
+}
+
+bool RowHasInk(const QImage& img, int y, int x0, int x1) {
+    for (int x = x0; x < x1; ++x)
+        if (qGray(img.pixel(x, y)) < 128) return true;
+    return false;
+}
+
+TEST_F(ViewTextTest, FontsAreTenPixelFixedPitchJapaneseWithFiveAndTenPixelGlyphs) {
+    for (int nKind : {0, 1}) {
+        const std::optional<QFont> font = CreateTextFont(nKind);
+        ASSERT_TRUE(font.has_value());
+        const QFontInfo info(*font);
+        EXPECT_EQ(info.family(), "Noto Sans Mono CJK JP");
+        EXPECT_EQ(info.pixelSize(), 10);
+        const QFontMetrics metrics(*font);
+        EXPECT_EQ(metrics.horizontalAdvance(QChar('A')), 5);
+        EXPECT_EQ(metrics.horizontalAdvance(QString::fromUtf8("処")), 10);
+    }
+    EXPECT_FALSE(CreateTextFont(2).has_value());
+    EXPECT_FALSE(CreateTextFont(-1).has_value());
+}
+
+TEST_F(ViewTextTest, NarrowCharactersTakeFivePixelsAndWideOnesTen) {
+    // ASCII, wide kanji, half-width katakana, full-width digit, ASCII.
+    const Recorded r = Record("AB処ｱ１x", 40);
+    EXPECT_EQ(r.nResult, 0);
+    const std::u32string expected = U"AB処ｱ１x";
+    const int xs[] = {5, 10, 15, 25, 30, 40};
+    ASSERT_EQ(r.items.size(), expected.size());
+    for (size_t i = 0; i < r.items.size(); ++i) {
+        EXPECT_EQ(r.items[i].text, expected.substr(i, 1)) << i;
+        EXPECT_EQ(r.items[i].pos, QPointF(xs[i], 40 + 9)) << i;
+    }
+    EXPECT_EQ(DrawnArea(Render("AAA")), QRect(5, 10, 15, 10));
+    EXPECT_EQ(DrawnArea(Render("処")), QRect(5, 10, 10, 10));
+    EXPECT_EQ(DrawnArea(Render("ｱ処ｱ")), QRect(5, 10, 20, 10));
+}
+
+TEST_F(ViewTextTest, ControlBytesBecomeUserDefinedCharactersExceptSixteen) {
+    const Recorded r = Record("\x01\x0F\x10\x11\x18\x19");
+    EXPECT_EQ(r.nResult, 0);
+    const std::u32string expected = U"\uE179\uE187\x10\uE189\uE190\x19";
+    ASSERT_EQ(r.items.size(), expected.size());
+    for (size_t i = 0; i < r.items.size(); ++i) {
+        EXPECT_EQ(r.items[i].text, expected.substr(i, 1)) << i;
+        EXPECT_EQ(r.items[i].pos.x(), 5 + 5 * static_cast<int>(i)) << i;  // narrow cells
+    }
+}
+
+TEST_F(ViewTextTest, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
+    const QImage blank = Render("  ");
+    EXPECT_EQ(DrawnArea(blank), QRect(5, 10, 10, 10));
+    for (int y = 10; y < 20; ++y)
+        for (int x = 5; x < 15; ++x) ASSERT_EQ(blank.pixel(x, y), qRgba(255, 255, 255, 255)) << x << "," << y;
+
+    // Glyph pixels stay inside their cells: descenders and wide glyphs are
+    // clipped rather than spilling onto a neighbouring line.
+    const QImage text = Render("gjpqy処理");
+    EXPECT_EQ(DrawnArea(text), QRect(5, 10, 45, 10));
+    for (int y = 10; y < 20; ++y)
+        for (int x = 5; x < 50; ++x) ASSERT_EQ(qAlpha(text.pixel(x, y)), 255) << x << "," << y;
+}
+
+TEST_F(ViewTextTest, GlyphsAreDrawnInTheGivenColour) {
+    const QImage red = Render("█M処", RGB(255, 0, 0));
+    int nFull = 0;
+    for (int y = 10; y < 20; ++y) {
+        for (int x = 5; x < 25; ++x) {
+            const QRgb p = red.pixel(x, y);
+            ASSERT_EQ(qRed(p), 255) << x << "," << y;  // a blend of white and red only
+            ASSERT_EQ(qGreen(p), qBlue(p)) << x << "," << y;
+            nFull += qGreen(p) == 0;
+        }
+    }
+    EXPECT_GT(nFull, 10);
+
+    // COLORREF is 0x00BBGGRR: RGB(0, 0, 255) is blue.
+    const QImage blue = Render("█", RGB(0, 0, 255));
+    EXPECT_EQ(blue.pixel(7, 15), qRgb(0, 0, 255));
+}
+
+TEST_F(ViewTextTest, InvalidUtf8EndsTheLineWithResultOne) {
+    const struct {
+        const char* what;
+        std::string text;
+        INT result;
+        size_t cells;
+    } cases[] = {
+        {"valid", "ab処", 0, 3},
+        {"stray continuation byte", "ab\x80zz", 1, 2},
+        {"byte FF", "a\xFFzz", 1, 1},
+        {"truncated at the end", "ab\xE5\x87", 1, 2},
+        {"lead byte then ASCII", "ab\xE5zz", 1, 2},
+        {"overlong slash", "a\xC0\xAFzz", 1, 1},
+        {"overlong three-byte", "a\xE0\x80\xAFz", 1, 1},
+        {"surrogate", "a\xED\xA0\x80z", 1, 1},
+        {"above U+10FFFF", "a\xF4\x90\x80\x80z", 1, 1},
+        {"zero byte ends it without error", std::string("ab\0cd", 5), 0, 2},
+        {"empty", "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Recorded r = Record(c.text);
+        EXPECT_EQ(r.nResult, c.result);
+        EXPECT_EQ(r.items.size(), c.cells);
+    }
+    INT nResult = -1;
+    EXPECT_TRUE(DrawnArea(Render("", RGB(0, 0, 0), 10, &nResult)).isEmpty());
+    EXPECT_EQ(nResult, 0);
+    EXPECT_EQ(DrawnArea(Render("ab\xFFzz", RGB(0, 0, 0), 10, &nResult)), QRect(5, 10, 10, 10));
+    EXPECT_EQ(nResult, 1);
+}
+
+TEST_F(ViewTextTest, LinesAreTenPixelsApartAndTouchWithoutOverlap) {
+    CPeloraView view;
+    ASSERT_EQ(g_mainView.load(), &view);
+    EXPECT_EQ(DrawTextLine(21, "gyMM", RGB(0, 0, 0)), TRUE);
+    const QImage only21 = view.TextImage();
+    DrawTextLine(22, "MMgy", RGB(0, 0, 0));
+    const QImage both = view.TextImage();
+    EXPECT_EQ(DrawnArea(both), QRect(5, 210, 20, 20));
+    for (int x = 0; x < only21.width(); ++x) ASSERT_EQ(both.pixel(x, 219), only21.pixel(x, 219)) << x;
+    EXPECT_TRUE(RowHasInk(both, 215, 5, 25));
+    EXPECT_TRUE(RowHasInk(both, 225, 5, 25));
+}
+
+TEST_F(ViewTextTest, DrawnTextSurvivesRepaints) {
+    CPeloraView view;
+    view.resize(420, 300);
+    view.show();
+    DrawTextLine(3, "Frame 300", RGB(0, 0, 0));
+    QApplication::processEvents();
+    const QImage first = view.grab().toImage();
+    EXPECT_TRUE(RowHasInk(first, 35, 5, 50));
+    EXPECT_FALSE(RowHasInk(first, 45, 0, 420));  // white around it
+    view.hide();
+    view.show();
+    view.repaint();
+    const QImage again = view.grab().toImage();
+    EXPECT_EQ(first.copy(0, 30, 60, 10), again.copy(0, 30, 60, 10));
+}
+
+TEST_F(ViewTextTest, DrawTextLineWithoutAViewDoesNothing) {
+    ASSERT_EQ(g_mainView.load(), nullptr);  // every earlier view cleared it on destruction
+    EXPECT_EQ(DrawTextLine(2, "nobody", RGB(0, 0, 0)), TRUE);
+}
+
+TEST_F(ViewTextTest, TwoThreadsDrawWhileTheGuiRepaints) {
+    CPeloraView view;
+    view.resize(300, 260);
+    view.show();
+    constexpr int kLines = 300;
+    std::atomic<int> nRunning{2};
+    const auto worker = [&](int nLine) {
+        for (int i = 0; i < kLines; ++i) {
+            DrawTextLine(nLine, "処理時間 " + std::to_string(i) + "ms", RGB(0, 0, 0));
+        }
+        nRunning.fetch_sub(1);
+    };
+    std::thread a(worker, 21);
+    std::thread b(worker, 22);
+    int nGrabs = 0;
+    while (nRunning.load() > 0) {
+        QApplication::processEvents();
+        view.grab();
+        ++nGrabs;
+    }
+    a.join();
+    b.join();
+    QApplication::processEvents();
+    EXPECT_GT(nGrabs, 0);
+
+    // What is left is exactly each thread's last line.
+    const QImage shown = view.grab().toImage();
+    const QImage last = Render("処理時間 " + std::to_string(kLines - 1) + "ms", RGB(0, 0, 0), 10);
+    const QRect cells = DrawnArea(last);
+    for (int nLine : {21, 22}) {
+        for (int y = 0; y < 10; ++y)
+            for (int x = cells.left(); x <= cells.right(); ++x)
+                ASSERT_EQ(shown.pixel(x, 10 * nLine + y), last.pixel(x, 10 + y)) << nLine << ":" << x << "," << y;
+    }
+}
+
+// Not a check of looks: writes the view as a picture for a person to look at
+// (view_text.png in the working folder) and checks that the Japanese glyphs
+// left ink in their cells.
+TEST_F(ViewTextTest, WritesAScreenshotOfJapaneseLines) {
+    CPeloraView view;
+    view.resize(420, 260);
+    view.show();
+    DrawTextAt(&view, 10, RGB(0, 0, 0), "Play 0.52ms  Interval 33.36ms");
+    DrawTextLine(3, "Paint 33.41ms", RGB(0, 0, 0));
+    DrawTextLine(5, "\x01\x02 control bytes, ｶﾀｶﾅ, ＡＢＣ", RGB(0, 0, 255));
+    DrawTextLine(21, "処理フレーム数 300 Frame", RGB(0, 0, 0));
+    DrawTextLine(22, "１フレームあたりの処理時間 12.34ms", RGB(0, 0, 0));
+    DrawTextLine(23, "総処理時間 3702.00 msec", RGB(255, 0, 0));
+    QApplication::processEvents();
+    const QImage shot = view.grab().toImage();
+    const char* pszDir = std::getenv("PELORA_SCREENSHOT_DIR");
+    const std::string path = std::string(pszDir ? pszDir : ".") + "/view_text.png";
+    EXPECT_TRUE(shot.save(QString::fromStdString(path)));
+    for (int nCell = 0; nCell < 7; ++nCell) {  // 処理フレーム数: seven wide cells
+        bool bInk = false;
+        for (int y = 210; y < 220; ++y) bInk = bInk || RowHasInk(shot, y, 5 + 10 * nCell, 15 + 10 * nCell);
+        EXPECT_TRUE(bInk) << "cell " << nCell;
+    }
+}
+
+}  // namespace
