@@ -56,7 +56,7 @@ public:
     ULONG NonDelegatingRelease() override;
 
     IUnknown* GetOwner() const { return m_pUnknown; }
-    const char* Name() const { return m_pObjectName; }
+    const char* ObjectName() const { return m_pObjectName; }
 
     static LONG ObjectsActive() { return s_cActiveObjects.load(); }
 
