@@ -71,8 +71,8 @@ HRESULT CMemAllocator::Alloc() {
     BYTE* pNext = m_pBuffer;
     for (LONG i = 0; i < m_lCount; ++i, pNext += llSlot) {
         HRESULT hrSample = S_OK;
-        auto* pSample = new (std::nothrow)
-            CMediaSample("Default memory media sample", this, &hrSample, pNext + m_lPrefix, m_lSize);
+        auto* pSample = new (std::nothrow) CMediaSample("Default memory media sample", this,
+                                                        &hrSample, pNext + m_lPrefix, m_lSize);
         if (!pSample) return E_OUTOFMEMORY;
         // Counted and listed even if the constructor reported a failure, so
         // that ReallyFree deletes it.

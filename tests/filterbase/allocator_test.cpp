@@ -109,7 +109,7 @@ TEST_F(AllocatorTest, BuffersHonourTheAlignmentAndPrefix) {
         BYTE* pData = nullptr;
         ASSERT_EQ(p->GetPointer(&pData), S_OK);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(pData) % 4096, 0u);
-        EXPECT_EQ(p->GetSize(), 4096);  // 1000 rounded up to the alignment
+        EXPECT_EQ(p->GetSize(), 4096);   // 1000 rounded up to the alignment
         pData[p->GetSize() - 1] = 0xAB;  // the whole buffer is writable
     }
     for (auto* p : samples) p->Release();
