@@ -15,6 +15,7 @@
 #include "tavro/tavro.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -43,6 +44,9 @@ inline void SwapFields(uint64_t& a, uint64_t& b, int nShift, uint64_t nMask) noe
     b ^= t;
     a ^= t << nShift;
 }
+
+// The swap steps treat byte k of an 8-byte load as bits 8k to 8k+7.
+static_assert(std::endian::native == std::endian::little);
 
 // pDst[c * nDstStride + r] = pSrc[r * nSrcStride + c] for r < nRows,
 // c < nCols. Full 8 x 8 blocks go through 64-bit registers (three swap

@@ -5,8 +5,9 @@
 // white when its luminance, computed in double precision as
 // (0.299*r + 0.587*g) + 0.114*b and truncated, is 128 or more.
 //
-// The work goes through two scratch planes of W*H bytes, allocated and freed
-// by each call. Both planes are transposed: one run of H bytes per source
+// The work goes through two scratch planes of W*H bytes (a grey plane and a
+// bilevel plane, in one block allocated and freed by each call). Both planes
+// are transposed: one run of H bytes per source
 // column, the source rows in reverse order within a run, so source pixel
 // (row i, column j) lives at plane index j*H + (H-1-i). The grey pass writes
 // that layout and the output pass reads it back, so the frame's geometry is
