@@ -5,7 +5,6 @@
 
 #include <dlfcn.h>
 #include <elf.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>

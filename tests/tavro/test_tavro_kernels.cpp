@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <string>
+#include <cstdio>
 #include <vector>
 
 #include "tavro/row_kernels.h"
