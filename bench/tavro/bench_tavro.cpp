@@ -111,7 +111,11 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            // Single runs, and the mean of the repetitions, which is all that
+            // arrives with --benchmark_report_aggregates_only; the minimum
+            // keeps the best of them.
+            const bool bMean = run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean";
+            if (run.error_occurred || (run.run_type != Run::RT_Iteration && !bMean)) continue;
             const double dToMs = benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
                                  benchmark::GetTimeUnitMultiplier(run.time_unit);
             CBest& best = m_mapBest[run.run_name.function_name + "/" + run.run_name.args];
@@ -121,7 +125,7 @@ public:
     }
 
     void PrintSummary() const {
-        std::printf("\nms per frame (best of repetitions)  real: wall clock, cpu: this thread\n");
+        std::printf("\nms per frame, best run  real: wall clock, cpu: this thread\n");
         std::printf("%-10s %10s %10s %10s %10s %10s %10s\n", "frame", "Tavro real", "Tavro cpu",
                     "copy real", "copy cpu", "ratio real", "ratio cpu");
         for (const CFrameSize& size : kSizes) {
