@@ -103,9 +103,9 @@ bool IsPure(SMean m, int nChannel) {
 uint8_t FramePatternCheckByte(int nIndex) {
     const unsigned lo = static_cast<unsigned>(nIndex) & 0xFFu;
     const unsigned hi = (static_cast<unsigned>(nIndex) >> 8) & 0xFFu;
-    // Mixes both index bytes, so rows taken from two different frames (a
-    // half-updated picture) do not pass as either frame.
-    return static_cast<uint8_t>((lo * 0x1Du) ^ (hi * 0x3Bu) ^ 0x5Au ^ (lo >> 3));
+    // One-to-one in each byte while the other is fixed (odd multipliers mod
+    // 256), so changing either index byte alone always changes the check.
+    return static_cast<uint8_t>(((lo * 0x1Du) + (hi * 0x3Bu)) ^ 0x5Au);
 }
 
 void DrawFramePattern(uint8_t* pBgrTopDown, int nWidth, int nHeight, int nStride, int nIndex) {
@@ -120,7 +120,7 @@ void DrawFramePattern(uint8_t* pBgrTopDown, int nWidth, int nHeight, int nStride
     Fill(pBgrTopDown, nStride, 0, 0, nThird, geo.nBand, 0, 0, 255);
     Fill(pBgrTopDown, nStride, nThird, 0, 2 * nThird, geo.nBand, 0, 255, 0);
     Fill(pBgrTopDown, nStride, 2 * nThird, 0, 3 * nThird, geo.nBand, 255, 0, 0);
-    const uint8_t bytes[4] = {kMarker, static_cast<uint8_t>(idx >> 8), static_cast<uint8_t>(idx),
+    const uint8_t bytes[4] = {static_cast<uint8_t>(idx), kMarker, static_cast<uint8_t>(idx >> 8),
                               FramePatternCheckByte(static_cast<int>(idx))};
     for (int nRow = 0; nRow < 4; ++nRow) {
         for (int c = 0; c < kCells; ++c) {
@@ -152,8 +152,8 @@ SPatternReading ReadFramePattern(const uint8_t* pBgrBottomUp, int nWidth, int nH
         uint8_t bytes[4];
         bool bClean = true;
         for (int i = 0; i < 4 && bClean; ++i) bClean = ReadByte(view, geo, i + 1, &bytes[i]);
-        if (!bClean || bytes[0] != kMarker) continue;
-        const int nIndex = (bytes[1] << 8) | bytes[2];
+        if (!bClean || bytes[1] != kMarker) continue;
+        const int nIndex = (bytes[2] << 8) | bytes[0];
         if (bytes[3] != FramePatternCheckByte(nIndex)) continue;
         // The strip's left third is red and its right third blue as drawn.
         const int nThird = nWidth / 3;

@@ -6,16 +6,18 @@
 // eight cells; whatever is left over on the right and at the bottom is grey):
 //
 //   band 0   colour strip: red | green | blue, each a third of the width
-//   band 1   marker byte 0xB4, most significant bit on the left
-//   band 2   index bits 15..8
-//   band 3   index bits 7..0
-//   band 4   check byte, a function of the index
+//   band 1   index bits 7..0, most significant bit on the left
+//   band 2   marker byte 0xB4
+//   band 3   index bits 15..8
+//   band 4   check byte, a function of both index bytes
 //
-// The marker is not its own mirror image and the check byte ties the rows
-// together, so a frame that is upside down, mirrored, rotated, a mix of two
-// frames or not a pattern at all does not read as a valid index; the colour
-// strip tells red from blue, so swapped channels are caught as well. The index
-// is 16 bits: frame 65536 shows 0 again.
+// The marker is not its own mirror image, so a frame that is upside down,
+// mirrored or rotated does not read as upright. The check byte changes with
+// either index byte alone, and the two index bytes sit on either side of the
+// marker, so a picture whose upper rows come from one frame and lower rows
+// from another (a half-updated buffer) reads as no index at all. The colour
+// strip tells red from blue, so swapped channels are caught as well. The
+// index is 16 bits: frame 65536 shows 0 again.
 //
 // Pure functions, callable from any thread. May include: the C++ standard
 // library only. No Qt, no FFmpeg.
