@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
@@ -30,6 +31,7 @@ constexpr int kSwsFlags = SWS_BICUBIC;
 }  // namespace
 
 void CFileDecoder::SFrameDeleter::operator()(AVFrame* p) const { av_frame_free(&p); }
+void CFileDecoder::SAvFreeDeleter::operator()(uint8_t* p) const { av_free(p); }
 
 CFileDecoder::CFileDecoder() = default;
 
@@ -45,6 +47,8 @@ void CFileDecoder::Close() {
     m_last = SQueuedFrame{};
     sws_freeContext(m_pSws);
     m_pSws = nullptr;
+    m_pWork.reset();
+    m_cbWork = 0;
     av_packet_free(&m_pPacket);
     avcodec_free_context(&m_pCodec);
     avformat_close_input(&m_pFormat);
@@ -307,16 +311,28 @@ HRESULT CFileDecoder::Convert(const AVFrame* pFrame, BYTE* pDest) {
                                   static_cast<AVPixelFormat>(pFrame->format), m_nWidth, m_nHeight,
                                   AV_PIX_FMT_BGR24, kSwsFlags, nullptr, nullptr, nullptr);
     if (!m_pSws) return E_FAIL;
-    // Writing the last row first, upwards, gives the bottom-up layout.
-    uint8_t* dst[4] = {pDest + static_cast<ptrdiff_t>(m_nHeight - 1) * m_nStride, nullptr, nullptr, nullptr};
-    int dstStride[4] = {-m_nStride, 0, 0, 0};
+    // swscale's SIMD converters work in groups of pixels and need rows with
+    // room to spare: given the caller's tight 4-byte-padded rows they leave
+    // the last pixels of a row unconverted for some widths (322, 326, ...).
+    // So convert into our own buffer with wide, aligned rows, then copy the
+    // rows bottom-up into the caller's buffer.
+    const int nRowBytes = 3 * m_nWidth;
+    const int nWorkStride = FFALIGN(nRowBytes + 64, 64);
+    const size_t cbWork = static_cast<size_t>(nWorkStride) * m_nHeight;
+    if (m_cbWork < cbWork) {
+        m_pWork.reset(static_cast<uint8_t*>(av_malloc(cbWork)));
+        m_cbWork = m_pWork ? cbWork : 0;
+        if (!m_pWork) return E_OUTOFMEMORY;
+    }
+    uint8_t* dst[4] = {m_pWork.get(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {nWorkStride, 0, 0, 0};
     const int nRows = sws_scale(m_pSws, pFrame->data, pFrame->linesize, 0, pFrame->height, dst, dstStride);
     if (nRows != m_nHeight) return E_FAIL;
-    const int nPad = m_nStride - 3 * m_nWidth;
-    if (nPad > 0) {
-        for (LONG y = 0; y < m_nHeight; ++y) {
-            std::memset(pDest + static_cast<ptrdiff_t>(y) * m_nStride + 3 * m_nWidth, 0, nPad);
-        }
+    const int nPad = m_nStride - nRowBytes;
+    for (LONG y = 0; y < m_nHeight; ++y) {
+        BYTE* pRow = pDest + static_cast<ptrdiff_t>(m_nHeight - 1 - y) * m_nStride;
+        std::memcpy(pRow, m_pWork.get() + static_cast<ptrdiff_t>(y) * nWorkStride, nRowBytes);
+        if (nPad > 0) std::memset(pRow + nRowBytes, 0, nPad);
     }
     return S_OK;
 }

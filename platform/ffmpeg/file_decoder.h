@@ -133,6 +133,9 @@ private:
         void operator()(AVFrame* p) const;
     };
     using FramePtr = std::unique_ptr<AVFrame, SFrameDeleter>;
+    struct SAvFreeDeleter {
+        void operator()(uint8_t* p) const;
+    };
     struct SQueuedFrame {
         FramePtr pFrame;
         REFERENCE_TIME rtTime = 0;
@@ -156,6 +159,8 @@ private:
     AVFormatContext* m_pFormat = nullptr;
     AVCodecContext* m_pCodec = nullptr;
     SwsContext* m_pSws = nullptr;
+    std::unique_ptr<uint8_t, SAvFreeDeleter> m_pWork;  // top-down BGR, wide rows, for swscale
+    size_t m_cbWork = 0;
     AVPacket* m_pPacket = nullptr;
     int m_nStream = -1;
     int m_nTbNum = 1, m_nTbDen = 1;    // stream time base

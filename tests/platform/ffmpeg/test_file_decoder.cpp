@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 extern "C" {
@@ -142,38 +143,55 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, DecodesEveryKind,
                          KindName);
 
 // ---------------------------------------------------------------------------
-// Odd widths: rows padded with zeros, upright, and every byte of the image
-// rewritten for every frame.
+// Widths whose rows need padding: rows padded with zeros, upright, and every
+// byte of the image rewritten for every frame. 321 is odd (H.264 then codes
+// 4:4:4); 322 and 326 are 4:2:0 widths where swscale's SIMD converters get
+// the last pixels of a row wrong when given rows with no room to spare (the
+// comparison with the ffmpeg command below catches that).
 
-class OddWidth : public ::testing::TestWithParam<EClipFormat> {};
+using SWidthCase = std::tuple<EClipFormat, int, int>;  // format, width, height
+class PaddedRows : public ::testing::TestWithParam<SWidthCase> {};
 
-TEST_P(OddWidth, ComesOutUprightWithZeroPadAndNoStaleBytes) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(GetParam(), 321, 241, 3));
+std::string WidthCaseName(const ::testing::TestParamInfo<SWidthCase>& param) {
+    std::string s = ClipFormatName(std::get<0>(param.param));
+    for (char& c : s) c = c == '-' ? '_' : c;
+    return s + "_" + std::to_string(std::get<1>(param.param)) + "x" + std::to_string(std::get<2>(param.param));
+}
+
+TEST_P(PaddedRows, ComeOutUprightWithZeroPadAndNoStaleBytes) {
+    const int w = std::get<1>(GetParam()), h = std::get<2>(GetParam());
+    const LONG nStride = (3 * w + 3) & ~3;
+    const std::string strPath = CClipCache::Get().Clip(Spec(std::get<0>(GetParam()), w, h, 3));
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
-    ASSERT_EQ(dec.GetWidth(), 321);
-    ASSERT_EQ(dec.GetHeight(), 241);
-    ASSERT_EQ(dec.GetStride(), 964);  // 963 bytes of pixels + 1 pad byte
-    ASSERT_EQ(dec.GetImageSize(), 964u * 241u);
+    ASSERT_EQ(dec.GetWidth(), w);
+    ASSERT_EQ(dec.GetHeight(), h);
+    ASSERT_EQ(dec.GetStride(), nStride);
+    ASSERT_EQ(dec.GetImageSize(), static_cast<DWORD>(nStride * h));
     std::vector<BYTE> dirty(dec.GetImageSize() + 16, 0xCD);
     std::vector<BYTE> clean(dec.GetImageSize(), 0x00);
     ASSERT_EQ(dec.ReadFrame(dirty.data(), dec.GetImageSize(), nullptr), S_OK);
     ASSERT_EQ(dec.SeekToFrame(0), S_OK);
     ASSERT_EQ(dec.ReadFrame(clean.data(), clean.size(), nullptr), S_OK);
-    for (LONG y = 0; y < 241; ++y) EXPECT_EQ(dirty[y * 964 + 963], 0) << "pad byte of row " << y;
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 3 * w; x < nStride; ++x) ASSERT_EQ(dirty[y * nStride + x], 0) << "pad byte of row " << y;
+    }
     EXPECT_TRUE(std::equal(clean.begin(), clean.end(), dirty.begin()))
         << "output depends on what the buffer held before: some bytes were not written";
     for (size_t i = dec.GetImageSize(); i < dirty.size(); ++i) ASSERT_EQ(dirty[i], 0xCD) << "wrote past the image";
-    const SPatternReading r = ReadFramePattern(dirty.data(), 321, 241, 964);
+    const SPatternReading r = ReadFramePattern(dirty.data(), w, h, nStride);
     EXPECT_EQ(r.eOrientation, EPatternOrientation::Upright);
     EXPECT_FALSE(r.bChannelsSwapped);
     EXPECT_EQ(r.nIndex, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, OddWidth,
-                         ::testing::Values(EClipFormat::AviMpeg4, EClipFormat::AviRaw,
-                                           EClipFormat::Mp4H264),
-                         KindName);
+INSTANTIATE_TEST_SUITE_P(Widths, PaddedRows,
+                         ::testing::Values(SWidthCase{EClipFormat::AviMpeg4, 321, 241},
+                                           SWidthCase{EClipFormat::AviMpeg4, 322, 242},
+                                           SWidthCase{EClipFormat::AviRaw, 321, 241},
+                                           SWidthCase{EClipFormat::Mp4H264, 321, 241},
+                                           SWidthCase{EClipFormat::Mp4H264, 326, 242}),
+                         WidthCaseName);
 
 // ---------------------------------------------------------------------------
 // Exact seeking.
@@ -433,24 +451,25 @@ std::vector<uint8_t> FfmpegFrames(const std::string& strPath) {
     return out;
 }
 
-class MatchesFfmpegCommand : public ::testing::TestWithParam<EClipFormat> {};
+class MatchesFfmpegCommand : public ::testing::TestWithParam<SWidthCase> {};
 
 TEST_P(MatchesFfmpegCommand, EveryPixelOfEveryFrame) {
     if (!HaveFfmpegCommand()) GTEST_SKIP() << "no ffmpeg command";
-    const std::string strPath = CClipCache::Get().Clip(Spec(GetParam(), 321, 241, 6));
+    const int w = std::get<1>(GetParam()), h = std::get<2>(GetParam());
+    const std::string strPath = CClipCache::Get().Clip(Spec(std::get<0>(GetParam()), w, h, 6));
     const std::vector<uint8_t> ref = FfmpegFrames(strPath);
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
-    const size_t cbRow = 3 * 321, cbFrame = cbRow * 241;
+    const size_t cbRow = 3 * w, cbFrame = cbRow * h;
     ASSERT_EQ(ref.size(), 6 * cbFrame);
     std::vector<BYTE> buf(dec.GetImageSize());
     int nMaxDiff = 0;
     size_t nDiffering = 0;
     for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(dec.ReadFrame(buf.data(), buf.size(), nullptr), S_OK);
-        for (size_t y = 0; y < 241; ++y) {
-            const uint8_t* pRef = ref.data() + i * cbFrame + y * cbRow;  // top-down
-            const BYTE* pOurs = buf.data() + (240 - y) * 964;           // bottom-up
+        for (size_t y = 0; y < static_cast<size_t>(h); ++y) {
+            const uint8_t* pRef = ref.data() + i * cbFrame + y * cbRow;     // top-down
+            const BYTE* pOurs = buf.data() + (h - 1 - y) * dec.GetStride();  // bottom-up
             for (size_t x = 0; x < cbRow; ++x) {
                 const int d = std::abs(int{pRef[x]} - int{pOurs[x]});
                 nMaxDiff = std::max(nMaxDiff, d);
@@ -461,8 +480,10 @@ TEST_P(MatchesFfmpegCommand, EveryPixelOfEveryFrame) {
     EXPECT_EQ(nMaxDiff, 0) << nDiffering << " bytes differ";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, MatchesFfmpegCommand,
-                         ::testing::Values(EClipFormat::AviMpeg4, EClipFormat::Mp4H264),
-                         KindName);
+INSTANTIATE_TEST_SUITE_P(Widths, MatchesFfmpegCommand,
+                         ::testing::Values(SWidthCase{EClipFormat::AviMpeg4, 321, 241},
+                                           SWidthCase{EClipFormat::AviMpeg4, 322, 242},
+                                           SWidthCase{EClipFormat::Mp4H264, 326, 242}),
+                         WidthCaseName);
 
 }  // namespace
