@@ -437,7 +437,7 @@ TEST(StopRequest, FromAnotherThreadEndsALongDecodingLoop) {
 // ---------------------------------------------------------------------------
 // Independent decoder: the ffmpeg command's bgr24 output, top-down.
 
-bool HaveFfmpegCommand() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+bool HaveFfmpegCommand() { return std::system("command -v ffmpeg >/dev/null 2>&1") == 0; }
 
 std::vector<uint8_t> FfmpegFrames(const std::string& strPath) {
     std::vector<uint8_t> out;
