@@ -273,7 +273,10 @@ HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
         }
         nErr = av_read_frame(m_pFormat, m_pPacket);
         if (nErr == AVERROR_EXIT || (nErr < 0 && m_bStopRequested.load())) {
-            m_bResync = true;  // the read was cut short: reposition before reading on
+            // The read was cut short, so the demuxer may be mid-packet:
+            // reposition after the last frame delivered before reading on.
+            // (Inside a seek, the seek overrides this with its own target.)
+            MarkResync(m_last.pFrame ? FrameToTime(TimeToFrame(m_last.rtTime) + 1) : 0);
             return E_ABORT;
         }
         if (nErr < 0) {
@@ -342,10 +345,9 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
     if (!pDest) return E_POINTER;
     if (cbDest < GetImageSize()) return E_INVALIDARG;
     if (m_bResync) {
-        // Continue after the last delivered frame (or from the start).
-        const REFERENCE_TIME rtNext =
-            m_last.pFrame ? FrameToTime(TimeToFrame(m_last.rtTime) + 1) : 0;
-        const HRESULT hr = SeekDemuxer(rtNext);
+        // Finish what a stop request cut short: the interrupted seek, or the
+        // position after the last frame delivered.
+        const HRESULT hr = SeekDemuxer(m_rtResyncTo);
         if (hr != S_OK) return hr;
     }
     if (m_bPastEnd) return S_FALSE;
@@ -402,7 +404,10 @@ HRESULT CFileDecoder::SeekToTime(REFERENCE_TIME rt) {
                 if (!candidate.pFrame) return E_OUTOFMEMORY;
             }
             const HRESULT hr = DecodeForwardTo(rt, &candidate);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr)) {
+                MarkResync(rt);  // frames were consumed: finish through the demuxer
+                return hr;
+            }
             if (candidate.pFrame) {
                 m_ahead.push_front(std::move(candidate));
                 return S_OK;
@@ -479,7 +484,7 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
         const bool bFromStart = nAttempt == kMaxSeekAttempts || llTarget - llBack <= m_llStartPts;
         const int64_t llSeek = bFromStart ? m_llStartPts : llTarget - llBack;
         if (m_bStopRequested.load()) {
-            m_bResync = true;
+            MarkResync(rt);
             return E_ABORT;
         }
         ++m_llDemuxerSeeks;
@@ -488,7 +493,7 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
         ResetStreamState();
         if (nErr < 0) {
             if (bFromStart) {
-                m_bResync = true;
+                MarkResync(rt);
                 return E_FAIL;
             }
             llBack = std::max<int64_t>(2 * llBack, llSecond);
@@ -496,11 +501,10 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
         }
         SQueuedFrame first;
         HRESULT hr = DecodeNext(&first);
-        if (hr == E_ABORT) {
-            m_bResync = true;
+        if (FAILED(hr)) {
+            MarkResync(rt);
             return hr;
         }
-        if (FAILED(hr)) return hr;
         if (hr != S_OK && bFromStart) {
             m_bPastEnd = true;  // not even the start decodes any more
             return S_FALSE;
@@ -517,12 +521,17 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
         SQueuedFrame candidate = std::move(first);
         hr = DecodeForwardTo(rt, &candidate);
         if (FAILED(hr)) {
-            if (hr == E_ABORT) m_bResync = true;
+            MarkResync(rt);
             return hr;
         }
         if (candidate.pFrame) m_ahead.push_front(std::move(candidate));
         return S_OK;
     }
-    m_bResync = true;
+    MarkResync(rt);
     return E_FAIL;
+}
+
+void CFileDecoder::MarkResync(REFERENCE_TIME rt) {
+    m_bResync = true;
+    m_rtResyncTo = rt;
 }

@@ -18,7 +18,8 @@
 // interrupt callback). To seek while the streaming thread is decoding, the
 // filter calls RequestStop, waits for ReadFrame to return, seeks under its
 // lock, then ClearStop. After an E_ABORT from ReadFrame the next ReadFrame
-// resumes with the frame after the last one delivered.
+// resumes with the frame after the last one delivered; after an E_ABORT from
+// a seek, the next ReadFrame first finishes that seek.
 //
 // Seeking is exact: a seek to time T makes the next ReadFrame deliver the
 // frame whose presentation interval contains T (its start at or before T,
@@ -110,8 +111,8 @@ public:
     // Positions the stream so that the next ReadFrame delivers the frame at
     // rt (negative times mean 0). S_OK; S_FALSE when rt is at or past the
     // duration (ReadFrame then answers end of stream); E_ABORT on a stop
-    // request (the position is then undefined: seek again); E_UNEXPECTED
-    // when not open; E_FAIL when the file cannot be positioned at all.
+    // request (the next ReadFrame, after ClearStop, finishes the seek);
+    // E_UNEXPECTED when not open; E_FAIL when the file cannot be positioned.
     HRESULT SeekToTime(REFERENCE_TIME rt);
     // The same for a frame number (FrameToTime(llFrame)).
     HRESULT SeekToFrame(LONGLONG llFrame);
@@ -149,6 +150,7 @@ private:
     bool WithinForwardReach(REFERENCE_TIME rt) const;
     static bool StartsBy(REFERENCE_TIME rtFrame, REFERENCE_TIME rt) { return rtFrame <= rt; }
     void ResetStreamState();
+    void MarkResync(REFERENCE_TIME rt);
     HRESULT Convert(const AVFrame* pFrame, BYTE* pDest);
     REFERENCE_TIME PtsToTime(int64_t llPts) const;
     int64_t TimeToPtsFloor(REFERENCE_TIME rt) const;
@@ -181,7 +183,8 @@ private:
     bool m_bDemuxEnd = false;    // demuxer exhausted, decoder being drained
     bool m_bStreamEnd = false;   // nothing more will come out of the decoder
     bool m_bPastEnd = false;     // positioned at or past the duration
-    bool m_bResync = false;      // an abort left the demuxer mid-packet
+    bool m_bResync = false;      // a stop request cut a read or seek short ...
+    REFERENCE_TIME m_rtResyncTo = 0;  // ... and the next ReadFrame seeks here first
     bool m_bEndedOnError = false;
     LONGLONG m_llDemuxerSeeks = 0;
 

@@ -172,17 +172,6 @@ TEST_F(ClipgenTest, FirstIndexAndBitRateOptionsAreHonoured) {
     }
 }
 
-TEST_F(ClipgenTest, FormatNamesRoundTripAndUnknownNamesAreRefused) {
-    for (EClipFormat e : {EClipFormat::AviMpeg4, EClipFormat::AviMjpeg, EClipFormat::AviRaw,
-                          EClipFormat::Mp4H264, EClipFormat::AsfWmv2}) {
-        EClipFormat back = EClipFormat::AviRaw;
-        ASSERT_TRUE(ParseClipFormat(ClipFormatName(e), &back));
-        EXPECT_EQ(back, e);
-    }
-    EXPECT_FALSE(ParseClipFormat("AVI-MPEG4", nullptr));
-    EXPECT_FALSE(ParseClipFormat("", nullptr));
-}
-
 TEST_F(ClipgenTest, BrokenFileHelpersDamageExactlyWhatTheySay) {
     SClipSpec spec;
     spec.eFormat = EClipFormat::AviMjpeg;
