@@ -8,6 +8,7 @@
 #include <string>
 
 extern "C" {
+#include <libavutil/log.h>
 #include <libavutil/parseutils.h>
 }
 
@@ -61,6 +62,7 @@ bool ParseBitRate(const char* psz, long long* pValue) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    av_log_set_level(AV_LOG_ERROR);  // the encoders' progress lines are noise here
     SClipSpec spec;
     std::string strOut;
     bool bFormat = false, bSize = false, bFrames = false, bFps = false;
