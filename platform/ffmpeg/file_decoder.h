@@ -23,12 +23,16 @@
 //
 // Seeking is exact: a seek to time T makes the next ReadFrame deliver the
 // frame whose presentation interval contains T (its start at or before T,
-// the next frame's start after T), then the frames after it. A seek to a
-// position behind the current one, or far ahead of it, goes through the
-// demuxer to the keyframe before T and decodes forward; a seek a short way
-// ahead (no keyframe in between, or only a few frames) keeps decoding from
-// where it is; a seek to the frame just delivered delivers it again without
-// decoding. A decode or read error in the middle of the file ends the stream
+// the next frame's start after T), then the frames after it. How it gets
+// there, cheapest first:
+//   - the frame just delivered, or one of the few decoded frames kept behind
+//     the read position (up to 16, within 32 MiB): handed out again, no
+//     decoding (a repeated grab, a backward step);
+//   - a short way ahead (no keyframe in between, or at most 12 frames):
+//     decoding simply continues;
+//   - otherwise: a demuxer seek to the keyframe at or before T (further back
+//     if the demuxer lands after T), then decoding forward to T.
+// A decode or read error in the middle of the file ends the stream
 // (ReadFrame answers S_FALSE, EndedOnError() is true).
 //
 // May include: the C++ standard library, platform/win, FFmpeg. No Qt, no
@@ -145,7 +149,9 @@ private:
     static int InterruptCallback(void* pOpaque);
 
     HRESULT DecodeNext(SQueuedFrame* pOut);
-    HRESULT DecodeForwardTo(REFERENCE_TIME rt, SQueuedFrame* pCandidate);
+    HRESULT DecodeForwardTo(REFERENCE_TIME rt);
+    void PushRecent(SQueuedFrame frame);
+    void RewindTo(REFERENCE_TIME rt);
     HRESULT SeekDemuxer(REFERENCE_TIME rt);
     bool WithinForwardReach(REFERENCE_TIME rt) const;
     static bool StartsBy(REFERENCE_TIME rtFrame, REFERENCE_TIME rt) { return rtFrame <= rt; }
@@ -154,7 +160,6 @@ private:
     HRESULT Convert(const AVFrame* pFrame, BYTE* pDest);
     REFERENCE_TIME PtsToTime(int64_t llPts) const;
     int64_t TimeToPtsFloor(REFERENCE_TIME rt) const;
-    FramePtr CloneFrame(const AVFrame* pFrame) const;
 
     // Everything below belongs to the owner thread (see the header comment);
     // only m_bStopRequested is shared.
@@ -177,8 +182,13 @@ private:
     LONGLONG m_llFrameCount = 0;
     bool m_bAvi = false;
 
-    std::deque<SQueuedFrame> m_ahead;  // decoded, not yet delivered, in presentation order
-    SQueuedFrame m_last;               // last delivered frame (null before the first)
+    // Decoded frames in presentation order, split at the read position:
+    // m_recent ends with the last frame delivered or passed by a seek (at
+    // most m_nRecentMax kept), m_ahead starts with the next to deliver.
+    // Together they are consecutive frames of the stream.
+    std::deque<SQueuedFrame> m_recent;
+    std::deque<SQueuedFrame> m_ahead;
+    size_t m_nRecentMax = 1;
     REFERENCE_TIME m_rtLastDecoded = -1;  // for frames without a time stamp
     bool m_bDemuxEnd = false;    // demuxer exhausted, decoder being drained
     bool m_bStreamEnd = false;   // nothing more will come out of the decoder
