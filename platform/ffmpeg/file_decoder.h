@@ -63,9 +63,9 @@ struct SDecodedFrameInfo {
 
 class CFileDecoder {
 public:
-    // Failure codes of Open besides E_ABORT, E_OUTOFMEMORY, E_INVALIDARG and
-    // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for a missing file. The values
-    // are the platform's codes for the same conditions.
+    // Failure codes of Open besides E_ABORT (stop request), E_OUTOFMEMORY
+    // and HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for a missing file; in the
+    // media platform's failure range, for the file source to pass on or map.
     static constexpr HRESULT HR_INVALID_FILE_FORMAT = MakeHr(0x8004022Fu);  // not a media file we can read
     static constexpr HRESULT HR_NO_VIDEO_STREAM = MakeHr(0x80040265u);      // nothing decodable to show
     static constexpr HRESULT HR_CANNOT_DECODE = MakeHr(0x80040266u);        // no decoder or no first frame
@@ -101,7 +101,7 @@ public:
     bool IsAvi() const { return m_bAvi; }
 
     // Start time of frame llFrame at the stream's frame rate, and the frame
-    // whose interval contains rt. Exact inverses of each other.
+    // whose interval contains rt; TimeToFrame(FrameToTime(n)) == n.
     REFERENCE_TIME FrameToTime(LONGLONG llFrame) const;
     LONGLONG TimeToFrame(REFERENCE_TIME rt) const;
 
@@ -118,7 +118,8 @@ public:
     // request (the next ReadFrame, after ClearStop, finishes the seek);
     // E_UNEXPECTED when not open; E_FAIL when the file cannot be positioned.
     HRESULT SeekToTime(REFERENCE_TIME rt);
-    // The same for a frame number (FrameToTime(llFrame)).
+    // The same for a frame number: the frame at FrameToTime(llFrame); S_FALSE
+    // for llFrame >= GetFrameCount().
     HRESULT SeekToFrame(LONGLONG llFrame);
 
     // Any thread, any time.
