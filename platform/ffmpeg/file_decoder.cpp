@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -69,6 +70,14 @@ void CFileDecoder::Close() {
 
 HRESULT CFileDecoder::Open(const std::string& strPath) {
     Close();
+    // Only regular files: opening a FIFO blocks in open(2) until a writer
+    // comes, where no stop request can reach it, and a device may never end.
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(strPath, ec);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND_CODE);
+    }
+    if (ec || status.type() != std::filesystem::file_type::regular) return HR_INVALID_FILE_FORMAT;
     m_pFormat = avformat_alloc_context();
     if (!m_pFormat) return E_OUTOFMEMORY;
     m_pFormat->interrupt_callback.callback = &CFileDecoder::InterruptCallback;

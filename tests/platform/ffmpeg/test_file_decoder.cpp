@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -331,6 +332,15 @@ TEST_F(BrokenFiles, MissingFileFailsWithFileNotFound) {
     std::vector<BYTE> buf(64);
     EXPECT_EQ(dec.ReadFrame(buf.data(), buf.size(), nullptr), E_UNEXPECTED);
     EXPECT_EQ(dec.SeekToFrame(0), E_UNEXPECTED);
+}
+
+TEST_F(BrokenFiles, FifoAndFolderAreRefusedWithoutBlocking) {
+    const std::string strFifo = CClipCache::Get().Path("pipe.avi");
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+    CFileDecoder dec;
+    EXPECT_EQ(dec.Open(strFifo), CFileDecoder::HR_INVALID_FILE_FORMAT) << "a FIFO with no writer";
+    EXPECT_EQ(dec.Open(CClipCache::Get().Path("")), CFileDecoder::HR_INVALID_FILE_FORMAT) << "a folder";
+    EXPECT_FALSE(dec.IsOpen());
 }
 
 TEST_F(BrokenFiles, EmptyAndHeaderTruncatedAndHeaderCorruptedFilesFailToOpen) {
