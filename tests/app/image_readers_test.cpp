@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "app/image_frame.h"
 #include "app/image_readers.h"
 
@@ -83,7 +85,10 @@ Bytes MakeTable(int nBits, const std::function<Bgr(int)>& colour) {
 }
 
 std::string WriteFile(const std::string& name, const void* pData, size_t nSize) {
-    const std::string path = testing::TempDir() + "pelora_" + name;
+    // ctest runs every test case in its own process, several at once: the
+    // process id keeps their files apart.
+    const std::string path =
+        testing::TempDir() + "pelora_" + std::to_string(getpid()) + "_" + name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(pData), static_cast<std::streamsize>(nSize));
     return path;
