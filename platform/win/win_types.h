@@ -32,6 +32,8 @@ using LPWSTR = wchar_t*;
 using LPCWSTR = const wchar_t*;
 using LPVOID = void*;
 using PVOID = void*;
+using HANDLE = void*;
+using LCID = uint32_t;
 
 static_assert(sizeof(LONG) == 4 && sizeof(DWORD) == 4 && sizeof(ULONG) == 4);
 static_assert(sizeof(BOOL) == 4 && sizeof(HRESULT) == 4 && sizeof(REFERENCE_TIME) == 8);
@@ -67,6 +69,66 @@ constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHr(0x80040110u);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHr(0x80040111u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHr(0x80040154u);
 constexpr HRESULT CO_E_NOTINITIALIZED = MakeHr(0x800401F0u);
+
+constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHr(0x80020001u);
+constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = MakeHr(0x8002802Bu);
+
+// Media framework result codes. Each is defined here and nowhere else.
+constexpr HRESULT VFW_E_INVALIDMEDIATYPE = MakeHr(0x80040200u);
+constexpr HRESULT VFW_E_INVALIDSUBTYPE = MakeHr(0x80040201u);
+constexpr HRESULT VFW_E_NEED_OWNER = MakeHr(0x80040202u);
+constexpr HRESULT VFW_E_ENUM_OUT_OF_SYNC = MakeHr(0x80040203u);
+constexpr HRESULT VFW_E_ALREADY_CONNECTED = MakeHr(0x80040204u);
+constexpr HRESULT VFW_E_FILTER_ACTIVE = MakeHr(0x80040205u);
+constexpr HRESULT VFW_E_NO_TYPES = MakeHr(0x80040206u);
+constexpr HRESULT VFW_E_NO_ACCEPTABLE_TYPES = MakeHr(0x80040207u);
+constexpr HRESULT VFW_E_INVALID_DIRECTION = MakeHr(0x80040208u);
+constexpr HRESULT VFW_E_NOT_CONNECTED = MakeHr(0x80040209u);
+constexpr HRESULT VFW_E_NO_ALLOCATOR = MakeHr(0x8004020Au);
+constexpr HRESULT VFW_E_RUNTIME_ERROR = MakeHr(0x8004020Bu);
+constexpr HRESULT VFW_E_BUFFER_NOTSET = MakeHr(0x8004020Cu);
+constexpr HRESULT VFW_E_BUFFER_OVERFLOW = MakeHr(0x8004020Du);
+constexpr HRESULT VFW_E_BADALIGN = MakeHr(0x8004020Eu);
+constexpr HRESULT VFW_E_ALREADY_COMMITTED = MakeHr(0x8004020Fu);
+constexpr HRESULT VFW_E_BUFFERS_OUTSTANDING = MakeHr(0x80040210u);
+constexpr HRESULT VFW_E_NOT_COMMITTED = MakeHr(0x80040211u);
+constexpr HRESULT VFW_E_SIZENOTSET = MakeHr(0x80040212u);
+constexpr HRESULT VFW_E_NO_CLOCK = MakeHr(0x80040213u);
+constexpr HRESULT VFW_E_NOT_FOUND = MakeHr(0x80040216u);
+constexpr HRESULT VFW_E_CANNOT_CONNECT = MakeHr(0x80040217u);
+constexpr HRESULT VFW_E_CANNOT_RENDER = MakeHr(0x80040218u);
+constexpr HRESULT VFW_E_STATE_CHANGED = MakeHr(0x80040223u);
+constexpr HRESULT VFW_E_NOT_STOPPED = MakeHr(0x80040224u);
+constexpr HRESULT VFW_E_NOT_PAUSED = MakeHr(0x80040225u);
+constexpr HRESULT VFW_E_NOT_RUNNING = MakeHr(0x80040226u);
+constexpr HRESULT VFW_E_WRONG_STATE = MakeHr(0x80040227u);
+constexpr HRESULT VFW_E_START_TIME_AFTER_END = MakeHr(0x80040228u);
+constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = MakeHr(0x8004022Au);
+constexpr HRESULT VFW_E_SAMPLE_REJECTED = MakeHr(0x8004022Bu);
+constexpr HRESULT VFW_E_TIMEOUT = MakeHr(0x8004022Eu);
+constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = MakeHr(0x80040249u);
+constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = MakeHr(0x80040251u);
+constexpr HRESULT VFW_E_NO_TIME_FORMAT_SET = MakeHr(0x80040252u);
+constexpr HRESULT VFW_E_UNSUPPORTED_STREAM = MakeHr(0x80040265u);
+constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHr(0x00040237u);
+constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHr(0x00040270u);
+
+// Graph event codes (IMediaEventSink::Notify). EC_COMPLETE carries the
+// filter's IBaseFilter pointer in its second parameter.
+constexpr LONG EC_COMPLETE = 0x01;
+constexpr LONG EC_USERABORT = 0x02;
+constexpr LONG EC_ERRORABORT = 0x03;
+constexpr LONG EC_TIME = 0x04;
+constexpr LONG EC_REPAINT = 0x05;
+constexpr LONG EC_STREAM_ERROR_STOPPED = 0x06;
+constexpr LONG EC_STREAM_ERROR_STILLPLAYING = 0x07;
+constexpr LONG EC_ERROR_STILLPLAYING = 0x08;
+constexpr LONG EC_VIDEO_SIZE_CHANGED = 0x0A;
+constexpr LONG EC_QUALITY_CHANGE = 0x0B;
+constexpr LONG EC_SHUTTING_DOWN = 0x0C;
+constexpr LONG EC_CLOCK_CHANGED = 0x0D;
+constexpr LONG EC_PAUSED = 0x0E;
+constexpr LONG EC_WINDOW_DESTROYED = 0x15;
 
 // Failure codes built from a system error number (ERROR_xxx), as the
 // platform's HRESULT_FROM_WIN32 does.

@@ -1,0 +1,55 @@
+// platform/win: CCritSec, the re-entrant lock of the framework, and CAutoLock,
+// its scoped guard.
+//
+// CCritSec behaves like a Win32 critical section: the owning thread may take
+// it again (the filter and renderer paths re-enter their locks), and it must
+// be left as often as it was entered. CAutoLock leaves it on every return.
+// May include: the C++ standard library and platform/win only. No Qt.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+class CCritSec {
+public:
+    CCritSec() = default;
+    CCritSec(const CCritSec&) = delete;
+    CCritSec& operator=(const CCritSec&) = delete;
+    virtual ~CCritSec() = default;
+
+    void Lock() {
+        m_Mutex.lock();
+        m_Owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        ++m_nDepth;
+    }
+
+    void Unlock() {
+        if (--m_nDepth == 0) {
+            m_Owner.store(std::thread::id(), std::memory_order_relaxed);
+        }
+        m_Mutex.unlock();
+    }
+
+    // For assertions: whether the calling thread holds the lock. Exact for the
+    // calling thread (only the owner can store its own id).
+    bool IsOwnedByCurrentThread() const {
+        return m_Owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
+
+private:
+    std::recursive_mutex m_Mutex;
+    std::atomic<std::thread::id> m_Owner{};
+    int m_nDepth = 0;  // guarded by m_Mutex
+};
+
+class CAutoLock {
+public:
+    explicit CAutoLock(CCritSec* pLock) : m_pLock(pLock) { m_pLock->Lock(); }
+    ~CAutoLock() { m_pLock->Unlock(); }
+    CAutoLock(const CAutoLock&) = delete;
+    CAutoLock& operator=(const CAutoLock&) = delete;
+
+private:
+    CCritSec* m_pLock;
+};
