@@ -80,11 +80,11 @@ HRESULT CManualClock::AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamT
     }
     *pdwAdviseCookie = 0;
     REFERENCE_TIME tDue = 0;
-    if (hEvent == 0 || __builtin_add_overflow(baseTime, streamTime, &tDue)) {
+    if (hEvent == nullptr || __builtin_add_overflow(baseTime, streamTime, &tDue)) {
         return E_INVALIDARG;
     }
     std::lock_guard<std::mutex> lock(m_Lock);
-    if (!m_Advises.Add(tDue, m_tNow, reinterpret_cast<HANDLE>(hEvent), pdwAdviseCookie)) {
+    if (!m_Advises.Add(tDue, m_tNow, hEvent, pdwAdviseCookie)) {
         return E_OUTOFMEMORY;
     }
     m_tLastAdvise = tDue;

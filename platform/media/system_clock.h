@@ -23,10 +23,6 @@
 #include "platform/media/clock_advise_list.h"
 #include "platform/media/media_interfaces.h"
 
-// {E436EBB1-524F-11CE-9F53-0020AF0BA770}
-inline constexpr CLSID CLSID_SystemClock = {
-    0xE436EBB1, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
-
 class CSystemClock final : public IReferenceClock {
 public:
     CSystemClock();
