@@ -1,0 +1,42 @@
+// filterbase: CRendererPosPassThru, the position object of a renderer: a
+// CPosPassThru that also knows the media times of the last sample rendered,
+// so that the current position is the renderer's.
+//
+// Contract:
+// - RegisterMediaTime runs on the streaming thread for every accepted
+//   sample; EOS on the thread that signals the end (streaming or timer);
+//   ResetMediaTime on flush end and deactivation; queries on any thread.
+// - The times are guarded by m_PositionLock, a lock of its own (the
+//   streaming thread must not need the filter lock for this). Upstream is
+//   never called while m_PositionLock is held, so the lock may be taken
+//   under the renderer's locks.
+// - Times are stored in media time (100 ns). At the end of the stream both
+//   become the upstream stop position, converted to media time first when
+//   upstream uses another time format, so that the current position then
+//   equals the stop position in any format.
+#pragma once
+
+#include "filterbase/pos_pass_thru.h"
+#include "platform/win/crit_sec.h"
+
+class CRendererPosPassThru : public CPosPassThru {
+public:
+    CRendererPosPassThru(const char* pName, IUnknown* pUnk, HRESULT* phr, IPin* pPin);
+
+    // The sample's start and stop become the media times (samples without
+    // times leave them unchanged).
+    HRESULT RegisterMediaTime(IMediaSample* pMediaSample);
+    HRESULT RegisterMediaTime(LONGLONG StartTime, LONGLONG EndTime);
+    // Start and optional stop in the current time format; E_FAIL while reset.
+    HRESULT GetMediaTime(LONGLONG* pStartTime, LONGLONG* pEndTime) override;
+    // Zeroes the times and marks them unknown.
+    HRESULT ResetMediaTime();
+    // End of stream: both times become the upstream stop position.
+    HRESULT EOS();
+
+private:
+    CCritSec m_PositionLock;  // guards the three fields below
+    LONGLONG m_StartMedia = 0;
+    LONGLONG m_EndMedia = 0;
+    BOOL m_bReset = TRUE;
+};
