@@ -230,6 +230,7 @@ void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
         pSample->Release();
         m_hrLastReceive = hr;
         if (FAILED(hr)) {
+            if (options.keepGoingOnFailure) continue;
             bFailed = true;
             break;
         }

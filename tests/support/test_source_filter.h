@@ -9,7 +9,8 @@
 //   Options::frames samples (GetDeliveryBuffer, fill, SetTime,
 //   SetActualDataLength, Receive) and then EndOfStream. Each sample's first
 //   four bytes hold its frame index. The thread stops on any failure
-//   (VFW_E_NOT_COMMITTED after a decommit included) and on Stop.
+//   (VFW_E_NOT_COMMITTED after a decommit included) and on Stop; with
+//   keepGoingOnFailure a refused sample is skipped instead.
 //   With Options::gated the thread delivers only as many samples as
 //   AllowFrames granted, so a test decides when each sample arrives.
 // - IMediaSeeking on the output pin; SetPositions flushes downstream
@@ -49,6 +50,7 @@ struct SourceOptions {
     bool ownAllocator = false;   // do not take the input pin's allocator
     bool offerFrameFormat = false;
     bool gated = false;
+    bool keepGoingOnFailure = false;  // a refused sample does not end delivery
     LONG buffers = 2;
 };
 
