@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -60,6 +61,22 @@ public:
         return S_OK;
     }
 
+    // Runs once on the streaming thread the next time PrepareRender is
+    // called, i.e. just before the thread leaves the receive stretch with no
+    // lock held. Set before the sample is delivered.
+    void SetPrepareRenderHook(std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(m_RecordLock);
+        m_PrepareRenderHook = std::move(hook);
+    }
+    void PrepareRender() override {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_RecordLock);
+            hook.swap(m_PrepareRenderHook);
+        }
+        if (hook) hook();
+    }
+
     int Rendered() const { return m_nRendered.load(); }
     std::vector<uint32_t> Frames() {
         std::lock_guard<std::mutex> lock(m_RecordLock);
@@ -90,7 +107,8 @@ public:
 
 private:
     CTestEventSink* m_pSink;
-    std::mutex m_RecordLock;  // guards the two vectors
+    std::mutex m_RecordLock;  // guards the two vectors and the hook
+    std::function<void()> m_PrepareRenderHook;
     std::vector<uint32_t> m_Frames;
     std::vector<int> m_CompletesAtRender;
     std::atomic<int> m_nRendered{0};
@@ -265,6 +283,17 @@ private:
     CTestSourceFilter* m_pSource = nullptr;
     CManualClock* m_pClock = nullptr;
 };
+
+// As WaitUntil, but yields before it starts sleeping: the looped races wait
+// for other threads that usually answer within microseconds.
+inline bool SpinUntil(const std::function<bool()>& pred,
+                      std::chrono::milliseconds bound = kWatchdog) {
+    for (int i = 0; i < 2000; ++i) {
+        if (pred()) return true;
+        std::this_thread::yield();
+    }
+    return WaitUntil(pred, bound);
+}
 
 // Waits (bounded) for a future; false if it did not finish in time.
 template <class T>

@@ -31,7 +31,7 @@ TEST_F(RendererStateRaces, StopDuringTheRenderWaitReturnsPromptlyAndRendersNothi
         auto receive = g.DeliverAsync(&tStart, &tStop, static_cast<uint32_t>(i));
         if (i % 2 == 0) {
             // Half the rounds stop only once the thread waits for the clock.
-            ASSERT_TRUE(WaitUntil([&] { return g.Clock()->PendingAdvises() == 1; }));
+            ASSERT_TRUE(SpinUntil([&] { return g.Clock()->PendingAdvises() == 1; }));
         } else {
             Jitter(i);
         }
@@ -61,7 +61,7 @@ TEST_F(RendererStateRaces, FlushWhilePausedStrandsNoStreamingThread) {
         ASSERT_EQ(g.RendererPin()->EndFlush(), S_OK);
         // Upstream delivers again, and the pause completes with that sample.
         g.SourcePin()->AllowFrames(1);
-        ASSERT_TRUE(WaitUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
+        ASSERT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
             << "round " << i << ": the streaming thread did not come back";
         FILTER_STATE fs = State_Stopped;
         ASSERT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
@@ -69,6 +69,39 @@ TEST_F(RendererStateRaces, FlushWhilePausedStrandsNoStreamingThread) {
     }
     EXPECT_EQ(g.Renderer()->Rendered(), 0);
     EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 0);
+}
+
+TEST_F(RendererStateRaces, FlushInsideThePausedHandOverStrandsNoStreamingThread) {
+    // The window the loop above hits only now and then, forced: the first
+    // sample of a pause has been accepted, and the streaming thread is
+    // between the receive stretch and retaking the filter lock when a whole
+    // flush runs.
+    SourceOptions o = HandDelivery();
+    o.keepGoingOnFailure = true;
+    RendererGraph g(o);
+    std::atomic<bool> bInGap{false}, bLockHeld{false};
+    g.Renderer()->SetPrepareRenderHook([&] {
+        bInGap = true;
+        SpinUntil([&] { return bLockHeld.load(); });
+    });
+    g.Pause();
+    g.SourcePin()->AllowFrames(1);
+    ASSERT_TRUE(SpinUntil([&] { return bInGap.load(); }));
+    {
+        CAutoLock lock(g.Renderer()->InterfaceLock());
+        bLockHeld = true;
+        ASSERT_EQ(g.RendererPin()->BeginFlush(), S_OK);
+        ASSERT_EQ(g.RendererPin()->EndFlush(), S_OK);
+    }
+    // The flushed sample is gone; the thread must not wait for it.
+    g.SourcePin()->AllowFrames(1);
+    ASSERT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
+        << "the streaming thread did not come back";
+    // The first Receive returned; the second waits, held, for Run.
+    EXPECT_EQ(g.SourcePin()->Delivered(), 1);
+    EXPECT_EQ(g.SourcePin()->LastReceiveResult(), S_OK);
+    FILTER_STATE fs = State_Stopped;
+    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
 }
 
 TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterStop) {
