@@ -74,14 +74,25 @@ TEST(SystemClock, AdviseInThePastSignalsAtOnce) {
 
 TEST(SystemClock, UnadvisedCookieIsNeverSignalled) {
     ClockRef<CSystemClock> clock;
-    CWinEvent ev(TRUE, FALSE);
-    REFERENCE_TIME now = 0;
-    clock->GetTime(&now);
-    DWORD_PTR cookie = 0;
-    ASSERT_EQ(clock->AdviseTime(now, 20 * kMs, ev, &cookie), S_OK);
-    EXPECT_EQ(clock->Unadvise(cookie), S_OK);
-    EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
-    EXPECT_FALSE(Signalled(ev, 60));
+    // A is removed before it is due; B, due just after A, proves that the
+    // clock went past A's time. A slow machine may let A fire before the
+    // Unadvise: then the round is repeated with more room.
+    for (REFERENCE_TIME room = 50 * kMs; room <= 3200 * kMs; room *= 4) {
+        CWinEvent evA(TRUE, FALSE), evB(TRUE, FALSE);
+        REFERENCE_TIME now = 0;
+        clock->GetTime(&now);
+        DWORD_PTR a = 0, b = 0;
+        ASSERT_EQ(clock->AdviseTime(now, room, evA, &a), S_OK);
+        ASSERT_EQ(clock->AdviseTime(now, room + 10 * kMs, evB, &b), S_OK);
+        if (clock->Unadvise(a) != S_OK) {
+            continue;
+        }
+        EXPECT_EQ(clock->Unadvise(a), S_FALSE);
+        ASSERT_TRUE(Signalled(evB, 10000));
+        EXPECT_FALSE(Signalled(evA, 0));
+        return;
+    }
+    FAIL() << "the clock fired every advise before it could be removed";
 }
 
 TEST(SystemClock, UnadviseRacingTheDeadlineNeverSignalsAfterItReturns) {

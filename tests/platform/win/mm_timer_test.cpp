@@ -96,11 +96,16 @@ TEST(MmTimer, IdsAreNeverZeroAndNeverReused) {
 
 TEST(MmTimer, KillOfAPendingTimerPreventsTheCallback) {
     CallbackRecord rec;
-    const UINT id = timeSetEvent(20, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec),
+    CallbackRecord later;
+    const UINT id = timeSetEvent(200, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec),
                                  TIME_ONESHOT);
     ASSERT_NE(id, 0u);
+    // Due after the first one: once it ran, the first one's time has passed.
+    ASSERT_NE(timeSetEvent(210, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&later),
+                           TIME_ONESHOT),
+              0u);
     EXPECT_EQ(timeKillEvent(id), TIMERR_NOERROR);
-    std::this_thread::sleep_for(60ms);
+    ASSERT_TRUE(WaitFor(later.calls, 1, 5000ms));
     EXPECT_EQ(rec.calls.load(), 0);
 }
 
