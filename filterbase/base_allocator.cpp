@@ -50,8 +50,7 @@ HRESULT CBaseAllocator::StoreProperties(const ALLOCATOR_PROPERTIES* pRequest,
     if (m_lFree.GetCount() < m_lAllocated) return VFW_E_BUFFERS_OUTSTANDING;
 
     LONG lSize = pRequest->cbBuffer;
-    if (bRoundSize && pRequest->cbBuffer >= 0 && pRequest->cbPrefix >= 0 &&
-        pRequest->cbAlign > 1) {
+    if (bRoundSize && pRequest->cbBuffer >= 0 && pRequest->cbPrefix >= 0 && pRequest->cbAlign > 1) {
         // In 64 bits: size + prefix and the rounded size may pass 32 bits.
         const int64_t llAlign = pRequest->cbAlign;
         const int64_t llRemainder =

@@ -48,8 +48,8 @@ public:
     HRESULT GetProperties(ALLOCATOR_PROPERTIES* pProps) override;
     HRESULT Commit() override;
     HRESULT Decommit() override;
-    HRESULT GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime,
-                      REFERENCE_TIME* pEndTime, DWORD dwFlags) override;
+    HRESULT GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
+                      DWORD dwFlags) override;
     HRESULT ReleaseBuffer(IMediaSample* pBuffer) override;
 
     // IMemAllocatorCallbackTemp

@@ -167,8 +167,8 @@ HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
     m_pGraph = pGraph;
     IMediaEventSink* pSink = nullptr;
     if (pGraph) {
-        if (SUCCEEDED(pGraph->QueryInterface(IID_IMediaEventSink,
-                                             reinterpret_cast<void**>(&pSink)))) {
+        if (SUCCEEDED(
+                pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&pSink)))) {
             // Kept without a reference: the graph outlives our membership.
             pSink->Release();
         } else {

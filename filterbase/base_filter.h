@@ -31,8 +31,7 @@ class CBasePin;
 class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 public:
     CBaseFilter(const char* pName, IUnknown* pUnk, CCritSec* pLock, REFCLSID clsid);
-    CBaseFilter(const char* pName, IUnknown* pUnk, CCritSec* pLock, REFCLSID clsid,
-                HRESULT* phr);
+    CBaseFilter(const char* pName, IUnknown* pUnk, CCritSec* pLock, REFCLSID clsid, HRESULT* phr);
     ~CBaseFilter() override;
 
     DECLARE_IUNKNOWN
@@ -86,12 +85,12 @@ protected:
     void IncrementPinVersion() { m_PinVersion.fetch_add(1); }
 
     std::atomic<FILTER_STATE> m_State{State_Stopped};  // written under m_pLock
-    IReferenceClock* m_pClock = nullptr;  // one reference; written under m_pLock
-    std::atomic<REFERENCE_TIME> m_tStart{0};  // written under m_pLock by Run
+    IReferenceClock* m_pClock = nullptr;               // one reference; written under m_pLock
+    std::atomic<REFERENCE_TIME> m_tStart{0};           // written under m_pLock by Run
     CLSID m_clsid;
     CCritSec* m_pLock;
-    WCHAR* m_pName = nullptr;  // owned; under m_pLock
-    std::atomic<IFilterGraph*> m_pGraph{nullptr};  // no reference
+    WCHAR* m_pName = nullptr;                        // owned; under m_pLock
+    std::atomic<IFilterGraph*> m_pGraph{nullptr};    // no reference
     std::atomic<IMediaEventSink*> m_pSink{nullptr};  // no reference
     std::atomic<LONG> m_PinVersion{1};
 };

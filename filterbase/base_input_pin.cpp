@@ -68,10 +68,10 @@ HRESULT CBaseInputPin::Receive(IMediaSample* pSample) {
     m_pReceivedType = nullptr;
 
     IMediaSample2* pSample2 = nullptr;
-    if (SUCCEEDED(pSample->QueryInterface(IID_IMediaSample2,
-                                          reinterpret_cast<void**>(&pSample2)))) {
-        hr = pSample2->GetProperties(sizeof(m_SampleProps),
-                                     reinterpret_cast<BYTE*>(&m_SampleProps));
+    if (SUCCEEDED(
+            pSample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&pSample2)))) {
+        hr =
+            pSample2->GetProperties(sizeof(m_SampleProps), reinterpret_cast<BYTE*>(&m_SampleProps));
         pSample2->Release();
         if (FAILED(hr)) return hr;
     } else {
@@ -162,9 +162,7 @@ HRESULT CBaseInputPin::EndFlush() {
     return S_OK;
 }
 
-HRESULT CBaseInputPin::Notify(IBaseFilter* pSender, Quality) {
-    return pSender ? S_OK : E_POINTER;
-}
+HRESULT CBaseInputPin::Notify(IBaseFilter* pSender, Quality) { return pSender ? S_OK : E_POINTER; }
 
 HRESULT CBaseInputPin::BreakConnect() {
     if (m_pAllocator) {

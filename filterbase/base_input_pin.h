@@ -62,6 +62,9 @@ public:
 
     BOOL IsReadOnly() const { return m_bReadOnly; }
     BOOL IsFlushing() const { return m_bFlushing; }
+    BOOL HasRunTimeError() const { return m_bRunTimeError; }
+    // The properties read by the last Receive; streaming thread only.
+    AM_SAMPLE2_PROPERTIES* SampleProps() { return &m_SampleProps; }
 
 protected:
     IMemAllocator* m_pAllocator = nullptr;  // one reference; under m_pLock

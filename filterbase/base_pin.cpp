@@ -101,8 +101,7 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
     return hrFailure;
 }
 
-HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt,
-                                IEnumMediaTypes* pEnum) {
+HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumMediaTypes* pEnum) {
     HRESULT hr = pEnum->Reset();
     if (FAILED(hr)) return hr;
     HRESULT hrFailure = S_OK;

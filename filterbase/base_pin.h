@@ -100,10 +100,10 @@ protected:
     // Breaks the connection and drops the peer; S_FALSE when not connected.
     HRESULT DisconnectInternal();
 
-    WCHAR* m_pName = nullptr;  // owned, fixed after construction
+    WCHAR* m_pName = nullptr;     // owned, fixed after construction
     IPin* m_Connected = nullptr;  // one reference; see the contract above
     PIN_DIRECTION m_dir;
-    CCritSec* m_pLock;  // the filter's lock
+    CCritSec* m_pLock;                         // the filter's lock
     std::atomic<bool> m_bRunTimeError{false};  // streaming and graph threads
     bool m_bCanReconnectWhenActive = false;
     bool m_bTryMyTypesFirst = false;

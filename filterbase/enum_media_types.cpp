@@ -27,12 +27,9 @@ HRESULT CEnumMediaTypes::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-bool CEnumMediaTypes::AreWeOutOfSync() const {
-    return m_pPin->GetMediaTypeVersion() != m_Version;
-}
+bool CEnumMediaTypes::AreWeOutOfSync() const { return m_pPin->GetMediaTypeVersion() != m_Version; }
 
-HRESULT CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,
-                              ULONG* pcFetched) {
+HRESULT CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) {
     if (!ppMediaTypes) return E_POINTER;
     if (pcFetched) *pcFetched = 0;
     if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;

@@ -27,12 +27,10 @@ HRESULT CMediaPosition::GetTypeInfo(UINT itinfo, LCID, ITypeInfo** pptinfo) {
     return E_NOTIMPL;  // no type library here
 }
 
-HRESULT CMediaPosition::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
+HRESULT CMediaPosition::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
-HRESULT CMediaPosition::Invoke(DISPID, REFIID riid, LCID, WORD, DISPPARAMS*, VARIANT*,
-                               EXCEPINFO*, UINT*) {
+HRESULT CMediaPosition::Invoke(DISPID, REFIID riid, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                               UINT*) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     return E_NOTIMPL;
 }

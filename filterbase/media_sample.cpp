@@ -236,8 +236,7 @@ HRESULT CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbProperties
         if (props.cbBuffer < props.lActual) return E_INVALIDARG;
     }
     AM_MEDIA_TYPE* pNewType = nullptr;
-    const bool bNewType =
-        COVERS(n, pMediaType) && (props.dwSampleFlags & Sample_TypeChanged) != 0;
+    const bool bNewType = COVERS(n, pMediaType) && (props.dwSampleFlags & Sample_TypeChanged) != 0;
     if (bNewType) {
         if (!props.pMediaType) return E_POINTER;
         pNewType = CreateMediaType(props.pMediaType);

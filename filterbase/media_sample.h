@@ -91,7 +91,7 @@ protected:
     REFERENCE_TIME m_Start = 0;
     REFERENCE_TIME m_End = 0;
     LONGLONG m_MediaStart = 0;
-    LONGLONG m_MediaEnd = 0;  // difference from m_MediaStart, 64 bits
+    LONGLONG m_MediaEnd = 0;                // difference from m_MediaStart, 64 bits
     AM_MEDIA_TYPE* m_pMediaType = nullptr;  // owned, task memory
     DWORD m_dwStreamId = AM_STREAM_MEDIA;
     std::atomic<LONG> m_cRef{0};

@@ -27,6 +27,20 @@ HRESULT CMemAllocator::Create(IMemAllocator** ppAllocator) {
     return S_OK;
 }
 
+HRESULT CMemAllocator::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (pUnkOuter && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+    HRESULT hr = S_OK;
+    auto* pAllocator = new (std::nothrow) CMemAllocator("CMemAllocator", pUnkOuter, &hr);
+    if (!pAllocator) return E_OUTOFMEMORY;
+    // Hold the object while asking, so that a refused interface deletes it.
+    pAllocator->NonDelegatingAddRef();
+    if (SUCCEEDED(hr)) hr = pAllocator->NonDelegatingQueryInterface(riid, ppv);
+    pAllocator->NonDelegatingRelease();
+    return hr;
+}
+
 HRESULT CMemAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
                                      ALLOCATOR_PROPERTIES* pActual) {
     return StoreProperties(pRequest, pActual, true);
@@ -57,8 +71,8 @@ HRESULT CMemAllocator::Alloc() {
     BYTE* pNext = m_pBuffer;
     for (LONG i = 0; i < m_lCount; ++i, pNext += llSlot) {
         HRESULT hrSample = S_OK;
-        auto* pSample = new (std::nothrow)
-            CMediaSample("Default memory media sample", this, &hrSample, pNext + m_lPrefix, m_lSize);
+        auto* pSample = new (std::nothrow) CMediaSample("Default memory media sample", this,
+                                                        &hrSample, pNext + m_lPrefix, m_lSize);
         if (!pSample) return E_OUTOFMEMORY;
         // Counted and listed even if the constructor reported a failure, so
         // that ReallyFree deletes it.

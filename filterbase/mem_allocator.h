@@ -24,6 +24,10 @@ public:
     // Creates a pool with one reference in *ppAllocator (E_OUTOFMEMORY if it
     // cannot be created or its construction failed).
     static HRESULT Create(IMemAllocator** ppAllocator);
+    // The class creator for CoCreateInstance(CLSID_MemoryAllocator, ...), for
+    // code that registers it with CoRegisterInprocClass. An aggregated pool
+    // must be asked for IID_IUnknown.
+    static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv);
 
 protected:
     void Free() override;

@@ -40,19 +40,19 @@ HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** ppMS) {
 }
 
 // Passes one call to the peer's IMediaSeeking or IMediaPosition.
-#define PASS_SEEKING(call)                          \
-    IMediaSeeking* pMS = nullptr;                   \
-    HRESULT hr = GetPeerSeeking(&pMS);              \
-    if (FAILED(hr)) return hr;                      \
-    hr = pMS->call;                                 \
-    pMS->Release();                                 \
+#define PASS_SEEKING(call)             \
+    IMediaSeeking* pMS = nullptr;      \
+    HRESULT hr = GetPeerSeeking(&pMS); \
+    if (FAILED(hr)) return hr;         \
+    hr = pMS->call;                    \
+    pMS->Release();                    \
     return hr
-#define PASS_POSITION(call)                         \
-    IMediaPosition* pMP = nullptr;                  \
-    HRESULT hr = GetPeer(&pMP);                     \
-    if (FAILED(hr)) return hr;                      \
-    hr = pMP->call;                                 \
-    pMP->Release();                                 \
+#define PASS_POSITION(call)        \
+    IMediaPosition* pMP = nullptr; \
+    HRESULT hr = GetPeer(&pMP);    \
+    if (FAILED(hr)) return hr;     \
+    hr = pMP->call;                \
+    pMP->Release();                \
     return hr
 
 HRESULT CPosPassThru::GetCapabilities(DWORD* pCapabilities) {
@@ -113,9 +113,7 @@ HRESULT CPosPassThru::get_CurrentPosition(REFTIME* pllTime) {
 }
 HRESULT CPosPassThru::get_StopTime(REFTIME* pllTime) { PASS_POSITION(get_StopTime(pllTime)); }
 HRESULT CPosPassThru::put_StopTime(REFTIME llTime) { PASS_POSITION(put_StopTime(llTime)); }
-HRESULT CPosPassThru::get_PrerollTime(REFTIME* pllTime) {
-    PASS_POSITION(get_PrerollTime(pllTime));
-}
+HRESULT CPosPassThru::get_PrerollTime(REFTIME* pllTime) { PASS_POSITION(get_PrerollTime(pllTime)); }
 HRESULT CPosPassThru::put_PrerollTime(REFTIME llTime) { PASS_POSITION(put_PrerollTime(llTime)); }
 HRESULT CPosPassThru::put_Rate(double dRate) {
     if (dRate == 0.0) return E_INVALIDARG;

@@ -33,11 +33,11 @@ struct INonDelegatingUnknown {
 
 // Declares the three IUnknown methods of a class with interfaces, forwarding
 // to its outer unknown.
-#define DECLARE_IUNKNOWN                                                 \
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {           \
-        return GetOwner()->QueryInterface(riid, ppv);                    \
-    }                                                                    \
-    ULONG AddRef() override { return GetOwner()->AddRef(); }             \
+#define DECLARE_IUNKNOWN                                       \
+    HRESULT QueryInterface(REFIID riid, void** ppv) override { \
+        return GetOwner()->QueryInterface(riid, ppv);          \
+    }                                                          \
+    ULONG AddRef() override { return GetOwner()->AddRef(); }   \
     ULONG Release() override { return GetOwner()->Release(); }
 
 class CUnknown : public INonDelegatingUnknown {
@@ -56,7 +56,7 @@ public:
     ULONG NonDelegatingRelease() override;
 
     IUnknown* GetOwner() const { return m_pUnknown; }
-    const char* Name() const { return m_pObjectName; }
+    const char* ObjectName() const { return m_pObjectName; }
 
     static LONG ObjectsActive() { return s_cActiveObjects.load(); }
 

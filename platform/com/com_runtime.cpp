@@ -27,7 +27,9 @@ std::mutex& RegistryLock() {
 
 }  // namespace
 
-HRESULT CoInitialize(LPVOID pReserved) { return CoInitializeEx(pReserved, COINIT_APARTMENTTHREADED); }
+HRESULT CoInitialize(LPVOID pReserved) {
+    return CoInitializeEx(pReserved, COINIT_APARTMENTTHREADED);
+}
 
 HRESULT CoInitializeEx(LPVOID, DWORD) { return t_cInitialized++ == 0 ? S_OK : S_FALSE; }
 

@@ -31,6 +31,6 @@ struct IDispatch : IUnknown {
     virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                   DISPID* rgdispid) = 0;
     virtual HRESULT Invoke(DISPID dispidMember, REFIID riid, LCID lcid, WORD wFlags,
-                           DISPPARAMS* pdispparams, VARIANT* pvarResult,
-                           EXCEPINFO* pexcepinfo, UINT* puArgErr) = 0;
+                           DISPPARAMS* pdispparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                           UINT* puArgErr) = 0;
 };

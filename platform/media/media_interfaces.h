@@ -51,8 +51,8 @@ struct IBaseFilter : IMediaFilter {
 struct IReferenceClock : IUnknown {
     virtual HRESULT GetTime(REFERENCE_TIME* pTime) = 0;
     // Signals hEvent once at baseTime + streamTime.
-    virtual HRESULT AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime,
-                               HEVENT hEvent, DWORD_PTR* pdwAdviseCookie) = 0;
+    virtual HRESULT AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
+                               DWORD_PTR* pdwAdviseCookie) = 0;
     // Releases hSemaphore once per period from startTime on.
     virtual HRESULT AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
                                    HSEMAPHORE hSemaphore, DWORD_PTR* pdwAdviseCookie) = 0;
@@ -158,8 +158,8 @@ struct IMediaSeeking : IUnknown {
     virtual HRESULT GetStopPosition(LONGLONG* pStop) = 0;
     virtual HRESULT GetCurrentPosition(LONGLONG* pCurrent) = 0;
     // A null format means the current time format.
-    virtual HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
-                                      LONGLONG Source, const GUID* pSourceFormat) = 0;
+    virtual HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                      const GUID* pSourceFormat) = 0;
     virtual HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                  DWORD dwStopFlags) = 0;
     virtual HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) = 0;

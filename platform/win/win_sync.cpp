@@ -64,8 +64,8 @@ DWORD TryWait(DWORD nCount, const HANDLE* pHandles, BOOL bWaitAll) {
 }  // namespace
 
 HANDLE CreateEvent(LPVOID, BOOL bManualReset, BOOL bInitialState, LPCWSTR) {
-    return new (std::nothrow) WaitObject{Kind::Event, bManualReset != FALSE,
-                                         bInitialState ? 1 : 0, 1};
+    return new (std::nothrow)
+        WaitObject{Kind::Event, bManualReset != FALSE, bInitialState ? 1 : 0, 1};
 }
 
 BOOL SetEvent(HANDLE hEvent) {

@@ -5,6 +5,8 @@
 
 #include "filterbase/mem_allocator.h"
 #include "platform/com/com_ref.h"
+#include "platform/com/com_runtime.h"
+#include "platform/media/media_guids.h"
 #include "support/live_objects.h"
 
 using pelora_test::LiveObjectsTest;
@@ -107,7 +109,7 @@ TEST_F(AllocatorTest, BuffersHonourTheAlignmentAndPrefix) {
         BYTE* pData = nullptr;
         ASSERT_EQ(p->GetPointer(&pData), S_OK);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(pData) % 4096, 0u);
-        EXPECT_EQ(p->GetSize(), 4096);  // 1000 rounded up to the alignment
+        EXPECT_EQ(p->GetSize(), 4096);   // 1000 rounded up to the alignment
         pData[p->GetSize() - 1] = 0xAB;  // the whole buffer is writable
     }
     for (auto* p : samples) p->Release();
@@ -162,6 +164,25 @@ TEST_F(AllocatorTest, FreeCountFollowsSamplesInAndOut) {
     EXPECT_EQ(lFree, 2);
     EXPECT_EQ(callback->GetFreeCount(nullptr), E_POINTER);
     m_pAlloc->Decommit();
+}
+
+TEST_F(LiveObjectsTest, MemoryAllocatorClassCanBeCreatedThroughTheRegistry) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    ASSERT_EQ(CoRegisterInprocClass(CLSID_MemoryAllocator, &CMemAllocator::CreateInstance), S_OK);
+    IMemAllocator* pAlloc = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
+              S_OK);
+    ASSERT_NE(pAlloc, nullptr);
+    EXPECT_EQ(CUnknown::ObjectsActive(), 1);
+    pAlloc->Release();
+    IMediaSample* pWrong = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IMediaSample, reinterpret_cast<void**>(&pWrong)),
+              E_NOINTERFACE);
+    EXPECT_EQ(pWrong, nullptr);
+    CoUnregisterInprocClass(CLSID_MemoryAllocator);
+    CoUninitialize();
 }
 
 }  // namespace

@@ -140,8 +140,7 @@ TEST_F(FilterBaseTest, StateChangesReachConnectedPinsOnly) {
     EXPECT_EQ(source->Pin()->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), S_OK);
     pSample->Release();
     EXPECT_EQ(source->Stop(), S_OK);
-    EXPECT_EQ(source->Pin()->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0),
-              VFW_E_NOT_COMMITTED);
+    EXPECT_EQ(source->Pin()->GetDeliveryBuffer(&pSample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
     source->Pin()->Disconnect();
     sink->Pin()->Disconnect();
 }
@@ -300,8 +299,7 @@ TEST_F(PositionTest, TypeInformationFailsInsteadOfAnsweringNull) {
     EXPECT_EQ(pInfo, nullptr);
     EXPECT_EQ(pDispatch->GetTypeInfo(1, 0, &pInfo), TYPE_E_ELEMENTNOTFOUND);
     EXPECT_EQ(pDispatch->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
-    EXPECT_EQ(pDispatch->Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr),
-              E_NOTIMPL);
+    EXPECT_EQ(pDispatch->Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
     EXPECT_EQ(pDispatch->Invoke(0, IID_IPin, 0, 0, nullptr, nullptr, nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);
 }

@@ -136,8 +136,8 @@ TEST_F(SampleTest, PropertiesRoundTripIncludingAnAttachedType) {
     CMediaType mt = pelora_test::MakeVideoType(MEDIASUBTYPE_RGB24, 24);
     AM_SAMPLE2_PROPERTIES props{};
     props.dwTypeSpecificFlags = 7;
-    props.dwSampleFlags = AM_SAMPLE_SPLICEPOINT | AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID |
-                          AM_SAMPLE_TYPECHANGED;
+    props.dwSampleFlags =
+        AM_SAMPLE_SPLICEPOINT | AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID | AM_SAMPLE_TYPECHANGED;
     props.lActual = 40;
     props.tStart = 100;
     props.tStop = 200;

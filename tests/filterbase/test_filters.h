@@ -142,7 +142,6 @@ public:
         for (IMediaSample* p : kept) p->Release();
     }
     IMemAllocator* HeldAllocator() const { return m_pAllocator; }
-    bool HasRunTimeError() const { return m_bRunTimeError; }
 
     std::function<HRESULT(const CMediaType*)> m_fnCheck = [](const CMediaType* pmt) {
         return IsSubtype(pmt, MEDIASUBTYPE_RGB24) ? S_OK : S_FALSE;

@@ -9,8 +9,8 @@
 namespace {
 
 // {B1196BCB-5763-4272-9BDD-059AF2D11930}
-constexpr CLSID kClsidProbe = {0xB1196BCB, 0x5763, 0x4272,
-                               {0x9B, 0xDD, 0x05, 0x9A, 0xF2, 0xD1, 0x19, 0x30}};
+constexpr CLSID kClsidProbe = {
+    0xB1196BCB, 0x5763, 0x4272, {0x9B, 0xDD, 0x05, 0x9A, 0xF2, 0xD1, 0x19, 0x30}};
 
 TEST(Guid, FieldsLieLittleEndianInMemory) {
     const uint8_t expected[16] = {0xCB, 0x6B, 0x19, 0xB1, 0x63, 0x57, 0x72, 0x42,
@@ -91,8 +91,7 @@ TEST(ComRuntime, CreatesOnlyRegisteredClassesOnInitialisedThreads) {
     static_cast<IUnknown*>(pv)->Release();
     EXPECT_EQ(CountedObject::s_nDeleted, 1);
     // The creator's failure reaches the caller with a null result.
-    EXPECT_EQ(CoCreateInstance(kClsidProbe, nullptr, CLSCTX_INPROC_SERVER, kClsidProbe,
-                               &pv),
+    EXPECT_EQ(CoCreateInstance(kClsidProbe, nullptr, CLSCTX_INPROC_SERVER, kClsidProbe, &pv),
               E_NOINTERFACE);
     EXPECT_EQ(pv, nullptr);
     EXPECT_EQ(CoUnregisterInprocClass(kClsidProbe), S_OK);

@@ -8,8 +8,8 @@ TEST(VirtualMemory, BlockIsZeroedAndAlignedToGranularity) {
     SYSTEM_INFO si{};
     GetSystemInfo(&si);
     EXPECT_EQ(si.dwAllocationGranularity, 65536u);
-    auto* p = static_cast<uint8_t*>(VirtualAlloc(nullptr, 70000, MEM_COMMIT | MEM_RESERVE,
-                                                 PAGE_READWRITE));
+    auto* p = static_cast<uint8_t*>(
+        VirtualAlloc(nullptr, 70000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 65536, 0u);
     bool bZero = true;
