@@ -87,14 +87,4 @@ TEST(Saturation, AddAndSubtractStopAtTheLimits) {
     EXPECT_EQ(SatSub64(40, 2), 38);
 }
 
-TEST(Saturation, ClampNarrowsTo32Bits) {
-    EXPECT_EQ(ClampToLong(5000000000LL), std::numeric_limits<LONG>::max());
-    EXPECT_EQ(ClampToLong(-5000000000LL), std::numeric_limits<LONG>::min());
-    EXPECT_EQ(ClampToLong(123), 123);
-    EXPECT_EQ(ClampToLong(600000000LL, 500000000), 500000000);
-    EXPECT_EQ(ClampToLong(-600000000LL, 500000000), -500000000);
-    EXPECT_EQ(ClampToLong(-4, 500000000), -4);
-    EXPECT_EQ(Clamp64(5, 0, 3), 3);
-}
-
 }  // namespace
