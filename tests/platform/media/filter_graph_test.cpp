@@ -26,7 +26,7 @@ extern "C" {
 #include "platform/ffmpeg/file_source_filter.h"
 #include "platform/media/filter_graph.h"
 #include "platform/media/media_guids.h"
-#include "platform/media/frame_keeping_renderer.h"
+#include "support/frame_keeping_renderer.h"
 #include "support/live_objects.h"
 #include "tools/broken_clips.h"
 #include "tools/clip_writer.h"
