@@ -177,7 +177,7 @@ HRESULT CFileSourcePin::WaitForBuffer(IMediaSample** ppSample) {
 
 void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
     // The decoder is ours until StopThread joins us.
-    HRESULT hr = m_Decoder.SeekToTime(rtStart);
+    HRESULT hr = m_Decoder.SeekToTime(SeekTarget(rtStart));
     if (hr == S_FALSE && m_Decoder.GetFrameCount() > 0) {
         // At or past the end: the segment shows the last frame, so that a
         // grab there completes with a picture (and the renderer then reports
@@ -245,6 +245,19 @@ void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
         m_llDelivered.fetch_add(1);
         bFirst = false;
     }
+}
+
+REFERENCE_TIME CFileSourcePin::SeekTarget(REFERENCE_TIME rtStart) const {
+    // Clients address frame k in media time as k x AvgTimePerFrame. When the
+    // frame duration is not a whole number of 100-ns units (30 fps: 333333.3)
+    // and was rounded down, that lies just before frame k's start, and an
+    // exact seek would show frame k - 1. Such a position means frame k.
+    const REFERENCE_TIME rtAvg = m_Decoder.GetAvgTimePerFrame();
+    if (rtAvg <= 0 || rtStart <= 0 || rtStart % rtAvg != 0) return rtStart;
+    const LONGLONG llFrame = rtStart / rtAvg;
+    if (llFrame >= m_Decoder.GetFrameCount()) return rtStart;
+    const REFERENCE_TIME rtFrame = m_Decoder.FrameToTime(llFrame);
+    return rtFrame > rtStart ? rtFrame : rtStart;
 }
 
 // ---------------------------------------------------------------------------

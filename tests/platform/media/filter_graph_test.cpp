@@ -49,7 +49,8 @@ public:
     std::string Clip(const SClipSpec& spec) {
         const std::string strKey = std::string(ClipFormatName(spec.eFormat)) + "_" +
                                    std::to_string(spec.nWidth) + "x" + std::to_string(spec.nHeight) +
-                                   "_" + std::to_string(spec.nFrames) + "_" + std::to_string(spec.nGop);
+                                   "_" + std::to_string(spec.nFrames) + "_" + std::to_string(spec.nGop) +
+                                   "_" + std::to_string(spec.nFpsNum);
         auto it = m_clips.find(strKey);
         if (it != m_clips.end()) return it->second;
         const std::string strPath = (m_dir / (strKey + ClipFormatExtension(spec.eFormat))).string();
@@ -321,6 +322,33 @@ TEST_F(GraphTest, ForwardStepsContinueDecodingAndBackwardStepsSeekExactly) {
     for (int n = 29; n >= 24; --n) ASSERT_EQ(g.SeekAndGrab(n), n);
     EXPECT_EQ(g.SeekAndGrab(59), 59);  // the last frame
     EXPECT_EQ(g.SeekAndGrab(58), 58);
+}
+
+TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDuration) {
+    // 30 fps: AvgTimePerFrame is 333333, so k x 333333 lies a few 100-ns
+    // units before frame k starts; the worker means frame k.
+    SClipSpec spec = Spec(EClipFormat::Mp4H264, 96, 64, 60);
+    spec.nFpsNum = 30;
+    const std::string strPath = CClipCache::Get().Clip(spec);
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    ASSERT_FALSE(g.FrameFormat());
+    ASSERT_EQ(g.Step(), 333333);
+    for (int n : {0, 1, 2, 3, 30, 31, 45, 58, 59, 44, 17}) {
+        g.Renderer()->ClearIndices();
+        EXPECT_EQ(g.SeekAndGrab(n), n) << "grab at " << n << " x 333333";
+        // Frame n itself starts the segment: not frame n - 1 first (which
+        // the 1 ms of slack before the stop would hide only for the first
+        // 30000 frames).
+        EXPECT_EQ(g.Renderer()->Indices(), std::vector<LONGLONG>{n});
+    }
+    // A position inside a frame still gives that frame.
+    LONGLONG llPos = 10 * 333333 + 200000, llStop = llPos + 10000;
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    g.Control()->Run();
+    LONG lCode = 0;
+    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+    EXPECT_EQ(g.Renderer()->LatestIndex(), 10);
 }
 
 // ---------------------------------------------------------------------------
