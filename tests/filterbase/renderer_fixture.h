@@ -184,8 +184,7 @@ private:
 // the destructor if the test did not).
 class RendererGraph {
 public:
-    explicit RendererGraph(const SourceOptions& options, bool bClock = true,
-                           bool bConnect = true) {
+    explicit RendererGraph(const SourceOptions& options, bool bClock = true, bool bConnect = true) {
         HRESULT hr = S_OK;
         m_pRenderer = new CTestRenderer(&hr, &m_Sink);
         m_pRenderer->AddRef();

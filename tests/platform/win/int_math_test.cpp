@@ -14,13 +14,13 @@ TEST(MulDiv, RoundsToNearestWithHalvesAwayFromZero) {
     struct Case {
         INT a, b, c, expected;
     } cases[] = {
-        {10, 1, 4, 3},     // 2.5 -> 3
-        {10, 1, 3, 3},     // 3.33 -> 3
-        {-10, 1, 4, -3},   // -2.5 -> -3
+        {10, 1, 4, 3},    // 2.5 -> 3
+        {10, 1, 3, 3},    // 3.33 -> 3
+        {-10, 1, 4, -3},  // -2.5 -> -3
         {10, -1, 4, -3},
         {10, 1, -4, -3},
         {-10, -1, -4, -3},
-        {7, 2, 4, 4},      // 3.5 -> 4
+        {7, 2, 4, 4},  // 3.5 -> 4
         {100000, 250, 1000, 25000},
         {0, 5, 7, 0},
     };
@@ -50,7 +50,7 @@ TEST(MulDiv64, Uses128BitIntermediateAndSaturates) {
     EXPECT_EQ(MulDiv64(kMin64, -1, 1), kMax64);  // -(-2^63) does not fit
     EXPECT_EQ(MulDiv64(7, 3, 2), 10);            // rounds toward zero
     EXPECT_EQ(MulDiv64(-7, 3, 2), -10);
-    EXPECT_EQ(MulDiv64(7, 3, 2, 1), 11);          // (21 + 1) / 2
+    EXPECT_EQ(MulDiv64(7, 3, 2, 1), 11);  // (21 + 1) / 2
     EXPECT_EQ(MulDiv64(5, 5, 0), kMax64);
     EXPECT_EQ(MulDiv64(-5, 5, 0), kMin64);
 }
