@@ -20,6 +20,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "grab/grab_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "platform/ffmpeg/file_decoder.h"
@@ -88,10 +89,12 @@ SClipSpec Spec(EClipFormat e, int w, int h, int nFrames, int nGop = 10) {
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// The worker's file graph.
+// The worker's file graph: the grab renderer named "Renderer" (or, for the
+// tests that need every rendered frame's index and times, the frame keeping
+// test renderer), then RenderFile.
 class CWorkerGraph {
 public:
-    CWorkerGraph() {
+    explicit CWorkerGraph(bool bGrab = true) {
         EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
                                    reinterpret_cast<void**>(m_pGraph.Receive())),
                   S_OK);
@@ -99,10 +102,17 @@ public:
         m_pGraph.QueryInto(IID_IMediaSeeking, &m_pSeeking);
         m_pGraph.QueryInto(IID_IMediaEventEx, &m_pEvent);
         HRESULT hr = S_OK;
-        m_pRenderer = new CFrameKeepingRenderer(&hr);
+        if (bGrab) {
+            m_pGrab = new CGrabRenderer(nullptr, &hr);
+            m_pGrab->NonDelegatingAddRef();
+            m_pFilter = m_pGrab;
+        } else {
+            m_pKeeper = new CFrameKeepingRenderer(&hr);
+            m_pKeeper->NonDelegatingAddRef();
+            m_pFilter = m_pKeeper;
+        }
         EXPECT_EQ(hr, S_OK);
-        m_pRenderer->NonDelegatingAddRef();
-        EXPECT_EQ(m_pGraph->AddFilter(m_pRenderer, L"Renderer"), S_OK);
+        EXPECT_EQ(m_pGraph->AddFilter(m_pFilter, L"Renderer"), S_OK);
     }
     ~CWorkerGraph() {
         if (m_pControl) m_pControl->Stop();
@@ -110,7 +120,8 @@ public:
         m_pSeeking.Release();
         m_pControl.Release();
         m_pGraph.Release();
-        m_pRenderer->NonDelegatingRelease();
+        if (m_pGrab) m_pGrab->NonDelegatingRelease();
+        if (m_pKeeper) m_pKeeper->NonDelegatingRelease();
     }
 
     // RenderFile, then the worker's time format choice.
@@ -121,7 +132,7 @@ public:
         if (m_bFrameFormat) {
             EXPECT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
         }
-        m_llStep = m_bFrameFormat ? 1 : m_pRenderer->Format().AvgTimePerFrame;
+        m_llStep = m_bFrameFormat ? 1 : FrameDuration();
         return hr;
     }
 
@@ -148,14 +159,39 @@ public:
                 }
             } while (llCur != llStopNow);
         }
-        return m_pRenderer->LatestIndex();
+        return LatestIndex();
+    }
+
+    // The latest frame the renderer holds, as the worker copies it.
+    std::vector<BYTE> Frame() {
+        if (m_pKeeper) return m_pKeeper->Frame();
+        BITMAPINFO bmi{};
+        m_pGrab->GetFrameFormat(&bmi);
+        std::vector<BYTE> frame(bmi.bmiHeader.biSizeImage);
+        m_pGrab->UpdateFrameBuffer();
+        const LONG cb = m_pGrab->CopyFrameTo(frame.data(), static_cast<LONG>(frame.size()));
+        frame.resize(cb > 0 ? static_cast<size_t>(cb) : 0);
+        return frame;
+    }
+    int LatestIndex() {
+        if (m_pKeeper) return m_pKeeper->LatestIndex();
+        const std::vector<BYTE> frame = Frame();
+        const LONG w = m_pGrab->GetFrameWidth(), h = m_pGrab->GetFrameHeight();
+        const LONG stride = (3 * w + 3) & ~3;
+        if (frame.size() < static_cast<size_t>(stride) * static_cast<size_t>(h)) return -1;
+        return ReadFrameIndex(frame.data(), w, h, stride);
+    }
+    REFERENCE_TIME FrameDuration() {
+        return m_pKeeper ? m_pKeeper->Format().AvgTimePerFrame : m_pGrab->GetFrameDuration();
     }
 
     IGraphBuilder* Graph() { return m_pGraph.Get(); }
     IMediaControl* Control() { return m_pControl.Get(); }
     IMediaSeeking* Seeking() { return m_pSeeking.Get(); }
     IMediaEventEx* Event() { return m_pEvent.Get(); }
-    CFrameKeepingRenderer* Renderer() { return m_pRenderer; }
+    IBaseFilter* Renderer() { return m_pFilter; }
+    CBasePin* RendererPin() { return m_pGrab ? m_pGrab->GetPin(0) : m_pKeeper->GetPin(0); }
+    CFrameKeepingRenderer* Keeper() { return m_pKeeper; }  // null with the grab renderer
     bool FrameFormat() const { return m_bFrameFormat; }
     LONGLONG Step() const { return m_llStep; }
     // The file source RenderFile added.
@@ -179,7 +215,9 @@ private:
     CComRef<IMediaControl> m_pControl;
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
-    CFrameKeepingRenderer* m_pRenderer = nullptr;
+    CGrabRenderer* m_pGrab = nullptr;
+    CFrameKeepingRenderer* m_pKeeper = nullptr;
+    IBaseFilter* m_pFilter = nullptr;  // whichever of the two
     bool m_bFrameFormat = false;
     LONGLONG m_llStep = 1;
 };
@@ -220,7 +258,7 @@ TEST_P(EveryKind, ConnectsRgb24AndReportsFormatDurationAndFrameFormatOnlyForAvi)
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
 
-    IPin* pIn = g.Renderer()->GetPin(0);
+    IPin* pIn = g.RendererPin();
     AM_MEDIA_TYPE mt{};
     ASSERT_EQ(pIn->ConnectionMediaType(&mt), S_OK);
     EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
@@ -278,7 +316,7 @@ TEST_P(EveryKind, FramesComeOutUprightAndIdenticalToTheDecodersOwnWholePaddedIma
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
     ASSERT_EQ(g.SeekAndGrab(7), 7);
-    const std::vector<BYTE> frame = g.Renderer()->Frame();
+    const std::vector<BYTE> frame = g.Frame();  // UpdateFrameBuffer + CopyFrameTo
     const LONG stride = (3 * k.nWidth + 3) & ~3;
     ASSERT_EQ(frame.size(), static_cast<size_t>(stride) * k.nHeight);
     const SPatternReading r = ReadFramePattern(frame.data(), k.nWidth, k.nHeight, stride);
@@ -330,17 +368,17 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
     SClipSpec spec = Spec(EClipFormat::Mp4H264, 96, 64, 60);
     spec.nFpsNum = 30;
     const std::string strPath = CClipCache::Get().Clip(spec);
-    CWorkerGraph g;
+    CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
     ASSERT_FALSE(g.FrameFormat());
     ASSERT_EQ(g.Step(), 333333);
     for (int n : {0, 1, 2, 3, 30, 31, 45, 58, 59, 44, 17}) {
-        g.Renderer()->ClearIndices();
+        g.Keeper()->ClearIndices();
         EXPECT_EQ(g.SeekAndGrab(n), n) << "grab at " << n << " x 333333";
         // Frame n itself starts the segment: not frame n - 1 first (which
         // the 1 ms of slack before the stop would hide only for the first
         // 30000 frames).
-        EXPECT_EQ(g.Renderer()->Indices(), std::vector<LONGLONG>{n});
+        EXPECT_EQ(g.Keeper()->Indices(), std::vector<LONGLONG>{n});
     }
     // A position inside a frame still gives that frame.
     LONGLONG llPos = 10 * 333333 + 200000, llStop = llPos + 10000;
@@ -348,7 +386,7 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
     g.Control()->Run();
     LONG lCode = 0;
     ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
-    EXPECT_EQ(g.Renderer()->LatestIndex(), 10);
+    EXPECT_EQ(g.LatestIndex(), 10);
 }
 
 // ---------------------------------------------------------------------------
@@ -360,11 +398,13 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
 TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
     const int nFrames = 40;
     const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
-    CWorkerGraph g;
+  for (bool bGrab : {true, false}) {
+    SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
+    CWorkerGraph g(bGrab);
     ASSERT_EQ(g.Open(strPath), S_OK);
     ASSERT_TRUE(g.FrameFormat());
     ASSERT_EQ(g.SeekAndGrab(10), 10);
-    g.Renderer()->ClearIndices();
+    if (!bGrab) g.Keeper()->ClearIndices();
 
     LONGLONG llPos = 10, llDuration = 0;
     g.Seeking()->GetDuration(&llDuration);
@@ -378,7 +418,7 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
     for (;;) {
         LONGLONG llCur = 0, llStop = 0;
         g.Seeking()->GetPositions(&llCur, &llStop);
-        const int nShown = g.Renderer()->LatestIndex();
+        const int nShown = g.LatestIndex();
         if (llCur < llStop && nShown >= 0 && llCur > nShown) bAhead = true;
         if (llCur < llLast) bBackwards = true;
         llLast = llCur;
@@ -396,11 +436,15 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
     // than 50 ms of the last frame remain, so "close" is both ways.
     EXPECT_GE(elapsed, 1200 - 100);
     EXPECT_LE(elapsed, 1200 + 100);
-    const std::vector<LONGLONG> shown = g.Renderer()->Indices();
+    EXPECT_EQ(g.LatestIndex(), nFrames - 1);
+    if (bGrab) continue;
+    const std::vector<LONGLONG> shown = g.Keeper()->Indices();
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), 10);
     EXPECT_EQ(shown.back(), nFrames - 1);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    EXPECT_EQ(shown.size(), 30u);  // none dropped
+  }
 }
 
 TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
@@ -422,7 +466,7 @@ TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
     EXPECT_EQ(llPaused, llLater);
     EXPECT_GT(llPaused, 0);
     EXPECT_LT(llPaused, llDuration);
-    const int nShownAtPause = g.Renderer()->LatestIndex();
+    const int nShownAtPause = g.LatestIndex();
     EXPECT_EQ(nShownAtPause * kFrame, llPaused);
 
     // Resumed: the stream time continues, it does not jump ahead.
@@ -449,7 +493,9 @@ TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
 TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
     const int nFrames = 60;
     const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
-    CWorkerGraph g;
+  for (bool bGrab : {true, false}) {
+    SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
+    CWorkerGraph g(bGrab);
     ASSERT_EQ(g.Open(strPath), S_OK);
     LONGLONG llPos = 0, llDuration = nFrames;
     g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
@@ -457,7 +503,7 @@ TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
     ASSERT_EQ(g.Control()->Run(), S_OK);
     std::this_thread::sleep_for(milliseconds(250));
     const LONGLONG llFlushesBefore = g.Source()->Pin()->EndOfStreamsSent();
-    g.Renderer()->ClearIndices();
+    if (!bGrab) g.Keeper()->ClearIndices();
     llPos = 40;
     const auto t0 = steady_clock::now();
     ASSERT_EQ(g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
@@ -468,17 +514,20 @@ TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
     const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
     EXPECT_EQ(lCode, EC_COMPLETE);
     EXPECT_EQ(g.Source()->Pin()->EndOfStreamsSent(), llFlushesBefore + 1);
-    const std::vector<LONGLONG> shown = g.Renderer()->Indices();
+    EXPECT_GE(elapsed, 20 * 40 - 100);  // the new segment in real time
+    EXPECT_LE(elapsed, 20 * 40 + 100);
+    EXPECT_EQ(g.LatestIndex(), nFrames - 1);
+    if (bGrab) continue;
+    const std::vector<LONGLONG> shown = g.Keeper()->Indices();
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), 40);  // nothing of the old segment after the seek
     EXPECT_EQ(shown.back(), nFrames - 1);
-    EXPECT_GE(elapsed, 20 * 40 - 100);  // the new segment in real time
-    EXPECT_LE(elapsed, 20 * 40 + 100);
+  }
 }
 
 TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunning) {
     const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviRaw, 96, 64, 60));
-    CWorkerGraph g;
+    CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
     CComRef<IMediaFilter> pFilter;
     ASSERT_EQ(g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive())),
@@ -492,7 +541,7 @@ TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunni
     EXPECT_EQ(lCode, EC_COMPLETE);
     // 60 frames are 2.4 s of video.
     EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 2000);
-    EXPECT_EQ(g.Renderer()->Indices().size(), 60u);
+    EXPECT_EQ(g.Keeper()->Indices().size(), 60u);
 }
 
 // ---------------------------------------------------------------------------
@@ -521,7 +570,7 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
                                        strAudioMp4, cache.Path("missing.avi")}) {
         CWorkerGraph g;
         EXPECT_TRUE(FAILED(g.Graph()->RenderFile(Wide(strPath).c_str(), nullptr))) << strPath;
-        EXPECT_FALSE(g.Renderer()->GetPin(0)->IsConnected());
+        EXPECT_FALSE(g.RendererPin()->IsConnected());
         CComRef<IEnumFilters> pEnum;
         ASSERT_EQ(g.Graph()->EnumFilters(pEnum.Receive()), S_OK);
         IBaseFilter* apFilters[4] = {};
@@ -537,7 +586,7 @@ TEST_F(GraphTest, ADecodeErrorInTheMiddleEndsTheStreamWithCompletion) {
     const std::string strPath = CClipCache::Get().Path("damaged-middle.avi");
     const auto size = static_cast<int64_t>(fs::file_size(strGood));
     ASSERT_EQ(WriteCorruptedCopy(strGood, strPath, size / 2, size / 3, 11), "");
-    CWorkerGraph g;
+    CWorkerGraph g(/*bGrab=*/false);
     if (FAILED(g.Open(strPath))) GTEST_SKIP() << "the damage reached the header";
     CComRef<IMediaFilter> pFilter;
     g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive()));
@@ -546,7 +595,7 @@ TEST_F(GraphTest, ADecodeErrorInTheMiddleEndsTheStreamWithCompletion) {
     LONG lCode = 0;
     ASSERT_EQ(g.Event()->WaitForCompletion(10000, &lCode), S_OK);
     EXPECT_EQ(lCode, EC_COMPLETE);
-    const std::vector<LONGLONG> shown = g.Renderer()->Indices();
+    const std::vector<LONGLONG> shown = g.Keeper()->Indices();
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), 0);
 }
@@ -586,7 +635,7 @@ TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
     g.Control()->Run();
     EXPECT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
     EXPECT_EQ(lCode, EC_COMPLETE);
-    EXPECT_EQ(g.Renderer()->LatestIndex(), 3);
+    EXPECT_EQ(g.LatestIndex(), 3);
 }
 
 TEST_F(GraphTest, NamesAreUniqueAndRemovingAFilterDisconnectsBothEnds) {
@@ -599,11 +648,11 @@ TEST_F(GraphTest, NamesAreUniqueAndRemovingAFilterDisconnectsBothEnds) {
     EXPECT_EQ(g.Graph()->AddFilter(pSecond, L"Other"), VFW_E_DUPLICATE_NAME);  // already in
     CComRef<IBaseFilter> pFound;
     ASSERT_EQ(g.Graph()->FindFilterByName(L"Renderer", pFound.Receive()), S_OK);
-    EXPECT_EQ(pFound.Get(), static_cast<IBaseFilter*>(g.Renderer()));
+    EXPECT_EQ(pFound.Get(), g.Renderer());
     EXPECT_EQ(g.Graph()->FindFilterByName(L"Nothing", pFound.Receive()), VFW_E_NOT_FOUND);
 
     ASSERT_EQ(g.Open(strPath), S_OK);  // connects to the first free input: "Renderer"
-    EXPECT_TRUE(g.Renderer()->GetPin(0)->IsConnected());
+    EXPECT_TRUE(g.RendererPin()->IsConnected());
     EXPECT_FALSE(pSecond->GetPin(0)->IsConnected());
     CFileSourceFilter* pSource = g.Source();
     ASSERT_NE(pSource, nullptr);
@@ -621,7 +670,7 @@ TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
                                reinterpret_cast<void**>(pGraph.Receive())),
               S_OK);
     HRESULT hr = S_OK;
-    auto* pRenderer = new CFrameKeepingRenderer(&hr);
+    auto* pRenderer = new CGrabRenderer(nullptr, &hr);
     pRenderer->NonDelegatingAddRef();
     ASSERT_EQ(pGraph->AddFilter(pRenderer, L"Renderer"), S_OK);
     ASSERT_EQ(pGraph->RenderFile(Wide(strPath).c_str(), nullptr), S_OK);
