@@ -54,7 +54,8 @@ public:
         pSample->GetTime(&r.tStart, &r.tStop);
         r.bMediaTime = pSample->GetMediaTime(&r.llMediaStart, &r.llMediaStop) == S_OK;
         m_rendered.push_back(r);
-        m_indices.push_back(static_cast<LONGLONG>(m_frame.size()) >= static_cast<LONGLONG>(stride) * h
+        m_indices.push_back(static_cast<LONGLONG>(m_frame.size()) >=
+                                    static_cast<LONGLONG>(stride) * h
                                 ? ReadFrameIndex(m_frame.data(), w, h, stride)
                                 : -1);
         return S_OK;

@@ -68,7 +68,8 @@ protected:
         m_pSource->JoinFilterGraph(m_Sink.Graph(), L"Source");
         m_pRenderer->JoinFilterGraph(m_Sink.Graph(), L"Renderer");
         ASSERT_EQ(m_pSource->Pin()->Connect(m_pRenderer->GetPin(0), nullptr), S_OK);
-        ASSERT_EQ(m_pSource->Pin()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&m_pSeeking)),
+        ASSERT_EQ(m_pSource->Pin()->QueryInterface(IID_IMediaSeeking,
+                                                   reinterpret_cast<void**>(&m_pSeeking)),
                   S_OK);
     }
     void Play() {
@@ -135,7 +136,8 @@ TEST_F(SourceTest, AStopEqualToTheStartOrInsideAFrameStillDeliversThatOneFrame) 
     Build(MakeClip("a.avi", EClipFormat::AviMpeg4, 30, 25));
     ASSERT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
     LONGLONG llStart = 7, llStop = 7;
-    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
+                             AM_SEEKING_AbsolutePositioning);
     Play();
     ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
     EXPECT_EQ(m_pRenderer->Indices(), std::vector<LONGLONG>{7});
@@ -146,7 +148,8 @@ TEST_F(SourceTest, AStopEqualToTheStartOrInsideAFrameStillDeliversThatOneFrame) 
     ASSERT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
     llStart = 12 * 400000;
     llStop = llStart + 10000;
-    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
+                             AM_SEEKING_AbsolutePositioning);
     Play();
     ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
     EXPECT_EQ(m_pRenderer->Indices(), std::vector<LONGLONG>{12});
@@ -158,7 +161,8 @@ TEST_F(SourceTest, AStopEqualToTheStartOrInsideAFrameStillDeliversThatOneFrame) 
     // At or past the end: the last frame.
     llStart = 40 * 400000;
     llStop = llStart + 10000;
-    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
+                             AM_SEEKING_AbsolutePositioning);
     Play();
     ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
     EXPECT_EQ(m_pRenderer->Indices(), std::vector<LONGLONG>{29});
@@ -170,11 +174,16 @@ TEST_F(SourceTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
     EXPECT_EQ(m_pSeeking->IsFormatSupported(&TIME_FORMAT_BYTE), S_FALSE);
     for (LONGLONG n = 0; n <= 40; ++n) {
         LONGLONG llMedia = 0, llBack = -1;
-        ASSERT_EQ(m_pSeeking->ConvertTimeFormat(&llMedia, &TIME_FORMAT_MEDIA_TIME, n, &TIME_FORMAT_FRAME), S_OK);
-        ASSERT_EQ(m_pSeeking->ConvertTimeFormat(&llBack, &TIME_FORMAT_FRAME, llMedia, &TIME_FORMAT_MEDIA_TIME), S_OK);
+        ASSERT_EQ(
+            m_pSeeking->ConvertTimeFormat(&llMedia, &TIME_FORMAT_MEDIA_TIME, n, &TIME_FORMAT_FRAME),
+            S_OK);
+        ASSERT_EQ(m_pSeeking->ConvertTimeFormat(&llBack, &TIME_FORMAT_FRAME, llMedia,
+                                                &TIME_FORMAT_MEDIA_TIME),
+                  S_OK);
         EXPECT_EQ(llBack, n);
         // Anywhere inside frame n is frame n.
-        ASSERT_EQ(m_pSeeking->ConvertTimeFormat(&llBack, &TIME_FORMAT_FRAME, llMedia + 333000, &TIME_FORMAT_MEDIA_TIME),
+        ASSERT_EQ(m_pSeeking->ConvertTimeFormat(&llBack, &TIME_FORMAT_FRAME, llMedia + 333000,
+                                                &TIME_FORMAT_MEDIA_TIME),
                   S_OK);
         EXPECT_EQ(llBack, n < 40 ? n : 40);
     }
@@ -187,7 +196,8 @@ TEST_F(SourceTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
     EXPECT_EQ(llStop, 40);
     EXPECT_EQ(m_pSeeking->SetRate(2.0), E_INVALIDARG);
     LONGLONG llA = 5, llB = 4;
-    EXPECT_EQ(m_pSeeking->SetPositions(&llA, AM_SEEKING_AbsolutePositioning, &llB, AM_SEEKING_AbsolutePositioning),
+    EXPECT_EQ(m_pSeeking->SetPositions(&llA, AM_SEEKING_AbsolutePositioning, &llB,
+                                       AM_SEEKING_AbsolutePositioning),
               E_INVALIDARG);  // stop before start
 }
 

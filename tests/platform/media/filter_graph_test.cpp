@@ -48,10 +48,10 @@ public:
         return s_cache;
     }
     std::string Clip(const SClipSpec& spec) {
-        const std::string strKey = std::string(ClipFormatName(spec.eFormat)) + "_" +
-                                   std::to_string(spec.nWidth) + "x" + std::to_string(spec.nHeight) +
-                                   "_" + std::to_string(spec.nFrames) + "_" + std::to_string(spec.nGop) +
-                                   "_" + std::to_string(spec.nFpsNum);
+        const std::string strKey =
+            std::string(ClipFormatName(spec.eFormat)) + "_" + std::to_string(spec.nWidth) + "x" +
+            std::to_string(spec.nHeight) + "_" + std::to_string(spec.nFrames) + "_" +
+            std::to_string(spec.nGop) + "_" + std::to_string(spec.nFpsNum);
         auto it = m_clips.find(strKey);
         if (it != m_clips.end()) return it->second;
         const std::string strPath = (m_dir / (strKey + ClipFormatExtension(spec.eFormat))).string();
@@ -254,7 +254,8 @@ class EveryKind : public GraphTest, public ::testing::WithParamInterface<SKind> 
 TEST_P(EveryKind, ConnectsRgb24AndReportsFormatDurationAndFrameFormatOnlyForAvi) {
     const SKind k = GetParam();
     const int nFrames = 30;
-    const std::string strPath = CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
+    const std::string strPath =
+        CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
 
@@ -293,7 +294,8 @@ TEST_P(EveryKind, ConnectsRgb24AndReportsFormatDurationAndFrameFormatOnlyForAvi)
 TEST_P(EveryKind, WorkerSeekSequenceGrabsExactlyTheFrameAtThePosition) {
     const SKind k = GetParam();
     const int nFrames = 30;
-    const std::string strPath = CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
+    const std::string strPath =
+        CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
 
@@ -332,16 +334,13 @@ TEST_P(EveryKind, FramesComeOutUprightAndIdenticalToTheDecodersOwnWholePaddedIma
     EXPECT_TRUE(frame == expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
-                         ::testing::Values(SKind{EClipFormat::AviMpeg4, 96, 64},
-                                           SKind{EClipFormat::AviMjpeg, 96, 64},
-                                           SKind{EClipFormat::AviRaw, 96, 64},
-                                           SKind{EClipFormat::Mp4H264, 96, 64},
-                                           SKind{EClipFormat::AsfWmv2, 96, 64},
-                                           SKind{EClipFormat::AviMpeg4, 321, 241},
-                                           SKind{EClipFormat::AviRaw, 321, 241},
-                                           SKind{EClipFormat::Mp4H264, 321, 241}),
-                         KindName);
+INSTANTIATE_TEST_SUITE_P(
+    Clips, EveryKind,
+    ::testing::Values(SKind{EClipFormat::AviMpeg4, 96, 64}, SKind{EClipFormat::AviMjpeg, 96, 64},
+                      SKind{EClipFormat::AviRaw, 96, 64}, SKind{EClipFormat::Mp4H264, 96, 64},
+                      SKind{EClipFormat::AsfWmv2, 96, 64}, SKind{EClipFormat::AviMpeg4, 321, 241},
+                      SKind{EClipFormat::AviRaw, 321, 241}, SKind{EClipFormat::Mp4H264, 321, 241}),
+    KindName);
 
 // ---------------------------------------------------------------------------
 // Stepping
@@ -382,7 +381,8 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
     }
     // A position inside a frame still gives that frame.
     LONGLONG llPos = 10 * 333333 + 200000, llStop = llPos + 10000;
-    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop,
+                              AM_SEEKING_AbsolutePositioning);
     g.Control()->Run();
     LONG lCode = 0;
     ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
@@ -397,54 +397,55 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
 // ahead of the frame the renderer holds.
 TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
     const int nFrames = 40;
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
-  for (bool bGrab : {true, false}) {
-    SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
-    CWorkerGraph g(bGrab);
-    ASSERT_EQ(g.Open(strPath), S_OK);
-    ASSERT_TRUE(g.FrameFormat());
-    ASSERT_EQ(g.SeekAndGrab(10), 10);
-    if (!bGrab) g.Keeper()->ClearIndices();
+    const std::string strPath =
+        CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
+    for (bool bGrab : {true, false}) {
+        SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
+        CWorkerGraph g(bGrab);
+        ASSERT_EQ(g.Open(strPath), S_OK);
+        ASSERT_TRUE(g.FrameFormat());
+        ASSERT_EQ(g.SeekAndGrab(10), 10);
+        if (!bGrab) g.Keeper()->ClearIndices();
 
-    LONGLONG llPos = 10, llDuration = 0;
-    g.Seeking()->GetDuration(&llDuration);
-    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
-                              AM_SEEKING_AbsolutePositioning);
-    const auto t0 = steady_clock::now();
-    g.Control()->Run();
-    bool bAhead = false;
-    LONGLONG llLast = -1;
-    bool bBackwards = false;
-    for (;;) {
-        LONGLONG llCur = 0, llStop = 0;
-        g.Seeking()->GetPositions(&llCur, &llStop);
-        const int nShown = g.LatestIndex();
-        if (llCur < llStop && nShown >= 0 && llCur > nShown) bAhead = true;
-        if (llCur < llLast) bBackwards = true;
-        llLast = llCur;
-        if (llCur >= llStop) break;
-        if (steady_clock::now() - t0 > seconds(10)) break;
-        std::this_thread::sleep_for(milliseconds(1));
+        LONGLONG llPos = 10, llDuration = 0;
+        g.Seeking()->GetDuration(&llDuration);
+        g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
+                                  AM_SEEKING_AbsolutePositioning);
+        const auto t0 = steady_clock::now();
+        g.Control()->Run();
+        bool bAhead = false;
+        LONGLONG llLast = -1;
+        bool bBackwards = false;
+        for (;;) {
+            LONGLONG llCur = 0, llStop = 0;
+            g.Seeking()->GetPositions(&llCur, &llStop);
+            const int nShown = g.LatestIndex();
+            if (llCur < llStop && nShown >= 0 && llCur > nShown) bAhead = true;
+            if (llCur < llLast) bBackwards = true;
+            llLast = llCur;
+            if (llCur >= llStop) break;
+            if (steady_clock::now() - t0 > seconds(10)) break;
+            std::this_thread::sleep_for(milliseconds(1));
+        }
+        LONG lCode = 0;
+        ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+        const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
+        EXPECT_EQ(lCode, EC_COMPLETE);
+        EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
+        EXPECT_FALSE(bBackwards);
+        // 30 frames of 40 ms. The renderer signals the end at once when less
+        // than 50 ms of the last frame remain, so "close" is both ways.
+        EXPECT_GE(elapsed, 1200 - 100);
+        EXPECT_LE(elapsed, 1200 + 100);
+        EXPECT_EQ(g.LatestIndex(), nFrames - 1);
+        if (bGrab) continue;
+        const std::vector<LONGLONG> shown = g.Keeper()->Indices();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.front(), 10);
+        EXPECT_EQ(shown.back(), nFrames - 1);
+        EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+        EXPECT_EQ(shown.size(), 30u);  // none dropped
     }
-    LONG lCode = 0;
-    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
-    const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
-    EXPECT_EQ(lCode, EC_COMPLETE);
-    EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
-    EXPECT_FALSE(bBackwards);
-    // 30 frames of 40 ms. The renderer signals the end at once when less
-    // than 50 ms of the last frame remain, so "close" is both ways.
-    EXPECT_GE(elapsed, 1200 - 100);
-    EXPECT_LE(elapsed, 1200 + 100);
-    EXPECT_EQ(g.LatestIndex(), nFrames - 1);
-    if (bGrab) continue;
-    const std::vector<LONGLONG> shown = g.Keeper()->Indices();
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.front(), 10);
-    EXPECT_EQ(shown.back(), nFrames - 1);
-    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
-    EXPECT_EQ(shown.size(), 30u);  // none dropped
-  }
 }
 
 TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
@@ -480,7 +481,8 @@ TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
     // Stop from another thread ends an infinite wait.
     LONG lCode = -1;
     HRESULT hrWait = S_OK;
-    std::thread waiter([&] { hrWait = g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode); });
+    std::thread waiter(
+        [&] { hrWait = g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode); });
     std::this_thread::sleep_for(milliseconds(100));
     ASSERT_EQ(g.Control()->Stop(), S_OK);
     waiter.join();
@@ -492,37 +494,38 @@ TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
 
 TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
     const int nFrames = 60;
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
-  for (bool bGrab : {true, false}) {
-    SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
-    CWorkerGraph g(bGrab);
-    ASSERT_EQ(g.Open(strPath), S_OK);
-    LONGLONG llPos = 0, llDuration = nFrames;
-    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
-                              AM_SEEKING_AbsolutePositioning);
-    ASSERT_EQ(g.Control()->Run(), S_OK);
-    std::this_thread::sleep_for(milliseconds(250));
-    const LONGLONG llFlushesBefore = g.Source()->Pin()->EndOfStreamsSent();
-    if (!bGrab) g.Keeper()->ClearIndices();
-    llPos = 40;
-    const auto t0 = steady_clock::now();
-    ASSERT_EQ(g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
-                                        AM_SEEKING_NoPositioning),
-              S_OK);
-    LONG lCode = 0;
-    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
-    const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
-    EXPECT_EQ(lCode, EC_COMPLETE);
-    EXPECT_EQ(g.Source()->Pin()->EndOfStreamsSent(), llFlushesBefore + 1);
-    EXPECT_GE(elapsed, 20 * 40 - 100);  // the new segment in real time
-    EXPECT_LE(elapsed, 20 * 40 + 100);
-    EXPECT_EQ(g.LatestIndex(), nFrames - 1);
-    if (bGrab) continue;
-    const std::vector<LONGLONG> shown = g.Keeper()->Indices();
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.front(), 40);  // nothing of the old segment after the seek
-    EXPECT_EQ(shown.back(), nFrames - 1);
-  }
+    const std::string strPath =
+        CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
+    for (bool bGrab : {true, false}) {
+        SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
+        CWorkerGraph g(bGrab);
+        ASSERT_EQ(g.Open(strPath), S_OK);
+        LONGLONG llPos = 0, llDuration = nFrames;
+        g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
+                                  AM_SEEKING_AbsolutePositioning);
+        ASSERT_EQ(g.Control()->Run(), S_OK);
+        std::this_thread::sleep_for(milliseconds(250));
+        const LONGLONG llFlushesBefore = g.Source()->Pin()->EndOfStreamsSent();
+        if (!bGrab) g.Keeper()->ClearIndices();
+        llPos = 40;
+        const auto t0 = steady_clock::now();
+        ASSERT_EQ(g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
+                                            AM_SEEKING_NoPositioning),
+                  S_OK);
+        LONG lCode = 0;
+        ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+        const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
+        EXPECT_EQ(lCode, EC_COMPLETE);
+        EXPECT_EQ(g.Source()->Pin()->EndOfStreamsSent(), llFlushesBefore + 1);
+        EXPECT_GE(elapsed, 20 * 40 - 100);  // the new segment in real time
+        EXPECT_LE(elapsed, 20 * 40 + 100);
+        EXPECT_EQ(g.LatestIndex(), nFrames - 1);
+        if (bGrab) continue;
+        const std::vector<LONGLONG> shown = g.Keeper()->Indices();
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.front(), 40);  // nothing of the old segment after the seek
+        EXPECT_EQ(shown.back(), nFrames - 1);
+    }
 }
 
 TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunning) {
@@ -530,8 +533,9 @@ TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunni
     CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
     CComRef<IMediaFilter> pFilter;
-    ASSERT_EQ(g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive())),
-              S_OK);
+    ASSERT_EQ(
+        g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive())),
+        S_OK);
     ASSERT_EQ(pFilter->SetSyncSource(nullptr), S_OK);
     const auto t0 = steady_clock::now();
     ASSERT_EQ(g.Control()->Run(), S_OK);
@@ -557,8 +561,9 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
     const std::string strAudioMp4 = cache.Path("audio.mp4");
     ASSERT_EQ(WriteEmptyFile(strEmpty), "");
     ASSERT_EQ(WriteTruncatedCopy(strGood, strTruncated, 300), "");
-    ASSERT_EQ(WriteCorruptedCopy(strGood, strCorrupt, 0, static_cast<int64_t>(fs::file_size(strGood)), 7),
-              "");
+    ASSERT_EQ(
+        WriteCorruptedCopy(strGood, strCorrupt, 0, static_cast<int64_t>(fs::file_size(strGood)), 7),
+        "");
     const std::string strGoodMp4 = cache.Clip(Spec(EClipFormat::Mp4H264, 96, 64, 30));
     const std::string strTruncatedMp4 = cache.Path("truncated.mp4");
     ASSERT_EQ(WriteTruncatedCopy(strGoodMp4, strTruncatedMp4,
@@ -566,8 +571,8 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
               "");
     ASSERT_EQ(WriteAudioOnlyClip(strAudio), "");
     ASSERT_EQ(WriteAudioOnlyClip(strAudioMp4), "");
-    for (const std::string& strPath : {strEmpty, strTruncated, strTruncatedMp4, strCorrupt, strAudio,
-                                       strAudioMp4, cache.Path("missing.avi")}) {
+    for (const std::string& strPath : {strEmpty, strTruncated, strTruncatedMp4, strCorrupt,
+                                       strAudio, strAudioMp4, cache.Path("missing.avi")}) {
         CWorkerGraph g;
         EXPECT_TRUE(FAILED(g.Graph()->RenderFile(Wide(strPath).c_str(), nullptr))) << strPath;
         EXPECT_FALSE(g.RendererPin()->IsConnected());
@@ -615,8 +620,9 @@ TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
     g.Control()->Run();
     EXPECT_EQ(g.Event()->WaitForCompletion(50, &lCode), E_ABORT);  // 1.2 s to go
     CComRef<IMediaEventSink> pSink;
-    ASSERT_EQ(g.Graph()->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(pSink.Receive())),
-              S_OK);
+    ASSERT_EQ(
+        g.Graph()->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(pSink.Receive())),
+        S_OK);
     EXPECT_EQ(pSink->Notify(EC_ERRORABORT, E_FAIL, 0), S_OK);
     EXPECT_EQ(g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode), S_OK);
     EXPECT_EQ(lCode, EC_ERRORABORT);
