@@ -19,7 +19,7 @@ run_suite "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "${PELORA_QUICK:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELORA_SANITIZE=address \
             -DPELORA_BUILD_BENCHMARKS=OFF
   run_suite "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORA_SANITIZE=thread \
