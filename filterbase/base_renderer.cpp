@@ -357,11 +357,6 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* pMediaSample) {
         m_bInReceive = FALSE;
         return E_UNEXPECTED;
     }
-    if (CRendererPosPassThru* pPos = m_pPosition.load()) {
-        if (SUCCEEDED(pPos->RegisterMediaTime(pMediaSample))) {
-            m_bPositionHasTime = TRUE;
-        }
-    }
     if (m_bStreaming && !ScheduleSample(pMediaSample)) {
         m_bInReceive = FALSE;
         return VFW_E_SAMPLE_REJECTED;
@@ -485,6 +480,13 @@ HRESULT CBaseRenderer::Render(IMediaSample* pMediaSample) {
     OnRenderStart(pMediaSample);
     DoRenderSample(pMediaSample);
     OnRenderEnd(pMediaSample);
+    // The position is that of the last sample rendered, never of one still
+    // waiting for its time (both locks are held here).
+    if (CRendererPosPassThru* pPos = m_pPosition.load()) {
+        if (SUCCEEDED(pPos->RegisterMediaTime(pMediaSample))) {
+            m_bPositionHasTime = TRUE;
+        }
+    }
     return S_OK;
 }
 
