@@ -1,9 +1,12 @@
 // pelora: the program's entry point.
 //
 //   pelora --headless FILE [options]   the headless runner (app/headless_runner.h)
-//   pelora [--plugin PATH] [FILE]      the GUI: the main view, and FILE opened in a
-//                                      processing dialog
+//   pelora [--plugin PATH] [--play] [FILE]
+//                                      the GUI: the main view, and FILE opened in a
+//                                      processing dialog (--play presses Play once shown)
 #include <QApplication>
+#include <QPointer>
+#include <QTimer>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -30,9 +33,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetTextSink(&DrawOnMainView);
     std::string strFile;
+    bool bPlay = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
             CBitmapDialog::SetPluginPath(argv[++i]);
+        else if (std::strcmp(argv[i], "--play") == 0)
+            bPlay = true;
         else
             strFile = argv[i];
     }
@@ -48,6 +54,12 @@ int main(int argc, char** argv) {
         pDialog->m_nSourceKind = SOURCE_FILE;
         pDialog->m_nSeekMode = SeekModeForPath(strFile.c_str());
         pDialog->show();
+        if (bPlay) {
+            QPointer<CBitmapDialog> pPlay(pDialog);
+            QTimer::singleShot(500, pDialog, [pPlay] {
+                if (pPlay) pPlay->OnPlayPause();
+            });
+        }
     }
     const int nResult = app.exec();
     // Dialogs still open stop their workers before the view goes.
