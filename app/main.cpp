@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/headless_runner.h"
 #include "app/pelora_view.h"
@@ -30,18 +31,25 @@ void DrawOnMainView(int y, std::string_view text, COLORREF colour) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--headless") == 0) return RunHeadless(argc, argv);
 
-    QApplication app(argc, argv);
-    SetTextSink(&DrawOnMainView);
+    // Our options are taken out before Qt sees the command line: Qt has a
+    // "-plugin" option of its own.
     std::string strFile;
     bool bPlay = false;
+    std::vector<char*> qtArgs{argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
             CBitmapDialog::SetPluginPath(argv[++i]);
         else if (std::strcmp(argv[i], "--play") == 0)
             bPlay = true;
+        else if (argv[i][0] == '-')
+            qtArgs.push_back(argv[i]);
         else
             strFile = argv[i];
     }
+    int nQtArgc = static_cast<int>(qtArgs.size());
+    qtArgs.push_back(nullptr);
+    QApplication app(nQtArgc, qtArgs.data());
+    SetTextSink(&DrawOnMainView);
 
     CPeloraView view;
     view.setWindowTitle(QStringLiteral("Pelora"));
