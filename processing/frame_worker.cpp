@@ -359,7 +359,11 @@ int CFrameWorker::SeekAndGrab(LONGLONG p) {
                 bArrived = true;
                 break;
             }
-            Sleep(1);
+            // Between polls, sleep on the graph's completion (the end of the
+            // segment is what brings current to stop), so the poll wakes as
+            // soon as the frame is there without spinning.
+            LONG lEvent = 0;
+            if (m_pGraph->WaitForCompletion(5, &lEvent) != E_ABORT) Sleep(1);
         }
     } else {
         while (Running() && GetTickCount64() < ullDeadline) {
