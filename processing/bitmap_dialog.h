@@ -7,6 +7,9 @@
 //     pDialog->m_nSourceKind = SOURCE_FILE;             // or SOURCE_STILL after SetStillFrame
 //     pDialog->m_nSeekMode = SEEK_COMPLETION;           // SEEK_POLL for MP4
 //     pDialog->show();                                  // runs the set-up
+// A still image (app's LoadStillFrame gives the CStillFrame):
+//     pDialog->SetStillFrame(frame.m_bmi, frame.m_pBits.get(), frame.m_bmi.bmiHeader.biSizeImage);
+//     pDialog->m_nSourceKind = SOURCE_STILL;  // path as caption, seek mode SEEK_NONE
 // The dialog deletes itself when it is closed (or when its set-up fails).
 //
 // Showing runs the set-up once: the plug-in is loaded (a message when it or
@@ -74,8 +77,13 @@ public:
     std::string m_strSourcePath;
     SourceKind m_nSourceKind = SOURCE_NONE;
     SeekMode m_nSeekMode = SEEK_NONE;
-    // Kind SOURCE_STILL: the picture (24-bit, bottom-up, biSizeImage bytes).
+    // Kind SOURCE_STILL: the picture (24-bit, bottom-up, biSizeImage bytes),
+    // copied. Play then runs the plug-in on it on every pass, like a paused
+    // clip; Stop shows it unprocessed again.
     void SetStillFrame(const BITMAPINFO& bmi, std::vector<BYTE> bits);
+    void SetStillFrame(const BITMAPINFO& bmi, const BYTE* pBits, size_t cbBits) {
+        SetStillFrame(bmi, std::vector<BYTE>(pBits, pBits + cbBits));
+    }
     // The plug-in to load instead of the usual lookup (empty: the usual one).
     static void SetPluginPath(const std::string& strPath);
 

@@ -327,4 +327,39 @@ TEST_F(BitmapDialogTest, WorkerStuckInThePluginIsReportedAndNothingIsFreedUnderI
     EXPECT_TRUE(PumpUntil([&] { return pDialog.isNull(); }));
 }
 
+TEST_F(BitmapDialogTest, StillImageIsShownAndProcessedWhileStarted) {
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = 40;
+    bmi.bmiHeader.biWidth = 320;
+    bmi.bmiHeader.biHeight = 240;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    bmi.bmiHeader.biSizeImage = 320 * 3 * 240;
+    std::vector<BYTE> bits(bmi.bmiHeader.biSizeImage);
+    DrawBottomUpPattern(bits.data(), 320, 240, 7);
+    auto* pRaw = new CBitmapDialog();
+    QPointer<CBitmapDialog> pDialog(pRaw);
+    pDialog->SetStillFrame(bmi, bits.data(), bits.size());
+    pDialog->m_strSourcePath = "/images/still.bmp";
+    pDialog->m_nSourceKind = SOURCE_STILL;
+    pDialog->show();
+    ASSERT_TRUE(WaitReady(pDialog));
+    EXPECT_EQ(pDialog->size(), QSize(335, 390));
+    EXPECT_EQ(pDialog->m_btnPlayPause->text(), QStringLiteral("開始"));
+    EXPECT_TRUE(PumpUntil([&] { return !pDialog->m_sldPosition->isEnabled(); }));
+    pDialog->m_btnPlayPause->click();
+    EXPECT_FALSE(pDialog->m_btnPlayPause->isEnabled());
+    EXPECT_TRUE(pDialog->m_btnStop->isEnabled());
+    EXPECT_TRUE(PumpUntil([&] { return pDialog->Worker()->IsPlaying(); }));
+    {
+        const CFrameWorker::CDisplayLock lock = pDialog->Worker()->LockDisplay();
+        EXPECT_EQ(ReadFrameIndex(lock.Bits(), 320, 240, 960), 7);  // the pass-through plug-in
+    }
+    pDialog->m_btnStop->click();
+    EXPECT_TRUE(pDialog->m_btnPlayPause->isEnabled());
+    EXPECT_TRUE(PumpUntil([&] { return !pDialog->Worker()->IsPlaying(); }));
+    CloseAndWait(pDialog);
+    EXPECT_TRUE(Messages().empty());
+}
+
 }  // namespace
