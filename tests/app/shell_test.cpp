@@ -44,16 +44,22 @@ class CQtEnvironment : public testing::Environment {
 public:
     void SetUp() override {
         if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        // Settings go to a private test location, never the user's own.
-        QStandardPaths::setTestModeEnabled(true);
+        // Settings go to a folder of this test program's own, never the
+        // user's (and never another test program's running alongside).
+        m_pConfigDir = std::make_unique<QTemporaryDir>();
+        setenv("XDG_CONFIG_HOME", m_pConfigDir->path().toLocal8Bit().constData(), 1);
         static int argc = 1;
         static char name[] = "test_shell";
         static char* argv[] = {name, nullptr};
         m_pApp = std::make_unique<QApplication>(argc, argv);
     }
-    void TearDown() override { m_pApp.reset(); }
+    void TearDown() override {
+        m_pApp.reset();
+        m_pConfigDir.reset();
+    }
 
 private:
+    std::unique_ptr<QTemporaryDir> m_pConfigDir;
     std::unique_ptr<QApplication> m_pApp;
 };
 [[maybe_unused]] testing::Environment* const g_pQtEnvironment =
@@ -111,6 +117,7 @@ class ShellTest : public testing::Test {
 protected:
     void SetUp() override {
         g_events.clear();
+        SetSettingsIdentity();
         QSettings().clear();
         CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
             m_asked.messages.push_back(request);
