@@ -8,6 +8,13 @@ CRendererPosPassThru::CRendererPosPassThru(const char* pName, IUnknown* pUnk, HR
 
 HRESULT CRendererPosPassThru::RegisterMediaTime(IMediaSample* pMediaSample) {
     if (!pMediaSample) return E_POINTER;
+    // A sample that carries its position in the stream (a media time, set by
+    // sources that know it) registers that; otherwise its stream times.
+    LONGLONG llStart = 0;
+    LONGLONG llStop = 0;
+    if (pMediaSample->GetMediaTime(&llStart, &llStop) == S_OK) {
+        return RegisterMediaTime(llStart, llStop);
+    }
     REFERENCE_TIME tStart = 0;
     REFERENCE_TIME tStop = 0;
     const HRESULT hr = pMediaSample->GetTime(&tStart, &tStop);

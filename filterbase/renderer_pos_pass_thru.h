@@ -3,8 +3,9 @@
 // so that the current position is the renderer's.
 //
 // Contract:
-// - RegisterMediaTime runs on the streaming thread for every accepted
-//   sample; EOS on the thread that signals the end (streaming or timer);
+// - RegisterMediaTime runs on the streaming thread for every sample
+//   rendered (not merely received, so the position never runs ahead of
+//   the picture); EOS on the thread that signals the end (streaming or timer);
 //   ResetMediaTime on flush end and deactivation; queries on any thread.
 // - The times are guarded by m_PositionLock, a lock of its own (the
 //   streaming thread must not need the filter lock for this). Upstream is
@@ -23,8 +24,9 @@ class CRendererPosPassThru : public CPosPassThru {
 public:
     CRendererPosPassThru(const char* pName, IUnknown* pUnk, HRESULT* phr, IPin* pPin);
 
-    // The sample's start and stop become the media times (samples without
-    // times leave them unchanged).
+    // The sample's media times (IMediaSample::GetMediaTime) become the
+    // position when it carries them, else its start and stop times (samples
+    // with neither leave the position unchanged).
     HRESULT RegisterMediaTime(IMediaSample* pMediaSample);
     HRESULT RegisterMediaTime(LONGLONG StartTime, LONGLONG EndTime);
     // Start and optional stop in the current time format; E_FAIL while reset.

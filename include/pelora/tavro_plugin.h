@@ -15,9 +15,13 @@
  *  - format: the frame's 44-byte BITMAPINFO, passed by value
  *            (W = bmiHeader.biWidth, H = bmiHeader.biHeight, 24 bits).
  *
- * The result is ignored by Pelora. A plug-in must not let a C++ exception
- * escape TavroFunc. Build with -fvisibility=hidden and mark only TavroFunc
- * with TAVRO_EXPORT so that it is the one exported symbol.
+ * The result is ignored by Pelora (the plug-in delivered with Pelora returns 0
+ * when it wrote the frame and -1 when it left the output untouched). A plug-in
+ * must not let a C++ exception escape TavroFunc. Build with -fvisibility=hidden
+ * and mark only TavroFunc with TAVRO_EXPORT so that it is the one exported
+ * symbol; a plug-in source defines TAVRO_PLUGIN_IMPLEMENTATION before
+ * including this header so that its definition is checked against the
+ * prototype below.
  *
  * This header is plain C and has no dependency on anything of Pelora.
  */
@@ -89,6 +93,16 @@ _Static_assert(sizeof(BITMAPINFO) == 44, "BITMAPINFO is 44 bytes");
 #define TAVRO_FILE_NAME "Tavro.so"
 
 typedef int32_t (*TAVROFUNC)(uint8_t* pOutput, const uint8_t* pInput, BITMAPINFO bmi);
+
+#ifdef TAVRO_PLUGIN_IMPLEMENTATION
+/* The export itself, as a plug-in defines it (noexcept in C++: an exception
+ * must not cross the C boundary). */
+#ifdef __cplusplus
+TAVRO_EXPORT int32_t TavroFunc(uint8_t* pOutput, const uint8_t* pInput, BITMAPINFO bmi) noexcept;
+#else
+TAVRO_EXPORT int32_t TavroFunc(uint8_t* pOutput, const uint8_t* pInput, BITMAPINFO bmi);
+#endif
+#endif
 
 #ifdef __cplusplus
 }

@@ -110,8 +110,11 @@ constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = MakeHr(0x80040249u);
 constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = MakeHr(0x80040251u);
 constexpr HRESULT VFW_E_NO_TIME_FORMAT_SET = MakeHr(0x80040252u);
 constexpr HRESULT VFW_E_UNSUPPORTED_STREAM = MakeHr(0x80040265u);
+constexpr HRESULT VFW_E_DUPLICATE_NAME = MakeHr(0x8004025Au);
+constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeHr(0x8004025Fu);
 constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHr(0x00040237u);
 constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHr(0x00040270u);
+constexpr HRESULT VFW_S_DUPLICATE_NAME = MakeHr(0x0004022Du);
 
 // Graph event codes (IMediaEventSink::Notify). EC_COMPLETE carries the
 // filter's IBaseFilter pointer in its second parameter.

@@ -1,0 +1,537 @@
+#include "platform/ffmpeg/file_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+constexpr AVRational kHundredNs{1, 10000000};
+constexpr DWORD ERROR_FILE_NOT_FOUND_CODE = 2;
+// A seek this many frames ahead or fewer keeps decoding even when a
+// keyframe lies in between: decoding a few frames costs less than a
+// demuxer seek and the decode of a GOP start.
+constexpr LONGLONG kForwardReachFrames = 12;
+// Packets the decoder may swallow without producing a picture before the
+// stream counts as broken (guards against endless undecodable input).
+constexpr int kMaxPacketsWithoutFrame = 4096;
+// Demuxer seeks tried, each further back, before decoding from the start.
+constexpr int kMaxSeekAttempts = 5;
+// The same colour conversion as the ffmpeg command line's default.
+constexpr int kSwsFlags = SWS_BICUBIC;
+
+}  // namespace
+
+void CFileDecoder::SFrameDeleter::operator()(AVFrame* p) const { av_frame_free(&p); }
+void CFileDecoder::SAvFreeDeleter::operator()(uint8_t* p) const { av_free(p); }
+
+CFileDecoder::CFileDecoder() = default;
+
+CFileDecoder::~CFileDecoder() { Close(); }
+
+int CFileDecoder::InterruptCallback(void* pOpaque) {
+    // Called by FFmpeg on the owner thread inside blocking I/O.
+    return static_cast<const CFileDecoder*>(pOpaque)->m_bStopRequested.load() ? 1 : 0;
+}
+
+void CFileDecoder::Close() {
+    m_ahead.clear();
+    m_last = SQueuedFrame{};
+    sws_freeContext(m_pSws);
+    m_pSws = nullptr;
+    m_pWork.reset();
+    m_cbWork = 0;
+    av_packet_free(&m_pPacket);
+    avcodec_free_context(&m_pCodec);
+    avformat_close_input(&m_pFormat);
+    m_nStream = -1;
+    m_nWidth = m_nHeight = m_nStride = 0;
+    m_rtAvgTimePerFrame = m_rtDuration = m_rtTolerance = 0;
+    m_llFrameCount = 0;
+    m_bAvi = false;
+    m_rtLastDecoded = -1;
+    m_llLastPacketDts = INT64_MIN;
+    m_bDemuxEnd = m_bStreamEnd = m_bPastEnd = m_bResync = m_bEndedOnError = false;
+    m_llDemuxerSeeks = 0;
+}
+
+HRESULT CFileDecoder::Open(const std::string& strPath) {
+    Close();
+    m_pFormat = avformat_alloc_context();
+    if (!m_pFormat) return E_OUTOFMEMORY;
+    m_pFormat->interrupt_callback.callback = &CFileDecoder::InterruptCallback;
+    m_pFormat->interrupt_callback.opaque = this;
+    // avformat_open_input frees the context on failure and nulls the pointer.
+    int nErr = avformat_open_input(&m_pFormat, strPath.c_str(), nullptr, nullptr);
+    if (nErr < 0) {
+        Close();
+        if (nErr == AVERROR(ENOENT)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND_CODE);
+        if (nErr == AVERROR_EXIT) return E_ABORT;
+        return HR_INVALID_FILE_FORMAT;
+    }
+    nErr = avformat_find_stream_info(m_pFormat, nullptr);
+    if (nErr < 0) {
+        Close();
+        return nErr == AVERROR_EXIT ? E_ABORT : HR_INVALID_FILE_FORMAT;
+    }
+
+    const AVCodec* pDecoder = nullptr;
+    m_nStream = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_VIDEO, -1, -1, &pDecoder, 0);
+    if (m_nStream < 0) {
+        const bool bNoDecoder = m_nStream == AVERROR_DECODER_NOT_FOUND;
+        Close();
+        return bNoDecoder ? HR_CANNOT_DECODE : HR_NO_VIDEO_STREAM;
+    }
+    AVStream* pStream = m_pFormat->streams[m_nStream];
+    if (pStream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+        Close();  // a cover picture is not a video stream
+        return HR_NO_VIDEO_STREAM;
+    }
+    // Only the video stream is demuxed: the others are skipped unread where
+    // the container allows.
+    for (unsigned i = 0; i < m_pFormat->nb_streams; ++i) {
+        if (static_cast<int>(i) != m_nStream) m_pFormat->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    m_pCodec = avcodec_alloc_context3(pDecoder);
+    m_pPacket = av_packet_alloc();
+    if (!m_pCodec || !m_pPacket) {
+        Close();
+        return E_OUTOFMEMORY;
+    }
+    if (avcodec_parameters_to_context(m_pCodec, pStream->codecpar) < 0) {
+        Close();
+        return HR_CANNOT_DECODE;
+    }
+    m_pCodec->pkt_timebase = pStream->time_base;
+    m_pCodec->thread_count = 0;  // one per core
+    m_pCodec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (avcodec_open2(m_pCodec, pDecoder, nullptr) < 0) {
+        Close();
+        return HR_CANNOT_DECODE;
+    }
+
+    m_nTbNum = pStream->time_base.num;
+    m_nTbDen = pStream->time_base.den;
+    if (m_nTbNum <= 0 || m_nTbDen <= 0) {
+        Close();
+        return HR_INVALID_FILE_FORMAT;
+    }
+    AVRational fps = av_guess_frame_rate(m_pFormat, pStream, nullptr);
+    if (fps.num <= 0 || fps.den <= 0 || av_q2d(fps) > 10000.0) fps = {25, 1};
+    m_nFpsNum = fps.num;
+    m_nFpsDen = fps.den;
+    m_rtAvgTimePerFrame = av_rescale(10000000, fps.den, fps.num);
+    m_bAvi = std::strcmp(m_pFormat->iformat->name, "avi") == 0;
+
+    // Container time stamps may be rounded to a coarse tick (ASF counts in
+    // milliseconds); a frame time within half a tick of the frame-rate grid
+    // is put on the grid, so that frame n starts exactly at FrameToTime(n).
+    const REFERENCE_TIME rtTick = av_rescale_q(1, pStream->time_base, kHundredNs);
+    m_rtTolerance = std::min(rtTick / 2, m_rtAvgTimePerFrame / 4);
+
+    // The first frame fixes time 0 and the output geometry. A file whose
+    // first frame cannot be decoded fails here, not later on the stream.
+    m_llStartPts = 0;
+    SQueuedFrame first;
+    const HRESULT hr = DecodeNext(&first);
+    if (hr != S_OK) {
+        Close();
+        return hr == E_ABORT ? E_ABORT : HR_CANNOT_DECODE;
+    }
+    m_llStartPts = first.pFrame->best_effort_timestamp != AV_NOPTS_VALUE
+                       ? first.pFrame->best_effort_timestamp
+                       : 0;
+    first.rtTime = 0;
+    m_rtLastDecoded = 0;
+    const int64_t llWidth = first.pFrame->width, llHeight = first.pFrame->height;
+    const int64_t llStride = (3 * llWidth + 3) & ~int64_t{3};
+    if (llWidth <= 0 || llHeight <= 0 || llStride * llHeight > 0x7FFFFFFF) {
+        Close();
+        return HR_CANNOT_DECODE;
+    }
+    m_nWidth = static_cast<LONG>(llWidth);
+    m_nHeight = static_cast<LONG>(llHeight);
+    m_nStride = static_cast<LONG>(llStride);
+    m_ahead.push_back(std::move(first));
+
+    // Duration from the stream (measured from its first frame), else from
+    // the container; frame count from the stream header, else the duration.
+    if (pStream->duration != AV_NOPTS_VALUE && pStream->duration > 0) {
+        const int64_t llStart = pStream->start_time != AV_NOPTS_VALUE ? pStream->start_time : m_llStartPts;
+        m_rtDuration = PtsToTime(llStart + pStream->duration);
+    } else if (m_pFormat->duration != AV_NOPTS_VALUE && m_pFormat->duration > 0) {
+        const int64_t llStartUs = m_pFormat->start_time != AV_NOPTS_VALUE ? m_pFormat->start_time : 0;
+        const REFERENCE_TIME rtFirst =
+            av_rescale_q(m_llStartPts, pStream->time_base, kHundredNs) - llStartUs * 10;
+        m_rtDuration = m_pFormat->duration * 10 - std::max<REFERENCE_TIME>(rtFirst, 0);
+    }
+    if (pStream->nb_frames > 0) {
+        m_llFrameCount = pStream->nb_frames;
+        if (m_rtDuration <= 0) m_rtDuration = FrameToTime(m_llFrameCount);
+    } else if (m_rtDuration > 0) {
+        m_llFrameCount = av_rescale_rnd(m_rtDuration, m_nFpsNum, static_cast<int64_t>(m_nFpsDen) * 10000000,
+                                        AV_ROUND_NEAR_INF);
+    }
+    if (m_llFrameCount <= 0) m_llFrameCount = 1;
+    if (m_rtDuration <= 0) m_rtDuration = m_rtAvgTimePerFrame;
+    return S_OK;
+}
+
+void CFileDecoder::GetBitmapHeader(BITMAPINFOHEADER* pHeader) const {
+    if (!pHeader) return;
+    std::memset(pHeader, 0, sizeof *pHeader);
+    pHeader->biSize = sizeof(BITMAPINFOHEADER);
+    pHeader->biWidth = m_nWidth;
+    pHeader->biHeight = m_nHeight;  // positive: bottom-up
+    pHeader->biPlanes = 1;
+    pHeader->biBitCount = 24;
+    pHeader->biCompression = BI_RGB;
+    pHeader->biSizeImage = GetImageSize();
+}
+
+REFERENCE_TIME CFileDecoder::FrameToTime(LONGLONG llFrame) const {
+    return av_rescale_q(llFrame, AVRational{m_nFpsDen, m_nFpsNum}, kHundredNs);
+}
+
+LONGLONG CFileDecoder::TimeToFrame(REFERENCE_TIME rt) const {
+    LONGLONG n = av_rescale_q_rnd(rt, kHundredNs, AVRational{m_nFpsDen, m_nFpsNum},
+                                  static_cast<AVRounding>(AV_ROUND_DOWN));
+    // FrameToTime rounds to nearest, so the floor may be one short.
+    while (FrameToTime(n + 1) <= rt) ++n;
+    while (n > 0 && FrameToTime(n) > rt) --n;
+    return n;
+}
+
+REFERENCE_TIME CFileDecoder::PtsToTime(int64_t llPts) const {
+    return av_rescale_q(llPts - m_llStartPts, AVRational{m_nTbNum, m_nTbDen}, kHundredNs);
+}
+
+int64_t CFileDecoder::TimeToPtsFloor(REFERENCE_TIME rt) const {
+    const AVRational tb{m_nTbNum, m_nTbDen};
+    int64_t llPts = m_llStartPts + av_rescale_q_rnd(rt, kHundredNs, tb, static_cast<AVRounding>(AV_ROUND_DOWN));
+    while (PtsToTime(llPts + 1) <= rt) ++llPts;
+    return llPts;
+}
+
+CFileDecoder::FramePtr CFileDecoder::CloneFrame(const AVFrame* pFrame) const {
+    return FramePtr(av_frame_clone(pFrame));
+}
+
+HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
+    if (m_bStreamEnd) return S_FALSE;
+    FramePtr pFrame(av_frame_alloc());
+    if (!pFrame) return E_OUTOFMEMORY;
+    int nPacketsWithoutFrame = 0;
+    for (;;) {
+        int nErr = avcodec_receive_frame(m_pCodec, pFrame.get());
+        if (nErr == 0 && (pFrame->flags & AV_FRAME_FLAG_CORRUPT)) {
+            // A picture the decoder knows to be damaged ends the stream.
+            m_bStreamEnd = m_bEndedOnError = true;
+            return S_FALSE;
+        }
+        if (nErr == 0) {
+            const int64_t llPts = pFrame->best_effort_timestamp;
+            REFERENCE_TIME rt;
+            if (llPts != AV_NOPTS_VALUE) {
+                rt = PtsToTime(llPts);
+                const REFERENCE_TIME rtGrid = FrameToTime(TimeToFrame(rt + m_rtTolerance));
+                if (rt - rtGrid <= m_rtTolerance && rtGrid - rt <= m_rtTolerance) rt = rtGrid;
+            } else {
+                rt = m_rtLastDecoded < 0 ? 0 : m_rtLastDecoded + m_rtAvgTimePerFrame;
+            }
+            m_rtLastDecoded = rt;
+            pOut->pFrame = std::move(pFrame);
+            pOut->rtTime = rt;
+            return S_OK;
+        }
+        if (nErr == AVERROR_EOF) {
+            m_bStreamEnd = true;
+            return S_FALSE;
+        }
+        if (nErr != AVERROR(EAGAIN)) {
+            // A broken picture in the middle of the file ends the stream.
+            m_bStreamEnd = m_bEndedOnError = true;
+            return S_FALSE;
+        }
+        if (m_bDemuxEnd) {  // drained and still asking for input: nothing more
+            m_bStreamEnd = true;
+            return S_FALSE;
+        }
+        if (m_bStopRequested.load()) return E_ABORT;
+        if (++nPacketsWithoutFrame > kMaxPacketsWithoutFrame) {
+            m_bStreamEnd = m_bEndedOnError = true;
+            return S_FALSE;
+        }
+        nErr = av_read_frame(m_pFormat, m_pPacket);
+        if (nErr == AVERROR_EXIT || (nErr < 0 && m_bStopRequested.load())) {
+            // The read was cut short, so the demuxer may be mid-packet:
+            // reposition after the last frame delivered before reading on.
+            // (Inside a seek, the seek overrides this with its own target.)
+            MarkResync(m_last.pFrame ? FrameToTime(TimeToFrame(m_last.rtTime) + 1) : 0);
+            return E_ABORT;
+        }
+        if (nErr < 0) {
+            // End of file, or a read error that ends it early: let the decoder
+            // hand out what it still holds.
+            if (nErr != AVERROR_EOF) m_bEndedOnError = true;
+            m_bDemuxEnd = true;
+            avcodec_send_packet(m_pCodec, nullptr);
+            continue;
+        }
+        if (m_pPacket->stream_index != m_nStream) {
+            av_packet_unref(m_pPacket);
+            continue;
+        }
+        if (m_pPacket->flags & AV_PKT_FLAG_CORRUPT) {
+            // A packet cut short by the end of a truncated file, or flagged
+            // damaged by the demuxer: the stream ends before it.
+            av_packet_unref(m_pPacket);
+            m_bEndedOnError = m_bDemuxEnd = true;
+            avcodec_send_packet(m_pCodec, nullptr);
+            continue;
+        }
+        if (m_pPacket->dts != AV_NOPTS_VALUE) m_llLastPacketDts = m_pPacket->dts;
+        nErr = avcodec_send_packet(m_pCodec, m_pPacket);
+        av_packet_unref(m_pPacket);
+        if (nErr < 0 && nErr != AVERROR(EAGAIN)) {
+            m_bStreamEnd = m_bEndedOnError = true;
+            return S_FALSE;
+        }
+    }
+}
+
+HRESULT CFileDecoder::Convert(const AVFrame* pFrame, BYTE* pDest) {
+    m_pSws = sws_getCachedContext(m_pSws, pFrame->width, pFrame->height,
+                                  static_cast<AVPixelFormat>(pFrame->format), m_nWidth, m_nHeight,
+                                  AV_PIX_FMT_BGR24, kSwsFlags, nullptr, nullptr, nullptr);
+    if (!m_pSws) return E_FAIL;
+    // swscale's SIMD converters work in groups of pixels and need rows with
+    // room to spare: given the caller's tight 4-byte-padded rows they leave
+    // the last pixels of a row unconverted for some widths (322, 326, ...).
+    // So convert into our own buffer with wide, aligned rows, then copy the
+    // rows bottom-up into the caller's buffer.
+    const int nRowBytes = 3 * m_nWidth;
+    const int nWorkStride = FFALIGN(nRowBytes + 64, 64);
+    const size_t cbWork = static_cast<size_t>(nWorkStride) * m_nHeight;
+    if (m_cbWork < cbWork) {
+        m_pWork.reset(static_cast<uint8_t*>(av_malloc(cbWork)));
+        m_cbWork = m_pWork ? cbWork : 0;
+        if (!m_pWork) return E_OUTOFMEMORY;
+    }
+    uint8_t* dst[4] = {m_pWork.get(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {nWorkStride, 0, 0, 0};
+    const int nRows = sws_scale(m_pSws, pFrame->data, pFrame->linesize, 0, pFrame->height, dst, dstStride);
+    if (nRows != m_nHeight) return E_FAIL;
+    const int nPad = m_nStride - nRowBytes;
+    for (LONG y = 0; y < m_nHeight; ++y) {
+        BYTE* pRow = pDest + static_cast<ptrdiff_t>(m_nHeight - 1 - y) * m_nStride;
+        std::memcpy(pRow, m_pWork.get() + static_cast<ptrdiff_t>(y) * nWorkStride, nRowBytes);
+        if (nPad > 0) std::memset(pRow + nRowBytes, 0, nPad);
+    }
+    return S_OK;
+}
+
+HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo) {
+    if (!IsOpen()) return E_UNEXPECTED;
+    if (!pDest) return E_POINTER;
+    if (cbDest < GetImageSize()) return E_INVALIDARG;
+    if (m_bResync) {
+        // Finish what a stop request cut short: the interrupted seek, or the
+        // position after the last frame delivered.
+        const HRESULT hr = SeekDemuxer(m_rtResyncTo);
+        if (hr != S_OK) return hr;
+    }
+    if (m_bPastEnd) return S_FALSE;
+    if (m_ahead.empty()) {
+        SQueuedFrame next;
+        const HRESULT hr = DecodeNext(&next);
+        if (hr != S_OK) return hr;
+        m_ahead.push_back(std::move(next));
+    }
+    SQueuedFrame frame = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    const HRESULT hr = Convert(frame.pFrame.get(), pDest);
+    if (FAILED(hr)) return hr;
+    if (pInfo) {
+        pInfo->rtTime = frame.rtTime;
+        pInfo->llIndex = av_rescale_q_rnd(frame.rtTime, kHundredNs, AVRational{m_nFpsDen, m_nFpsNum},
+                                          AV_ROUND_NEAR_INF);
+    }
+    m_last = std::move(frame);
+    return S_OK;
+}
+
+HRESULT CFileDecoder::SeekToFrame(LONGLONG llFrame) {
+    if (!IsOpen()) return E_UNEXPECTED;
+    if (llFrame >= m_llFrameCount) {
+        m_ahead.clear();
+        m_bPastEnd = true;
+        return S_FALSE;
+    }
+    return SeekToTime(FrameToTime(std::max<LONGLONG>(llFrame, 0)));
+}
+
+HRESULT CFileDecoder::SeekToTime(REFERENCE_TIME rt) {
+    if (!IsOpen()) return E_UNEXPECTED;
+    rt = std::max<REFERENCE_TIME>(rt, 0);
+    if (rt >= m_rtDuration) {
+        m_ahead.clear();
+        m_bPastEnd = true;
+        return S_FALSE;
+    }
+    if (!m_bResync && !m_bPastEnd) {
+        // The frame just delivered is still the one at rt: deliver it again.
+        if (m_last.pFrame && StartsBy(m_last.rtTime, rt) && !m_ahead.empty() &&
+            !StartsBy(m_ahead.front().rtTime, rt)) {
+            SQueuedFrame again{CloneFrame(m_last.pFrame.get()), m_last.rtTime};
+            if (!again.pFrame) return E_OUTOFMEMORY;
+            m_ahead.push_front(std::move(again));
+            return S_OK;
+        }
+        if (WithinForwardReach(rt)) {
+            SQueuedFrame candidate;
+            if (m_last.pFrame && StartsBy(m_last.rtTime, rt)) {
+                candidate = SQueuedFrame{CloneFrame(m_last.pFrame.get()), m_last.rtTime};
+                if (!candidate.pFrame) return E_OUTOFMEMORY;
+            }
+            const HRESULT hr = DecodeForwardTo(rt, &candidate);
+            if (FAILED(hr)) {
+                MarkResync(rt);  // frames were consumed: finish through the demuxer
+                return hr;
+            }
+            if (candidate.pFrame) {
+                m_ahead.push_front(std::move(candidate));
+                return S_OK;
+            }
+            // Nothing at or before rt ahead of us: go through the demuxer.
+        }
+    }
+    return SeekDemuxer(rt);
+}
+
+bool CFileDecoder::WithinForwardReach(REFERENCE_TIME rt) const {
+    // Where decoding stands: the next frame to deliver, else the last one.
+    REFERENCE_TIME rtHere;
+    if (!m_ahead.empty()) {
+        rtHere = m_ahead.front().rtTime;
+    } else if (m_last.pFrame) {
+        rtHere = m_last.rtTime;
+    } else {
+        return false;
+    }
+    if (rt < rtHere) {
+        // Behind the next frame: only the last delivered one could still
+        // be the answer, and that case was handled by the caller.
+        return false;
+    }
+    if (TimeToFrame(rt) - TimeToFrame(rtHere) <= kForwardReachFrames) return true;
+    // Further ahead: keep decoding only if a demuxer seek would land on a
+    // keyframe we have already passed.
+    const AVStream* pStream = m_pFormat->streams[m_nStream];
+    const AVIndexEntry* pEntry =
+        avformat_index_get_entry_from_timestamp(const_cast<AVStream*>(pStream), TimeToPtsFloor(rt),
+                                                AVSEEK_FLAG_BACKWARD);
+    return pEntry && m_llLastPacketDts != INT64_MIN && pEntry->timestamp <= m_llLastPacketDts;
+}
+
+HRESULT CFileDecoder::DecodeForwardTo(REFERENCE_TIME rt, SQueuedFrame* pCandidate) {
+    // Takes frames in presentation order until one starts after rt; the last
+    // one that starts by rt is the answer, the one after it is kept.
+    for (;;) {
+        SQueuedFrame next;
+        if (!m_ahead.empty()) {
+            next = std::move(m_ahead.front());
+            m_ahead.pop_front();
+        } else {
+            const HRESULT hr = DecodeNext(&next);
+            if (hr == S_FALSE) return S_OK;  // end of stream: the last frame holds rt
+            if (hr != S_OK) return hr;
+        }
+        if (!StartsBy(next.rtTime, rt)) {
+            m_ahead.push_front(std::move(next));
+            return S_OK;
+        }
+        *pCandidate = std::move(next);
+    }
+}
+
+void CFileDecoder::ResetStreamState() {
+    avcodec_flush_buffers(m_pCodec);
+    m_ahead.clear();
+    m_last = SQueuedFrame{};
+    m_bDemuxEnd = m_bStreamEnd = m_bPastEnd = m_bResync = m_bEndedOnError = false;
+    m_llLastPacketDts = INT64_MIN;
+    m_rtLastDecoded = -1;
+}
+
+HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
+    // Seek to the keyframe at or before rt; if the demuxer lands after rt
+    // (index by decode time, B-frames, coarse index), try again further back,
+    // and finally from the start of the stream.
+    const int64_t llTarget = TimeToPtsFloor(rt);
+    const int64_t llSecond = av_rescale_q(1, AVRational{1, 1}, AVRational{m_nTbNum, m_nTbDen});
+    int64_t llBack = 0;
+    for (int nAttempt = 0; nAttempt <= kMaxSeekAttempts; ++nAttempt) {
+        const bool bFromStart = nAttempt == kMaxSeekAttempts || llTarget - llBack <= m_llStartPts;
+        const int64_t llSeek = bFromStart ? m_llStartPts : llTarget - llBack;
+        if (m_bStopRequested.load()) {
+            MarkResync(rt);
+            return E_ABORT;
+        }
+        ++m_llDemuxerSeeks;
+        int nErr = av_seek_frame(m_pFormat, m_nStream, llSeek, AVSEEK_FLAG_BACKWARD);
+        if (nErr < 0 && bFromStart) nErr = av_seek_frame(m_pFormat, -1, 0, AVSEEK_FLAG_BYTE);
+        ResetStreamState();
+        if (nErr < 0) {
+            if (bFromStart) {
+                MarkResync(rt);
+                return E_FAIL;
+            }
+            llBack = std::max<int64_t>(2 * llBack, llSecond);
+            continue;
+        }
+        SQueuedFrame first;
+        HRESULT hr = DecodeNext(&first);
+        if (FAILED(hr)) {
+            MarkResync(rt);
+            return hr;
+        }
+        if (hr != S_OK && bFromStart) {
+            m_bPastEnd = true;  // not even the start decodes any more
+            return S_FALSE;
+        }
+        if (hr != S_OK || (!StartsBy(first.rtTime, rt) && !bFromStart)) {
+            // Landed after rt, or on nothing decodable: further back, at
+            // least as far as the overshoot.
+            llBack = std::max<int64_t>(2 * llBack, llSecond);
+            if (hr == S_OK) {
+                llBack = std::max<int64_t>(llBack, TimeToPtsFloor(first.rtTime) - llTarget + llBack + llSecond);
+            }
+            continue;
+        }
+        SQueuedFrame candidate = std::move(first);
+        hr = DecodeForwardTo(rt, &candidate);
+        if (FAILED(hr)) {
+            MarkResync(rt);
+            return hr;
+        }
+        if (candidate.pFrame) m_ahead.push_front(std::move(candidate));
+        return S_OK;
+    }
+    MarkResync(rt);
+    return E_FAIL;
+}
+
+void CFileDecoder::MarkResync(REFERENCE_TIME rt) {
+    m_bResync = true;
+    m_rtResyncTo = rt;
+}

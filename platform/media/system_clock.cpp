@@ -1,0 +1,136 @@
+#include "platform/media/system_clock.h"
+
+#include <chrono>
+#include <new>
+
+#include "platform/com/com_runtime.h"
+#include "platform/win/time_services.h"
+
+CSystemClock::CSystemClock() = default;
+
+CSystemClock::~CSystemClock() {
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_bStop = true;
+    }
+    m_cvChanged.notify_all();
+    if (m_Thread.joinable()) {
+        m_Thread.join();
+    }
+}
+
+HRESULT CSystemClock::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (pUnkOuter != nullptr) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    auto* pClock = new (std::nothrow) CSystemClock();
+    if (pClock == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    pClock->AddRef();
+    const HRESULT hr = pClock->QueryInterface(riid, ppv);
+    pClock->Release();
+    return hr;
+}
+
+HRESULT CSystemClock::RegisterClass() {
+    return CoRegisterInprocClass(CLSID_SystemClock, &CSystemClock::CreateInstance);
+}
+
+HRESULT CSystemClock::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
+        *ppv = static_cast<IReferenceClock*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CSystemClock::AddRef() {
+    return m_cRef.fetch_add(1) + 1;
+}
+
+ULONG CSystemClock::Release() {
+    const ULONG c = m_cRef.fetch_sub(1) - 1;
+    if (c == 0) {
+        delete this;
+    }
+    return c;
+}
+
+REFERENCE_TIME CSystemClock::Now() {
+    LARGE_INTEGER count{};
+    QueryPerformanceCounter(&count);
+    const REFERENCE_TIME t = count.QuadPart / 100;
+    REFERENCE_TIME last = m_tLast.load();
+    while (t > last && !m_tLast.compare_exchange_weak(last, t)) {
+    }
+    return t > last ? t : last;
+}
+
+HRESULT CSystemClock::GetTime(REFERENCE_TIME* pTime) {
+    if (pTime == nullptr) {
+        return E_POINTER;
+    }
+    *pTime = Now();
+    return S_OK;
+}
+
+HRESULT CSystemClock::AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
+                                 DWORD_PTR* pdwAdviseCookie) {
+    if (pdwAdviseCookie == nullptr) {
+        return E_POINTER;
+    }
+    *pdwAdviseCookie = 0;
+    REFERENCE_TIME tDue = 0;
+    if (hEvent == nullptr || __builtin_add_overflow(baseTime, streamTime, &tDue)) {
+        return E_INVALIDARG;
+    }
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!m_Advises.Add(tDue, Now(), hEvent, pdwAdviseCookie)) {
+        return E_OUTOFMEMORY;
+    }
+    if (m_Advises.PendingCount() != 0 && !m_Thread.joinable()) {
+        m_Thread = std::thread([this] { ThreadProc(); });
+    }
+    m_cvChanged.notify_all();
+    return S_OK;
+}
+
+HRESULT CSystemClock::AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE,
+                                     DWORD_PTR* pdwAdviseCookie) {
+    if (pdwAdviseCookie != nullptr) {
+        *pdwAdviseCookie = 0;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT CSystemClock::Unadvise(DWORD_PTR dwAdviseCookie) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Advises.Remove(dwAdviseCookie) ? S_OK : S_FALSE;
+}
+
+void CSystemClock::ThreadProc() {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    while (!m_bStop) {
+        const REFERENCE_TIME tNow = Now();
+        m_Advises.SignalDue(tNow);
+        const REFERENCE_TIME tNext = m_Advises.NextDue();
+        if (tNext == CClockAdviseList::kNever) {
+            m_cvChanged.wait(lock);
+            continue;
+        }
+        // Sleep at most a second at a time: an advise far in the future is
+        // re-examined, never converted into an overflowing duration.
+        const REFERENCE_TIME tWait = tNext - tNow < 10000000 ? tNext - tNow : 10000000;
+        m_cvChanged.wait_for(lock, std::chrono::nanoseconds(tWait * 100));
+    }
+}

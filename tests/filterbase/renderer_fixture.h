@@ -1,0 +1,304 @@
+// Shared set-up of the renderer tests: a video renderer that records what it
+// renders, and a small graph (test source -> renderer, an event sink, a
+// manual or no clock) that every test builds and tears down the way the
+// graph manager does (stop renderer first, disconnect, leave the graph).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "filterbase/base_video_renderer.h"
+#include "filterbase/mem_allocator.h"
+#include "filterbase/renderer_input_pin.h"
+#include "platform/media/manual_clock.h"
+#include "platform/media/media_guids.h"
+#include "support/live_objects.h"
+#include "support/race_loops.h"
+#include "support/test_event_sink.h"
+#include "support/test_source_filter.h"
+#include "support/watchdog.h"
+
+namespace pelora_test {
+
+inline constexpr CLSID kClsidTestRenderer = {
+    0x3C5E7A90, 0x1B2D, 0x4F6E, {0x80, 0x91, 0xA2, 0xB3, 0xC4, 0xD5, 0xE6, 0xF7}};
+
+constexpr REFERENCE_TIME kMs = 10000;  // 100-ns units per millisecond
+
+// A video renderer that accepts RGB24 and records the frame index (the first
+// four bytes) of every sample it renders, and how many EC_COMPLETE events the
+// graph had seen at that moment.
+class CTestRenderer : public CBaseVideoRenderer {
+public:
+    explicit CTestRenderer(HRESULT* phr, CTestEventSink* pSink = nullptr)
+        : CBaseVideoRenderer(kClsidTestRenderer, "Test renderer", nullptr, phr), m_pSink(pSink) {}
+    ~CTestRenderer() override { ShutdownTimerAndAdvise(); }
+
+    HRESULT CheckMediaType(const CMediaType* pmt) override {
+        return *pmt->Type() == MEDIATYPE_Video && *pmt->Subtype() == MEDIASUBTYPE_RGB24 &&
+                       *pmt->FormatType() == FORMAT_VideoInfo
+                   ? S_OK
+                   : S_FALSE;
+    }
+
+    HRESULT DoRenderSample(IMediaSample* pSample) override {
+        BYTE* p = nullptr;
+        pSample->GetPointer(&p);
+        uint32_t index = 0;
+        if (pSample->GetActualDataLength() >= 4) std::memcpy(&index, p, 4);
+        std::lock_guard<std::mutex> lock(m_RecordLock);
+        m_Frames.push_back(index);
+        m_CompletesAtRender.push_back(m_pSink ? m_pSink->Count(EC_COMPLETE) : 0);
+        m_nRendered.fetch_add(1);
+        return S_OK;
+    }
+
+    // Runs once on the streaming thread the next time PrepareRender is
+    // called, i.e. just before the thread leaves the receive stretch with no
+    // lock held. Set before the sample is delivered.
+    void SetPrepareRenderHook(std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(m_RecordLock);
+        m_PrepareRenderHook = std::move(hook);
+    }
+    void PrepareRender() override {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_RecordLock);
+            hook.swap(m_PrepareRenderHook);
+        }
+        if (hook) hook();
+    }
+
+    int Rendered() const { return m_nRendered.load(); }
+    std::vector<uint32_t> Frames() {
+        std::lock_guard<std::mutex> lock(m_RecordLock);
+        return m_Frames;
+    }
+    std::vector<int> CompletesAtRender() {
+        std::lock_guard<std::mutex> lock(m_RecordLock);
+        return m_CompletesAtRender;
+    }
+
+    // Views of the protected state for the tests.
+    UINT ArmedTimer() const { return m_EndOfStreamTimer.load(); }
+    DWORD_PTR Advise() const { return m_dwAdvise.load(); }
+    void SetStreamStart(REFERENCE_TIME t) { m_tStart = t; }
+    void ForceEndOfStream(REFERENCE_TIME tSignal) {
+        CAutoLock lock(&m_RendererLock);
+        m_bEOS = TRUE;
+        m_SignalTime = tSignal;
+    }
+    void SetRenderAvg(LONG tr) { m_trRenderAvg = tr; }
+    void SetLastDraw(REFERENCE_TIME tr) { m_trLastDraw = tr; }
+    void SetWaitAvg(LONG tr) { m_trWaitAvg = tr; }
+    int Normal() const { return m_nNormal; }
+    void SetNormal(int n) { m_nNormal = n; }
+    LONG FrameAvg() const { return m_trFrameAvg; }
+    LONG HeldLate() const { return m_trLate; }
+    BOOL SupplierHandlesQuality() const { return m_bSupplierHandlingQuality; }
+
+private:
+    CTestEventSink* m_pSink;
+    std::mutex m_RecordLock;  // guards the two vectors and the hook
+    std::function<void()> m_PrepareRenderHook;
+    std::vector<uint32_t> m_Frames;
+    std::vector<int> m_CompletesAtRender;
+    std::atomic<int> m_nRendered{0};
+};
+
+// A stand-alone sample with settable times, for driving the scheduling
+// decisions without a connection. Owned by the test (not counted).
+class CFakeSample : public IMediaSample {
+public:
+    CFakeSample(REFERENCE_TIME tStart, REFERENCE_TIME tStop, bool bDiscontinuity = false)
+        : m_tStart(tStart), m_tStop(tStop), m_bDiscontinuity(bDiscontinuity) {}
+    virtual ~CFakeSample() = default;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IMediaSample) {
+            *ppv = static_cast<IMediaSample*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT GetPointer(BYTE** pp) override {
+        *pp = m_Data;
+        return S_OK;
+    }
+    LONG GetSize() override { return 4; }
+    HRESULT GetTime(REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd) override {
+        *pStart = m_tStart;
+        *pEnd = m_tStop;
+        return S_OK;
+    }
+    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT IsSyncPoint() override { return S_OK; }
+    HRESULT SetSyncPoint(BOOL) override { return E_NOTIMPL; }
+    HRESULT IsPreroll() override { return S_FALSE; }
+    HRESULT SetPreroll(BOOL) override { return E_NOTIMPL; }
+    LONG GetActualDataLength() override { return 4; }
+    HRESULT SetActualDataLength(LONG) override { return E_NOTIMPL; }
+    HRESULT GetMediaType(AM_MEDIA_TYPE** ppmt) override {
+        *ppmt = nullptr;
+        return S_FALSE;
+    }
+    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT IsDiscontinuity() override { return m_bDiscontinuity ? S_OK : S_FALSE; }
+    HRESULT SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
+    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+private:
+    REFERENCE_TIME m_tStart;
+    REFERENCE_TIME m_tStop;
+    bool m_bDiscontinuity;
+    BYTE m_Data[4] = {0, 0, 0, 0};
+};
+
+// Test source -> test renderer, joined to an event sink, with an optional
+// manual clock. Built in the constructor, torn down in Teardown (called by
+// the destructor if the test did not).
+class RendererGraph {
+public:
+    explicit RendererGraph(const SourceOptions& options, bool bClock = true,
+                           bool bConnect = true) {
+        HRESULT hr = S_OK;
+        m_pRenderer = new CTestRenderer(&hr, &m_Sink);
+        m_pRenderer->AddRef();
+        EXPECT_EQ(hr, S_OK);
+        m_pSource = new CTestSourceFilter(options);
+        m_pSource->AddRef();
+        EXPECT_EQ(m_pRenderer->JoinFilterGraph(m_Sink.Graph(), L"Renderer"), S_OK);
+        EXPECT_EQ(m_pSource->JoinFilterGraph(m_Sink.Graph(), L"Source"), S_OK);
+        if (bClock) {
+            m_pClock = new CManualClock(0);
+            m_pClock->AddRef();
+            m_pRenderer->SetSyncSource(m_pClock);
+            m_pSource->SetSyncSource(m_pClock);
+        }
+        if (bConnect) {
+            EXPECT_EQ(m_pSource->Pin()->Connect(RendererPin(), nullptr), S_OK);
+        }
+    }
+    ~RendererGraph() { Teardown(); }
+    RendererGraph(const RendererGraph&) = delete;
+    RendererGraph& operator=(const RendererGraph&) = delete;
+
+    CTestRenderer* Renderer() { return m_pRenderer; }
+    CTestSourceFilter* Source() { return m_pSource; }
+    CTestSourcePin* SourcePin() { return m_pSource->Pin(); }
+    CRendererInputPin* RendererPin() {
+        m_pRenderer->GetPinCount();
+        return m_pRenderer->InputPin();
+    }
+    CManualClock* Clock() { return m_pClock; }
+    CTestEventSink& Sink() { return m_Sink; }
+
+    // Renderer first (it releases a streaming thread waiting in Receive),
+    // then the source (it joins its thread).
+    HRESULT Pause() {
+        const HRESULT hr = m_pRenderer->Pause();
+        EXPECT_TRUE(SUCCEEDED(m_pSource->Pause()));
+        return hr;
+    }
+    HRESULT Run(REFERENCE_TIME tStart) {
+        const HRESULT hr = m_pRenderer->Run(tStart);
+        EXPECT_TRUE(SUCCEEDED(m_pSource->Run(tStart)));
+        return hr;
+    }
+    void Stop() {
+        EXPECT_EQ(m_pRenderer->Stop(), S_OK);
+        EXPECT_TRUE(SUCCEEDED(m_pSource->Stop()));
+    }
+
+    void Teardown() {
+        if (!m_pRenderer) return;
+        Stop();
+        if (m_pSource->Pin()->IsConnected()) {
+            EXPECT_EQ(m_pSource->Pin()->Disconnect(), S_OK);
+            EXPECT_EQ(RendererPin()->Disconnect(), S_OK);
+        }
+        m_pRenderer->JoinFilterGraph(nullptr, nullptr);
+        m_pSource->JoinFilterGraph(nullptr, nullptr);
+        m_pSource->Release();
+        m_pRenderer->Release();
+        m_pSource = nullptr;
+        m_pRenderer = nullptr;
+        if (m_pClock) {
+            // The filters released their references: only ours is left.
+            EXPECT_EQ(m_pClock->Release(), 0u);
+            m_pClock = nullptr;
+        }
+    }
+
+    // Gives the test thread the role of a streaming thread: a sample from
+    // the connection's pool with the given times (null: none), delivered
+    // to the renderer's pin on a separate thread. The future holds the
+    // Receive result.
+    std::future<HRESULT> DeliverAsync(const REFERENCE_TIME* ptStart, const REFERENCE_TIME* ptStop,
+                                      uint32_t index = 0) {
+        IMediaSample* pSample = GetSample();
+        if (pSample) {
+            pSample->SetTime(const_cast<REFERENCE_TIME*>(ptStart),
+                             const_cast<REFERENCE_TIME*>(ptStop));
+            BYTE* p = nullptr;
+            pSample->GetPointer(&p);
+            std::memcpy(p, &index, 4);
+            pSample->SetActualDataLength(4);
+        }
+        CRendererInputPin* pPin = RendererPin();
+        return std::async(std::launch::async, [pPin, pSample] {
+            if (!pSample) return E_FAIL;
+            const HRESULT hr = pPin->Receive(pSample);
+            pSample->Release();
+            return hr;
+        });
+    }
+
+    // One sample from the pool, with a reference for the caller.
+    IMediaSample* GetSample() {
+        IMemAllocator* pAlloc = nullptr;
+        if (FAILED(RendererPin()->GetAllocator(&pAlloc))) return nullptr;
+        IMediaSample* pSample = nullptr;
+        const HRESULT hr = pAlloc->GetBuffer(&pSample, nullptr, nullptr, AM_GBF_NOWAIT);
+        pAlloc->Release();
+        EXPECT_EQ(hr, S_OK);
+        return SUCCEEDED(hr) ? pSample : nullptr;
+    }
+
+private:
+    CTestEventSink m_Sink;  // outlives the filters, which keep it without a reference
+    CTestRenderer* m_pRenderer = nullptr;
+    CTestSourceFilter* m_pSource = nullptr;
+    CManualClock* m_pClock = nullptr;
+};
+
+// As WaitUntil, but yields before it starts sleeping: the looped races wait
+// for other threads that usually answer within microseconds.
+inline bool SpinUntil(const std::function<bool()>& pred,
+                      std::chrono::milliseconds bound = kWatchdog) {
+    for (int i = 0; i < 2000; ++i) {
+        if (pred()) return true;
+        std::this_thread::yield();
+    }
+    return WaitUntil(pred, bound);
+}
+
+// Waits (bounded) for a future; false if it did not finish in time.
+template <class T>
+bool Finishes(std::future<T>& f, std::chrono::milliseconds bound = kWatchdog) {
+    return f.wait_for(bound) == std::future_status::ready;
+}
+
+}  // namespace pelora_test

@@ -1,0 +1,228 @@
+// State changes racing the streaming and timer threads, looped: nothing may
+// deadlock, strand a thread, render after Stop, deliver EC_COMPLETE after
+// Stop, or run a callback on a destroyed renderer.
+#include "renderer_fixture.h"
+
+namespace pelora_test {
+namespace {
+
+class RendererStateRaces : public LiveObjectsTest {};
+
+SourceOptions HandDelivery() {
+    SourceOptions o;
+    o.gated = true;
+    o.frames = 1 << 30;
+    o.buffers = 4;
+    return o;
+}
+
+// Lets the other thread run for a while: 0 to 3 yields by round.
+void Jitter(int round) {
+    for (int i = 0; i < round % 4; ++i) std::this_thread::yield();
+}
+
+TEST_F(RendererStateRaces, StopDuringTheRenderWaitReturnsPromptlyAndRendersNothing) {
+    RendererGraph g(HandDelivery());
+    const int loops = RaceLoops(2000);
+    for (int i = 0; i < loops; ++i) {
+        g.Pause();
+        g.Run(g.Clock()->Now());
+        const REFERENCE_TIME tStart = 10000000, tStop = tStart + 400000;  // 1 s ahead
+        auto receive = g.DeliverAsync(&tStart, &tStop, static_cast<uint32_t>(i));
+        if (i % 2 == 0) {
+            // Half the rounds stop only once the thread waits for the clock.
+            ASSERT_TRUE(SpinUntil([&] { return g.Clock()->PendingAdvises() == 1; }));
+        } else {
+            Jitter(i);
+        }
+        auto stop = std::async(std::launch::async, [&] { return g.Renderer()->Stop(); });
+        ASSERT_TRUE(Finishes(stop)) << "round " << i;
+        ASSERT_TRUE(Finishes(receive)) << "round " << i;
+        // S_OK when the wait was cut short; E_FAIL when the sample came after Stop.
+        const HRESULT hr = receive.get();
+        ASSERT_TRUE(hr == S_OK || hr == E_FAIL) << std::hex << hr;
+        ASSERT_EQ(g.Clock()->PendingAdvises(), 0) << "round " << i;
+        EXPECT_TRUE(SUCCEEDED(g.Source()->Stop()));
+    }
+    EXPECT_EQ(g.Renderer()->Rendered(), 0);
+    EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 0);
+}
+
+TEST_F(RendererStateRaces, FlushWhilePausedStrandsNoStreamingThread) {
+    SourceOptions o = HandDelivery();
+    o.keepGoingOnFailure = true;  // a sample refused during the flush is skipped
+    RendererGraph g(o);
+    const int loops = RaceLoops(2000);
+    for (int i = 0; i < loops; ++i) {
+        g.Pause();
+        g.SourcePin()->AllowFrames(1);
+        Jitter(i);
+        ASSERT_EQ(g.RendererPin()->BeginFlush(), S_OK);
+        ASSERT_EQ(g.RendererPin()->EndFlush(), S_OK);
+        // Upstream delivers again, and the pause completes with that sample.
+        g.SourcePin()->AllowFrames(1);
+        ASSERT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
+            << "round " << i << ": the streaming thread did not come back";
+        FILTER_STATE fs = State_Stopped;
+        ASSERT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
+        g.Stop();
+    }
+    EXPECT_EQ(g.Renderer()->Rendered(), 0);
+    EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 0);
+}
+
+TEST_F(RendererStateRaces, FlushInsideThePausedHandOverStrandsNoStreamingThread) {
+    // The window the loop above hits only now and then, forced: the first
+    // sample of a pause has been accepted, and the streaming thread is
+    // between the receive stretch and retaking the filter lock when a whole
+    // flush runs.
+    SourceOptions o = HandDelivery();
+    o.keepGoingOnFailure = true;
+    RendererGraph g(o);
+    std::atomic<bool> bInGap{false}, bLockHeld{false};
+    g.Renderer()->SetPrepareRenderHook([&] {
+        bInGap = true;
+        SpinUntil([&] { return bLockHeld.load(); });
+    });
+    g.Pause();
+    g.SourcePin()->AllowFrames(1);
+    ASSERT_TRUE(SpinUntil([&] { return bInGap.load(); }));
+    {
+        CAutoLock lock(g.Renderer()->InterfaceLock());
+        bLockHeld = true;
+        ASSERT_EQ(g.RendererPin()->BeginFlush(), S_OK);
+        ASSERT_EQ(g.RendererPin()->EndFlush(), S_OK);
+    }
+    // The flushed sample is gone; the thread must not wait for it.
+    g.SourcePin()->AllowFrames(1);
+    ASSERT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
+        << "the streaming thread did not come back";
+    // The first Receive returned; the second waits, held, for Run.
+    EXPECT_EQ(g.SourcePin()->Delivered(), 1);
+    EXPECT_EQ(g.SourcePin()->LastReceiveResult(), S_OK);
+    FILTER_STATE fs = State_Stopped;
+    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
+}
+
+TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterStop) {
+    RendererGraph g(HandDelivery());
+    const int loops = RaceLoops(2000);
+    for (int i = 0; i < loops; ++i) {
+        g.Pause();
+        g.Run(g.Clock()->Now());
+        g.Renderer()->ForceEndOfStream(60 * kMs);
+        g.Renderer()->SendEndOfStream();
+        const UINT uTimer = g.Renderer()->ArmedTimer();
+        ASSERT_NE(uTimer, 0u);
+        // When the callback runs, the end is due: it sends EC_COMPLETE unless
+        // Stop got there first.
+        g.Clock()->Advance(60 * kMs);
+        const int before = g.Sink().Count(EC_COMPLETE);
+        auto callback = std::async(std::launch::async, [&] {
+            Jitter(i + 1);
+            g.Renderer()->TimerCallback(uTimer);
+        });
+        Jitter(i);
+        auto stop = std::async(std::launch::async, [&] { return g.Renderer()->Stop(); });
+        ASSERT_TRUE(Finishes(stop)) << "round " << i;
+        const int afterStop = g.Sink().Count(EC_COMPLETE);
+        ASSERT_TRUE(Finishes(callback)) << "round " << i;
+        ASSERT_EQ(g.Sink().Count(EC_COMPLETE), afterStop) << "EC_COMPLETE after Stop, round " << i;
+        ASSERT_LE(afterStop - before, 1);
+        ASSERT_EQ(g.Renderer()->ArmedTimer(), 0u);
+        EXPECT_TRUE(SUCCEEDED(g.Source()->Stop()));
+    }
+}
+
+TEST_F(RendererStateRaces, StopWhileTheRealEndOfStreamTimerFiresNeverCompletesAfterStop) {
+    // The same race with the multimedia timer itself, stopping around the
+    // moment it fires (50 ms after arming).
+    RendererGraph g(HandDelivery());
+    const int loops = RaceLoops(12);
+    for (int i = 0; i < loops; ++i) {
+        g.Pause();
+        g.Run(g.Clock()->Now());
+        g.Renderer()->ForceEndOfStream(50 * kMs);
+        g.Renderer()->SendEndOfStream();
+        ASSERT_NE(g.Renderer()->ArmedTimer(), 0u);
+        g.Clock()->Advance(50 * kMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(44 + i % 12));
+        g.Stop();
+        const int afterStop = g.Sink().Count(EC_COMPLETE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(g.Sink().Count(EC_COMPLETE), afterStop) << "round " << i;
+    }
+}
+
+TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeavesNothingBehind) {
+    CTestEventSink sink;
+    auto* pClock = new CManualClock(0);
+    pClock->AddRef();
+    const int loops = RaceLoops(24);
+    for (int i = 0; i < loops; ++i) {
+        HRESULT hr = S_OK;
+        auto* pRenderer = new CTestRenderer(&hr, &sink);
+        pRenderer->AddRef();
+        pRenderer->JoinFilterGraph(sink.Graph(), L"Renderer");
+        pRenderer->SetSyncSource(pClock);
+        ASSERT_EQ(pRenderer->Run(0), S_OK);
+        pRenderer->SetStreamStart(pClock->Now());
+        ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+        // An advise for a frame a second ahead ...
+        CFakeSample sample(10000000, 10400000);
+        {
+            CAutoLock lock(pRenderer->RendererLock());
+            ASSERT_TRUE(pRenderer->ScheduleSample(&sample));
+        }
+        ASSERT_NE(pRenderer->Advise(), 0u);
+        ASSERT_EQ(pClock->PendingAdvises(), 1);
+        // ... and the end-of-stream timer, due in 50 ms.
+        pRenderer->ForceEndOfStream(50 * kMs);
+        pRenderer->SendEndOfStream();
+        ASSERT_NE(pRenderer->ArmedTimer(), 0u);
+        pClock->Advance(50 * kMs);  // when it fires it notifies
+        if (i % 4 == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(46 + i % 8));
+        }
+        // No Stop: the graph went away.
+        EXPECT_EQ(pRenderer->Release(), 0u);
+        EXPECT_EQ(pClock->PendingAdvises(), 0) << "round " << i;
+    }
+    // A timer or advise that outlived its renderer would fire into freed
+    // memory now (AddressSanitizer reports it).
+    pClock->Advance(10 * 10000000LL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(70));
+    EXPECT_EQ(pClock->Release(), 0u);
+}
+
+TEST_F(RendererStateRaces, SecondRunCompletesAfterTheFirstRunsTimerWasKilled) {
+    RendererGraph g(HandDelivery());
+    const int loops = RaceLoops(300);
+    for (int i = 0; i < loops; ++i) {
+        // First run: the end is 10 s away, so a timer is armed; Stop kills it.
+        g.Pause();
+        g.Run(g.Clock()->Now());
+        const REFERENCE_TIME tStart = 0, tFar = 10 * 10000000LL, tNear = 10 * kMs;
+        auto first = g.DeliverAsync(&tStart, &tFar);
+        ASSERT_TRUE(Finishes(first));
+        ASSERT_EQ(g.RendererPin()->EndOfStream(), S_OK);
+        ASSERT_NE(g.Renderer()->ArmedTimer(), 0u);
+        Jitter(i);
+        g.Stop();
+        ASSERT_EQ(g.Renderer()->ArmedTimer(), 0u);
+
+        // Second run: the end is due at once.
+        const int before = g.Sink().Count(EC_COMPLETE);
+        g.Pause();
+        g.Run(g.Clock()->Now());
+        auto second = g.DeliverAsync(&tStart, &tNear);
+        ASSERT_TRUE(Finishes(second));
+        ASSERT_EQ(g.RendererPin()->EndOfStream(), S_OK);
+        ASSERT_EQ(g.Sink().Count(EC_COMPLETE), before + 1) << "round " << i;
+        g.Stop();
+    }
+    EXPECT_EQ(g.Renderer()->Rendered(), 2 * loops);
+}
+
+}  // namespace
+}  // namespace pelora_test

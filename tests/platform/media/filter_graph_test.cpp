@@ -1,0 +1,614 @@
+// The filter graph manager with the FFmpeg file source, on generated clips
+// whose frames show their own index, built and driven the way the
+// frame-processing worker does it: a renderer added as "Renderer", then
+// RenderFile; frame time format when offered; grabs by seeking with
+// stop = position and WaitForCompletion (frame format), or with
+// stop = position + 10000 and polling until the current position equals the
+// stop (media time); playback by SetPositions(position, duration) and Run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "platform/com/com_ref.h"
+#include "platform/com/com_runtime.h"
+#include "platform/ffmpeg/file_decoder.h"
+#include "platform/ffmpeg/file_source_filter.h"
+#include "platform/media/filter_graph.h"
+#include "platform/media/media_guids.h"
+#include "platform/media/frame_keeping_renderer.h"
+#include "support/live_objects.h"
+#include "tools/broken_clips.h"
+#include "tools/clip_writer.h"
+#include "tools/frame_pattern.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+using pelora_test::CFrameKeepingRenderer;
+
+namespace {
+
+constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps clips: 40 ms per frame
+
+class CClipCache {
+public:
+    static CClipCache& Get() {
+        static CClipCache s_cache;
+        return s_cache;
+    }
+    std::string Clip(const SClipSpec& spec) {
+        const std::string strKey = std::string(ClipFormatName(spec.eFormat)) + "_" +
+                                   std::to_string(spec.nWidth) + "x" + std::to_string(spec.nHeight) +
+                                   "_" + std::to_string(spec.nFrames) + "_" + std::to_string(spec.nGop);
+        auto it = m_clips.find(strKey);
+        if (it != m_clips.end()) return it->second;
+        const std::string strPath = (m_dir / (strKey + ClipFormatExtension(spec.eFormat))).string();
+        EXPECT_EQ(WriteClip(strPath, spec), "") << strPath;
+        m_clips[strKey] = strPath;
+        return strPath;
+    }
+    std::string Path(const std::string& strName) const { return (m_dir / strName).string(); }
+
+private:
+    CClipCache() {
+        av_log_set_level(AV_LOG_QUIET);
+        m_dir = fs::temp_directory_path() / ("pelora-graph-test-" + std::to_string(::getpid()));
+        fs::create_directories(m_dir);
+    }
+    ~CClipCache() {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    fs::path m_dir;
+    std::map<std::string, std::string> m_clips;
+};
+
+SClipSpec Spec(EClipFormat e, int w, int h, int nFrames, int nGop = 10) {
+    SClipSpec s;
+    s.eFormat = e;
+    s.nWidth = w;
+    s.nHeight = h;
+    s.nFrames = nFrames;
+    s.nFpsNum = 25;
+    s.nFpsDen = 1;
+    s.nGop = nGop;
+    return s;
+}
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// The worker's file graph.
+class CWorkerGraph {
+public:
+    CWorkerGraph() {
+        EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
+                                   reinterpret_cast<void**>(m_pGraph.Receive())),
+                  S_OK);
+        m_pGraph.QueryInto(IID_IMediaControl, &m_pControl);
+        m_pGraph.QueryInto(IID_IMediaSeeking, &m_pSeeking);
+        m_pGraph.QueryInto(IID_IMediaEventEx, &m_pEvent);
+        HRESULT hr = S_OK;
+        m_pRenderer = new CFrameKeepingRenderer(&hr);
+        EXPECT_EQ(hr, S_OK);
+        m_pRenderer->NonDelegatingAddRef();
+        EXPECT_EQ(m_pGraph->AddFilter(m_pRenderer, L"Renderer"), S_OK);
+    }
+    ~CWorkerGraph() {
+        if (m_pControl) m_pControl->Stop();
+        m_pEvent.Release();
+        m_pSeeking.Release();
+        m_pControl.Release();
+        m_pGraph.Release();
+        m_pRenderer->NonDelegatingRelease();
+    }
+
+    // RenderFile, then the worker's time format choice.
+    HRESULT Open(const std::string& strPath) {
+        const HRESULT hr = m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr);
+        if (FAILED(hr)) return hr;
+        m_bFrameFormat = m_pSeeking->IsFormatSupported(&TIME_FORMAT_FRAME) == S_OK;
+        if (m_bFrameFormat) {
+            EXPECT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+        }
+        m_llStep = m_bFrameFormat ? 1 : m_pRenderer->Format().AvgTimePerFrame;
+        return hr;
+    }
+
+    // The worker's grab: mode 1 in frame format, mode 3 in media time.
+    int SeekAndGrab(LONGLONG llFrame) {
+        LONGLONG llPos = llFrame * m_llStep;
+        LONGLONG llStop = m_bFrameFormat ? llPos : llPos + 10000;
+        EXPECT_EQ(m_pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop,
+                                           AM_SEEKING_AbsolutePositioning),
+                  S_OK);
+        m_pControl->Run();
+        if (m_bFrameFormat) {
+            LONG lCode = 0;
+            EXPECT_EQ(m_pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode), S_OK);
+            EXPECT_EQ(lCode, EC_COMPLETE);
+        } else {
+            const auto deadline = steady_clock::now() + seconds(10);
+            LONGLONG llCur = -1, llStopNow = 0;
+            do {
+                m_pSeeking->GetPositions(&llCur, &llStopNow);
+                if (steady_clock::now() > deadline) {
+                    ADD_FAILURE() << "position never reached the stop " << llStop;
+                    break;
+                }
+            } while (llCur != llStopNow);
+        }
+        return m_pRenderer->LatestIndex();
+    }
+
+    IGraphBuilder* Graph() { return m_pGraph.Get(); }
+    IMediaControl* Control() { return m_pControl.Get(); }
+    IMediaSeeking* Seeking() { return m_pSeeking.Get(); }
+    IMediaEventEx* Event() { return m_pEvent.Get(); }
+    CFrameKeepingRenderer* Renderer() { return m_pRenderer; }
+    bool FrameFormat() const { return m_bFrameFormat; }
+    LONGLONG Step() const { return m_llStep; }
+    // The file source RenderFile added.
+    CFileSourceFilter* Source() {
+        CComRef<IEnumFilters> pEnum;
+        m_pGraph->EnumFilters(pEnum.Receive());
+        IBaseFilter* pFilter = nullptr;
+        ULONG n = 0;
+        CFileSourceFilter* pFound = nullptr;
+        while (pEnum->Next(1, &pFilter, &n) == S_OK) {
+            if (auto* p = dynamic_cast<CFileSourceFilter*>(pFilter)) {
+                pFound = p;
+            }
+            pFilter->Release();
+        }
+        return pFound;
+    }
+
+private:
+    CComRef<IGraphBuilder> m_pGraph;
+    CComRef<IMediaControl> m_pControl;
+    CComRef<IMediaSeeking> m_pSeeking;
+    CComRef<IMediaEventEx> m_pEvent;
+    CFrameKeepingRenderer* m_pRenderer = nullptr;
+    bool m_bFrameFormat = false;
+    LONGLONG m_llStep = 1;
+};
+
+class GraphTest : public pelora_test::LiveObjectsTest {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CFilterGraph::RegisterClass(), S_OK);
+        CoInitialize(nullptr);
+        LiveObjectsTest::SetUp();
+    }
+    void TearDown() override {
+        LiveObjectsTest::TearDown();
+        CoUninitialize();
+    }
+};
+
+struct SKind {
+    EClipFormat eFormat;
+    int nWidth, nHeight;
+};
+
+std::string KindName(const ::testing::TestParamInfo<SKind>& param) {
+    std::string s = ClipFormatName(param.param.eFormat);
+    for (char& c : s) c = c == '-' ? '_' : c;
+    return s + "_" + std::to_string(param.param.nWidth) + "x" + std::to_string(param.param.nHeight);
+}
+
+// ---------------------------------------------------------------------------
+// Every kind of clip, built as the worker builds it.
+
+class EveryKind : public GraphTest, public ::testing::WithParamInterface<SKind> {};
+
+TEST_P(EveryKind, ConnectsRgb24AndReportsFormatDurationAndFrameFormatOnlyForAvi) {
+    const SKind k = GetParam();
+    const int nFrames = 30;
+    const std::string strPath = CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+
+    IPin* pIn = g.Renderer()->GetPin(0);
+    AM_MEDIA_TYPE mt{};
+    ASSERT_EQ(pIn->ConnectionMediaType(&mt), S_OK);
+    EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
+    EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);
+    EXPECT_EQ(mt.formattype, FORMAT_VideoInfo);
+    ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
+    VIDEOINFOHEADER vih{};
+    std::memcpy(&vih, mt.pbFormat, sizeof vih);
+    FreeMediaType(mt);
+    const LONG stride = (3 * k.nWidth + 3) & ~3;
+    EXPECT_EQ(vih.bmiHeader.biWidth, k.nWidth);
+    EXPECT_EQ(vih.bmiHeader.biHeight, k.nHeight);  // bottom-up
+    EXPECT_EQ(vih.bmiHeader.biBitCount, 24);
+    EXPECT_EQ(vih.bmiHeader.biSizeImage, static_cast<DWORD>(stride * k.nHeight));
+    EXPECT_EQ(vih.AvgTimePerFrame, kFrame);
+
+    const bool bAvi = k.eFormat == EClipFormat::AviMpeg4 || k.eFormat == EClipFormat::AviMjpeg ||
+                      k.eFormat == EClipFormat::AviRaw;
+    EXPECT_EQ(g.FrameFormat(), bAvi);
+    EXPECT_EQ(g.Seeking()->IsFormatSupported(&TIME_FORMAT_MEDIA_TIME), S_OK);
+    LONGLONG llDuration = 0;
+    ASSERT_EQ(g.Seeking()->GetDuration(&llDuration), S_OK);
+    if (bAvi) {
+        EXPECT_EQ(llDuration, nFrames);
+    } else {
+        EXPECT_EQ(g.Seeking()->IsFormatSupported(&TIME_FORMAT_FRAME), S_FALSE);
+        EXPECT_NE(g.Seeking()->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
+        EXPECT_EQ(llDuration / g.Step(), nFrames);  // the worker's frame count
+    }
+}
+
+TEST_P(EveryKind, WorkerSeekSequenceGrabsExactlyTheFrameAtThePosition) {
+    const SKind k = GetParam();
+    const int nFrames = 30;
+    const std::string strPath = CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+
+    std::vector<int> positions = {0, 17, 3, 29, 11, 12, 13, 14, 13, 12, 11, 28, 29, 0, 1, 2, 25, 5};
+    std::mt19937 rng(5);
+    for (int i = 0; i < 6; ++i) positions.push_back(static_cast<int>(rng() % nFrames));
+    for (int nPos : positions) {
+        EXPECT_EQ(g.SeekAndGrab(nPos), nPos) << "grab at frame " << nPos;
+    }
+    // After a grab the graph reports the stop position as current: the frame
+    // there has been rendered.
+    LONGLONG llCur = 0, llStop = 0;
+    ASSERT_EQ(g.Seeking()->GetPositions(&llCur, &llStop), S_OK);
+    EXPECT_EQ(llCur, llStop);
+}
+
+TEST_P(EveryKind, FramesComeOutUprightAndIdenticalToTheDecodersOwnWholePaddedImage) {
+    const SKind k = GetParam();
+    const std::string strPath = CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, 30));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    ASSERT_EQ(g.SeekAndGrab(7), 7);
+    const std::vector<BYTE> frame = g.Renderer()->Frame();
+    const LONG stride = (3 * k.nWidth + 3) & ~3;
+    ASSERT_EQ(frame.size(), static_cast<size_t>(stride) * k.nHeight);
+    const SPatternReading r = ReadFramePattern(frame.data(), k.nWidth, k.nHeight, stride);
+    EXPECT_EQ(r.eOrientation, EPatternOrientation::Upright);
+    EXPECT_FALSE(r.bChannelsSwapped);
+
+    // Oracle: the decoder on its own, every byte including the row padding.
+    CFileDecoder dec;
+    ASSERT_EQ(dec.Open(strPath), S_OK);
+    std::vector<BYTE> expected(dec.GetImageSize());
+    ASSERT_EQ(dec.SeekToTime(7 * kFrame), S_OK);
+    ASSERT_EQ(dec.ReadFrame(expected.data(), expected.size(), nullptr), S_OK);
+    EXPECT_TRUE(frame == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
+                         ::testing::Values(SKind{EClipFormat::AviMpeg4, 96, 64},
+                                           SKind{EClipFormat::AviMjpeg, 96, 64},
+                                           SKind{EClipFormat::AviRaw, 96, 64},
+                                           SKind{EClipFormat::Mp4H264, 96, 64},
+                                           SKind{EClipFormat::AsfWmv2, 96, 64},
+                                           SKind{EClipFormat::AviMpeg4, 321, 241},
+                                           SKind{EClipFormat::AviRaw, 321, 241},
+                                           SKind{EClipFormat::Mp4H264, 321, 241}),
+                         KindName);
+
+// ---------------------------------------------------------------------------
+// Stepping
+
+TEST_F(GraphTest, ForwardStepsContinueDecodingAndBackwardStepsSeekExactly) {
+    // A long GOP: a step forward must not go back to the keyframe.
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 60, 50));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    CFileSourceFilter* pSource = g.Source();
+    ASSERT_NE(pSource, nullptr);
+    ASSERT_EQ(g.SeekAndGrab(20), 20);
+    const LONGLONG llSeeks = pSource->Decoder().GetDemuxerSeekCount();
+    for (int n = 21; n <= 30; ++n) ASSERT_EQ(g.SeekAndGrab(n), n);
+    EXPECT_EQ(pSource->Decoder().GetDemuxerSeekCount(), llSeeks);
+    for (int n = 29; n >= 24; --n) ASSERT_EQ(g.SeekAndGrab(n), n);
+    EXPECT_EQ(g.SeekAndGrab(59), 59);  // the last frame
+    EXPECT_EQ(g.SeekAndGrab(58), 58);
+}
+
+// ---------------------------------------------------------------------------
+// Playback
+
+// Plays [start, end) with the system clock: frames in order, paced in real
+// time, EC_COMPLETE close to the end, and a polled position that never runs
+// ahead of the frame the renderer holds.
+TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
+    const int nFrames = 40;
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    ASSERT_TRUE(g.FrameFormat());
+    ASSERT_EQ(g.SeekAndGrab(10), 10);
+    g.Renderer()->ClearIndices();
+
+    LONGLONG llPos = 10, llDuration = 0;
+    g.Seeking()->GetDuration(&llDuration);
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
+                              AM_SEEKING_AbsolutePositioning);
+    const auto t0 = steady_clock::now();
+    g.Control()->Run();
+    bool bAhead = false;
+    LONGLONG llLast = -1;
+    bool bBackwards = false;
+    for (;;) {
+        LONGLONG llCur = 0, llStop = 0;
+        g.Seeking()->GetPositions(&llCur, &llStop);
+        const int nShown = g.Renderer()->LatestIndex();
+        if (llCur < llStop && nShown >= 0 && llCur > nShown) bAhead = true;
+        if (llCur < llLast) bBackwards = true;
+        llLast = llCur;
+        if (llCur >= llStop) break;
+        if (steady_clock::now() - t0 > seconds(10)) break;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    LONG lCode = 0;
+    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+    const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
+    EXPECT_EQ(lCode, EC_COMPLETE);
+    EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
+    EXPECT_FALSE(bBackwards);
+    // 30 frames of 40 ms. The renderer signals the end at once when less
+    // than 50 ms of the last frame remain, so "close" is both ways.
+    EXPECT_GE(elapsed, 1200 - 100);
+    EXPECT_LE(elapsed, 1200 + 100);
+    const std::vector<LONGLONG> shown = g.Renderer()->Indices();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), 10);
+    EXPECT_EQ(shown.back(), nFrames - 1);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+}
+
+TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 96, 64, 50));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    ASSERT_FALSE(g.FrameFormat());
+    LONGLONG llPos = 0, llDuration = 0;
+    g.Seeking()->GetDuration(&llDuration);
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
+                              AM_SEEKING_AbsolutePositioning);
+    ASSERT_EQ(g.Control()->Run(), S_OK);
+    std::this_thread::sleep_for(milliseconds(300));
+    ASSERT_EQ(g.Control()->Pause(), S_OK);
+    LONGLONG llPaused = 0, llLater = 0;
+    g.Seeking()->GetCurrentPosition(&llPaused);
+    std::this_thread::sleep_for(milliseconds(200));
+    g.Seeking()->GetCurrentPosition(&llLater);
+    EXPECT_EQ(llPaused, llLater);
+    EXPECT_GT(llPaused, 0);
+    EXPECT_LT(llPaused, llDuration);
+    const int nShownAtPause = g.Renderer()->LatestIndex();
+    EXPECT_EQ(nShownAtPause * kFrame, llPaused);
+
+    // Resumed: the stream time continues, it does not jump ahead.
+    ASSERT_EQ(g.Control()->Run(), S_OK);
+    std::this_thread::sleep_for(milliseconds(150));
+    LONGLONG llResumed = 0;
+    g.Seeking()->GetCurrentPosition(&llResumed);
+    EXPECT_GT(llResumed, llPaused);
+    EXPECT_LE(llResumed, llPaused + 250 * 10000);
+
+    // Stop from another thread ends an infinite wait.
+    LONG lCode = -1;
+    HRESULT hrWait = S_OK;
+    std::thread waiter([&] { hrWait = g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode); });
+    std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_EQ(g.Control()->Stop(), S_OK);
+    waiter.join();
+    EXPECT_EQ(hrWait, VFW_E_WRONG_STATE);
+    OAFilterState fs = -1;
+    EXPECT_EQ(g.Control()->GetState(100, &fs), S_OK);
+    EXPECT_EQ(fs, State_Stopped);
+}
+
+TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
+    const int nFrames = 60;
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    LONGLONG llPos = 0, llDuration = nFrames;
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llDuration,
+                              AM_SEEKING_AbsolutePositioning);
+    ASSERT_EQ(g.Control()->Run(), S_OK);
+    std::this_thread::sleep_for(milliseconds(250));
+    const LONGLONG llFlushesBefore = g.Source()->Pin()->EndOfStreamsSent();
+    g.Renderer()->ClearIndices();
+    llPos = 40;
+    const auto t0 = steady_clock::now();
+    ASSERT_EQ(g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
+                                        AM_SEEKING_NoPositioning),
+              S_OK);
+    LONG lCode = 0;
+    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+    const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
+    EXPECT_EQ(lCode, EC_COMPLETE);
+    EXPECT_EQ(g.Source()->Pin()->EndOfStreamsSent(), llFlushesBefore + 1);
+    const std::vector<LONGLONG> shown = g.Renderer()->Indices();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), 40);  // nothing of the old segment after the seek
+    EXPECT_EQ(shown.back(), nFrames - 1);
+    EXPECT_GE(elapsed, 20 * 40 - 100);  // the new segment in real time
+    EXPECT_LE(elapsed, 20 * 40 + 100);
+}
+
+TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunning) {
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviRaw, 96, 64, 60));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    CComRef<IMediaFilter> pFilter;
+    ASSERT_EQ(g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive())),
+              S_OK);
+    ASSERT_EQ(pFilter->SetSyncSource(nullptr), S_OK);
+    const auto t0 = steady_clock::now();
+    ASSERT_EQ(g.Control()->Run(), S_OK);
+    EXPECT_EQ(pFilter->SetSyncSource(nullptr), VFW_E_NOT_STOPPED);
+    LONG lCode = 0;
+    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+    EXPECT_EQ(lCode, EC_COMPLETE);
+    // 60 frames are 2.4 s of video.
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 2000);
+    EXPECT_EQ(g.Renderer()->Indices().size(), 60u);
+}
+
+// ---------------------------------------------------------------------------
+// Failures
+
+TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) {
+    CClipCache& cache = CClipCache::Get();
+    const std::string strGood = cache.Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 30));
+    const std::string strEmpty = cache.Path("empty.avi");
+    const std::string strTruncated = cache.Path("truncated.avi");
+    const std::string strCorrupt = cache.Path("corrupt.avi");
+    const std::string strAudio = cache.Path("audio.wav");
+    const std::string strAudioMp4 = cache.Path("audio.mp4");
+    ASSERT_EQ(WriteEmptyFile(strEmpty), "");
+    ASSERT_EQ(WriteTruncatedCopy(strGood, strTruncated, 300), "");
+    ASSERT_EQ(WriteCorruptedCopy(strGood, strCorrupt, 0, static_cast<int64_t>(fs::file_size(strGood)), 7),
+              "");
+    const std::string strGoodMp4 = cache.Clip(Spec(EClipFormat::Mp4H264, 96, 64, 30));
+    const std::string strTruncatedMp4 = cache.Path("truncated.mp4");
+    ASSERT_EQ(WriteTruncatedCopy(strGoodMp4, strTruncatedMp4,
+                                 static_cast<int64_t>(fs::file_size(strGoodMp4) / 2)),
+              "");
+    ASSERT_EQ(WriteAudioOnlyClip(strAudio), "");
+    ASSERT_EQ(WriteAudioOnlyClip(strAudioMp4), "");
+    for (const std::string& strPath : {strEmpty, strTruncated, strTruncatedMp4, strCorrupt, strAudio,
+                                       strAudioMp4, cache.Path("missing.avi")}) {
+        CWorkerGraph g;
+        EXPECT_TRUE(FAILED(g.Graph()->RenderFile(Wide(strPath).c_str(), nullptr))) << strPath;
+        EXPECT_FALSE(g.Renderer()->GetPin(0)->IsConnected());
+        CComRef<IEnumFilters> pEnum;
+        ASSERT_EQ(g.Graph()->EnumFilters(pEnum.Receive()), S_OK);
+        IBaseFilter* apFilters[4] = {};
+        ULONG n = 0;
+        pEnum->Next(4, apFilters, &n);
+        EXPECT_EQ(n, 1u) << "only the renderer stays: " << strPath;
+        for (ULONG i = 0; i < n; ++i) apFilters[i]->Release();
+    }
+}
+
+TEST_F(GraphTest, ADecodeErrorInTheMiddleEndsTheStreamWithCompletion) {
+    const std::string strGood = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 60));
+    const std::string strPath = CClipCache::Get().Path("damaged-middle.avi");
+    const auto size = static_cast<int64_t>(fs::file_size(strGood));
+    ASSERT_EQ(WriteCorruptedCopy(strGood, strPath, size / 2, size / 3, 11), "");
+    CWorkerGraph g;
+    if (FAILED(g.Open(strPath))) GTEST_SKIP() << "the damage reached the header";
+    CComRef<IMediaFilter> pFilter;
+    g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive()));
+    pFilter->SetSyncSource(nullptr);
+    g.Control()->Run();
+    LONG lCode = 0;
+    ASSERT_EQ(g.Event()->WaitForCompletion(10000, &lCode), S_OK);
+    EXPECT_EQ(lCode, EC_COMPLETE);
+    const std::vector<LONGLONG> shown = g.Renderer()->Indices();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Graph bookkeeping and events
+
+TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 30));
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(strPath), S_OK);
+    LONG lCode = -1;
+    EXPECT_EQ(g.Event()->WaitForCompletion(0, &lCode), VFW_E_WRONG_STATE);  // stopped
+    LONGLONG llPos = 0, llStop = 29;
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop,
+                              AM_SEEKING_AbsolutePositioning);
+    g.Control()->Run();
+    EXPECT_EQ(g.Event()->WaitForCompletion(50, &lCode), E_ABORT);  // 1.2 s to go
+    CComRef<IMediaEventSink> pSink;
+    ASSERT_EQ(g.Graph()->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(pSink.Receive())),
+              S_OK);
+    EXPECT_EQ(pSink->Notify(EC_ERRORABORT, E_FAIL, 0), S_OK);
+    EXPECT_EQ(g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode), S_OK);
+    EXPECT_EQ(lCode, EC_ERRORABORT);
+    LONG lEv = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    ASSERT_EQ(g.Event()->GetEvent(&lEv, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(lEv, EC_ERRORABORT);
+    EXPECT_EQ(p1, static_cast<LONG_PTR>(E_FAIL));
+    EXPECT_EQ(g.Event()->FreeEventParams(lEv, p1, p2), S_OK);
+    // A new run forgets the abort.
+    g.Control()->Stop();
+    llPos = 3;
+    llStop = 3;
+    g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop,
+                              AM_SEEKING_AbsolutePositioning);
+    g.Control()->Run();
+    EXPECT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+    EXPECT_EQ(lCode, EC_COMPLETE);
+    EXPECT_EQ(g.Renderer()->LatestIndex(), 3);
+}
+
+TEST_F(GraphTest, NamesAreUniqueAndRemovingAFilterDisconnectsBothEnds) {
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 30));
+    CWorkerGraph g;
+    HRESULT hr = S_OK;
+    auto* pSecond = new CFrameKeepingRenderer(&hr);
+    pSecond->NonDelegatingAddRef();
+    EXPECT_EQ(g.Graph()->AddFilter(pSecond, L"Renderer"), VFW_S_DUPLICATE_NAME);
+    EXPECT_EQ(g.Graph()->AddFilter(pSecond, L"Other"), VFW_E_DUPLICATE_NAME);  // already in
+    CComRef<IBaseFilter> pFound;
+    ASSERT_EQ(g.Graph()->FindFilterByName(L"Renderer", pFound.Receive()), S_OK);
+    EXPECT_EQ(pFound.Get(), static_cast<IBaseFilter*>(g.Renderer()));
+    EXPECT_EQ(g.Graph()->FindFilterByName(L"Nothing", pFound.Receive()), VFW_E_NOT_FOUND);
+
+    ASSERT_EQ(g.Open(strPath), S_OK);  // connects to the first free input: "Renderer"
+    EXPECT_TRUE(g.Renderer()->GetPin(0)->IsConnected());
+    EXPECT_FALSE(pSecond->GetPin(0)->IsConnected());
+    CFileSourceFilter* pSource = g.Source();
+    ASSERT_NE(pSource, nullptr);
+    EXPECT_EQ(g.Graph()->RemoveFilter(g.Renderer()), S_OK);
+    EXPECT_FALSE(pSource->Pin()->IsConnected());
+    EXPECT_EQ(g.Graph()->RemoveFilter(g.Renderer()), VFW_E_NOT_FOUND);
+    g.Graph()->RemoveFilter(pSecond);
+    pSecond->NonDelegatingRelease();
+}
+
+TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
+    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 96, 64, 50));
+    CComRef<IGraphBuilder> pGraph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
+                               reinterpret_cast<void**>(pGraph.Receive())),
+              S_OK);
+    HRESULT hr = S_OK;
+    auto* pRenderer = new CFrameKeepingRenderer(&hr);
+    pRenderer->NonDelegatingAddRef();
+    ASSERT_EQ(pGraph->AddFilter(pRenderer, L"Renderer"), S_OK);
+    ASSERT_EQ(pGraph->RenderFile(Wide(strPath).c_str(), nullptr), S_OK);
+    CComRef<IMediaControl> pControl;
+    pGraph.QueryInto(IID_IMediaControl, &pControl);
+    pControl->Run();
+    std::this_thread::sleep_for(milliseconds(100));
+    pControl.Release();
+    pGraph.Release();  // the last reference: teardown while running
+    // The renderer has left the graph and is unconnected; we still own it.
+    EXPECT_FALSE(pRenderer->GetPin(0)->IsConnected());
+    FILTER_INFO info{};
+    ASSERT_EQ(pRenderer->QueryFilterInfo(&info), S_OK);
+    EXPECT_EQ(info.pGraph, nullptr);
+    pRenderer->NonDelegatingRelease();
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// Test upstream filter: a source with one output pin that stands in for a
+// decoder in renderer tests.
+//
+// - Connection: offers RGB24 VIDEOINFOHEADER types in the order of
+//   Options::sizes; takes the input pin's allocator (or, with
+//   ownAllocator, a CMemAllocator of its own) with Options::buffers buffers
+//   of biSizeImage bytes.
+// - Streaming: Pause from stopped starts a streaming thread that delivers
+//   Options::frames samples (GetDeliveryBuffer, fill, SetTime,
+//   SetActualDataLength, Receive) and then EndOfStream. Each sample's first
+//   four bytes hold its frame index. The thread stops on any failure
+//   (VFW_E_NOT_COMMITTED after a decommit included) and on Stop; with
+//   keepGoingOnFailure a refused sample is skipped instead.
+//   With Options::gated the thread delivers only as many samples as
+//   AllowFrames granted, so a test decides when each sample arrives.
+// - IMediaSeeking on the output pin; SetPositions flushes downstream
+//   (BeginFlush, EndFlush, NewSegment) and restarts delivery at the new
+//   position when the filter is active.
+// - IQualityControl::Notify records the message and answers NotifyResult().
+// - Locks: the filter lock (m_Lock) for state and connection; leaf locks for
+//   seeking (m_SeekLock) and quality (m_QualityLock), never held while
+//   calling downstream, so the renderer may call them under its own locks.
+//   m_ThreadLock serialises starting and stopping the streaming thread.
+// - Stop the renderer before this filter: a thread blocked in the
+//   renderer's Receive is released by the renderer, not by us.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "filterbase/base_filter.h"
+#include "filterbase/base_output_pin.h"
+
+namespace pelora_test {
+
+struct FrameSize {
+    LONG width;
+    LONG height;
+};
+
+struct SourceOptions {
+    std::vector<FrameSize> sizes{{64, 48}};  // offered in this order
+    REFERENCE_TIME frameDuration = 400000;   // 40 ms
+    int frames = 10;
+    bool stopTimes = true;       // stamp start and stop; false: start only
+    bool timeStamps = true;      // false: no time stamps at all
+    bool ownAllocator = false;   // do not take the input pin's allocator
+    bool offerFrameFormat = false;
+    bool gated = false;
+    bool keepGoingOnFailure = false;  // a refused sample does not end delivery
+    LONG buffers = 2;
+};
+
+class CTestSourceFilter;
+
+class CTestSourcePin : public CBaseOutputPin, public IMediaSeeking {
+public:
+    CTestSourcePin(CTestSourceFilter* pFilter, CCritSec* pLock, HRESULT* phr);
+    ~CTestSourcePin() override;
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override;
+    HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override;
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+
+    // IQualityControl
+    HRESULT Notify(IBaseFilter* pSelf, Quality q) override;
+
+    // IMediaSeeking
+    HRESULT GetCapabilities(DWORD* pCapabilities) override;
+    HRESULT CheckCapabilities(DWORD* pCapabilities) override;
+    HRESULT IsFormatSupported(const GUID* pFormat) override;
+    HRESULT QueryPreferredFormat(GUID* pFormat) override;
+    HRESULT GetTimeFormat(GUID* pFormat) override;
+    HRESULT IsUsingTimeFormat(const GUID* pFormat) override;
+    HRESULT SetTimeFormat(const GUID* pFormat) override;
+    HRESULT GetDuration(LONGLONG* pDuration) override;
+    HRESULT GetStopPosition(LONGLONG* pStop) override;
+    HRESULT GetCurrentPosition(LONGLONG* pCurrent) override;
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override;
+    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                         DWORD dwStopFlags) override;
+    HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+    HRESULT GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
+    HRESULT SetRate(double dRate) override;
+    HRESULT GetRate(double* pdRate) override;
+    HRESULT GetPreroll(LONGLONG* pllPreroll) override;
+
+    // Test controls.
+    void AllowFrames(int n);
+    int Delivered() const { return m_nDelivered.load(); }
+    int EndOfStreamsSent() const { return m_nEndOfStreams.load(); }
+    HRESULT LastReceiveResult() const { return m_hrLastReceive.load(); }
+    int QualityMessages();
+    Quality LastQuality();
+    void SetNotifyResult(HRESULT hr) { m_hrNotify = hr; }
+    // Waits (bounded) until the streaming thread has ended.
+    bool WaitForThreadEnd(std::chrono::milliseconds bound);
+    bool UsingInputAllocator() const { return m_bUsingInputAllocator.load(); }
+
+private:
+    void StartThread();   // m_ThreadLock held
+    void StopThread();    // m_ThreadLock held
+    void ThreadProc(LONGLONG llStart, LONGLONG llStop);
+    LONGLONG FrameToMedia(LONGLONG frame) const;
+
+    CTestSourceFilter* const m_pSource;
+
+    std::mutex m_ThreadLock;          // serialises StartThread/StopThread
+    std::thread m_Thread;             // under m_ThreadLock
+    std::atomic<bool> m_bStopThread{false};
+    std::atomic<bool> m_bThreadRunning{false};
+
+    std::mutex m_GateLock;            // leaf: guards m_nAllowed
+    std::condition_variable m_cvGate;
+    int m_nAllowed = 0;
+
+    std::mutex m_SeekLock;            // leaf: guards the seeking fields below
+    LONGLONG m_llCurrent = 0;         // media time
+    LONGLONG m_llStop = 0;            // media time; set from the options
+    double m_dRate = 1.0;
+    GUID m_TimeFormat;
+
+    std::mutex m_QualityLock;         // leaf: guards the quality fields below
+    int m_nQuality = 0;
+    Quality m_LastQuality{};
+    std::atomic<HRESULT> m_hrNotify{S_OK};
+
+    std::atomic<int> m_nDelivered{0};
+    std::atomic<int> m_nEndOfStreams{0};
+    std::atomic<HRESULT> m_hrLastReceive{S_OK};
+    std::atomic<bool> m_bUsingInputAllocator{false};
+};
+
+class CTestSourceFilter : public CBaseFilter {
+public:
+    explicit CTestSourceFilter(const SourceOptions& options);
+    ~CTestSourceFilter() override;
+
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override;
+    CTestSourcePin* Pin() { return &m_Pin; }
+    const SourceOptions& Options() const { return m_Options; }
+
+private:
+    CCritSec m_Lock;
+    SourceOptions m_Options;  // fixed after construction
+    CTestSourcePin m_Pin;
+};
+
+}  // namespace pelora_test

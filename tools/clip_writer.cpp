@@ -1,0 +1,238 @@
+#include "tools/clip_writer.h"
+
+#include <memory>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include "tools/frame_pattern.h"
+
+namespace {
+
+struct SFormatInfo {
+    EClipFormat eFormat;
+    const char* pszName;
+    const char* pszMuxer;
+    const char* pszEncoder;
+    const char* pszExtension;
+};
+
+constexpr SFormatInfo kFormats[] = {
+    {EClipFormat::AviMpeg4, "avi-mpeg4", "avi", "mpeg4", ".avi"},
+    {EClipFormat::AviMjpeg, "avi-mjpeg", "avi", "mjpeg", ".avi"},
+    {EClipFormat::AviRaw, "avi-raw", "avi", "rawvideo", ".avi"},
+    {EClipFormat::Mp4H264, "mp4-h264", "mp4", "libx264", ".mp4"},
+    {EClipFormat::AsfWmv2, "asf-wmv2", "asf", "wmv2", ".asf"},
+};
+
+const SFormatInfo& InfoOf(EClipFormat e) {
+    for (const auto& f : kFormats) {
+        if (f.eFormat == e) return f;
+    }
+    return kFormats[0];
+}
+
+std::string AvError(int nErr) {
+    char sz[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(nErr, sz, sizeof sz);
+    return sz;
+}
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* p) const { av_frame_free(&p); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* p) const { sws_freeContext(p); }
+};
+// Closes the output file (if opened) and frees the muxer context.
+struct OutputDeleter {
+    void operator()(AVFormatContext* p) const {
+        if (p->pb && !(p->oformat->flags & AVFMT_NOFILE)) avio_closep(&p->pb);
+        avformat_free_context(p);
+    }
+};
+
+AVPixelFormat EncoderPixelFormat(const SClipSpec& spec) {
+    switch (spec.eFormat) {
+        case EClipFormat::AviRaw:
+            return AV_PIX_FMT_BGR24;
+        case EClipFormat::AviMjpeg:
+            return AV_PIX_FMT_YUVJ420P;
+        case EClipFormat::Mp4H264:
+            // 4:2:0 needs even sizes in H.264; 4:4:4 takes any size.
+            return (spec.nWidth % 2 || spec.nHeight % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+        default:
+            return AV_PIX_FMT_YUV420P;
+    }
+}
+
+// Sends one frame (or the flush request, pFrame null) and writes every packet
+// the encoder hands back.
+std::string Encode(AVCodecContext* pEnc, AVFrame* pFrame, AVFormatContext* pOut, AVStream* pStream,
+                   AVPacket* pPacket) {
+    int nErr = avcodec_send_frame(pEnc, pFrame);
+    if (nErr < 0) return "encoding failed: " + AvError(nErr);
+    for (;;) {
+        nErr = avcodec_receive_packet(pEnc, pPacket);
+        if (nErr == AVERROR(EAGAIN) || nErr == AVERROR_EOF) return "";
+        if (nErr < 0) return "encoding failed: " + AvError(nErr);
+        av_packet_rescale_ts(pPacket, pEnc->time_base, pStream->time_base);
+        pPacket->stream_index = pStream->index;
+        nErr = av_interleaved_write_frame(pOut, pPacket);
+        if (nErr < 0) return "writing failed: " + AvError(nErr);
+    }
+}
+
+}  // namespace
+
+const char* ClipFormatName(EClipFormat eFormat) { return InfoOf(eFormat).pszName; }
+
+const char* ClipFormatExtension(EClipFormat eFormat) { return InfoOf(eFormat).pszExtension; }
+
+bool ParseClipFormat(const std::string& strName, EClipFormat* pFormat) {
+    for (const auto& f : kFormats) {
+        if (strName == f.pszName) {
+            if (pFormat) *pFormat = f.eFormat;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string CheckClipSpec(const SClipSpec& spec) {
+    if (spec.nWidth < kPatternMinWidth || spec.nHeight < kPatternMinHeight ||
+        spec.nWidth > 8192 || spec.nHeight > 8192) {
+        return "size must be from " + std::to_string(kPatternMinWidth) + "x" +
+               std::to_string(kPatternMinHeight) + " to 8192x8192";
+    }
+    if (spec.eFormat == EClipFormat::AsfWmv2 && (spec.nWidth % 2 || spec.nHeight % 2)) {
+        return "asf-wmv2 needs an even width and height (the WMV2 encoder refuses odd sizes)";
+    }
+    if (spec.nFrames < 1) return "frame count must be at least 1";
+    if (spec.nFpsNum <= 0 || spec.nFpsDen <= 0 ||
+        static_cast<double>(spec.nFpsNum) / spec.nFpsDen > 1000.0 ||
+        static_cast<double>(spec.nFpsNum) / spec.nFpsDen < 0.1) {
+        return "frame rate must be between 0.1 and 1000 frames per second";
+    }
+    if (spec.nGop < 0) return "GOP size must not be negative";
+    if (spec.llBitRate < 0) return "bit rate must not be negative";
+    if (spec.nFirstIndex < 0) return "first index must not be negative";
+    return "";
+}
+
+std::string WriteClip(const std::string& strPath, const SClipSpec& spec) {
+    if (std::string strBad = CheckClipSpec(spec); !strBad.empty()) return strBad;
+    const SFormatInfo& info = InfoOf(spec.eFormat);
+
+    AVFormatContext* pRawOut = nullptr;
+    int nErr = avformat_alloc_output_context2(&pRawOut, nullptr, info.pszMuxer, strPath.c_str());
+    if (nErr < 0 || !pRawOut) return std::string("no ") + info.pszMuxer + " muxer: " + AvError(nErr);
+    std::unique_ptr<AVFormatContext, OutputDeleter> pOut(pRawOut);
+
+    const AVCodec* pCodec = avcodec_find_encoder_by_name(info.pszEncoder);
+    if (!pCodec) return std::string("no ") + info.pszEncoder + " encoder in this FFmpeg";
+    AVStream* pStream = avformat_new_stream(pOut.get(), nullptr);
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> pEnc(avcodec_alloc_context3(pCodec));
+    if (!pStream || !pEnc) return "out of memory";
+
+    const AVRational fps{spec.nFpsNum, spec.nFpsDen};
+    pEnc->width = spec.nWidth;
+    pEnc->height = spec.nHeight;
+    pEnc->pix_fmt = EncoderPixelFormat(spec);
+    pEnc->time_base = av_inv_q(fps);
+    pEnc->framerate = fps;
+    pEnc->sample_aspect_ratio = {1, 1};
+    pEnc->thread_count = 0;  // the encoder picks its own thread count
+    if (spec.nGop > 0) pEnc->gop_size = spec.nGop;
+    if (spec.llBitRate > 0) pEnc->bit_rate = spec.llBitRate;
+    if (pOut->oformat->flags & AVFMT_GLOBALHEADER) pEnc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    int nQuality = 0;  // fixed quantiser for the MPEG-family encoders
+    switch (spec.eFormat) {
+        case EClipFormat::Mp4H264:
+            av_opt_set(pEnc->priv_data, "preset", "veryfast", 0);
+            if (spec.llBitRate <= 0) av_opt_set(pEnc->priv_data, "crf", "20", 0);
+            if (spec.nGop > 0) {
+                // Exactly one keyframe every nGop frames: no scene-cut keyframes.
+                av_opt_set(pEnc->priv_data, "x264-params", "scenecut=0", 0);
+                pEnc->keyint_min = spec.nGop;
+            }
+            break;
+        case EClipFormat::AviMpeg4:
+        case EClipFormat::AviMjpeg:
+        case EClipFormat::AsfWmv2:
+            if (spec.llBitRate <= 0) {
+                nQuality = FF_QP2LAMBDA * 3;
+                pEnc->flags |= AV_CODEC_FLAG_QSCALE;
+                pEnc->global_quality = nQuality;
+            }
+            if (spec.nGop > 0) av_opt_set_int(pEnc->priv_data, "sc_threshold", 1000000000, 0);
+            break;
+        case EClipFormat::AviRaw:
+            break;
+    }
+
+    nErr = avcodec_open2(pEnc.get(), pCodec, nullptr);
+    if (nErr < 0) return std::string("cannot open the ") + info.pszEncoder + " encoder: " + AvError(nErr);
+    nErr = avcodec_parameters_from_context(pStream->codecpar, pEnc.get());
+    if (nErr < 0) return "cannot set the stream parameters: " + AvError(nErr);
+    pStream->time_base = pEnc->time_base;
+    pStream->avg_frame_rate = fps;
+
+    nErr = avio_open(&pOut->pb, strPath.c_str(), AVIO_FLAG_WRITE);
+    if (nErr < 0) return "cannot create " + strPath + ": " + AvError(nErr);
+    nErr = avformat_write_header(pOut.get(), nullptr);
+    if (nErr < 0) return "cannot write the header: " + AvError(nErr);
+
+    std::unique_ptr<AVFrame, FrameDeleter> pFrame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketDeleter> pPacket(av_packet_alloc());
+    if (!pFrame || !pPacket) return "out of memory";
+    pFrame->format = pEnc->pix_fmt;
+    pFrame->width = spec.nWidth;
+    pFrame->height = spec.nHeight;
+    nErr = av_frame_get_buffer(pFrame.get(), 0);
+    if (nErr < 0) return "out of memory";
+
+    const int nStride = 3 * spec.nWidth;
+    std::vector<uint8_t> picture(static_cast<size_t>(nStride) * spec.nHeight);
+    // Same size, only the pixel format changes; the point sampler keeps the
+    // block edges sharp in the chroma planes.
+    std::unique_ptr<SwsContext, SwsDeleter> pSws(
+        sws_getContext(spec.nWidth, spec.nHeight, AV_PIX_FMT_BGR24, spec.nWidth, spec.nHeight,
+                       pEnc->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr));
+    if (!pSws) return "no pixel format conversion to the encoder's format";
+
+    for (int i = 0; i < spec.nFrames; ++i) {
+        nErr = av_frame_make_writable(pFrame.get());
+        if (nErr < 0) return "out of memory";
+        DrawFramePattern(picture.data(), spec.nWidth, spec.nHeight, nStride, spec.nFirstIndex + i);
+        const uint8_t* src[1] = {picture.data()};
+        const int srcStride[1] = {nStride};
+        sws_scale(pSws.get(), src, srcStride, 0, spec.nHeight, pFrame->data, pFrame->linesize);
+        pFrame->pts = i;
+        if (nQuality) pFrame->quality = nQuality;
+        if (std::string strErr = Encode(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());
+            !strErr.empty()) {
+            return strErr;
+        }
+    }
+    if (std::string strErr = Encode(pEnc.get(), nullptr, pOut.get(), pStream, pPacket.get());
+        !strErr.empty()) {
+        return strErr;
+    }
+    nErr = av_write_trailer(pOut.get());
+    if (nErr < 0) return "cannot finish the file: " + AvError(nErr);
+    return "";
+}
