@@ -1,0 +1,263 @@
+#include "app/headless_runner.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "processing/frame_window.h"
+#include "processing/frame_worker.h"
+#include "processing/plugin_module.h"
+#include "processing/processing_types.h"
+#include "processing/run_flag.h"
+
+namespace {
+
+struct SHeadlessOptions {
+    std::string strFile;
+    std::string strPlugin;
+    bool bNoPlugin = false;
+    std::string strCsv;
+    bool bEveryFrame = false;
+    bool bSaveFrame = false;
+    long lSaveFrame = 0;
+    std::string strSavePath;
+};
+
+void PrintUsage() {
+    std::fprintf(stderr,
+                 "usage: pelora --headless FILE [--plugin PATH | --no-plugin] [--csv PATH]\n"
+                 "                              [--every-frame] [--save-frame N PATH]\n");
+}
+
+// argv[1] is "--headless". False (with a message) on a bad command line.
+bool ParseOptions(int argc, char** argv, SHeadlessOptions* pOpt) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        auto value = [&](const char* pszName) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "pelora: %s needs a value\n", pszName);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (strArg == "--plugin") {
+            const char* psz = value("--plugin");
+            if (!psz) return false;
+            pOpt->strPlugin = psz;
+        } else if (strArg == "--no-plugin") {
+            pOpt->bNoPlugin = true;
+        } else if (strArg == "--csv") {
+            const char* psz = value("--csv");
+            if (!psz) return false;
+            pOpt->strCsv = psz;
+        } else if (strArg == "--every-frame") {
+            pOpt->bEveryFrame = true;
+        } else if (strArg == "--save-frame") {
+            const char* pszN = value("--save-frame");
+            if (!pszN) return false;
+            const char* pszPath = value("--save-frame");
+            if (!pszPath) return false;
+            char* pEnd = nullptr;
+            errno = 0;
+            const long l = std::strtol(pszN, &pEnd, 10);
+            if (*pszN == '\0' || *pEnd != '\0' || errno != 0 || l < 0 || l > 0x7FFFFFFF) {
+                std::fprintf(stderr, "pelora: --save-frame: not a frame number: %s\n", pszN);
+                return false;
+            }
+            pOpt->bSaveFrame = true;
+            pOpt->lSaveFrame = l;
+            pOpt->strSavePath = pszPath;
+        } else if (strArg.size() > 1 && strArg[0] == '-') {
+            std::fprintf(stderr, "pelora: unknown option %s\n", strArg.c_str());
+            return false;
+        } else if (pOpt->strFile.empty()) {
+            pOpt->strFile = strArg;
+        } else {
+            std::fprintf(stderr, "pelora: more than one file given\n");
+            return false;
+        }
+    }
+    if (pOpt->strFile.empty()) {
+        std::fprintf(stderr, "pelora: no file given\n");
+        return false;
+    }
+    if (pOpt->bNoPlugin && !pOpt->strPlugin.empty()) {
+        std::fprintf(stderr, "pelora: --plugin and --no-plugin exclude each other\n");
+        return false;
+    }
+    return true;
+}
+
+// The worker's window: lines to standard output, rows to the CSV file,
+// progress to standard error.
+class CHeadlessWindow : public IFrameWindow {
+public:
+    CHeadlessWindow(std::FILE* pCsv, bool bProgress) : m_pCsv(pCsv), m_bProgress(bProgress) {}
+
+    void SetCounterText(const std::string& strText) override {
+        if (m_bProgress) std::fprintf(stderr, "\r%s", strText.c_str());
+    }
+    void SetSliderRange(LONG, LONG) override {}
+    void SetSliderPos(LONG) override {}
+    void DisableSlider() override {}
+    void ResetButtonsAfterRun() override {}
+    void InvalidatePicture() override {}
+    void DrawTextAt(int, const std::string& strText) override {
+        std::fputs(strText.c_str(), stdout);
+        std::fputc('\n', stdout);
+    }
+    void OnFrameProcessed(LONGLONG llIndex, double dProcessMs, double dIntervalMs) override {
+        if (m_pCsv)
+            std::fprintf(m_pCsv, "%" PRId64 ",%.3f,%.3f\n", static_cast<int64_t>(llIndex), dProcessMs,
+                         dIntervalMs);
+    }
+    void OnRunEnded(LONGLONG llProcessed, LONGLONG llSkipped) override {
+        std::lock_guard<std::mutex> lock(m_mx);
+        m_bEnded = true;
+        m_llProcessed = llProcessed;
+        m_llSkipped = llSkipped;
+        m_cv.notify_all();
+    }
+    // Waits for the end of the run, or for the worker to end.
+    void WaitForRunEnd(const CFrameWorker& worker) {
+        std::unique_lock<std::mutex> lock(m_mx);
+        while (!m_bEnded && !worker.HasEnded()) m_cv.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    bool RunEnded() {
+        std::lock_guard<std::mutex> lock(m_mx);
+        return m_bEnded;
+    }
+    LONGLONG Processed() const { return m_llProcessed; }
+    LONGLONG Skipped() const { return m_llSkipped; }
+    void EndProgress() {
+        if (m_bProgress) std::fputc('\n', stderr);
+    }
+
+private:
+    std::FILE* m_pCsv;
+    bool m_bProgress;
+    std::mutex m_mx;  // guards the run-end fields
+    std::condition_variable m_cv;
+    bool m_bEnded = false;
+    LONGLONG m_llProcessed = 0, m_llSkipped = 0;
+};
+
+void PutLe(std::string& s, uint32_t v, int nBytes) {
+    for (int i = 0; i < nBytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// A 24-bit bottom-up BMP: the buffer as it is, which shows it upright.
+bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBits) {
+    const uint32_t cbImage = bmi.bmiHeader.biSizeImage;
+    std::string strHeader;
+    strHeader += "BM";
+    PutLe(strHeader, 14 + 40 + cbImage, 4);
+    PutLe(strHeader, 0, 4);
+    PutLe(strHeader, 14 + 40, 4);
+    PutLe(strHeader, 40, 4);
+    PutLe(strHeader, static_cast<uint32_t>(bmi.bmiHeader.biWidth), 4);
+    PutLe(strHeader, static_cast<uint32_t>(bmi.bmiHeader.biHeight), 4);
+    PutLe(strHeader, 1, 2);
+    PutLe(strHeader, 24, 2);
+    PutLe(strHeader, 0, 4);
+    PutLe(strHeader, cbImage, 4);
+    PutLe(strHeader, 2835, 4);
+    PutLe(strHeader, 2835, 4);
+    PutLe(strHeader, 0, 4);
+    PutLe(strHeader, 0, 4);
+    std::FILE* pFile = std::fopen(strPath.c_str(), "wb");
+    if (!pFile) return false;
+    bool bOk = std::fwrite(strHeader.data(), 1, strHeader.size(), pFile) == strHeader.size() &&
+               std::fwrite(pBits, 1, cbImage, pFile) == cbImage;
+    bOk = (std::fclose(pFile) == 0) && bOk;
+    return bOk;
+}
+
+}  // namespace
+
+int RunHeadless(int argc, char** argv) {
+    SHeadlessOptions opt;
+    if (!ParseOptions(argc, argv, &opt)) {
+        PrintUsage();
+        return 2;
+    }
+
+    CPluginModule plugin;
+    if (!opt.bNoPlugin) {
+        const CPluginModule::EResult eLoad = plugin.Load(opt.strPlugin);
+        if (eLoad != CPluginModule::EResult::Loaded)
+            std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
+                         plugin.LoaderError().c_str());
+    }
+
+    CFrameWorker worker;
+    worker.m_strSourcePath = opt.strFile;
+    worker.m_nSourceKind = SOURCE_FILE;
+    worker.m_nSeekMode = SeekModeForPath(opt.strFile.c_str());
+    worker.SetPlugin(plugin.Function());
+    worker.SetEveryFrame(opt.bEveryFrame);
+    std::string strMessage;
+    if (FAILED(worker.ProbeFormat(nullptr, &strMessage))) {
+        std::fprintf(stderr, "%s\n", strMessage.c_str());
+        return 1;
+    }
+
+    std::FILE* pCsv = nullptr;
+    if (!opt.strCsv.empty()) {
+        pCsv = std::fopen(opt.strCsv.c_str(), "w");
+        if (!pCsv) {
+            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(), std::strerror(errno));
+            return 1;
+        }
+        std::fputs("frame,plugin_ms,interval_ms\n", pCsv);
+    }
+    CHeadlessWindow window(pCsv, isatty(STDERR_FILENO) != 0);
+    const std::string strFlag = CRunFlag::NextName();
+    CRunFlag flag = CRunFlag::Create(strFlag, 1);
+
+    int nExit = 0;
+    if (opt.bSaveFrame) {
+        if (FAILED(worker.GrabSingleFrame(&window, strFlag, static_cast<LONG>(opt.lSaveFrame),
+                                          plugin.Function() != nullptr))) {
+            std::fprintf(stderr, "ファイルを開くことが出来ません\n");
+            nExit = 1;
+        } else {
+            const CFrameWorker::CDisplayLock lock = worker.LockDisplay();
+            if (!WriteBmp(opt.strSavePath, worker.Format(), lock.Bits())) {
+                std::fprintf(stderr, "pelora: cannot write %s\n", opt.strSavePath.c_str());
+                nExit = 1;
+            }
+        }
+    } else {
+        worker.Start(&window, strFlag, nullptr);
+        while (!worker.IsReady() && !worker.HasEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (worker.HasEnded()) {
+            std::fprintf(stderr, "ファイルを開くことが出来ません\n");
+            nExit = 1;
+        } else {
+            worker.RequestPlay();  // at position 0: the timed run starts here
+            window.WaitForRunEnd(worker);
+        }
+        flag.Set(0);
+        worker.Wake();
+        worker.Join();
+        window.EndProgress();
+        if (nExit == 0 && window.RunEnded())
+            std::printf("# processed %" PRId64 " frames in the playback loop, skipped %" PRId64 "\n",
+                        static_cast<int64_t>(window.Processed()), static_cast<int64_t>(window.Skipped()));
+    }
+    if (pCsv && std::fclose(pCsv) != 0) {
+        std::fprintf(stderr, "pelora: cannot write %s\n", opt.strCsv.c_str());
+        nExit = 1;
+    }
+    std::fflush(stdout);
+    return nExit;
+}

@@ -1,0 +1,140 @@
+// grab: CGrabRenderer, the video renderer at the end of the file graph. It
+// draws nothing: it accepts 24-bit RGB video (RGB24, BI_RGB, in a
+// VIDEOINFOHEADER), keeps the latest rendered frame and copies it on request
+// into a frame buffer of its own, from which the processing worker copies it
+// into the dialog's buffers. After every rendered sample it invalidates the
+// owner window so that the dialog repaints.
+//
+// The processing dialog creates it directly (no class factory), adds it to
+// its graph as "Renderer" and renders the file into it. The creator takes the
+// first reference (AddRef); the filter deletes itself on the last Release.
+//
+// Frame keeping (decided by which pool upstream chose, see
+// grab_renderer_input_pin.h):
+// - Upstream uses our pool: DoRenderSample only swaps the held sample
+//   (m_pLatestSample, one reference) and copies no pixels. The consumer
+//   copies the held sample into the frame buffer with UpdateFrameBuffer and
+//   then out with CopyFrameTo. Samples rendered in between are never copied.
+//   The held sample stays across stop, flush and seek; it is dropped when
+//   the connection breaks or upstream names another pool.
+// - Upstream uses a pool of its own: DoRenderSample copies every sample into
+//   the frame buffer on the streaming thread; nothing is held, and
+//   CopyFrameTo copies nothing (the consumer relies on our pool).
+//
+// Frame buffer: a DIB section of stride x |height| bytes built from the
+// connection's header by SetMediaType (stride = 3 * width padded to 4). A
+// copy into it takes min(stride x |height|, the sample's actual length, the
+// sample's buffer size) bytes: the whole padded image when the sample has
+// it, and never past either end.
+//
+// Threads:
+// - Graph thread: connection (CheckMediaType, SetMediaType, the pin's
+//   allocator calls), state changes.
+// - Upstream streaming thread: DoRenderSample (with the interface and
+//   renderer locks held), and SetMediaType when a sample carries a new type.
+// - Consumer thread (the processing worker, the dialog): UpdateFrameBuffer,
+//   CopyFrameTo, the frame format and duration getters.
+//
+// Locks: interface lock -> renderer lock -> m_FrameLock, never in another
+// order. m_FrameLock is re-entrant: a consumer may hold it (FrameLock())
+// around UpdateFrameBuffer and CopyFrameTo so that both see the same frame.
+// Sample releases and InvalidateRect happen after leaving m_FrameLock;
+// InvalidateRect never waits for the GUI thread.
+// May include: the C++ standard library, platform/ and filterbase/. No Qt.
+#pragma once
+
+#include "filterbase/base_video_renderer.h"
+#include "grab/grab_renderer_input_pin.h"
+#include "platform/win/dib_section.h"
+#include "platform/win/window_handle.h"
+
+// {B1196BCB-5763-4272-9BDD-059AF2D11930}
+inline constexpr CLSID CLSID_GrabRenderer = {
+    0xB1196BCB, 0x5763, 0x4272, {0x9B, 0xDD, 0x05, 0x9A, 0xF2, 0xD1, 0x19, 0x30}};
+
+class CGrabRenderer : public CBaseVideoRenderer {
+public:
+    // hwndOwner is the window invalidated after each rendered sample (null:
+    // none). Failures of the base classes, and E_OUTOFMEMORY when the pin's
+    // pool cannot be built, are written to *phr.
+    CGrabRenderer(HWND hwndOwner, HRESULT* phr);
+    ~CGrabRenderer() override;
+
+    // --- For the consumer (processing worker or dialog), any thread. ---
+
+    // Under m_FrameLock: copies the held sample into the frame buffer. The
+    // sample stays held. Does nothing before the first sample, without a
+    // frame buffer, or when upstream uses its own pool.
+    void UpdateFrameBuffer();
+    // Under m_FrameLock: when a sample is held, the frame buffer exists and
+    // holds a copy, copies min(copy size, cbDest) bytes of it to pDest.
+    // Returns the number of bytes copied (0: nothing copied).
+    LONG CopyFrameTo(BYTE* pDest, LONG cbDest);
+    // The connection's bitmap header and one zero colour entry (44 bytes);
+    // biSizeImage is at least stride x |height|. All zero before the first
+    // connection.
+    void GetFrameFormat(BITMAPINFO* pbmi);
+    // Low 32 bits of the format's AvgTimePerFrame (100 ns); 0 when unknown,
+    // so a caller must not divide by it unchecked.
+    LONG GetFrameDuration();
+    LONG GetFrameWidth();
+    // Absolute value of the header's height.
+    LONG GetFrameHeight();
+    // Bytes written by the last copy into the frame buffer (0 before).
+    LONG GetFrameCopySize();
+    // Whether a sample is held (our pool in use and a sample rendered).
+    BOOL HasLatestSample();
+    // The frame lock, for a consumer that keeps one frame across several
+    // calls. Take nothing else while holding it.
+    CCritSec* FrameLock() { return &m_FrameLock; }
+    HWND OwnerWindow() const { return m_hwndOwner; }
+    CGrabRendererInputPin* GrabInputPin() { return &m_InputPin; }
+
+    // --- Called by the framework. ---
+
+    // S_OK only for MEDIATYPE_Video / MEDIASUBTYPE_RGB24 / FORMAT_VideoInfo
+    // with a full VIDEOINFOHEADER, 24 bits, BI_RGB, width > 0, height not 0
+    // (negative: top-down) and a padded image of at most 0x7FFFFFFF bytes;
+    // S_FALSE otherwise (E_POINTER for null).
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    // Adopts the type's bitmap header (at byte 48 of a VIDEOINFOHEADER,
+    // byte 72 of a VIDEOINFOHEADER2) and frame duration, and a new frame
+    // buffer. Other format types, and blocks too short for their layout,
+    // change nothing (S_OK). When the frame buffer cannot be created nothing
+    // changes and the answer is E_OUTOFMEMORY.
+    HRESULT SetMediaType(const CMediaType* pmt) override;
+    // Streaming thread, interface and renderer locks held. Always S_OK.
+    HRESULT DoRenderSample(IMediaSample* pMediaSample) override;
+
+    // Drops the held sample (swapped out under m_FrameLock, released after
+    // it). Called by the pin on disconnection and for a foreign pool.
+    void ReleaseLatestSample();
+
+protected:
+    // For tests: the pin's pool comes from pfnCreateAllocator.
+    CGrabRenderer(HWND hwndOwner, HRESULT* phr, PFN_CREATE_GRAB_ALLOCATOR pfnCreateAllocator);
+
+private:
+    // m_FrameLock held. Copies the sample into the frame buffer (bounded as
+    // described above) and sets m_cbFrame to the bytes copied.
+    void CopySampleToFrame(IMediaSample* pSample);
+
+    const HWND m_hwndOwner;  // fixed at construction
+
+    // m_FrameLock guards every field below it up to m_InputPin, and every
+    // byte of the frame buffer.
+    CCritSec m_FrameLock;
+    BYTE* m_pFrameBuffer = nullptr;     // pixels of m_hFrameBitmap, or null
+    HBITMAP m_hFrameBitmap = nullptr;   // owned; deleted when replaced and at the end
+    LONG m_cbFrameBuffer = 0;           // stride x |height|: the buffer's size
+    BITMAPINFO m_bmiFrame{};            // the adopted header, colour entry zero
+    LONG m_nFrameWidth = 0;
+    LONG m_nFrameHeight = 0;            // absolute value
+    LONG m_cbFrame = 0;                 // bytes of the last copy into the buffer
+    LONG m_tFrameDuration = 0;          // low 32 bits of AvgTimePerFrame
+    IMediaSample* m_pLatestSample = nullptr;  // one reference
+
+    // The filter's only pin, part of this object (the base's pin pointer
+    // is set to it and cleared before the base destructor runs).
+    CGrabRendererInputPin m_InputPin;
+};

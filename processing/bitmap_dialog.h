@@ -1,0 +1,163 @@
+// processing: CBitmapDialog, the modeless processing dialog that shows and
+// processes one source (a video file, or a still image held in memory).
+//
+// How to open a source (GUI thread):
+//     auto* pDialog = new CBitmapDialog(pMainWindow);   // hidden; pMainWindow may be null
+//     pDialog->m_strSourcePath = path;                  // also the caption
+//     pDialog->m_nSourceKind = SOURCE_FILE;             // or SOURCE_STILL after SetStillFrame
+//     pDialog->m_nSeekMode = SEEK_COMPLETION;           // SEEK_POLL for MP4
+//     pDialog->show();                                  // runs the set-up
+// The dialog deletes itself when it is closed (or when its set-up fails).
+//
+// Showing runs the set-up once: the plug-in is loaded (a message when it or
+// its export is missing; the dialog then shows frames unprocessed), the
+// frame format is learned from a probe graph, the buffers are allocated,
+// the dialog lays itself out around the frame, its own run flag
+// "SHORIFLAG<serial>" is created and the worker (CFrameWorker) is started.
+//
+// The worker reaches the dialog through IFrameWindow. The counter, slider
+// and button calls are synchronous: they run on the GUI thread while the
+// worker waits, in slices, giving up once the dialog is closing; the GUI
+// thread never waits for the worker without dispatching events. Repaints
+// and status lines are queued and coalesced to the display's rate.
+//
+// Closing (Close button, caption bar, Escape) clears the run flag and waits
+// up to 2100 ms for the worker while dispatching events. A worker that does
+// not end by then (stuck in the plug-in) gets "スレッド強制停止": the dialog
+// hides and frees its buffers, graph and plug-in only once that worker has
+// ended.
+//
+// Threads: everything here runs on the GUI thread except the IFrameWindow
+// methods, which the worker calls.
+// May include: Qt Widgets, processing core, platform/*. Never app/.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "processing/frame_window.h"
+#include "processing/frame_worker.h"
+#include "processing/plugin_module.h"
+#include "processing/processing_types.h"
+#include "processing/run_flag.h"
+
+class QLabel;
+class QPushButton;
+class QSlider;
+
+class CBitmapDialog : public QDialog, public IFrameWindow {
+    Q_OBJECT
+
+public:
+    // Control ids of the dialog template.
+    enum : int {
+        IDC_PICTURE = 1000, IDC_INFO = 1001, IDC_PLAYPAUSE = 1002, IDC_STOP = 1003,
+        IDC_CLOSE = 1004, IDC_FORWARD = 1005, IDC_BEFORE = 1006, IDC_LOGREC = 1007,
+        IDC_CLIP = 1008, IDC_POSITION = 1009, IDC_INFO2 = 1010, IDC_INFO3 = 1011,
+        IDC_COUNTER = 1012,
+    };
+
+    // GUI thread. Created hidden; pOwner (not a Qt parent, may be null) is
+    // the window the dialog places itself beside.
+    explicit CBitmapDialog(QWidget* pOwner = nullptr);
+    ~CBitmapDialog() override;
+
+    // Source, written before show().
+    std::string m_strSourcePath;
+    SourceKind m_nSourceKind = SOURCE_NONE;
+    SeekMode m_nSeekMode = SEEK_NONE;
+    // Kind SOURCE_STILL: the picture (24-bit, bottom-up, biSizeImage bytes).
+    void SetStillFrame(const BITMAPINFO& bmi, std::vector<BYTE> bits);
+    // The plug-in to load instead of the usual lookup (empty: the usual one).
+    static void SetPluginPath(const std::string& strPath);
+
+    // Message boxes go through this (tests replace it). Default: a modal
+    // QMessageBox titled "Pelora" with an OK button.
+    using PFNMESSAGEBOX = void (*)(QWidget* pParent, const QString& strText);
+    static void SetMessageBoxHandler(PFNMESSAGEBOX pfn);
+
+    // Milliseconds Close waits for the worker before the forced stop.
+    static constexpr int kCloseWaitMs = 2000;
+
+    // Controls (children of the dialog), as the template names them.
+    QPushButton* m_btnClip = nullptr;
+    QSlider* m_sldPosition = nullptr;
+    QPushButton* m_btnLogRec = nullptr;
+    QPushButton* m_btnPlayPause = nullptr;
+    QPushButton* m_btnStop = nullptr;
+    QPushButton* m_btnClose = nullptr;
+    QPushButton* m_btnBefore = nullptr;
+    QPushButton* m_btnForward = nullptr;
+    QWidget* m_stcPicture = nullptr;  // the picture area (paints the display buffer)
+    QLabel* m_stcInfo = nullptr;
+    QLabel* m_stcInfo2 = nullptr;
+    QLabel* m_stcInfo3 = nullptr;
+    QLabel* m_stcCounter = nullptr;
+
+    // For tests and the shell: the worker (null before set-up or after release).
+    CFrameWorker* Worker() const { return m_pWorker.get(); }
+    // The set-up ran and started a worker.
+    bool IsSetUp() const { return m_bSetUp; }
+    // The run flag's name (empty before set-up).
+    const std::string& RunFlagName() const { return m_strRunFlagName; }
+
+    // IFrameWindow (worker thread).
+    void SetCounterText(const std::string& strText) override;
+    void SetSliderRange(LONG nMax, LONG nTickFreq) override;
+    void SetSliderPos(LONG nPos) override;
+    void DisableSlider() override;
+    void ResetButtonsAfterRun() override;
+    void InvalidatePicture() override;
+    void DrawTextAt(int y, const std::string& strText) override;
+
+public slots:
+    void OnPlayPause();
+    void OnStop();
+    void OnClose();
+    void OnForward();
+    void OnBefore();
+
+protected:
+    void showEvent(QShowEvent* pEvent) override;
+    void closeEvent(QCloseEvent* pEvent) override;
+    void reject() override;
+
+private:
+    void SetUp();
+    void Layout(int nWidth, int nHeight);
+    void OnSliderAction(int nAction);
+    // Frees the worker, buffers, plug-in and run flag, then deletes the
+    // dialog (later). The worker has ended.
+    void ReleaseDialog();
+    void ShowMessage(const QString& strText);
+    // Runs f on the GUI thread and waits for it, in slices, until it ran or
+    // the dialog is closing. Worker thread.
+    template <class F>
+    void CallOnGui(F f);
+    void FlushLines();
+
+    QPointer<QWidget> m_pOwner;
+    CPluginModule m_plugin;
+    CRunFlag m_runFlag;
+    std::string m_strRunFlagName;
+    std::unique_ptr<CFrameWorker> m_pWorker;
+    BITMAPINFO m_bmiStill{};
+    std::vector<BYTE> m_stillBits;
+    bool m_bSetUp = false;
+    bool m_bSetUpTried = false;
+    bool m_bReleased = false;
+
+    std::atomic<bool> m_bClosing{false};        // Close has begun: blocking calls give up
+    std::atomic<bool> m_bRepaintQueued{false};  // a picture repaint is on its way to the GUI thread
+    std::mutex m_mxLines;                       // guards m_pendingLines, m_bLinesQueued
+    std::map<int, std::string> m_pendingLines;  // latest status line per pixel row
+    bool m_bLinesQueued = false;
+    qint64 m_llLastLinesFlushMs = 0;            // GUI thread only
+};

@@ -1,0 +1,18 @@
+#include "processing/file_graph.h"
+
+#include <atomic>
+
+// The real graph (processing/directshow_file_graph.cpp), or null when the
+// program was built without the grab renderer.
+std::unique_ptr<IFileGraph> CreateDirectShowFileGraph(void* hwndOwner);
+
+namespace {
+std::atomic<PFNCREATEFILEGRAPH> g_pfnCreateFileGraph{nullptr};
+}
+
+std::unique_ptr<IFileGraph> CreateFileGraph(void* hwndOwner) {
+    if (PFNCREATEFILEGRAPH pfn = g_pfnCreateFileGraph.load()) return pfn(hwndOwner);
+    return CreateDirectShowFileGraph(hwndOwner);
+}
+
+void SetFileGraphFactory(PFNCREATEFILEGRAPH pfnCreate) { g_pfnCreateFileGraph.store(pfnCreate); }

@@ -1,0 +1,561 @@
+#include "processing/frame_worker.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/com/com_runtime.h"
+#include "platform/win/time_services.h"
+
+namespace {
+
+LONGLONG CounterNow() {
+    LARGE_INTEGER li{};
+    QueryPerformanceCounter(&li);
+    return li.QuadPart;
+}
+
+// The padded size of a 24-bit image, or 0 when it does not fit 31 bits.
+int64_t PaddedImageSize(LONG nWidth, LONG nHeight) {
+    if (nWidth <= 0 || nHeight == 0 || nHeight == std::numeric_limits<LONG>::min()) return 0;
+    const int64_t llStride = (3 * static_cast<int64_t>(nWidth) + 3) & ~int64_t{3};
+    const int64_t llSize = llStride * (nHeight < 0 ? -static_cast<int64_t>(nHeight) : nHeight);
+    return llSize > 0x7FFFFFFF ? 0 : llSize;
+}
+
+INT ClampToInt(LONGLONG ll) {
+    if (ll > std::numeric_limits<INT>::max()) return std::numeric_limits<INT>::max();
+    if (ll < std::numeric_limits<INT>::min()) return std::numeric_limits<INT>::min();
+    return static_cast<INT>(ll);
+}
+
+}  // namespace
+
+CFrameWorker::CFrameWorker() {
+    LARGE_INTEGER li{};
+    QueryPerformanceFrequency(&li);
+    m_llFrequency = li.QuadPart > 0 ? li.QuadPart : 1;
+}
+
+CFrameWorker::~CFrameWorker() { Join(); }
+
+double CFrameWorker::CountToMs(LONGLONG llCount) const {
+    return static_cast<double>(llCount) / static_cast<double>(m_llFrequency) * 1000.0;
+}
+
+LONGLONG CFrameWorker::FrameIndex() const {
+    const LONG nStep = m_nFrameStep.load();
+    return nStep > 0 ? m_llPosition.load() / nStep : m_llPosition.load();
+}
+
+HRESULT CFrameWorker::ProbeFormat(void* hwndOwner, std::string* pstrMessage) {
+    std::unique_ptr<IFileGraph> pProbe = CreateFileGraph(hwndOwner);
+    if (!pProbe) {
+        *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
+        return E_FAIL;
+    }
+    IFileGraph::EOpenStep eStep = IFileGraph::EOpenStep::None;
+    const HRESULT hr = pProbe->Open(m_strSourcePath, &eStep);
+    if (FAILED(hr)) {
+        switch (eStep) {
+        case IFileGraph::EOpenStep::CreateGraph:
+            *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
+            break;
+        case IFileGraph::EOpenStep::AddRenderer:
+            *pstrMessage = "グラフにグラブレンダーフィルタを追加することが出来ません";
+            break;
+        default:
+            *pstrMessage = "ファイルを開くことが出来ません";
+            break;
+        }
+        return hr;
+    }
+    const HRESULT hrFormat = TakeRendererFormat(pProbe->RendererFormat());
+    if (FAILED(hrFormat)) {
+        *pstrMessage = "ビットマップヘッダーか画像メモリ領域の確保が出来ません";
+        return hrFormat;
+    }
+    return S_OK;
+}
+
+HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
+    BITMAPINFO bmiNew = bmi;
+    bmiNew.bmiHeader.biCompression = 0;
+    // Only bottom-up 24-bit frames are painted and processed; the file graph
+    // always delivers those.
+    if (bmiNew.bmiHeader.biBitCount != 24 || bmiNew.bmiHeader.biHeight <= 0) return E_INVALIDARG;
+    const int64_t llSize = PaddedImageSize(bmiNew.bmiHeader.biWidth, bmiNew.bmiHeader.biHeight);
+    if (llSize == 0) return E_INVALIDARG;
+    if (bmiNew.bmiHeader.biSizeImage < llSize) bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
+    const size_t cb = bmiNew.bmiHeader.biSizeImage;
+    std::unique_ptr<BYTE[]> pFrame(new (std::nothrow) BYTE[cb]());
+    std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[cb]());
+    std::unique_ptr<BYTE[]> pDisplay(new (std::nothrow) BYTE[cb]());
+    if (!pFrame || !pWork || !pDisplay) return E_OUTOFMEMORY;
+    m_bmiFormat = bmiNew;
+    m_pFrameBits = std::move(pFrame);
+    m_pWorkBits = std::move(pWork);
+    std::lock_guard<std::mutex> lock(m_mxDisplay);
+    m_pDisplayBits = std::move(pDisplay);
+    return S_OK;
+}
+
+HRESULT CFrameWorker::TakeStillFrame(const BITMAPINFO& bmi, const BYTE* pBits) {
+    if (pBits == nullptr) return E_POINTER;
+    const HRESULT hr = TakeRendererFormat(bmi);
+    if (FAILED(hr)) return hr;
+    const size_t cbGiven = bmi.bmiHeader.biSizeImage ? bmi.bmiHeader.biSizeImage : m_bmiFormat.bmiHeader.biSizeImage;
+    std::memcpy(m_pFrameBits.get(), pBits, std::min<size_t>(cbGiven, m_bmiFormat.bmiHeader.biSizeImage));
+    std::lock_guard<std::mutex> lock(m_mxDisplay);
+    std::memcpy(m_pDisplayBits.get(), m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+    return S_OK;
+}
+
+bool CFrameWorker::Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner) {
+    if (m_thread.joinable() || pWindow == nullptr) return false;
+    m_pWindow = pWindow;
+    m_strRunFlagName = strRunFlagName;
+    m_hwndOwner = hwndOwner;
+    m_bEnded.store(false);
+    m_thread = std::thread(&CFrameWorker::FrameWorkerProc, this);
+    return true;
+}
+
+void CFrameWorker::Join() {
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CFrameWorker::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(m_mxChange);
+        ++m_nChangeSerial;
+    }
+    m_cvChange.notify_all();
+}
+
+void CFrameWorker::WaitForChange(DWORD dwMs) {
+    std::unique_lock<std::mutex> lock(m_mxChange);
+    const uint64_t nSeen = m_nChangeSerial;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMs);
+    // Slices of at most 50 ms, so a run flag cleared without Wake() is seen.
+    while (m_nChangeSerial == nSeen && Running()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) break;
+        m_cvChange.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
+                                      deadline - now, std::chrono::milliseconds(50)));
+    }
+}
+
+void CFrameWorker::RequestPlay() {
+    m_bPlaying.store(TRUE);
+    m_bPauseRequest.store(FALSE);
+    // A timed run starts at position 0; a run that never saw position 0
+    // starts at its first Play, so its total time is not measured from 0.
+    if (m_llPosition.load() == 0 || m_llRunStart.load() == 0) m_llRunStart.store(CounterNow());
+    Wake();
+}
+
+void CFrameWorker::RequestPause() {
+    m_bPauseRequest.store(TRUE);
+    Wake();
+}
+
+void CFrameWorker::RequestStop() {
+    m_bStopRequest.store(TRUE);
+    Wake();
+}
+
+void CFrameWorker::StepForward() {
+    m_llPosition.fetch_add(m_nFrameStep.load());
+    Wake();
+}
+
+void CFrameWorker::StepBackward() {
+    m_llPosition.fetch_sub(m_nFrameStep.load());
+    Wake();
+}
+
+std::string CFrameWorker::MoveToSliderPos(LONG nPos) {
+    const double dFps = m_dFramesPerSecond.load();
+    const INT nCount = m_nFrameCount.load();
+    const SFrameTime ftTotal = SplitFrameTime(nCount, dFps);
+    const LONGLONG llIndex = FrameIndex();
+    const std::string strText = FormatSliderCounterText(
+        llIndex, nCount, SplitFrameTime(static_cast<INT>(llIndex), dFps), ftTotal);
+    m_llPosition.store(static_cast<LONGLONG>(nPos) * m_nFrameStep.load());
+    Wake();
+    return strText;
+}
+
+void CFrameWorker::FrameWorkerProc(CFrameWorker* pWorker) {
+    pWorker->Run();
+    pWorker->m_bEnded.store(true, std::memory_order_release);
+}
+
+void CFrameWorker::Run() {
+    m_runFlag = CRunFlag::Open(m_strRunFlagName);
+    if (!m_runFlag.IsValid()) return;
+    m_bPlaying.store(FALSE);
+    m_bRunning.store(FALSE);
+    m_bPauseRequest.store(FALSE);
+    m_bStopRequest.store(FALSE);
+    const HRESULT hrCo = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    bool bSetUp = true;
+    if (m_nSourceKind == SOURCE_FILE) bSetUp = SetUpFile();
+    if (!bSetUp) {
+        m_bSetUpFailed.store(true);
+    } else {
+        ShowPositionDisplay();
+        m_llPosition.store(0);
+        m_bReady.store(true);
+        while (Running()) MainPass();
+    }
+
+    // Exit: the graph is stopped and released here, on the worker, so that
+    // its streaming threads are gone before the owner frees anything.
+    if (m_pGraph) {
+        m_pGraph->Stop();
+        m_pGraph.reset();
+    }
+    if (SUCCEEDED(hrCo)) CoUninitialize();
+    m_runFlag.Close();
+}
+
+HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
+                                      LONG nSliderPos, bool bProcess) {
+    if (m_thread.joinable() || pWindow == nullptr || m_nSourceKind != SOURCE_FILE) return E_UNEXPECTED;
+    m_pWindow = pWindow;
+    m_runFlag = CRunFlag::Open(strRunFlagName);
+    if (!m_runFlag.IsValid()) return E_UNEXPECTED;
+    const HRESULT hrCo = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT hr = E_FAIL;
+    if (SetUpFile()) {
+        ShowPositionDisplay();
+        MoveToSliderPos(nSliderPos);
+        const LONGLONG llPos = m_llPosition.load();
+        if (SeekAndGrab(llPos) == 0 || llPos == m_llLastSeekPosition) {
+            ProcessAndPublish(bProcess);
+            UpdateCounterAndSlider(true);
+            hr = S_OK;
+        }
+    }
+    if (m_pGraph) {
+        m_pGraph->Stop();
+        m_pGraph.reset();
+    }
+    if (SUCCEEDED(hrCo)) CoUninitialize();
+    m_runFlag.Close();
+    return hr;
+}
+
+bool CFrameWorker::SetUpFile() {
+    m_pGraph = CreateFileGraph(m_hwndOwner);
+    if (!m_pGraph) return false;
+    IFileGraph::EOpenStep eStep = IFileGraph::EOpenStep::None;
+    if (FAILED(m_pGraph->Open(m_strSourcePath, &eStep))) return false;
+
+    const REFERENCE_TIME rtFrame = m_pGraph->RendererFrameDuration();
+    // A duration of 0, a negative one or one that does not fit 32 bits
+    // gives the fallback 1/30 s, so nothing divides by zero or wraps.
+    const LONG nFrameDuration = (rtFrame > 0 && rtFrame <= std::numeric_limits<LONG>::max())
+                                    ? static_cast<LONG>(rtFrame)
+                                    : kFallbackFrameDuration;
+    LONGLONG llDuration = 0;
+    if (m_pGraph->IsFormatSupported(&TIME_FORMAT_FRAME) == S_OK) {
+        if (FAILED(m_pGraph->SetTimeFormat(&TIME_FORMAT_FRAME))) return false;
+        m_pGraph->GetDuration(&llDuration);
+        m_nFrameStep.store(1);
+        m_nFrameCount.store(ClampToInt(llDuration));
+    } else {
+        m_pGraph->GetDuration(&llDuration);
+        m_nFrameStep.store(nFrameDuration);
+        m_nFrameCount.store(ClampToInt(llDuration / nFrameDuration));
+    }
+    m_llDuration = llDuration;
+    m_dFramesPerSecond.store(FramesPerSecondOf(nFrameDuration));
+    m_ftTotal = SplitFrameTime(m_nFrameCount.load(), m_dFramesPerSecond.load());
+
+    SeekAndGrab(0);
+    ProcessAndPublish(false);
+    return true;
+}
+
+void CFrameWorker::ShowPositionDisplay() {
+    if (m_nSourceKind == SOURCE_FILE) {
+        m_pWindow->SetSliderRange(m_nFrameCount.load(), 1800);
+        m_pWindow->SetCounterText(FormatInitialCounterText(m_nFrameCount.load(), m_ftTotal));
+    } else {
+        m_pWindow->DisableSlider();
+        m_pWindow->SetCounterText(std::string());
+    }
+}
+
+void CFrameWorker::ProcessAndPublish(bool bProcess) {
+    const size_t cb = m_bmiFormat.bmiHeader.biSizeImage;
+    if (!m_pFrameBits || cb == 0) return;
+    if (bProcess && m_pfnProcess != nullptr)
+        m_pfnProcess(m_pWorkBits.get(), m_pFrameBits.get(), m_bmiFormat);
+    else
+        std::memcpy(m_pWorkBits.get(), m_pFrameBits.get(), cb);
+    {
+        std::lock_guard<std::mutex> lock(m_mxDisplay);
+        std::swap(m_pDisplayBits, m_pWorkBits);
+    }
+    m_pWindow->InvalidatePicture();
+}
+
+int CFrameWorker::SeekAndGrab(LONGLONG p) {
+    if (!m_pGraph) return -1;
+    if (p == m_llLastSeekPosition) return -1;
+    LONGLONG llCurrent = p;
+    LONGLONG llStop = (m_nSeekMode == SEEK_POLL) ? p + 10000 : p;
+    if (FAILED(m_pGraph->SetPositions(&llCurrent, AM_SEEKING_AbsolutePositioning, &llStop,
+                                      AM_SEEKING_AbsolutePositioning))) {
+        m_llLastSeekPosition = kNoSeek;
+        return -1;
+    }
+    m_pGraph->Run();
+    const LONGLONG llWanted = llStop;
+    const ULONGLONG ullDeadline = GetTickCount64() + kSeekTimeoutMs;
+    bool bArrived = false;
+    if (m_nSeekMode == SEEK_POLL) {
+        while (Running() && GetTickCount64() < ullDeadline) {
+            LONGLONG llNow = 0, llStopNow = 0;
+            m_pGraph->GetPositions(&llNow, &llStopNow);
+            if (llNow == llWanted) {
+                bArrived = true;
+                break;
+            }
+            Sleep(1);
+        }
+    } else {
+        while (Running() && GetTickCount64() < ullDeadline) {
+            LONG lEvent = 0;
+            if (m_pGraph->WaitForCompletion(50, &lEvent) != E_ABORT) {
+                bArrived = true;
+                break;
+            }
+        }
+    }
+    if (!bArrived) {
+        // Not there (stopping, or a graph that never gets there): try again
+        // on the next pass.
+        m_llLastSeekPosition = kNoSeek;
+        return -1;
+    }
+    m_llLastSeekPosition = p;
+    m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
+    m_llSeekCount.fetch_add(1);
+    return 0;
+}
+
+void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
+    char sz[96];
+    std::snprintf(sz, sizeof sz, "%10" PRId64 "(count) %10.2f(msec)",
+                  static_cast<int64_t>(llT1 - llT0), CountToMs(llT1 - llT0));
+    m_pWindow->DrawTextAt(10, sz);
+}
+
+void CFrameWorker::DrawFrameLine(LONGLONG llT0, LONGLONG llT1) {
+    char sz[128];
+    std::snprintf(sz, sizeof sz, "%" PRId64 "(count) %.2f(msec) %.2f(msec)",
+                  static_cast<int64_t>(llT0 - m_llPrevFrameCount), CountToMs(llT0 - m_llPrevFrameCount),
+                  CountToMs(llT1 - llT0));
+    m_pWindow->DrawTextAt(10, sz);
+}
+
+void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
+    if (m_nSourceKind != SOURCE_FILE) return;
+    const LONGLONG llNow = CounterNow();
+    if (!bForce && CountToMs(llNow - m_llLastDisplayUpdate) < kDisplayPeriodMs) return;
+    m_llLastDisplayUpdate = llNow;
+    const LONGLONG llIndex = FrameIndex();
+    const SFrameTime ftNow = SplitFrameTime(static_cast<INT>(llIndex), m_dFramesPerSecond.load());
+    m_pWindow->SetCounterText(FormatCounterText(llIndex, m_nFrameCount.load(), ftNow, m_ftTotal));
+    m_pWindow->SetSliderPos(static_cast<LONG>(llIndex));
+}
+
+void CFrameWorker::MainPass() {
+    const LONGLONG llT0 = CounterNow();
+    if (m_nSourceKind == SOURCE_FILE) SeekAndGrab(m_llPosition.load());
+    const bool bPlaying = m_bPlaying.load() != FALSE;
+    ProcessAndPublish(bPlaying);
+    const LONGLONG llT1 = CounterNow();
+    DrawPassLine(llT0, llT1);
+    if (!Running()) return;
+
+    if (m_nSourceKind != SOURCE_FILE) {
+        if (m_bStopRequest.load()) {
+            m_bPlaying.store(FALSE);
+            m_bRunning.store(FALSE);
+            m_bPauseRequest.store(FALSE);
+            m_bStopRequest.store(FALSE);
+            m_llPosition.store(0);
+        }
+        // A still picture changes only when a request comes; while playing
+        // it is processed again at the display's rate.
+        WaitForChange(m_bPlaying.load() ? kDisplayPeriodMs : 1000);
+        return;
+    }
+
+    UpdateCounterAndSlider(true);
+    if (m_bStopRequest.load() && !m_bRunning.load()) {
+        // Stop pressed while paused: the playback loop is not running to
+        // handle it, so the rewind happens here.
+        m_bPlaying.store(FALSE);
+        m_bPauseRequest.store(FALSE);
+        m_bStopRequest.store(FALSE);
+        m_llPosition.store(0);
+        return;
+    }
+    const LONGLONG llStop = m_llDuration;
+    if (m_bPlaying.load() && !m_bPauseRequest.load()) {
+        m_llProcessedInRun.store(0);
+        m_llSkippedInRun.store(0);
+        // The frame this pass processed is the first frame of the run.
+        m_bFirstFrameOfRun = true;
+        if (bPlaying) {
+            OnFrameDone(llT0, llT1);
+        } else {
+            // Play came while this pass showed the frame unprocessed: the run's
+            // first frame is processed now.
+            const LONGLONG llP0 = CounterNow();
+            ProcessAndPublish(true);
+            OnFrameDone(llP0, CounterNow());
+        }
+        if (!m_bEveryFrame) {
+            LONGLONG llCurrent = m_llPosition.load();
+            LONGLONG llStopPos = llStop;
+            m_pGraph->SetPositions(&llCurrent, AM_SEEKING_AbsolutePositioning, &llStopPos,
+                                   AM_SEEKING_AbsolutePositioning);
+            m_pGraph->Run();
+        }
+        m_llLastSeekPosition = kNoSeek;  // the graph moves from here on
+        m_bRunning.store(TRUE);
+    }
+    m_llPrevFrameCount = CounterNow();
+    while (m_bRunning.load()) {
+        if (m_bEveryFrame)
+            EveryFrameIteration(llStop);
+        else
+            PlaybackIteration(llStop);
+    }
+    if (!m_bPlaying.load()) {
+        WaitForChange(1000);  // idle: nothing to do until a request comes
+    } else if (m_bPauseRequest.load()) {
+        WaitForChange(kDisplayPeriodMs);  // paused: process the frame again at display rate
+    }
+}
+
+void CFrameWorker::OnFrameDone(LONGLONG llT0, LONGLONG llT1) {
+    const double dInterval = m_bFirstFrameOfRun ? 0.0 : CountToMs(llT0 - m_llPrevFrameCount);
+    m_bFirstFrameOfRun = false;
+    m_llProcessedInRun.fetch_add(1);
+    m_pWindow->OnFrameProcessed(FrameIndex(), CountToMs(llT1 - llT0), dInterval);
+}
+
+void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
+    LONGLONG llCurrent = 0, llStopNow = 0;
+    m_pGraph->GetPositions(&llCurrent, &llStopNow);
+    const LONG nStep = m_nFrameStep.load();
+    const LONGLONG llPos = m_llPosition.load();
+    if (llCurrent >= llPos + nStep) {
+        const LONGLONG llJump = (llCurrent - llPos) / nStep;
+        if (llJump > 1 && llCurrent < llStop) m_llSkippedInRun.fetch_add(llJump - 1);
+        m_llPosition.store(llCurrent);
+        const LONGLONG llT0 = CounterNow();
+        m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
+        ProcessAndPublish(true);
+        const LONGLONG llT1 = CounterNow();
+        OnFrameDone(llT0, llT1);
+        bool bEnded = false;
+        if (llCurrent >= llStop) {
+            m_pGraph->Stop();
+            ReportRunStatistics(llCurrent / nStep);
+            m_llPosition.store(0);
+            bEnded = true;
+        }
+        DrawFrameLine(llT0, llT1);
+        m_llPrevFrameCount = llT0;
+        UpdateCounterAndSlider(bEnded);
+    } else {
+        Sleep(1);  // nothing new yet: let the decoder and the GUI have the cores
+    }
+    if (m_bPauseRequest.load()) {
+        m_pGraph->Stop();
+        m_bRunning.store(FALSE);
+        UpdateCounterAndSlider(true);
+    } else if (m_bStopRequest.load()) {
+        m_pGraph->Stop();
+        m_bPlaying.store(FALSE);
+        m_bPauseRequest.store(FALSE);
+        m_bStopRequest.store(FALSE);
+        m_llPosition.store(0);
+        m_bRunning.store(FALSE);
+        UpdateCounterAndSlider(true);
+    } else if (!Running()) {
+        m_pGraph->Stop();
+        m_bRunning.store(FALSE);
+    }
+}
+
+void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
+    const LONG nStep = m_nFrameStep.load();
+    const LONGLONG llNext = m_llPosition.load() + nStep;
+    if (llNext >= llStop) {
+        m_pGraph->Stop();
+        ReportRunStatistics(llStop / nStep);
+        m_llPosition.store(0);
+        UpdateCounterAndSlider(true);
+    } else {
+        m_llPosition.store(llNext);
+        const LONGLONG llT0 = CounterNow();
+        if (SeekAndGrab(llNext) == 0) {
+            ProcessAndPublish(true);
+            const LONGLONG llT1 = CounterNow();
+            OnFrameDone(llT0, llT1);
+            DrawFrameLine(llT0, llT1);
+            m_llPrevFrameCount = llT0;
+            UpdateCounterAndSlider(false);
+        }
+    }
+    if (m_bPauseRequest.load()) {
+        m_pGraph->Stop();
+        m_bRunning.store(FALSE);
+    } else if (m_bStopRequest.load()) {
+        m_pGraph->Stop();
+        m_bPlaying.store(FALSE);
+        m_bPauseRequest.store(FALSE);
+        m_bStopRequest.store(FALSE);
+        m_llPosition.store(0);
+        m_bRunning.store(FALSE);
+    } else if (!Running()) {
+        m_pGraph->Stop();
+        m_bRunning.store(FALSE);
+    }
+    if (!m_bRunning.load()) m_llLastSeekPosition = kNoSeek;
+}
+
+void CFrameWorker::ReportRunStatistics(LONGLONG llIndexReached) {
+    m_bPlaying.store(FALSE);
+    m_bRunning.store(FALSE);
+    const LONGLONG llEnd = CounterNow();
+    m_llRunEnd.store(llEnd);
+    const INT n = ClampToInt(llIndexReached);
+    char sz[128];
+    std::snprintf(sz, sizeof sz, "処理フレーム数 %d Frame", n);
+    m_pWindow->DrawTextAt(210, sz);
+    const LONGLONG llElapsed = llEnd - m_llRunStart.load();
+    const float fTotal = static_cast<float>(CountToMs(llElapsed));
+    // No frame reached (a run that ends at once): no mean to show.
+    std::snprintf(sz, sizeof sz, "１フレームあたりの処理時間 %.2fms", n > 0 ? fTotal / n : 0.0);
+    m_pWindow->DrawTextAt(220, sz);
+    std::snprintf(sz, sizeof sz, "総処理時間 %.2f msec", CountToMs(llElapsed));
+    m_pWindow->DrawTextAt(230, sz);
+    m_pWindow->ResetButtonsAfterRun();
+    m_pWindow->OnRunEnded(m_llProcessedInRun.load(), m_llSkippedInRun.load());
+}

@@ -1,0 +1,224 @@
+// processing: CFrameWorker, the frame-processing worker of one processing
+// dialog, and the record it shares with the dialog's controls.
+//
+// The worker thread (FrameWorkerProc) acquires frames from the source (a
+// video file played through its own file graph, or a still image held in
+// memory), hands each frame to the plug-in while playback is on, keeps the
+// window's counter and slider current through IFrameWindow, times every step
+// with the performance counter and writes the timing lines through the
+// window. It runs until its run flag (CRunFlag, named per dialog) reads 0.
+//
+// The controls steer it only through the request operations below (Play,
+// Pause, Stop, +1/-1 frame, slider), which write atomics and wake the worker.
+//
+// Buffers: m_pFrameBits holds the grabbed, unprocessed frame (worker only);
+// the plug-in writes into a work buffer that is then published as the
+// display buffer under m_mxDisplay, so a paint never sees a half-written
+// frame (LockDisplay).
+//
+// Waits: every loop and wait of the worker sees its run flag (graph
+// completion in 50 ms slices, position polling with 1 ms pauses, idle waits
+// in slices), so clearing the flag ends the worker within about 50 ms unless
+// the plug-in itself does not return.
+//
+// Threads: set-up calls (ProbeFormat, TakeRendererFormat, TakeStillFrame,
+// SetPlugin, SetEveryFrame, Start) on the owner's thread before Start; the
+// request operations and the readers from any thread; Join on the owner's
+// thread. The owner must keep the window, the plug-in and this object alive
+// until HasEnded() (then Join).
+// May include: the C++ standard library, platform/*, processing core. No Qt.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "pelora/tavro_plugin.h"
+#include "platform/win/win_types.h"
+#include "processing/file_graph.h"
+#include "processing/frame_time.h"
+#include "processing/frame_window.h"
+#include "processing/processing_types.h"
+#include "processing/run_flag.h"
+
+class CFrameWorker {
+public:
+    CFrameWorker();
+    // Joins the worker thread; the owner has cleared the run flag before.
+    ~CFrameWorker();
+    CFrameWorker(const CFrameWorker&) = delete;
+    CFrameWorker& operator=(const CFrameWorker&) = delete;
+
+    // Frame step and rate used when the file reports a frame duration of 0:
+    // 1/30 s.
+    static constexpr LONG kFallbackFrameDuration = 333333;
+    // "No position sought yet" for the last-seek memory.
+    static constexpr LONGLONG kNoSeek = INT64_MIN;
+    // How long a seek may take before the grab is given up (ms).
+    static constexpr DWORD kSeekTimeoutMs = 10000;
+    // Counter and slider refresh period during playback (ms): the display rate.
+    static constexpr DWORD kDisplayPeriodMs = 16;
+
+    // ---- set-up, owner thread, before Start ----
+    std::string m_strSourcePath;
+    SourceKind m_nSourceKind = SOURCE_NONE;
+    SeekMode m_nSeekMode = SEEK_NONE;
+
+    // Kind 1: renders the file once into a probe graph (never run) and takes
+    // its renderer's format. On failure returns the code and sets
+    // *pstrMessage to the message the user sees.
+    HRESULT ProbeFormat(void* hwndOwner, std::string* pstrMessage);
+    // Adopts a frame format (biCompression forced to 0, biSizeImage raised
+    // to the padded size) and allocates the frame, work and display buffers.
+    // E_INVALIDARG for a format that is not 24-bit with a positive size,
+    // E_OUTOFMEMORY when a buffer cannot be had.
+    HRESULT TakeRendererFormat(const BITMAPINFO& bmi);
+    // Kind 5: takes the format and the frame (biSizeImage bytes of bits).
+    HRESULT TakeStillFrame(const BITMAPINFO& bmi, const BYTE* pBits);
+    void SetPlugin(TAVROFUNC pfnProcess) { m_pfnProcess = pfnProcess; }
+    // Every frame in order, none skipped and none waiting for its time.
+    void SetEveryFrame(bool bEveryFrame) { m_bEveryFrame = bEveryFrame; }
+    // Starts FrameWorkerProc on a new thread. The flag named strRunFlagName
+    // must exist; hwndOwner is handed to the worker's grab renderer.
+    bool Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner);
+    // Runs the set-up and grabs the one frame at slider position nSliderPos
+    // on the calling thread, without playback, exactly as the worker shows
+    // it after the slider was moved there; processed by the plug-in when
+    // bProcess. The flag named strRunFlagName must exist. S_OK, or E_FAIL
+    // when the graph could not be set up or the frame not grabbed.
+    HRESULT GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
+                            LONG nSliderPos, bool bProcess);
+    // Waits for the thread (owner thread). Call after HasEnded() or after
+    // clearing the run flag.
+    void Join();
+    // The worker thread has returned (any thread).
+    bool HasEnded() const { return m_bEnded.load(std::memory_order_acquire); }
+    bool HasStarted() const { return m_thread.joinable(); }
+    // Wakes the worker from an idle wait (after the run flag or a request
+    // changed). Any thread.
+    void Wake();
+
+    // ---- requests from the controls, any thread ----
+    // Play: playing on, pause request off; at position 0 (or before any
+    // timed run) the run's start time is taken.
+    void RequestPlay();
+    void RequestPause();
+    void RequestStop();
+    void StepForward();
+    void StepBackward();
+    // Slider moved to nPos: the position becomes nPos frame steps (64-bit).
+    // Returns the counter text for the position before the move.
+    std::string MoveToSliderPos(LONG nPos);
+
+    // ---- readers, any thread ----
+    bool IsPlaying() const { return m_bPlaying.load(); }
+    bool IsRunning() const { return m_bRunning.load(); }
+    bool IsPauseRequested() const { return m_bPauseRequest.load(); }
+    LONGLONG Position() const { return m_llPosition.load(); }
+    LONG FrameStep() const { return m_nFrameStep.load(); }
+    INT FrameCount() const { return m_nFrameCount.load(); }
+    double FramesPerSecond() const { return m_dFramesPerSecond.load(); }
+    LONGLONG FrameIndex() const;  // position / frame step
+    const BITMAPINFO& Format() const { return m_bmiFormat; }
+    bool HasFormat() const { return m_pDisplayBits != nullptr; }
+    LONG Width() const { return m_bmiFormat.bmiHeader.biWidth; }
+    LONG Height() const { return m_bmiFormat.bmiHeader.biHeight; }
+    DWORD ImageSize() const { return m_bmiFormat.bmiHeader.biSizeImage; }
+    // The graph could not be set up: the worker ended without a frame.
+    bool SetUpFailed() const { return m_bSetUpFailed.load(); }
+    // The set-up is done and the first frame shown: requests are served.
+    bool IsReady() const { return m_bReady.load(); }
+    // Frames processed / skipped by the last (or current) playback run.
+    LONGLONG ProcessedInRun() const { return m_llProcessedInRun.load(); }
+    LONGLONG SkippedInRun() const { return m_llSkippedInRun.load(); }
+    // Counts completed seeks (a seek that found the position already sought
+    // does not count). For tests.
+    LONGLONG SeekCount() const { return m_llSeekCount.load(); }
+
+    // The display buffer, locked: no frame is published while the lock is
+    // held. Any thread (the paint).
+    class CDisplayLock {
+    public:
+        explicit CDisplayLock(const CFrameWorker& w) : m_lock(w.m_mxDisplay), m_pBits(w.m_pDisplayBits.get()) {}
+        const BYTE* Bits() const { return m_pBits; }
+
+    private:
+        std::unique_lock<std::mutex> m_lock;
+        const BYTE* m_pBits;
+    };
+    CDisplayLock LockDisplay() const { return CDisplayLock(*this); }
+
+private:
+    static void FrameWorkerProc(CFrameWorker* pWorker);
+    void Run();
+    bool SetUpFile();
+    void ShowPositionDisplay();
+    void MainPass();
+    void PlaybackIteration(LONGLONG llStop);
+    void EveryFrameIteration(LONGLONG llStop);
+    // 0, or -1 when p was the position sought last (nothing done).
+    int SeekAndGrab(LONGLONG p);
+    // Plug-in (when bProcess and one is loaded) or copy, then publish.
+    void ProcessAndPublish(bool bProcess);
+    void ReportRunStatistics(LONGLONG llIndexReached);
+    void UpdateCounterAndSlider(bool bForce);
+    void DrawPassLine(LONGLONG llT0, LONGLONG llT1);
+    void DrawFrameLine(LONGLONG llT0, LONGLONG llT1);
+    void OnFrameDone(LONGLONG llT0, LONGLONG llT1);
+    // Waits up to dwMs for a request or the run flag to change.
+    void WaitForChange(DWORD dwMs);
+    bool Running() const { return m_runFlag.IsRunning(); }
+    double CountToMs(LONGLONG llCount) const;
+
+    // Set-up (owner thread before Start; read-only afterwards).
+    BITMAPINFO m_bmiFormat{};
+    TAVROFUNC m_pfnProcess = nullptr;
+    bool m_bEveryFrame = false;
+    LONGLONG m_llFrequency = 1;
+    std::string m_strRunFlagName;
+    void* m_hwndOwner = nullptr;
+    IFrameWindow* m_pWindow = nullptr;
+
+    // Worker thread only (after Start).
+    std::unique_ptr<BYTE[]> m_pFrameBits;  // grabbed frame, unprocessed
+    std::unique_ptr<BYTE[]> m_pWorkBits;   // the plug-in's output before publishing
+    std::unique_ptr<IFileGraph> m_pGraph;
+    CRunFlag m_runFlag;
+    LONGLONG m_llDuration = 0;              // stop position of playback
+    LONGLONG m_llLastSeekPosition = kNoSeek;  // forgotten whenever the graph moved
+    SFrameTime m_ftTotal;
+    LONGLONG m_llPrevFrameCount = 0;        // counter of the previous processed frame
+    bool m_bFirstFrameOfRun = true;
+    LONGLONG m_llLastDisplayUpdate = 0;     // counter value of the last counter/slider update
+
+    mutable std::mutex m_mxDisplay;          // guards the m_pDisplayBits pointer and its pixels
+    std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints
+
+    // Shared between the controls and the worker.
+    std::atomic<BOOL> m_bPlaying{FALSE};
+    std::atomic<BOOL> m_bRunning{FALSE};
+    std::atomic<BOOL> m_bPauseRequest{FALSE};
+    std::atomic<BOOL> m_bStopRequest{FALSE};
+    std::atomic<LONGLONG> m_llPosition{0};
+    std::atomic<LONGLONG> m_llRunStart{0};
+    std::atomic<LONGLONG> m_llRunEnd{0};
+    std::atomic<LONG> m_nFrameStep{1};
+    std::atomic<INT> m_nFrameCount{0};
+    std::atomic<double> m_dFramesPerSecond{0.0};
+    std::atomic<bool> m_bSetUpFailed{false};
+    std::atomic<bool> m_bReady{false};
+    std::atomic<bool> m_bEnded{false};
+    std::atomic<LONGLONG> m_llProcessedInRun{0};
+    std::atomic<LONGLONG> m_llSkippedInRun{0};
+    std::atomic<LONGLONG> m_llSeekCount{0};
+
+    std::mutex m_mxChange;                // guards m_nChangeSerial
+    std::condition_variable m_cvChange;   // signalled when m_nChangeSerial moves
+    uint64_t m_nChangeSerial = 0;
+
+    std::thread m_thread;
+};

@@ -1,0 +1,154 @@
+// The grab renderer in a running graph against the real system clock: the
+// stream plays in real time, ends with EC_COMPLETE at the last frame's stop
+// time, the consumer sees the source's frames in order, and a seek while
+// running flushes and continues from the new position.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "grab_fixture.h"
+#include "platform/media/system_clock.h"
+
+namespace pelora_test {
+namespace {
+
+constexpr REFERENCE_TIME kFrame30 = 333333;  // 30 frames per second
+
+class GrabEndToEndTest : public LiveObjectsTest {
+protected:
+    void SetUp() override {
+        LiveObjectsTest::SetUp();
+        m_pClock = new CSystemClock;
+        m_pClock->AddRef();
+    }
+    void TearDown() override {
+        EXPECT_EQ(m_pClock->Release(), 0u);
+        EXPECT_EQ(DIBSectionsActive(), 0);
+        LiveObjectsTest::TearDown();
+    }
+    REFERENCE_TIME Now() {
+        REFERENCE_TIME t = 0;
+        m_pClock->GetTime(&t);
+        return t;
+    }
+    // The frame the consumer gets now, or -1 when none; checks that the copy
+    // is the source's pattern: the index, then zeros up to the padded end.
+    static int64_t TakeFrame(CGrabRenderer* pRenderer, std::vector<BYTE>& dest, bool* pBad) {
+        pRenderer->UpdateFrameBuffer();
+        const LONG cb = pRenderer->CopyFrameTo(dest.data(), static_cast<LONG>(dest.size()));
+        if (cb == 0) return -1;
+        if (cb != static_cast<LONG>(dest.size())) *pBad = true;
+        for (size_t i = 4; i < dest.size(); ++i) {
+            if (dest[i] != 0) {
+                *pBad = true;
+                break;
+            }
+        }
+        return FrameIndex(dest.data());
+    }
+
+    CSystemClock* m_pClock = nullptr;
+};
+
+TEST_F(GrabEndToEndTest, PlaysInRealTimeAndCompletesAtLastStopTime) {
+    SourceOptions options;
+    options.sizes = {{321, 241}};
+    options.frames = 60;
+    options.frameDuration = kFrame30;
+    RepaintCounter window;
+    GrabGraph graph(options, window.Handle(), m_pClock);
+    CGrabRenderer* pRenderer = graph.Renderer();
+    std::vector<BYTE> dest(static_cast<size_t>(PaddedSize(321, 241)));
+
+    graph.Pause();
+    const REFERENCE_TIME tStart = Now() + 20 * kMs;
+    graph.Run(tStart);
+    const REFERENCE_TIME tLastStop = tStart + 60 * kFrame30;
+
+    bool bBad = false;
+    int64_t last = -1;
+    int nBackwards = 0;
+    REFERENCE_TIME tMostEarly = 0;  // how far before its start time a frame was seen
+    REFERENCE_TIME tComplete = 0;
+    const REFERENCE_TIME tGiveUp = tLastStop + 5000 * kMs;
+    while (Now() < tGiveUp) {
+        const int64_t frame = TakeFrame(pRenderer, dest, &bBad);
+        const REFERENCE_TIME tNow = Now();
+        if (frame >= 0) {
+            if (frame < last) ++nBackwards;
+            tMostEarly = std::max(tMostEarly, tStart + frame * kFrame30 - tNow);
+            last = frame;
+        }
+        if (graph.Sink().Count(EC_COMPLETE) > 0) {
+            tComplete = tNow;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_NE(tComplete, 0) << "no EC_COMPLETE";
+    // The renderer signals an end of stream closer than its timer's least
+    // delay at once, so EC_COMPLETE may come somewhat before the stop time.
+    EXPECT_GE(tComplete, tLastStop - 100 * kMs);
+    EXPECT_LE(tComplete, tLastStop + 100 * kMs);
+    EXPECT_EQ(TakeFrame(pRenderer, dest, &bBad), 59);
+    EXPECT_FALSE(bBad);
+    EXPECT_EQ(nBackwards, 0);
+    // Paced by the clock: frames go out at most a few milliseconds early
+    // (the video renderer's display bias), never a stream's worth ahead.
+    EXPECT_LT(tMostEarly, 20 * kMs);
+    std::printf("EC_COMPLETE %+.1f ms from the last stop time; earliest frame %.1f ms early\n",
+                static_cast<double>(tComplete - tLastStop) / kMs,
+                static_cast<double>(tMostEarly) / kMs);
+    EXPECT_GE(window.Count(), 1);
+    EXPECT_EQ(graph.Sink().Count(EC_ERRORABORT), 0);
+}
+
+TEST_F(GrabEndToEndTest, SeekWhileRunningFlushesAndContinuesFromNewPosition) {
+    SourceOptions options;
+    options.sizes = {{64, 48}};
+    options.frames = 90;
+    options.frameDuration = kFrame30;
+    GrabGraph graph(options, nullptr, m_pClock);
+    CGrabRenderer* pRenderer = graph.Renderer();
+    std::vector<BYTE> dest(static_cast<size_t>(PaddedSize(64, 48)));
+    IMediaSeeking* pSeeking = nullptr;
+    ASSERT_EQ(pRenderer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
+              S_OK);
+
+    graph.Pause();
+    graph.Run(Now() + 20 * kMs);
+    bool bBad = false;
+    int64_t before = -1;
+    ASSERT_TRUE(WaitUntil([&] {
+        before = TakeFrame(pRenderer, dest, &bBad);
+        return before >= 3;
+    }));
+
+    // Jump to frame 75 and play to the end (frame 89).
+    LONGLONG llCurrent = 75 * kFrame30;
+    ASSERT_EQ(pSeeking->SetPositions(&llCurrent, AM_SEEKING_AbsolutePositioning, nullptr,
+                                     AM_SEEKING_NoPositioning),
+              S_OK);
+    std::vector<int64_t> after;
+    ASSERT_TRUE(WaitUntil([&] {
+        const int64_t frame = TakeFrame(pRenderer, dest, &bBad);
+        if (frame >= 0 && (after.empty() || after.back() != frame)) after.push_back(frame);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return graph.Sink().Count(EC_COMPLETE) > 0;
+    }));
+    EXPECT_EQ(TakeFrame(pRenderer, dest, &bBad), 89);
+    EXPECT_FALSE(bBad);
+    // Frames between the old position and the new one were never played:
+    // the old stream was flushed, not drained.
+    for (int64_t frame : after) {
+        EXPECT_TRUE(frame <= before + 2 || frame >= 75) << "frame " << frame << " after the seek";
+    }
+    ASSERT_FALSE(after.empty());
+    EXPECT_GE(after.back(), 75);
+    pSeeking->Release();
+}
+
+}  // namespace
+}  // namespace pelora_test

@@ -1,0 +1,284 @@
+// Shared set-up of the grab renderer tests: media type builders, a sample
+// with its own exact-size buffer (so that ASan sees any read past it), and
+// a small graph (test source -> grab renderer, event sink, optional clock)
+// torn down the way the graph manager does it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "filterbase/media_type.h"
+#include "grab/grab_renderer.h"
+#include "platform/media/manual_clock.h"
+#include "platform/media/media_guids.h"
+#include "support/live_objects.h"
+#include "support/test_event_sink.h"
+#include "support/test_source_filter.h"
+#include "support/watchdog.h"
+
+namespace pelora_test {
+
+constexpr REFERENCE_TIME kMs = 10000;  // 100-ns units per millisecond
+
+// stride x |height| of a 24-bit frame, in 64 bits (any width and height).
+inline LONGLONG PaddedSize64(LONG width, LONG height) {
+    const LONGLONG stride = (3 * LONGLONG{width} + 3) & ~LONGLONG{3};
+    return stride * (height < 0 ? -LONGLONG{height} : LONGLONG{height});
+}
+// The same for frames known to fit in 32 bits.
+inline LONG PaddedSize(LONG width, LONG height) {
+    return static_cast<LONG>(PaddedSize64(width, height));
+}
+
+struct VideoTypeSpec {
+    GUID major = MEDIATYPE_Video;
+    GUID subtype = MEDIASUBTYPE_RGB24;
+    GUID format = FORMAT_VideoInfo;
+    LONG width = 64;
+    LONG height = 48;
+    WORD bitCount = 24;
+    DWORD compression = BI_RGB;
+    DWORD sizeImage = 0xFFFFFFFFu;  // default: the padded size
+    REFERENCE_TIME avgTimePerFrame = 400000;
+    ULONG cbFormat = 0;             // default: the layout's full size
+    BYTE fill = 0;                  // bytes of the block outside the fields set here
+};
+
+// A media type with a VIDEOINFOHEADER (or VIDEOINFOHEADER2 for that format
+// type) block built from the spec.
+inline void MakeVideoType(const VideoTypeSpec& s, CMediaType* pmt) {
+    const bool bV2 = s.format == FORMAT_VideoInfo2;
+    const size_t headerAt = bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader)
+                                : offsetof(VIDEOINFOHEADER, bmiHeader);
+    const size_t full = bV2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
+    std::vector<BYTE> block(full, s.fill);
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biWidth = s.width;
+    bih.biHeight = s.height;
+    bih.biPlanes = 1;
+    bih.biBitCount = s.bitCount;
+    bih.biCompression = s.compression;
+    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu ? static_cast<DWORD>(PaddedSize64(s.width, s.height))
+                                                 : s.sizeImage;
+    std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
+    std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
+                sizeof(s.avgTimePerFrame));
+    pmt->InitMediaType();
+    pmt->SetType(&s.major);
+    pmt->SetSubtype(&s.subtype);
+    pmt->SetFormatType(&s.format);
+    const ULONG cb = s.cbFormat ? s.cbFormat : static_cast<ULONG>(full);
+    if (cb <= full) {
+        pmt->SetFormat(block.data(), cb);
+    } else {
+        block.resize(cb, s.fill);
+        pmt->SetFormat(block.data(), cb);
+    }
+}
+
+// Fills a frame with a pattern derived from its index: the index in the
+// first four bytes, then bytes that depend on index and position.
+inline void FillFrame(BYTE* p, size_t cb, uint32_t index) {
+    for (size_t i = 0; i < cb; ++i) p[i] = static_cast<BYTE>(index * 31 + i * 7 + (i >> 9));
+    if (cb >= 4) std::memcpy(p, &index, 4);
+}
+
+// True when p[0..cb) is the pattern of the frame whose index it carries
+// (every byte when bStep is 1, else every bStep-th).
+inline bool IsFramePattern(const BYTE* p, size_t cb, size_t step = 1) {
+    if (cb < 4) return true;
+    uint32_t index = 0;
+    std::memcpy(&index, p, 4);
+    for (size_t i = 4; i < cb; i += step) {
+        if (p[i] != static_cast<BYTE>(index * 31 + i * 7 + (i >> 9))) return false;
+    }
+    return true;
+}
+
+inline uint32_t FrameIndex(const BYTE* p) {
+    uint32_t index = 0;
+    std::memcpy(&index, p, 4);
+    return index;
+}
+
+// A sample owned by the test, with a buffer of exactly GetSize() bytes, a
+// settable actual length (which may lie) and an optional media type. The
+// reference count is tracked, never used to delete.
+class CTestSample : public IMediaSample {
+public:
+    explicit CTestSample(LONG cbBuffer)
+        : m_Buffer(static_cast<size_t>(cbBuffer > 0 ? cbBuffer : 0)), m_lActual(cbBuffer) {}
+    virtual ~CTestSample() = default;
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IMediaSample) {
+            *ppv = static_cast<IMediaSample*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return m_cRef.fetch_add(1) + 1; }
+    ULONG Release() override { return m_cRef.fetch_sub(1) - 1; }
+    LONG RefCount() const { return m_cRef.load(); }
+
+    BYTE* Data() { return m_Buffer.data(); }
+    void SetActual(LONG l) { m_lActual = l; }
+
+    HRESULT GetPointer(BYTE** pp) override {
+        *pp = m_Buffer.data();
+        return S_OK;
+    }
+    LONG GetSize() override { return static_cast<LONG>(m_Buffer.size()); }
+    HRESULT GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
+    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+    HRESULT IsSyncPoint() override { return S_OK; }
+    HRESULT SetSyncPoint(BOOL) override { return E_NOTIMPL; }
+    HRESULT IsPreroll() override { return S_FALSE; }
+    HRESULT SetPreroll(BOOL) override { return E_NOTIMPL; }
+    LONG GetActualDataLength() override { return m_lActual; }
+    HRESULT SetActualDataLength(LONG l) override {
+        m_lActual = l;
+        return S_OK;
+    }
+    HRESULT GetMediaType(AM_MEDIA_TYPE** ppmt) override {
+        *ppmt = nullptr;
+        return S_FALSE;
+    }
+    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+    HRESULT IsDiscontinuity() override { return S_FALSE; }
+    HRESULT SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
+    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+private:
+    std::atomic<LONG> m_cRef{0};
+    std::vector<BYTE> m_Buffer;
+    LONG m_lActual;
+};
+
+enum class GraphClock { None, Manual, System };
+
+// Test source -> grab renderer, joined to an event sink. The source is
+// gated by default with many frames, so that its thread idles and the test
+// thread delivers samples itself (DeliverFrame); ungated it streams alone.
+class GrabGraph {
+public:
+    explicit GrabGraph(const SourceOptions& options, HWND hwndOwner = nullptr,
+                       IReferenceClock* pClock = nullptr, bool bConnect = true) {
+        HRESULT hr = S_OK;
+        m_pRenderer = new CGrabRenderer(hwndOwner, &hr);
+        m_pRenderer->AddRef();
+        EXPECT_EQ(hr, S_OK);
+        m_pSource = new CTestSourceFilter(options);
+        m_pSource->AddRef();
+        EXPECT_EQ(m_pRenderer->JoinFilterGraph(m_Sink.Graph(), L"Renderer"), S_OK);
+        EXPECT_EQ(m_pSource->JoinFilterGraph(m_Sink.Graph(), L"Source"), S_OK);
+        // The filters keep the clock with their own references.
+        m_pRenderer->SetSyncSource(pClock);
+        m_pSource->SetSyncSource(pClock);
+        if (bConnect) Connect();
+    }
+    ~GrabGraph() { Teardown(); }
+    GrabGraph(const GrabGraph&) = delete;
+    GrabGraph& operator=(const GrabGraph&) = delete;
+
+    CGrabRenderer* Renderer() { return m_pRenderer; }
+    CGrabRendererInputPin* Pin() { return m_pRenderer->GrabInputPin(); }
+    CTestSourcePin* SourcePin() { return m_pSource->Pin(); }
+    CTestEventSink& Sink() { return m_Sink; }
+
+    HRESULT Connect() { return m_pSource->Pin()->Connect(Pin(), nullptr); }
+    void Disconnect() {
+        EXPECT_EQ(m_pSource->Pin()->Disconnect(), S_OK);
+        EXPECT_EQ(Pin()->Disconnect(), S_OK);
+    }
+    // Renderer first on every transition, as the graph does.
+    void Pause() {
+        EXPECT_TRUE(SUCCEEDED(m_pRenderer->Pause()));
+        EXPECT_TRUE(SUCCEEDED(m_pSource->Pause()));
+    }
+    void Run(REFERENCE_TIME tStart = 0) {
+        EXPECT_TRUE(SUCCEEDED(m_pRenderer->Run(tStart)));
+        EXPECT_TRUE(SUCCEEDED(m_pSource->Run(tStart)));
+    }
+    void Stop() {
+        EXPECT_EQ(m_pRenderer->Stop(), S_OK);
+        EXPECT_TRUE(SUCCEEDED(m_pSource->Stop()));
+    }
+
+    // The negotiated pool, with a reference for the caller.
+    IMemAllocator* Allocator() {
+        IMemAllocator* pAlloc = nullptr;
+        EXPECT_EQ(Pin()->GetAllocator(&pAlloc), S_OK);
+        return pAlloc;
+    }
+
+    // Delivers one pool sample of cb bytes with the frame pattern of index
+    // (and a new media type if pmt is set) on the calling thread; the
+    // renderer must be running without a clock. Returns Receive's answer.
+    HRESULT DeliverFrame(uint32_t index, LONG cb, const CMediaType* pmt = nullptr) {
+        IMemAllocator* pAlloc = Allocator();
+        if (!pAlloc) return E_FAIL;
+        IMediaSample* pSample = nullptr;
+        HRESULT hr = pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0);
+        pAlloc->Release();
+        if (FAILED(hr)) return hr;
+        BYTE* p = nullptr;
+        pSample->GetPointer(&p);
+        FillFrame(p, static_cast<size_t>(cb), index);
+        pSample->SetActualDataLength(cb);
+        if (pmt) pSample->SetMediaType(const_cast<CMediaType*>(pmt));
+        hr = Pin()->Receive(pSample);
+        pSample->Release();
+        return hr;
+    }
+
+    void Teardown() {
+        if (!m_pRenderer) return;
+        Stop();
+        if (m_pSource->Pin()->IsConnected()) Disconnect();
+        m_pRenderer->JoinFilterGraph(nullptr, nullptr);
+        m_pSource->JoinFilterGraph(nullptr, nullptr);
+        m_pSource->Release();
+        m_pRenderer->Release();
+        m_pSource = nullptr;
+        m_pRenderer = nullptr;
+    }
+
+private:
+    CTestEventSink m_Sink;  // outlives the filters, which keep it without a reference
+    CGrabRenderer* m_pRenderer = nullptr;
+    CTestSourceFilter* m_pSource = nullptr;
+};
+
+// A source whose thread waits at its gate: the test delivers the samples.
+inline SourceOptions IdleSource(LONG width = 64, LONG height = 48) {
+    SourceOptions options;
+    options.sizes = {{width, height}};
+    options.gated = true;
+    options.frames = 1000000;
+    return options;
+}
+
+// Counts repaint requests; registered as a window for the renderer.
+class RepaintCounter {
+public:
+    RepaintCounter() : m_hWnd(RegisterWindowHandle(&RepaintCounter::OnRepaint, this)) {}
+    ~RepaintCounter() { UnregisterWindowHandle(m_hWnd); }
+    HWND Handle() const { return m_hWnd; }
+    int Count() const { return m_nRepaints.load(); }
+
+private:
+    static void OnRepaint(void* p) { static_cast<RepaintCounter*>(p)->m_nRepaints.fetch_add(1); }
+    std::atomic<int> m_nRepaints{0};
+    HWND m_hWnd;
+};
+
+}  // namespace pelora_test

@@ -1,0 +1,90 @@
+// DIB sections: the pixel size comes from width, height and bit count, never
+// from biSizeImage; invalid or oversized geometry is refused.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <vector>
+
+#include "platform/win/dib_section.h"
+
+namespace {
+
+BITMAPINFO Header(LONG width, LONG height, WORD bitCount, DWORD sizeImage = 0) {
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = height;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = bitCount;
+    bmi.bmiHeader.biSizeImage = sizeImage;
+    return bmi;
+}
+
+TEST(DibSectionTest, PixelsArePaddedRowsTimesHeightZeroFilledWhateverSizeImageSays) {
+    struct Case {
+        LONG width;
+        LONG height;
+        WORD bitCount;
+        DWORD sizeImage;
+        LONGLONG expected;
+    };
+    const Case cases[] = {
+        {321, 241, 24, 0, 964 * 241},           // size left 0
+        {321, 241, 24, 16, 964 * 241},          // size too small
+        {640, -480, 24, 0, 1920 * 480},         // top-down
+        {3, 2, 32, 0, 12 * 2},
+        {5, 1, 1, 0, 4},
+        {9, 1, 4, 0, 8},
+    };
+    for (const Case& c : cases) {
+        const BITMAPINFO bmi = Header(c.width, c.height, c.bitCount, c.sizeImage);
+        void* pBits = nullptr;
+        HBITMAP h = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+        ASSERT_NE(h, nullptr) << c.width << "x" << c.height;
+        ASSERT_NE(pBits, nullptr);
+        EXPECT_EQ(DIBImageSize(c.width, c.height, c.bitCount), c.expected);
+        EXPECT_EQ(DIBSectionsActive(), 1);
+        // Every byte is readable and zero (ASan checks the extent).
+        const BYTE* p = static_cast<const BYTE*>(pBits);
+        LONGLONG nonZero = 0;
+        for (LONGLONG i = 0; i < c.expected; ++i) nonZero += p[i] != 0;
+        EXPECT_EQ(nonZero, 0);
+        EXPECT_TRUE(DeleteObject(h));
+        EXPECT_EQ(DIBSectionsActive(), 0);
+    }
+}
+
+TEST(DibSectionTest, RefusesInvalidGeometryBitCountAndSizesBeyond32Bits) {
+    struct Case {
+        const char* name;
+        BITMAPINFO bmi;
+        UINT usage;
+    };
+    const Case cases[] = {
+        {"width 0", Header(0, 10, 24), DIB_RGB_COLORS},
+        {"width -1", Header(-1, 10, 24), DIB_RGB_COLORS},
+        {"height 0", Header(10, 0, 24), DIB_RGB_COLORS},
+        {"height INT32_MIN", Header(10, INT32_MIN, 24), DIB_RGB_COLORS},
+        {"7 bits", Header(10, 10, 7), DIB_RGB_COLORS},
+        {"0 bits", Header(10, 10, 0), DIB_RGB_COLORS},
+        {"over 2 GiB", Header(30000, 30000, 24), DIB_RGB_COLORS},
+        {"row over 2 GiB", Header(INT32_MAX, 1, 32), DIB_RGB_COLORS},
+        {"palette usage", Header(10, 10, 24), 1},
+    };
+    for (const Case& c : cases) {
+        void* pBits = reinterpret_cast<void*>(1);
+        EXPECT_EQ(CreateDIBSection(nullptr, &c.bmi, c.usage, &pBits, nullptr, 0), nullptr)
+            << c.name;
+        EXPECT_EQ(pBits, nullptr) << c.name;
+    }
+    void* pBits = nullptr;
+    EXPECT_EQ(CreateDIBSection(nullptr, nullptr, DIB_RGB_COLORS, &pBits, nullptr, 0), nullptr);
+    EXPECT_EQ(DIBSectionsActive(), 0);
+    EXPECT_FALSE(DeleteObject(nullptr));
+    // The size helpers agree with the refusals and never overflow.
+    EXPECT_EQ(DIBImageSize(30000, 30000, 24), 90000LL * 30000);
+    EXPECT_EQ(DIBStride(INT32_MAX, 32), -1);
+    EXPECT_EQ(DIBImageSize(10, INT32_MIN, 24), -1);
+}
+
+}  // namespace

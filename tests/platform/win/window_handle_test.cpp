@@ -1,0 +1,82 @@
+// Window handles: InvalidateRect from any thread reaches a registered
+// window's callback, never a closed one, and closing waits only for a
+// callback already running.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/win/window_handle.h"
+
+namespace {
+
+struct Window {
+    std::atomic<int> nRepaints{0};
+    std::atomic<bool> bClosed{false};
+    std::atomic<int> nAfterClose{0};
+    static void OnRepaint(void* p) {
+        auto* self = static_cast<Window*>(p);
+        if (self->bClosed.load()) self->nAfterClose.fetch_add(1);
+        self->nRepaints.fetch_add(1);
+    }
+};
+
+TEST(WindowHandleTest, InvalidateReachesOnlyRegisteredWindows) {
+    Window a;
+    Window b;
+    HWND hA = RegisterWindowHandle(&Window::OnRepaint, &a);
+    HWND hB = RegisterWindowHandle(&Window::OnRepaint, &b);
+    ASSERT_NE(hA, nullptr);
+    ASSERT_NE(hB, nullptr);
+    EXPECT_NE(hA, hB);
+    EXPECT_TRUE(InvalidateRect(hA, nullptr, FALSE));
+    EXPECT_TRUE(InvalidateRect(hA, nullptr, TRUE));
+    EXPECT_EQ(a.nRepaints.load(), 2);
+    EXPECT_EQ(b.nRepaints.load(), 0);
+
+    UnregisterWindowHandle(hA);
+    EXPECT_FALSE(IsWindow(hA));
+    EXPECT_FALSE(InvalidateRect(hA, nullptr, FALSE));
+    EXPECT_EQ(a.nRepaints.load(), 2);
+    // A handle registered later never takes over the closed one.
+    Window c;
+    HWND hC = RegisterWindowHandle(&Window::OnRepaint, &c);
+    EXPECT_NE(hC, hA);
+    EXPECT_FALSE(InvalidateRect(hA, nullptr, FALSE));
+    EXPECT_EQ(c.nRepaints.load(), 0);
+
+    EXPECT_FALSE(InvalidateRect(nullptr, nullptr, FALSE));
+    EXPECT_EQ(RegisterWindowHandle(nullptr, &a), nullptr);
+    UnregisterWindowHandle(nullptr);
+    UnregisterWindowHandle(hB);
+    UnregisterWindowHandle(hC);
+}
+
+// Streaming threads keep invalidating while the window closes: once
+// UnregisterWindowHandle returns the callback never runs again, so the
+// window's context may be destroyed right after it.
+TEST(WindowHandleTest, NoCallbackRunsAfterCloseReturnsWhileThreadsInvalidate) {
+    for (int round = 0; round < 20; ++round) {
+        auto window = std::make_unique<Window>();
+        HWND hWnd = RegisterWindowHandle(&Window::OnRepaint, window.get());
+        std::atomic<bool> bStop{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t) {
+            threads.emplace_back([&] {
+                while (!bStop.load()) InvalidateRect(hWnd, nullptr, FALSE);
+            });
+        }
+        while (window->nRepaints.load() < 10) std::this_thread::yield();
+        UnregisterWindowHandle(hWnd);
+        window->bClosed = true;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        EXPECT_EQ(window->nAfterClose.load(), 0);
+        window.reset();  // would be a use after free if a callback still ran
+        bStop = true;
+        for (std::thread& t : threads) t.join();
+    }
+}
+
+}  // namespace
