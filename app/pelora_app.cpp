@@ -5,11 +5,16 @@
 #include <QIcon>
 
 #include "app/about_dlg.h"
+#include "app/bitmap_dialog_source.h"
 #include "app/main_frame.h"
 #include "app/pelora_doc.h"
 #include "app/recent_file_list.h"
 #include "app/resource.h"
 #include "app/user_prompts.h"
+#include "app/view_text.h"
+#include "app/pelora_view.h"
+#include "processing/bitmap_dialog.h"
+#include "processing/text_sink.h"
 
 void SetSettingsIdentity() {
     QCoreApplication::setOrganizationName(QString::fromUtf8(kRegistryKey));
@@ -19,13 +24,17 @@ void SetSettingsIdentity() {
 CPeloraApp::CPeloraApp() = default;
 
 CPeloraApp::~CPeloraApp() {
-    if (m_pDoc) m_pDoc->CloseAllDialogs();
+    // Dialogs first: their workers draw on the view, which goes with the frame.
+    if (m_pDoc) {
+        m_pDoc->CloseAllDialogs();
+        m_pDoc->DestroyAllDialogs();
+    }
     CUserPrompts::SetParentWindow(nullptr);
     m_pMainFrame.reset();
     m_pDoc.reset();
 }
 
-bool CPeloraApp::InitInstance(const QStringList& args, SourceDialogFactory factory) {
+bool CPeloraApp::InitInstance(const QStringList& args, const FactoryMaker& makeFactory) {
     SetSettingsIdentity();
     // Toolbar icons come from the desktop's icon theme; without a desktop
     // session fall back to a common freedesktop theme when one is installed.
@@ -34,8 +43,8 @@ bool CPeloraApp::InitInstance(const QStringList& args, SourceDialogFactory facto
     m_pRecentFiles = std::make_unique<CRecentFileList>(kRecentFileCount);
     m_pDoc = std::make_unique<CPeloraDoc>();
     m_pDoc->SetRecentFileList(m_pRecentFiles.get());
-    m_pDoc->SetDialogFactory(std::move(factory));
     m_pMainFrame = std::make_unique<CMainFrame>(m_pDoc.get());
+    if (makeFactory) m_pDoc->SetDialogFactory(makeFactory(m_pMainFrame.get()));
     m_pMainFrame->SetAppCommands([this](UINT nId) { return OnCommand(nId); },
                                  [](UINT nId) { return HandlesCommand(nId); });
     CUserPrompts::SetParentWindow(m_pMainFrame.get());
@@ -81,15 +90,38 @@ void CPeloraApp::OnAppAbout() {
     about.exec();
 }
 
+namespace {
+
+// The processing dialogs' status lines go onto the main view. Any thread.
+void DrawOnMainView(int y, std::string_view text, COLORREF colour) {
+    DrawTextAt(g_mainView.load(), y, colour, text);
+}
+
+}  // namespace
+
 int RunGui(int argc, char** argv) {
     QApplication app(argc, argv);
     // The main window ends the program when it closes, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
-    CPeloraApp peloraApp;
     QStringList args = QCoreApplication::arguments();
     if (!args.isEmpty()) args.removeFirst();
-    if (!peloraApp.InitInstance(args, SourceDialogFactory())) return 1;
-    QObject::connect(peloraApp.MainFrame(), &CMainFrame::Closed, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    return app.exec();
+    const qsizetype nPlugin = args.indexOf(QStringLiteral("--plugin"));
+    if (nPlugin >= 0 && nPlugin + 1 < args.size()) {
+        CBitmapDialog::SetPluginPath(args[nPlugin + 1].toStdString());
+        args.remove(nPlugin, 2);
+    }
+
+    SetTextSink(&DrawOnMainView);
+    RouteDialogMessages();
+    int nResult = 1;
+    {
+        CPeloraApp peloraApp;
+        if (peloraApp.InitInstance(args, &BitmapDialogFactory)) {
+            QObject::connect(peloraApp.MainFrame(), &CMainFrame::Closed, &app,
+                             &QCoreApplication::quit, Qt::QueuedConnection);
+            nResult = app.exec();
+        }
+    }
+    SetTextSink(nullptr);
+    return nResult;
 }

@@ -14,6 +14,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,10 +36,12 @@ public:
     ~CPeloraApp() override;
 
     // Start-up. args: the command-line arguments after the program name
-    // (Qt's own options already taken out). factory makes the processing
-    // dialogs (may be empty: the source commands then open nothing).
+    // (Qt's own options already taken out). makeFactory is given the main
+    // window and returns the factory of the processing dialogs (an empty
+    // factory: the source commands open nothing).
     // Returns false when start-up failed.
-    bool InitInstance(const QStringList& args, SourceDialogFactory factory);
+    using FactoryMaker = std::function<SourceDialogFactory(QWidget* pMainWindow)>;
+    bool InitInstance(const QStringList& args, const FactoryMaker& makeFactory);
 
     // ID_APP_ABOUT: the About box, modal.
     void OnAppAbout();
@@ -65,5 +68,5 @@ private:
 // the program's settings. Called before the first QSettings is made.
 void SetSettingsIdentity();
 
-// The GUI program: returns the exit code.
+// The GUI program, `pelora [--plugin PATH] [FILE]`: returns the exit code.
 int RunGui(int argc, char** argv);

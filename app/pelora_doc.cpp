@@ -37,7 +37,10 @@ std::string FileExtension(const std::string& path) {
 
 CPeloraDoc::CPeloraDoc(QObject* pParent) : QObject(pParent) { g_currentDialog = nullptr; }
 
-CPeloraDoc::~CPeloraDoc() { CloseAllDialogs(); }
+CPeloraDoc::~CPeloraDoc() {
+    CloseAllDialogs();
+    DestroyAllDialogs();
+}
 
 void CPeloraDoc::SetDialogFactory(SourceDialogFactory factory) { m_factory = std::move(factory); }
 
@@ -237,5 +240,14 @@ void CPeloraDoc::CloseAllDialogs() {
         m_dialogs.pop_back();
         if (!entry.window.isNull()) entry.pDialog->EndAndDestroy();
     }
+    g_currentDialog = nullptr;
+}
+
+void CPeloraDoc::DestroyAllDialogs() {
+    PruneDialogs();
+    std::vector<QPointer<QWidget>> windows;
+    for (const SDialogEntry& entry : m_dialogs) windows.push_back(entry.window);
+    m_dialogs.clear();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) delete it->data();
     g_currentDialog = nullptr;
 }

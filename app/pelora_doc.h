@@ -94,6 +94,10 @@ public:
     // one's worker has ended when its window goes.
     void CloseAllDialogs();
 
+    // Deletes the window of every dialog still there (ended or not; a
+    // dialog's destructor stops its worker). For the end of the program.
+    void DestroyAllDialogs();
+
     // Dialogs made by the source commands whose windows still exist, oldest first.
     std::vector<ISourceDialog*> LiveDialogs();
 
