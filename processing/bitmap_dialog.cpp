@@ -133,7 +133,13 @@ CBitmapDialog::~CBitmapDialog() {
         m_pWorker->Join();
         m_pWorker.reset();
     }
+    UnregisterWindowHandle(m_hWndDisplay);
     m_plugin.Unload();
+}
+
+void CBitmapDialog::RepaintFromHandle(void* pContext) {
+    // Any thread, possibly with the renderer's locks held: only queue.
+    static_cast<CBitmapDialog*>(pContext)->InvalidatePicture();
 }
 
 void CBitmapDialog::SetStillFrame(const BITMAPINFO& bmi, std::vector<BYTE> bits) {
@@ -165,6 +171,7 @@ void CBitmapDialog::SetUp() {
     if (eLoad != CPluginModule::EResult::Loaded)
         ShowMessage(QString::fromStdString(CPluginModule::MessageFor(eLoad)));
 
+    m_hWndDisplay = RegisterWindowHandle(&CBitmapDialog::RepaintFromHandle, this);
     m_pWorker = std::make_unique<CFrameWorker>();
     m_pWorker->m_strSourcePath = m_strSourcePath;
     m_pWorker->m_nSourceKind = m_nSourceKind;
@@ -173,7 +180,7 @@ void CBitmapDialog::SetUp() {
 
     if (m_nSourceKind == SOURCE_FILE) {
         std::string strMessage;
-        if (FAILED(m_pWorker->ProbeFormat(this, &strMessage))) {
+        if (FAILED(m_pWorker->ProbeFormat(m_hWndDisplay, &strMessage))) {
             ShowMessage(QString::fromStdString(strMessage));
             ReleaseDialog();
             return;
@@ -197,7 +204,7 @@ void CBitmapDialog::SetUp() {
     m_strRunFlagName = CRunFlag::NextName();
     m_runFlag = CRunFlag::Create(m_strRunFlagName, 1);
     m_runFlag.Set(1);
-    m_bSetUp = m_pWorker->Start(this, m_strRunFlagName, this);
+    m_bSetUp = m_pWorker->Start(this, m_strRunFlagName, m_hWndDisplay);
 }
 
 void CBitmapDialog::Layout(int W, int H) {
@@ -346,6 +353,8 @@ void CBitmapDialog::ReleaseDialog() {
         m_pWorker->Join();  // has ended (or never started)
         m_pWorker.reset();
     }
+    UnregisterWindowHandle(m_hWndDisplay);
+    m_hWndDisplay = nullptr;
     m_plugin.Unload();
     m_runFlag.Close();
     hide();

@@ -47,6 +47,7 @@
 #include "processing/plugin_module.h"
 #include "processing/processing_types.h"
 #include "processing/run_flag.h"
+#include "platform/win/window_handle.h"
 
 class QLabel;
 class QPushButton;
@@ -142,6 +143,11 @@ private:
     template <class F>
     void CallOnGui(F f);
     void FlushLines();
+
+    // The handle the grab renderer invalidates after each rendered sample
+    // (registered at set-up, unregistered once the worker has ended).
+    HWND m_hWndDisplay = nullptr;
+    static void RepaintFromHandle(void* pContext);
 
     QPointer<QWidget> m_pOwner;
     CPluginModule m_plugin;

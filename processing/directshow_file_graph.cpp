@@ -1,8 +1,138 @@
+// The worker's real file graph: the filter graph manager (CLSID_FilterGraph)
+// with a CGrabRenderer named "Renderer".
 #include <memory>
+#include <string>
 
 #include "processing/file_graph.h"
 
 #ifndef PELORA_HAVE_GRAB_RENDERER
 // Built without the grab renderer: there is no file graph to make.
 std::unique_ptr<IFileGraph> CreateDirectShowFileGraph(void*) { return nullptr; }
+#else
+
+#include "grab/grab_renderer.h"
+#include "platform/com/com_ref.h"
+#include "platform/com/com_runtime.h"
+#include "platform/media/filter_graph.h"
+#include "platform/media/graph_interfaces.h"
+#include "platform/media/media_guids.h"
+#include "platform/win/crit_sec.h"
+
+namespace {
+
+// UTF-8 to the wide path RenderFile takes. An invalid sequence becomes
+// U+FFFD, so such a file simply cannot be opened.
+std::wstring WidePath(const std::string& str) {
+    std::wstring w;
+    size_t i = 0;
+    while (i < str.size()) {
+        const unsigned char b0 = static_cast<unsigned char>(str[i]);
+        int n = 0;
+        char32_t cp = b0;
+        if (b0 >= 0x80) {
+            if ((b0 >> 5) == 6) n = 1, cp = b0 & 0x1F;
+            else if ((b0 >> 4) == 14) n = 2, cp = b0 & 0x0F;
+            else if ((b0 >> 3) == 30) n = 3, cp = b0 & 0x07;
+            else n = -1;
+        }
+        bool bOk = n >= 0 && i + n < str.size();
+        for (int k = 1; bOk && k <= n; ++k) {
+            const unsigned char b = static_cast<unsigned char>(str[i + k]);
+            bOk = (b & 0xC0) == 0x80;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        w.push_back(bOk ? static_cast<wchar_t>(cp) : L'\xFFFD');
+        i += bOk ? static_cast<size_t>(n) + 1 : 1;
+    }
+    return w;
+}
+
+class CDirectShowFileGraph : public IFileGraph {
+public:
+    explicit CDirectShowFileGraph(void* hwndOwner) : m_hwndOwner(static_cast<HWND>(hwndOwner)) {}
+    ~CDirectShowFileGraph() override {
+        if (m_pControl) m_pControl->Stop();
+        m_pEvent.Release();
+        m_pSeeking.Release();
+        m_pControl.Release();
+        m_pFilter.Release();
+        m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its filters
+        if (m_pRenderer) m_pRenderer->Release();
+    }
+
+    HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override {
+        *pFailedStep = EOpenStep::CreateGraph;
+        HRESULT hr = CFilterGraph::RegisterClass();
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
+                                  reinterpret_cast<void**>(m_pGraph.Receive()));
+        if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaControl, &m_pControl);
+        if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaSeeking, &m_pSeeking);
+        if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaEventEx, &m_pEvent);
+        if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaFilter, &m_pFilter);
+        if (FAILED(hr)) return hr;
+
+        *pFailedStep = EOpenStep::AddRenderer;
+        HRESULT hrRenderer = S_OK;
+        m_pRenderer = new (std::nothrow) CGrabRenderer(m_hwndOwner, &hrRenderer);
+        if (m_pRenderer == nullptr) return E_OUTOFMEMORY;
+        m_pRenderer->AddRef();
+        if (FAILED(hrRenderer)) return hrRenderer;
+        hr = m_pGraph->AddFilter(m_pRenderer, L"Renderer");
+        if (FAILED(hr)) return hr;
+
+        *pFailedStep = EOpenStep::RenderFile;
+        const std::wstring wstrPath = WidePath(strPath);
+        hr = m_pGraph->RenderFile(wstrPath.c_str(), nullptr);
+        if (FAILED(hr)) return hr;
+        *pFailedStep = EOpenStep::None;
+        return S_OK;
+    }
+
+    BITMAPINFO RendererFormat() const override {
+        BITMAPINFO bmi{};
+        if (m_pRenderer) m_pRenderer->GetFrameFormat(&bmi);
+        return bmi;
+    }
+    REFERENCE_TIME RendererFrameDuration() const override {
+        return m_pRenderer ? m_pRenderer->GetFrameDuration() : 0;
+    }
+    HRESULT IsFormatSupported(const GUID* pFormat) override { return m_pSeeking->IsFormatSupported(pFormat); }
+    HRESULT SetTimeFormat(const GUID* pFormat) override { return m_pSeeking->SetTimeFormat(pFormat); }
+    HRESULT GetDuration(LONGLONG* pDuration) override { return m_pSeeking->GetDuration(pDuration); }
+    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override {
+        return m_pSeeking->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
+    }
+    HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override {
+        return m_pSeeking->GetPositions(pCurrent, pStop);
+    }
+    HRESULT Run() override { return m_pControl->Run(); }
+    HRESULT Stop() override { return m_pControl->Stop(); }
+    HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override {
+        return m_pEvent->WaitForCompletion(msTimeout, pEvCode);
+    }
+    HRESULT SetNoClock() override { return m_pFilter->SetSyncSource(nullptr); }
+    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override {
+        if (!m_pRenderer) return 0;
+        // One frame for both calls: the frame lock is re-entrant.
+        CAutoLock lock(m_pRenderer->FrameLock());
+        m_pRenderer->UpdateFrameBuffer();
+        return m_pRenderer->CopyFrameTo(pDest, cbDest);
+    }
+
+private:
+    HWND m_hwndOwner;
+    CComRef<IGraphBuilder> m_pGraph;
+    CComRef<IMediaControl> m_pControl;
+    CComRef<IMediaSeeking> m_pSeeking;
+    CComRef<IMediaEventEx> m_pEvent;
+    CComRef<IMediaFilter> m_pFilter;
+    CGrabRenderer* m_pRenderer = nullptr;  // one reference, taken at creation
+};
+
+}  // namespace
+
+std::unique_ptr<IFileGraph> CreateDirectShowFileGraph(void* hwndOwner) {
+    return std::make_unique<CDirectShowFileGraph>(hwndOwner);
+}
 #endif

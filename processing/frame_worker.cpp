@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <cmath>
 #include <limits>
 #include <new>
 
@@ -46,12 +47,38 @@ double CFrameWorker::CountToMs(LONGLONG llCount) const {
     return static_cast<double>(llCount) / static_cast<double>(m_llFrequency) * 1000.0;
 }
 
-LONGLONG CFrameWorker::FrameIndex() const {
+LONGLONG CFrameWorker::FrameIndex() const { return IndexOf(m_llPosition.load()); }
+
+LONGLONG CFrameWorker::IndexOf(LONGLONG llPos) const {
     const LONG nStep = m_nFrameStep.load();
-    return nStep > 0 ? m_llPosition.load() / nStep : m_llPosition.load();
+    if (nStep <= 1) return llPos;  // frame time format: positions are frame numbers
+    // Media time: the frame duration is rounded to 100 ns, so dividing a
+    // frame's start time by it can land just below the frame's number
+    // (frame 3 of a 24 fps clip starts at 1250000, and 1250000 / 416667 is
+    // 2.99999). The exact rate counts frames instead. Every position the
+    // worker holds is a frame's start (a rendered sample's time, a slider
+    // position, a sum of steps), so the nearest frame number is its frame.
+    const double dFps = m_dFramesPerSecond.load();
+    if (!(dFps > 0.0)) return llPos / nStep;
+    return static_cast<LONGLONG>(std::llround(static_cast<long double>(llPos) * dFps / 1e7L));
+}
+
+LONGLONG CFrameWorker::PositionOf(LONG nFrame) const {
+    const LONG nStep = m_nFrameStep.load();
+    const double dFps = m_dFramesPerSecond.load();
+    if (nStep <= 1 || !(dFps > 0.0)) return static_cast<LONGLONG>(nFrame) * nStep;
+    return static_cast<LONGLONG>(std::llround(static_cast<long double>(nFrame) * 1e7L / dFps));
 }
 
 HRESULT CFrameWorker::ProbeFormat(void* hwndOwner, std::string* pstrMessage) {
+    // The graph manager is created through COM on the calling thread.
+    const HRESULT hrCo = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT hr = ProbeFormatInitialised(hwndOwner, pstrMessage);
+    if (SUCCEEDED(hrCo)) CoUninitialize();
+    return hr;
+}
+
+HRESULT CFrameWorker::ProbeFormatInitialised(void* hwndOwner, std::string* pstrMessage) {
     std::unique_ptr<IFileGraph> pProbe = CreateFileGraph(hwndOwner);
     if (!pProbe) {
         *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
@@ -185,7 +212,7 @@ std::string CFrameWorker::MoveToSliderPos(LONG nPos) {
     const LONGLONG llIndex = FrameIndex();
     const std::string strText = FormatSliderCounterText(
         llIndex, nCount, SplitFrameTime(static_cast<INT>(llIndex), dFps), ftTotal);
-    m_llPosition.store(static_cast<LONGLONG>(nPos) * m_nFrameStep.load());
+    m_llPosition.store(PositionOf(nPos));
     Wake();
     return strText;
 }
@@ -273,10 +300,10 @@ bool CFrameWorker::SetUpFile() {
     } else {
         m_pGraph->GetDuration(&llDuration);
         m_nFrameStep.store(nFrameDuration);
-        m_nFrameCount.store(ClampToInt(llDuration / nFrameDuration));
     }
     m_llDuration = llDuration;
     m_dFramesPerSecond.store(FramesPerSecondOf(nFrameDuration));
+    if (m_nFrameStep.load() != 1) m_nFrameCount.store(ClampToInt(IndexOf(llDuration)));
     m_ftTotal = SplitFrameTime(m_nFrameCount.load(), m_dFramesPerSecond.load());
 
     SeekAndGrab(0);
@@ -464,7 +491,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
     const LONG nStep = m_nFrameStep.load();
     const LONGLONG llPos = m_llPosition.load();
     if (llCurrent >= llPos + nStep) {
-        const LONGLONG llJump = (llCurrent - llPos) / nStep;
+        const LONGLONG llJump = IndexOf(llCurrent) - IndexOf(llPos);
         if (llJump > 1 && llCurrent < llStop) m_llSkippedInRun.fetch_add(llJump - 1);
         m_llPosition.store(llCurrent);
         const LONGLONG llT0 = CounterNow();
@@ -475,7 +502,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         bool bEnded = false;
         if (llCurrent >= llStop) {
             m_pGraph->Stop();
-            ReportRunStatistics(llCurrent / nStep);
+            ReportRunStatistics(IndexOf(llCurrent));
             m_llPosition.store(0);
             bEnded = true;
         }
@@ -508,7 +535,7 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     const LONGLONG llNext = m_llPosition.load() + nStep;
     if (llNext >= llStop) {
         m_pGraph->Stop();
-        ReportRunStatistics(llStop / nStep);
+        ReportRunStatistics(IndexOf(llStop));
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     } else {

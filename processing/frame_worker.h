@@ -110,7 +110,7 @@ public:
     void RequestStop();
     void StepForward();
     void StepBackward();
-    // Slider moved to nPos: the position becomes nPos frame steps (64-bit).
+    // Slider moved to nPos: the position becomes the start of frame nPos.
     // Returns the counter text for the position before the move.
     std::string MoveToSliderPos(LONG nPos);
 
@@ -122,7 +122,13 @@ public:
     LONG FrameStep() const { return m_nFrameStep.load(); }
     INT FrameCount() const { return m_nFrameCount.load(); }
     double FramesPerSecond() const { return m_dFramesPerSecond.load(); }
-    LONGLONG FrameIndex() const;  // position / frame step
+    LONGLONG FrameIndex() const;  // the frame at the current position
+    // The frame at a position: the position itself in frame time format;
+    // in media time, counted at the exact frame rate.
+    LONGLONG IndexOf(LONGLONG llPos) const;
+    // The start of frame nFrame: the frame number in frame time format, in
+    // media time its start at the exact rate (64-bit, never wrapping).
+    LONGLONG PositionOf(LONG nFrame) const;
     const BITMAPINFO& Format() const { return m_bmiFormat; }
     bool HasFormat() const { return m_pDisplayBits != nullptr; }
     LONG Width() const { return m_bmiFormat.bmiHeader.biWidth; }
@@ -154,6 +160,7 @@ public:
 
 private:
     static void FrameWorkerProc(CFrameWorker* pWorker);
+    HRESULT ProbeFormatInitialised(void* hwndOwner, std::string* pstrMessage);
     void Run();
     bool SetUpFile();
     void ShowPositionDisplay();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -82,14 +83,20 @@ HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
 }
 
 LONGLONG CFakeFileGraph::FrameTime(int nFrame) const {
+    if (m_bFrameFormat) return nFrame;
+    if (m_clip.nFpsNum > 0)
+        return std::llround(static_cast<double>(nFrame) * 1e7 * m_clip.nFpsDen / m_clip.nFpsNum);
     const LONGLONG rt = m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333;
-    return m_bFrameFormat ? nFrame : nFrame * rt;
+    return nFrame * rt;
 }
 
 int CFakeFileGraph::FrameAt(LONGLONG llPos) const {
-    const LONGLONG rt = m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333;
-    const LONGLONG f = m_bFrameFormat ? llPos : llPos / rt;
-    return static_cast<int>(std::clamp<LONGLONG>(f, 0, m_clip.nFrames));
+    if (m_bFrameFormat) return static_cast<int>(std::clamp<LONGLONG>(llPos, 0, m_clip.nFrames));
+    // The last frame that starts at or before the position.
+    int n = static_cast<int>(std::clamp<LONGLONG>(llPos / (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) - 1,
+                                                  0, m_clip.nFrames));
+    while (n < m_clip.nFrames && FrameTime(n + 1) <= llPos) ++n;
+    return n;
 }
 
 HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
@@ -181,9 +188,8 @@ void CFakeFileGraph::Stream() {
             continue;
         }
         // Presentation time of this frame relative to the segment start.
-        const double dSeconds = static_cast<double>(FrameTime(nFrame) - FrameTime(FrameAt(llSegmentStart))) *
-                                (m_bFrameFormat ? (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) : 1) /
-                                1e7 / m_clip.dSpeed;
+        const double dSeconds = static_cast<double>(nFrame - FrameAt(llSegmentStart)) *
+                                (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) / 1e7 / m_clip.dSpeed;
         const auto tDue = tStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                        std::chrono::duration<double>(dSeconds));
         const uint64_t nSegmentBefore = m_nSegment;

@@ -29,6 +29,11 @@ struct SFakeClip {
     REFERENCE_TIME rtFrame = 333333;  // frame duration as the renderer reports it
     bool bFrameFormat = true;         // offers TIME_FORMAT_FRAME (an AVI)
     double dSpeed = 1.0;              // playback speed: 2 = twice real time
+    // When set: the true rate nFpsNum / nFpsDen; frame n then starts at
+    // n * 1e7 * den / num rounded to 100 ns, as a container stores it, while
+    // the renderer's duration (rtFrame) is rounded on its own.
+    int nFpsNum = 0;
+    int nFpsDen = 1;
     bool bFailOpen = false;           // RenderFile fails
 };
 

@@ -187,7 +187,7 @@ TEST(FrameWorker, StepsAndSliderMoveThePositionAndShowThatFrame) {
         const std::string strBefore = rig.m_worker.MoveToSliderPos(17);
         // The slider's text shows the position before the move.
         EXPECT_EQ(strBefore.substr(0, 8), "      1/");
-        EXPECT_EQ(rig.m_worker.Position(), 17 * llStep);
+        EXPECT_EQ(rig.m_worker.Position(), bFrameFormat ? 17 : 5666667);
         EXPECT_TRUE(rig.WaitForDisplayed(17));
         EXPECT_TRUE(rig.m_window.WaitFor([](CRecordingWindow& w) { return w.m_nSliderPos == 17; }));
 
@@ -199,11 +199,36 @@ TEST(FrameWorker, StepsAndSliderMoveThePositionAndShowThatFrame) {
     }
 }
 
+TEST(FrameWorker, MediaTimeFramesAreCountedAtTheExactRateNotTheRoundedDuration) {
+    // 24 fps: frames start at n * 416666.67 rounded, the duration says 416667.
+    SFakeClip clip = Mp4Clip(12);
+    clip.nFpsNum = 24;
+    clip.rtFrame = 416667;
+    CWorkerRig rig(clip);
+    EXPECT_EQ(rig.m_worker.FrameCount(), 12);
+    EXPECT_EQ(rig.m_worker.IndexOf(1250000), 3);  // frame 3's own start time
+    for (int n = 1; n <= 3; ++n) {
+        rig.m_worker.StepForward();
+        EXPECT_TRUE(rig.WaitForDisplayed(n));
+        EXPECT_EQ(rig.m_worker.FrameIndex(), n);
+    }
+    rig.m_worker.MoveToSliderPos(11);
+    EXPECT_TRUE(rig.WaitForDisplayed(11));
+    rig.m_worker.MoveToSliderPos(0);
+    EXPECT_TRUE(rig.WaitForDisplayed(0));
+    rig.m_worker.RequestPlay();
+    ASSERT_TRUE(rig.WaitForRunEnd(1));
+    EXPECT_EQ(rig.m_window.LinesAt(210), std::vector<std::string>{"処理フレーム数 12 Frame"});
+    const std::vector<LONGLONG> indexes = rig.m_window.With([](CRecordingWindow& w) { return w.m_processedIndexes; });
+    ASSERT_FALSE(indexes.empty());
+    EXPECT_EQ(indexes.front(), 0);
+}
+
 TEST(FrameWorker, SliderPositionInMediaTimeDoesNotWrapAt32Bits) {
     SFakeClip clip = Mp4Clip(30);
     CWorkerRig rig(clip);
-    rig.m_worker.MoveToSliderPos(10000);  // 10000 x 333333 > 2^31
-    EXPECT_EQ(rig.m_worker.Position(), 10000LL * 333333);
+    rig.m_worker.MoveToSliderPos(10000);  // 10000 frames at 30 fps: 333.3 s, more than 2^31 x 100 ns
+    EXPECT_EQ(rig.m_worker.Position(), 3333333333LL);
     EXPECT_EQ(rig.m_worker.FrameIndex(), 10000);
 }
 
