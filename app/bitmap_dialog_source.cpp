@@ -12,7 +12,9 @@ CBitmapDialogSource::CBitmapDialogSource(CBitmapDialog* pDialog)
 
 QWidget* CBitmapDialogSource::Window() { return m_pDialog; }
 
-void CBitmapDialogSource::SetSourcePath(const std::string& path) { m_pDialog->m_strSourcePath = path; }
+void CBitmapDialogSource::SetSourcePath(const std::string& path) {
+    m_pDialog->m_strSourcePath = path;
+}
 
 void CBitmapDialogSource::SetSourceKind(int nKind, int nSeekMode) {
     m_pDialog->m_nSourceKind = static_cast<SourceKind>(nKind);

@@ -103,19 +103,31 @@ void CMainFrame::BuildToolBar() {
     };
     const SButton buttons[] = {
         {ID_FILE_NEW, "document-new", QStyle::SP_FileIcon, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
-        {ID_FILE_OPEN, "document-open", QStyle::SP_DialogOpenButton,
+        {ID_FILE_OPEN,
+         "document-open",
+         QStyle::SP_DialogOpenButton,
          {QKeySequence(Qt::CTRL | Qt::Key_O)}},
-        {ID_FILE_SAVE, "document-save", QStyle::SP_DialogSaveButton,
+        {ID_FILE_SAVE,
+         "document-save",
+         QStyle::SP_DialogSaveButton,
          {QKeySequence(Qt::CTRL | Qt::Key_S)}},
         {0, nullptr, QStyle::SP_CustomBase, {}},
-        {ID_EDIT_CUT, "edit-cut", QStyle::SP_TrashIcon,
+        {ID_EDIT_CUT,
+         "edit-cut",
+         QStyle::SP_TrashIcon,
          {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
-        {ID_EDIT_COPY, "edit-copy", QStyle::SP_FileLinkIcon,
+        {ID_EDIT_COPY,
+         "edit-copy",
+         QStyle::SP_FileLinkIcon,
          {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
-        {ID_EDIT_PASTE, "edit-paste", QStyle::SP_DialogApplyButton,
+        {ID_EDIT_PASTE,
+         "edit-paste",
+         QStyle::SP_DialogApplyButton,
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
         {0, nullptr, QStyle::SP_CustomBase, {}},
-        {ID_FILE_PRINT, "document-print", QStyle::SP_ComputerIcon,
+        {ID_FILE_PRINT,
+         "document-print",
+         QStyle::SP_ComputerIcon,
          {QKeySequence(Qt::CTRL | Qt::Key_P)}},
         {ID_APP_ABOUT, "help-about", QStyle::SP_MessageBoxInformation, {}},
     };
@@ -132,6 +144,7 @@ void CMainFrame::BuildToolBar() {
             pAction = MakeAction(button.nId, prompt.section(QLatin1Char('\n'), -1));
         }
         pAction->setIcon(ThemeIcon(button.pszTheme, button.eFallback));
+        pAction->setIconVisibleInMenu(false);  // menus show captions only
         if (!button.keys.isEmpty()) pAction->setShortcuts(button.keys);
         m_pToolBar->addAction(pAction);
     }
@@ -140,7 +153,8 @@ void CMainFrame::BuildToolBar() {
 void CMainFrame::BuildAccelerators() {
     // Keys with no menu item or button of their own.
     QAction* pUndo = MakeAction(ID_EDIT_UNDO, QStringLiteral("Undo"));
-    pUndo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    pUndo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
     addAction(pUndo);
     QAction* pNext = MakeAction(ID_NEXT_PANE, QStringLiteral("Next pane"));
     pNext->setShortcut(QKeySequence(Qt::Key_F6));
@@ -158,7 +172,8 @@ void CMainFrame::BuildStatusBar() {
         auto* pLabel = new QLabel(QString::fromUtf8(pszText), pBar);
         pLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         pLabel->setAlignment(Qt::AlignCenter);
-        pLabel->setMinimumWidth(pLabel->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
+        pLabel->setMinimumWidth(pLabel->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) +
+                                8);
         // The lock-key state is not offered by the window system here, so
         // the indicators stay greyed, as an unlit indicator looks.
         pLabel->setEnabled(false);
@@ -228,7 +243,9 @@ void CMainFrame::UpdateCommandStates() {
     for (const auto& [nId, pAction] : m_actions) pAction->setEnabled(HasHandler(nId));
 }
 
-void CMainFrame::EnableCameraMenu(bool bEnable) { m_pCameraMenu->menuAction()->setEnabled(bEnable); }
+void CMainFrame::EnableCameraMenu(bool bEnable) {
+    m_pCameraMenu->menuAction()->setEnabled(bEnable);
+}
 
 void CMainFrame::closeEvent(QCloseEvent* pEvent) {
     // Processing dialogs first: their workers draw on the view, which goes

@@ -171,9 +171,9 @@ void CPeloraDoc::OnFileSave() {
     // The document has no contents: saving writes an empty file.
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        CUserPrompts::MessageBox(QStringLiteral("%1 に保存できません。\n%2")
-                                     .arg(path, file.errorString()),
-                                 EMessageButtons::Ok, EMessageIcon::Warning);
+        CUserPrompts::MessageBox(
+            QStringLiteral("%1 に保存できません。\n%2").arg(path, file.errorString()),
+            EMessageButtons::Ok, EMessageIcon::Warning);
         return;
     }
     file.close();

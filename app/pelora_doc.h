@@ -108,9 +108,9 @@ public:
 
 private:
     struct SDialogEntry {
-        QPointer<QWidget> window;    // null once the dialog has deleted itself
-        ISourceDialog* pDialog;      // valid while window is not null
-        bool bShown;                 // Show has been called
+        QPointer<QWidget> window;  // null once the dialog has deleted itself
+        ISourceDialog* pDialog;    // valid while window is not null
+        bool bShown;               // Show has been called
     };
 
     // Makes a dialog with the factory and makes it current (null without one).

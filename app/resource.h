@@ -41,7 +41,8 @@ inline constexpr const char* kAppTitle = "Pelora";
 // Main window caption.
 inline constexpr const char* kMainCaption = "Kesto";
 // Settings store key (the organisation part of QSettings).
-inline constexpr const char* kRegistryKey = "アプリケーション ウィザードで生成されたローカル アプリケーション";
+inline constexpr const char* kRegistryKey =
+    "アプリケーション ウィザードで生成されたローカル アプリケーション";
 // Entries of the recent-file list.
 constexpr int kRecentFileCount = 4;
 // Initial main window size.

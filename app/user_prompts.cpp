@@ -64,11 +64,11 @@ int CUserPrompts::MessageBox(const QString& text, EMessageButtons buttons, EMess
 
 std::optional<QString> CUserPrompts::ChooseFile(const SFileRequest& request) {
     if (FileHookSlot()) return FileHookSlot()(request);
-    const QString path =
-        request.bSave ? QFileDialog::getSaveFileName(ParentSlot().data(), QString(), QString(),
-                                                     request.filter)
-                      : QFileDialog::getOpenFileName(ParentSlot().data(), QString(), QString(),
-                                                     request.filter);
+    const QString path = request.bSave
+                             ? QFileDialog::getSaveFileName(ParentSlot().data(), QString(),
+                                                            QString(), request.filter)
+                             : QFileDialog::getOpenFileName(ParentSlot().data(), QString(),
+                                                            QString(), request.filter);
     if (path.isEmpty()) return std::nullopt;
     return path;
 }

@@ -91,8 +91,8 @@ const std::regex kPassLine(R"( *\d+\(count\) +\d+\.\d\d\(msec\)\n)");
 
 TEST_F(HeadlessStillTest, BitmapIsSavedUprightAsTheFrameWithoutThePlugin) {
     const fs::path out = s_dir / "out.bmp";
-    const SRun run = RunPelora({(s_dir / "grey.bmp").string(), "--no-plugin", "--save-frame", "0",
-                                out.string()}, s_dir);
+    const SRun run = RunPelora(
+        {(s_dir / "grey.bmp").string(), "--no-plugin", "--save-frame", "0", out.string()}, s_dir);
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     EXPECT_TRUE(std::regex_match(run.strOut, kPassLine)) << run.strOut;
     const std::string bmp = ReadFile(out);
@@ -106,8 +106,9 @@ TEST_F(HeadlessStillTest, BitmapIsSavedUprightAsTheFrameWithoutThePlugin) {
 
 TEST_F(HeadlessStillTest, PluginTurnsTheImageBlackAndWhite) {
     const fs::path out = s_dir / "bw.bmp";
-    const SRun run = RunPelora({(s_dir / "grey.bmp").string(), "--plugin", TAVRO_PATH,
-                                "--save-frame", "0", out.string()}, s_dir);
+    const SRun run = RunPelora(
+        {(s_dir / "grey.bmp").string(), "--plugin", TAVRO_PATH, "--save-frame", "0", out.string()},
+        s_dir);
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     const std::string bmp = ReadFile(out);
     ASSERT_EQ(bmp.size(), 54u + 24);
@@ -117,8 +118,8 @@ TEST_F(HeadlessStillTest, PluginTurnsTheImageBlackAndWhite) {
 
 TEST_F(HeadlessStillTest, CsvWithAnOriginTakesItsOwnSizeUnlessCanvasSaysYes) {
     const fs::path out = s_dir / "grid.bmp";
-    SRun run = RunPelora({(s_dir / "off.csv").string(), "--no-plugin", "--save-frame", "0",
-                          out.string()}, s_dir);
+    SRun run = RunPelora(
+        {(s_dir / "off.csv").string(), "--no-plugin", "--save-frame", "0", out.string()}, s_dir);
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     std::string bmp = ReadFile(out);
     EXPECT_EQ(Get32(bmp, 18), 2u);
@@ -126,7 +127,8 @@ TEST_F(HeadlessStillTest, CsvWithAnOriginTakesItsOwnSizeUnlessCanvasSaysYes) {
     EXPECT_EQ(static_cast<uint8_t>(bmp[54]), 30);  // the last grid row is the bottom row
 
     run = RunPelora({(s_dir / "off.csv").string(), "--no-plugin", "--canvas", "--save-frame", "0",
-                     out.string()}, s_dir);
+                     out.string()},
+                    s_dir);
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     bmp = ReadFile(out);
     EXPECT_EQ(Get32(bmp, 18), 512u);
@@ -137,17 +139,20 @@ TEST_F(HeadlessStillTest, CsvWithAnOriginTakesItsOwnSizeUnlessCanvasSaysYes) {
 TEST_F(HeadlessStillTest, RefusedImagesAndWrongOptionsExitNonZero) {
     SRun run = RunPelora({(s_dir / "short.bmp").string(), "--no-plugin"}, s_dir);
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_NE(run.strErr.find("ビットマップファイルを読み込めません"), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strErr.find("ビットマップファイルを読み込めません"), std::string::npos)
+        << run.strErr;
     EXPECT_TRUE(run.strOut.empty());
 
     run = RunPelora({(s_dir / "grey.bmp").string(), "--no-plugin", "--save-frame", "1",
-                     (s_dir / "x.bmp").string()}, s_dir);
+                     (s_dir / "x.bmp").string()},
+                    s_dir);
     EXPECT_EQ(run.nExit, 2);
     EXPECT_FALSE(fs::exists(s_dir / "x.bmp"));
     run = RunPelora({(s_dir / "grey.bmp").string(), "--canvas"}, s_dir);
     EXPECT_EQ(run.nExit, 2);
     run = RunPelora({(s_dir / "grey.bmp").string(), "--no-plugin", "--save-frame", "0",
-                     (s_dir / "no/such/dir/x.bmp").string()}, s_dir);
+                     (s_dir / "no/such/dir/x.bmp").string()},
+                    s_dir);
     EXPECT_EQ(run.nExit, 1);
 }
 

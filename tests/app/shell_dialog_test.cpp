@@ -129,8 +129,8 @@ protected:
         return pSource ? pSource->Dialog() : nullptr;
     }
     static bool Running(const CBitmapDialog* pDialog) {
-        return pDialog != nullptr && pDialog->Worker() != nullptr && pDialog->Worker()->HasStarted() &&
-               !pDialog->Worker()->HasEnded();
+        return pDialog != nullptr && pDialog->Worker() != nullptr &&
+               pDialog->Worker()->HasStarted() && !pDialog->Worker()->HasEnded();
     }
     static std::string Path(const char* name) { return (s_dir / name).string(); }
     void OpenVideo(const char* name) {
@@ -149,11 +149,13 @@ fs::path ShellDialogTest::s_dir;
 TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstDialogOpenAndRunning) {
     OpenVideo("one.avi");
     QPointer<CBitmapDialog> pFirst = Current();
-    ASSERT_TRUE(WaitUntil([&] { return pFirst && pFirst->Worker() && pFirst->Worker()->IsReady(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pFirst && pFirst->Worker() && pFirst->Worker()->IsReady(); }));
     OpenVideo("two.avi");
     QPointer<CBitmapDialog> pSecond = Current();
     ASSERT_NE(pSecond.data(), pFirst.data());
-    ASSERT_TRUE(WaitUntil([&] { return pSecond && pSecond->Worker() && pSecond->Worker()->IsReady(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pSecond && pSecond->Worker() && pSecond->Worker()->IsReady(); }));
 
     // Play the first: it keeps running, and playing, with the second open.
     pFirst->m_btnPlayPause->click();
@@ -180,7 +182,8 @@ TEST_F(ShellDialogTest, MpegShowsTheMessageAndNoDialog) {
 TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImageProcessed) {
     OpenVideo("one.avi");
     QPointer<CBitmapDialog> pVideo = Current();
-    ASSERT_TRUE(WaitUntil([&] { return pVideo && pVideo->Worker() && pVideo->Worker()->IsReady(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pVideo && pVideo->Worker() && pVideo->Worker()->IsReady(); }));
     pVideo->m_btnPlayPause->click();  // replaced while playing
     ASSERT_TRUE(WaitUntil([&] { return pVideo && pVideo->Worker()->FrameIndex() > 0; }));
 
@@ -197,7 +200,8 @@ TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImag
     EXPECT_TRUE(pStill->isVisible());
     EXPECT_EQ(pStill->m_nSourceKind, SOURCE_STILL);
     EXPECT_EQ(pStill->m_strSourcePath, Path("still.bmp"));
-    ASSERT_TRUE(WaitUntil([&] { return pStill && pStill->Worker() && pStill->Worker()->IsReady(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pStill && pStill->Worker() && pStill->Worker()->IsReady(); }));
     EXPECT_EQ(pStill->Worker()->Width(), 4);
     EXPECT_EQ(pStill->Worker()->Height(), 2);
 
@@ -223,7 +227,8 @@ TEST_F(ShellDialogTest, CsvGridIsShownAtItsSizeOrOnTheCanvas) {
     m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
     ASSERT_EQ(m_messages, std::vector<std::string>({"512×480画像にしますか？"}));
     QPointer<CBitmapDialog> pCanvas = Current();
-    ASSERT_TRUE(WaitUntil([&] { return pCanvas && pCanvas->Worker() && pCanvas->Worker()->IsReady(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pCanvas && pCanvas->Worker() && pCanvas->Worker()->IsReady(); }));
     EXPECT_EQ(pCanvas->Worker()->Width(), 512);
     EXPECT_EQ(pCanvas->Worker()->Height(), 480);
     {
@@ -248,8 +253,10 @@ TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
     QPointer<CBitmapDialog> pFirst = Current();
     OpenVideo("two.avi");
     QPointer<CBitmapDialog> pSecond = Current();
-    ASSERT_TRUE(WaitUntil([&] { return Running(pFirst) && Running(pSecond) &&
-                                       pFirst->Worker()->IsReady() && pSecond->Worker()->IsReady(); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return Running(pFirst) && Running(pSecond) && pFirst->Worker()->IsReady() &&
+               pSecond->Worker()->IsReady();
+    }));
     pFirst->m_btnPlayPause->click();
     pSecond->m_btnPlayPause->click();
 

@@ -154,13 +154,15 @@ protected:
     CMainFrame* Frame() const { return m_pApp->MainFrame(); }
     CPeloraDoc* Doc() const { return m_pApp->Document(); }
     CFakeDialog* Current() const { return static_cast<CFakeDialog*>(g_currentDialog); }
-    std::string TempPath(const char* name) const { return (m_dir.path() + "/" + name).toStdString(); }
+    std::string TempPath(const char* name) const {
+        return (m_dir.path() + "/" + name).toStdString();
+    }
 
     // Records the command ids the frame runs.
     std::vector<UINT> RecordCommands(const std::function<void()>& act) {
         std::vector<UINT> ids;
-        QMetaObject::Connection c =
-            QObject::connect(Frame(), &CMainFrame::CommandRun, [&ids](UINT nId) { ids.push_back(nId); });
+        QMetaObject::Connection c = QObject::connect(Frame(), &CMainFrame::CommandRun,
+                                                     [&ids](UINT nId) { ids.push_back(nId); });
         act();
         QObject::disconnect(c);
         return ids;
@@ -200,7 +202,8 @@ std::string BitmapBytes() {
 
 QStringList MenuTexts(const QMenu* pMenu) {
     QStringList texts;
-    for (QAction* pAction : pMenu->actions()) texts << (pAction->isSeparator() ? "-" : pAction->text());
+    for (QAction* pAction : pMenu->actions())
+        texts << (pAction->isSeparator() ? "-" : pAction->text());
     return texts;
 }
 
@@ -254,12 +257,12 @@ TEST_F(ShellTest, MenuHasItsCaptionsAccessKeysAndAGreyedCameraMenu) {
 TEST_F(ShellTest, ToolbarHasEightButtonsInOrderWithTooltipsAndDisabledEditButtons) {
     Start();
     const QList<QAction*> actions = Frame()->ToolBar()->actions();
-    const std::vector<UINT> expected = {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, 0,
-                                        ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0,
+    const std::vector<UINT> expected = {ID_FILE_NEW,   ID_FILE_OPEN, ID_FILE_SAVE,  0,
+                                        ID_EDIT_CUT,   ID_EDIT_COPY, ID_EDIT_PASTE, 0,
                                         ID_FILE_PRINT, ID_APP_ABOUT};
     ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
-    const QStringList tips = {"新規ファイル", "開く", "保存", "", "切り取り", "保存",
-                              "貼り付け", "", "印刷", "バージョン情報"};
+    const QStringList tips = {"新規ファイル", "開く",     "保存", "",     "切り取り",
+                              "保存",         "貼り付け", "",     "印刷", "バージョン情報"};
     for (size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(i);
         if (expected[i] == 0) {
@@ -282,19 +285,25 @@ TEST_F(ShellTest, EachAcceleratorRunsItsCommandAndUnhandledKeysRunNothing) {
         UINT nId;  // 0: no handler, nothing runs
     };
     const SKey keys[] = {
-        {Qt::CTRL | Qt::Key_N, ID_FILE_NEW},      {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
-        {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE},     {Qt::CTRL | Qt::Key_P, ID_FILE_PRINT},
-        {Qt::CTRL | Qt::Key_Z, 0},                {Qt::CTRL | Qt::Key_X, 0},
-        {Qt::CTRL | Qt::Key_C, 0},                {Qt::CTRL | Qt::Key_V, 0},
-        {Qt::ALT | Qt::Key_Backspace, 0},         {Qt::SHIFT | Qt::Key_Delete, 0},
-        {Qt::CTRL | Qt::Key_Insert, 0},           {Qt::SHIFT | Qt::Key_Insert, 0},
-        {QKeyCombination(Qt::Key_F6), 0},         {Qt::SHIFT | Qt::Key_F6, 0},
+        {Qt::CTRL | Qt::Key_N, ID_FILE_NEW},
+        {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
+        {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE},
+        {Qt::CTRL | Qt::Key_P, ID_FILE_PRINT},
+        {Qt::CTRL | Qt::Key_Z, 0},
+        {Qt::CTRL | Qt::Key_X, 0},
+        {Qt::CTRL | Qt::Key_C, 0},
+        {Qt::CTRL | Qt::Key_V, 0},
+        {Qt::ALT | Qt::Key_Backspace, 0},
+        {Qt::SHIFT | Qt::Key_Delete, 0},
+        {Qt::CTRL | Qt::Key_Insert, 0},
+        {Qt::SHIFT | Qt::Key_Insert, 0},
+        {QKeyCombination(Qt::Key_F6), 0},
+        {Qt::SHIFT | Qt::Key_F6, 0},
     };
     for (const SKey& k : keys) {
         SCOPED_TRACE(QKeySequence(k.key).toString().toStdString());
-        const std::vector<UINT> ids = RecordCommands([&] {
-            QTest::keyClick(Frame(), k.key.key(), k.key.keyboardModifiers());
-        });
+        const std::vector<UINT> ids = RecordCommands(
+            [&] { QTest::keyClick(Frame(), k.key.key(), k.key.keyboardModifiers()); });
         if (k.nId == 0) {
             EXPECT_TRUE(ids.empty());
         } else {
@@ -302,7 +311,8 @@ TEST_F(ShellTest, EachAcceleratorRunsItsCommandAndUnhandledKeysRunNothing) {
         }
     }
     // The unhandled keys are there, on disabled actions.
-    for (UINT nId : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE}) {
+    for (UINT nId :
+         {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE}) {
         ASSERT_NE(Frame()->CommandAction(nId), nullptr);
         EXPECT_FALSE(Frame()->CommandAction(nId)->isEnabled());
         EXPECT_FALSE(Frame()->CommandAction(nId)->shortcuts().isEmpty());
@@ -330,8 +340,9 @@ TEST_F(ShellTest, ToolbarOpenRunsTheImageCommandAndTheMenuItemTheVideoCommand) {
     ids = RecordCommands([&] { pVideo->trigger(); });
     EXPECT_EQ(ids, std::vector<UINT>({ID_FILE_OPEN_VIDEO}));
     ASSERT_EQ(m_asked.files.size(), 2u);
-    EXPECT_EQ(m_asked.files[1].filter,
-              QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
+    EXPECT_EQ(
+        m_asked.files[1].filter,
+        QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
     EXPECT_TRUE(m_made.empty());  // both cancelled: nothing opened
 }
 
@@ -354,7 +365,8 @@ TEST_F(ShellTest, StatusBarShowsReadyThenTheCommandPromptWhilePointingAtIt) {
     EXPECT_EQ(pBar->currentMessage(), QString("映像ファイルを開く"));
     QAction* pExit = Frame()->CommandAction(ID_APP_EXIT);
     pExit->showStatusText(Frame()->menuBar());
-    EXPECT_EQ(pBar->currentMessage(), QString("アプリケーションを終了し、ファイルの保存を指示\\終了"));
+    EXPECT_EQ(pBar->currentMessage(),
+              QString("アプリケーションを終了し、ファイルの保存を指示\\終了"));
     // Its prompt has no tooltip part.
     EXPECT_FALSE(pExit->toolTip().contains("指示"));
 
@@ -389,16 +401,26 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
         bool bShown;
     };
     const SCase cases[] = {
-        {"/v/a.AVI", "AVI", 1, 1, true},      {"/v/a.avi", "avi", 1, 1, true},
-        {"/v/a.Avi", "Avi", 1, 1, true},      {"/v/a.ASF", "ASF", 1, 1, true},
-        {"/v/a.asf", "asf", 1, 1, true},      {"/v/a.wmv", "wmv", 1, 1, true},
-        {"/v/a", "", 1, 1, true},             {"/v/a.MP4", "MP4", 1, 3, true},
-        {"/v/a.mp4", "mp4", 1, 3, true},      {"/v/a.Mp4", "Mp4", 1, 1, true},
-        {"/v/a.mpg", "mpg", 0, 0, false},     {"/v/a.MPG", "MPG", 0, 0, false},
-        {"/v/a.mpeg", "mpeg", 0, 0, false},   {"/v/a.MPEG", "MPEG", 0, 0, false},
-        {"/v/a.Mpg", "Mpg", 1, 1, true},      {"VIDEO_IN", "none", 2, 0, true},
-        {"VideoForWindows", "none", 3, 0, true}, {"NI-100U", "none", 4, 0, true},
-        {"video_in", "none", 1, 1, true},     {"VIDEO_IN", "avi", 1, 1, true},
+        {"/v/a.AVI", "AVI", 1, 1, true},
+        {"/v/a.avi", "avi", 1, 1, true},
+        {"/v/a.Avi", "Avi", 1, 1, true},
+        {"/v/a.ASF", "ASF", 1, 1, true},
+        {"/v/a.asf", "asf", 1, 1, true},
+        {"/v/a.wmv", "wmv", 1, 1, true},
+        {"/v/a", "", 1, 1, true},
+        {"/v/a.MP4", "MP4", 1, 3, true},
+        {"/v/a.mp4", "mp4", 1, 3, true},
+        {"/v/a.Mp4", "Mp4", 1, 1, true},
+        {"/v/a.mpg", "mpg", 0, 0, false},
+        {"/v/a.MPG", "MPG", 0, 0, false},
+        {"/v/a.mpeg", "mpeg", 0, 0, false},
+        {"/v/a.MPEG", "MPEG", 0, 0, false},
+        {"/v/a.Mpg", "Mpg", 1, 1, true},
+        {"VIDEO_IN", "none", 2, 0, true},
+        {"VideoForWindows", "none", 3, 0, true},
+        {"NI-100U", "none", 4, 0, true},
+        {"video_in", "none", 1, 1, true},
+        {"VIDEO_IN", "avi", 1, 1, true},
         {"VIDEO_IN", "None", 1, 1, true},
     };
     for (const SCase& c : cases) {
@@ -416,7 +438,8 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
             EXPECT_TRUE(m_asked.messages.empty());
         } else {
             ASSERT_EQ(m_asked.messages.size(), 1u);
-            EXPECT_EQ(m_asked.messages[0].text, QString("現在MPEG2形式のファイルはサポートされていません"));
+            EXPECT_EQ(m_asked.messages[0].text,
+                      QString("現在MPEG2形式のファイルはサポートされていません"));
             EXPECT_EQ(m_asked.messages[0].buttons, EMessageButtons::Ok);
         }
     }
@@ -603,10 +626,9 @@ TEST_F(ShellTest, SaveWritesAnEmptyFileAndKeepsFourRecentFiles) {
         m_nextFile = QString::fromStdString(TempPath(("doc" + std::to_string(i) + ".pel").c_str()));
         Frame()->OnCommand(ID_FILE_SAVE);
     }
-    const QStringList expected = {QString::fromStdString(TempPath("doc4.pel")),
-                                  QString::fromStdString(TempPath("doc3.pel")),
-                                  QString::fromStdString(TempPath("doc2.pel")),
-                                  QString::fromStdString(TempPath("doc1.pel"))};
+    const QStringList expected = {
+        QString::fromStdString(TempPath("doc4.pel")), QString::fromStdString(TempPath("doc3.pel")),
+        QString::fromStdString(TempPath("doc2.pel")), QString::fromStdString(TempPath("doc1.pel"))};
     EXPECT_EQ(m_pApp->RecentFiles()->Files(), expected);
     QSettings settings;
     EXPECT_TRUE(settings.organizationName() == QString(kRegistryKey));
@@ -661,7 +683,8 @@ TEST_F(ShellTest, AboutBoxShowsCaptionVersionCopyrightAndOk) {
     });
     const std::vector<UINT> ids = RecordCommands([&] {
         qobject_cast<QToolButton*>(
-            Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_APP_ABOUT)))->click();
+            Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_APP_ABOUT)))
+            ->click();
     });
     EXPECT_EQ(ids, std::vector<UINT>({ID_APP_ABOUT}));
     EXPECT_EQ(seenTitle, QString("バージョン情報 Pelora"));
