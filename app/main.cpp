@@ -1,8 +1,10 @@
 // pelora: the program's entry point.
 //
-//   pelora --headless FILE [options]   the headless runner (app/headless_runner.h)
-//   pelora [--plugin PATH] [FILE]      the GUI (app/pelora_app.h): the main window,
-//                                      and FILE opened as the video command opens one
+//   pelora --headless FILE [options]     the headless runner (app/headless_runner.h)
+//   pelora [--plugin PATH] [--play] [FILE]
+//                                        the GUI (app/pelora_app.h): the main window, and
+//                                        FILE opened as the video command opens one
+//                                        (--play presses Play once it is shown)
 #include <cstring>
 
 #include "app/headless_runner.h"

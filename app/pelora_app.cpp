@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QPointer>
+#include <QTimer>
+#include <cstring>
+#include <vector>
 
 #include "app/about_dlg.h"
 #include "app/bitmap_dialog_source.h"
@@ -100,16 +104,25 @@ void DrawOnMainView(int y, std::string_view text, COLORREF colour) {
 }  // namespace
 
 int RunGui(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // Our options are taken out before Qt sees the command line: Qt has a
+    // "-plugin" option of its own.
+    bool bPlay = false;
+    std::vector<char*> qtArgs{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
+            CBitmapDialog::SetPluginPath(argv[++i]);
+        else if (std::strcmp(argv[i], "--play") == 0)
+            bPlay = true;
+        else
+            qtArgs.push_back(argv[i]);
+    }
+    int nQtArgc = static_cast<int>(qtArgs.size());
+    qtArgs.push_back(nullptr);
+    QApplication app(nQtArgc, qtArgs.data());
     // The main window ends the program when it closes, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
     QStringList args = QCoreApplication::arguments();
     if (!args.isEmpty()) args.removeFirst();
-    const qsizetype nPlugin = args.indexOf(QStringLiteral("--plugin"));
-    if (nPlugin >= 0 && nPlugin + 1 < args.size()) {
-        CBitmapDialog::SetPluginPath(args[nPlugin + 1].toStdString());
-        args.remove(nPlugin, 2);
-    }
 
     SetTextSink(&DrawOnMainView);
     RouteDialogMessages();
@@ -119,6 +132,13 @@ int RunGui(int argc, char** argv) {
         if (peloraApp.InitInstance(args, &BitmapDialogFactory)) {
             QObject::connect(peloraApp.MainFrame(), &CMainFrame::Closed, &app,
                              &QCoreApplication::quit, Qt::QueuedConnection);
+            auto* pSource = dynamic_cast<CBitmapDialogSource*>(g_currentDialog);
+            if (bPlay && pSource != nullptr) {
+                QPointer<CBitmapDialog> pDialog(pSource->Dialog());
+                QTimer::singleShot(500, pDialog, [pDialog] {
+                    if (pDialog) pDialog->OnPlayPause();
+                });
+            }
             nResult = app.exec();
         }
     }

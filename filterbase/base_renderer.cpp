@@ -21,8 +21,7 @@ constexpr DWORD kRenderWaitSliceMs = 10000;
 
 }  // namespace
 
-CBaseRenderer::CBaseRenderer(REFCLSID RenderClass, const char* pName, IUnknown* pUnk,
-                             HRESULT* phr)
+CBaseRenderer::CBaseRenderer(REFCLSID RenderClass, const char* pName, IUnknown* pUnk, HRESULT* phr)
     : CBaseFilter(pName, pUnk, &m_InterfaceLock, RenderClass, phr) {
     if (!m_RenderEvent.IsValid() || !m_ThreadSignal.IsValid() || !m_evComplete.IsValid()) {
         if (phr && SUCCEEDED(*phr)) {
@@ -107,8 +106,8 @@ HRESULT CBaseRenderer::GetMediaPositionInterface(REFIID riid, void** ppv) {
     CBasePin* pPin = GetPin(0);
     if (!pPin) return E_OUTOFMEMORY;
     HRESULT hr = S_OK;
-    auto* pPos = new (std::nothrow) CRendererPosPassThru("Renderer CPosPassThru", GetOwner(),
-                                                         &hr, pPin);
+    auto* pPos =
+        new (std::nothrow) CRendererPosPassThru("Renderer CPosPassThru", GetOwner(), &hr, pPin);
     if (!pPos) return E_OUTOFMEMORY;
     if (FAILED(hr)) {
         delete pPos;
@@ -605,9 +604,9 @@ HRESULT CBaseRenderer::SendEndOfStream() {
     if (llDelay < kMinTimerDelayMs) return NotifyEndOfStream();
 
     const UINT uDelay = static_cast<UINT>(llDelay > kMaxTimerDelayMs ? kMaxTimerDelayMs : llDelay);
-    const UINT uTimer = timeSetEvent(uDelay, 10, &CBaseRenderer::EndOfStreamTimerProc,
-                                     reinterpret_cast<DWORD_PTR>(this),
-                                     TIME_ONESHOT | TIME_KILL_SYNCHRONOUS);
+    const UINT uTimer =
+        timeSetEvent(uDelay, 10, &CBaseRenderer::EndOfStreamTimerProc,
+                     reinterpret_cast<DWORD_PTR>(this), TIME_ONESHOT | TIME_KILL_SYNCHRONOUS);
     if (uTimer == 0) return NotifyEndOfStream();
     m_EndOfStreamTimer = uTimer;
     return S_OK;

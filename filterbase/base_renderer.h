@@ -199,12 +199,12 @@ protected:
     std::atomic<CRendererInputPin*> m_pInputPin{nullptr};
     CCritSec m_InterfaceLock;
     CCritSec m_RendererLock;
-    IQualityControl* m_pQSink = nullptr;     // one reference; under m_RendererLock
-    BOOL m_bRepaintStatus = TRUE;            // under m_RendererLock
-    std::atomic<BOOL> m_bInReceive{FALSE};   // set only under m_InterfaceLock
-    REFERENCE_TIME m_SignalTime = 0;         // under m_RendererLock
-    std::atomic<UINT> m_EndOfStreamTimer{0}; // changed under m_RendererLock
-    CCritSec m_ObjectCreationLock;           // guards creating m_pPosition and m_pInputPin
+    IQualityControl* m_pQSink = nullptr;      // one reference; under m_RendererLock
+    BOOL m_bRepaintStatus = TRUE;             // under m_RendererLock
+    std::atomic<BOOL> m_bInReceive{FALSE};    // set only under m_InterfaceLock
+    REFERENCE_TIME m_SignalTime = 0;          // under m_RendererLock
+    std::atomic<UINT> m_EndOfStreamTimer{0};  // changed under m_RendererLock
+    CCritSec m_ObjectCreationLock;            // guards creating m_pPosition and m_pInputPin
 
 private:
     static void EndOfStreamTimerProc(UINT uID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,

@@ -150,8 +150,7 @@ HRESULT CBaseVideoRenderer::ShouldDrawSampleNow(IMediaSample* pMediaSample,
 
     // 5.
     const bool bJustDroppedFrame =
-        (m_bSupplierHandlingQuality && pMediaSample->IsDiscontinuity() == S_OK) ||
-        m_nNormal == -1;
+        (m_bSupplierHandlingQuality && pMediaSample->IsDiscontinuity() == S_OK) || m_nNormal == -1;
 
     // 6. How early frames are being played: follows lateness down at once,
     // and relaxes towards 0 by 1/8 per frame.
@@ -184,9 +183,8 @@ HRESULT CBaseVideoRenderer::ShouldDrawSampleNow(IMediaSample* pMediaSample,
 
     // 9. Slow-machine mode: draw at once after a drop, or when frames come
     // slower than their duration and this one is not very early.
-    bool bPlayASAP = bJustDroppedFrame ||
-                     (m_trFrameAvg > trDuration + trDuration / 16 &&
-                      static_cast<LONGLONG>(trLate) > -10LL * trDuration);
+    bool bPlayASAP = bJustDroppedFrame || (m_trFrameAvg > trDuration + trDuration / 16 &&
+                                           static_cast<LONGLONG>(trLate) > -10LL * trDuration);
     if (trLate < -9000000) bPlayASAP = false;
     if (bPlayASAP) {
         m_nNormal = 0;

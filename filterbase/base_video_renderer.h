@@ -82,7 +82,7 @@ protected:
     int GetStdDev(int nSamples, LONGLONG llSumSq, LONGLONG iTot);
 
     // Under m_InterfaceLock (see the contract), except m_trThrottle.
-    int m_nNormal = 0;                       // frames drawn on time in a row; -1 after a drop
+    int m_nNormal = 0;  // frames drawn on time in a row; -1 after a drop
     BOOL m_bSupplierHandlingQuality = FALSE;
     std::atomic<LONG> m_trThrottle{0};
     LONG m_trRenderAvg = 0;

@@ -40,12 +40,10 @@ public:
     HRESULT CompleteConnect(IPin* pReceivePin) override;
 
     // For the renderer (streaming thread): the base pin's checks of a
-    // received sample, and the properties they read.
+    // received sample; SampleProps() then holds what they read.
     HRESULT CheckAndReadSample(IMediaSample* pSample) { return CBaseInputPin::Receive(pSample); }
-    const AM_SAMPLE2_PROPERTIES* SampleProps() const { return &m_SampleProps; }
     // The negotiated pool, without a reference (graph thread, interface lock).
     IMemAllocator* Allocator() const { return m_pAllocator; }
-    BOOL IsRunTimeError() const { return m_bRunTimeError.load(); }
 
 protected:
     CBaseRenderer* const m_pRenderer;

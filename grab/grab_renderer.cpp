@@ -154,9 +154,9 @@ void CGrabRenderer::CopySampleToFrame(IMediaSample* pSample) {
         m_cbFrame = 0;
         return;
     }
-    const LONGLONG cb = std::min({static_cast<LONGLONG>(m_cbFrameBuffer),
-                                  NonNegative(pSample->GetActualDataLength()),
-                                  NonNegative(pSample->GetSize())});
+    const LONGLONG cb =
+        std::min({static_cast<LONGLONG>(m_cbFrameBuffer),
+                  NonNegative(pSample->GetActualDataLength()), NonNegative(pSample->GetSize())});
     if (cb > 0) std::memcpy(m_pFrameBuffer, pData, static_cast<size_t>(cb));
     m_cbFrame = static_cast<LONG>(cb);
 }

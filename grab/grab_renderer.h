@@ -124,14 +124,14 @@ private:
     // m_FrameLock guards every field below it up to m_InputPin, and every
     // byte of the frame buffer.
     CCritSec m_FrameLock;
-    BYTE* m_pFrameBuffer = nullptr;     // pixels of m_hFrameBitmap, or null
-    HBITMAP m_hFrameBitmap = nullptr;   // owned; deleted when replaced and at the end
-    LONG m_cbFrameBuffer = 0;           // stride x |height|: the buffer's size
-    BITMAPINFO m_bmiFrame{};            // the adopted header, colour entry zero
+    BYTE* m_pFrameBuffer = nullptr;    // pixels of m_hFrameBitmap, or null
+    HBITMAP m_hFrameBitmap = nullptr;  // owned; deleted when replaced and at the end
+    LONG m_cbFrameBuffer = 0;          // stride x |height|: the buffer's size
+    BITMAPINFO m_bmiFrame{};           // the adopted header, colour entry zero
     LONG m_nFrameWidth = 0;
-    LONG m_nFrameHeight = 0;            // absolute value
-    LONG m_cbFrame = 0;                 // bytes of the last copy into the buffer
-    LONG m_tFrameDuration = 0;          // low 32 bits of AvgTimePerFrame
+    LONG m_nFrameHeight = 0;                  // absolute value
+    LONG m_cbFrame = 0;                       // bytes of the last copy into the buffer
+    LONG m_tFrameDuration = 0;                // low 32 bits of AvgTimePerFrame
     IMediaSample* m_pLatestSample = nullptr;  // one reference
 
     // The filter's only pin, part of this object (the base's pin pointer

@@ -3,7 +3,8 @@
 #include <climits>
 #include <new>
 
-CGrabRendererAllocator::CGrabRendererAllocator(HRESULT* phr) : CMemAllocator(nullptr, nullptr, phr) {}
+CGrabRendererAllocator::CGrabRendererAllocator(HRESULT* phr)
+    : CMemAllocator(nullptr, nullptr, phr) {}
 
 CGrabRendererAllocator::~CGrabRendererAllocator() = default;
 
@@ -11,9 +12,8 @@ HRESULT CGrabRendererAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest,
                                               ALLOCATOR_PROPERTIES* pActual) {
     if (!pRequest || !pActual) return E_POINTER;
     ALLOCATOR_PROPERTIES request = *pRequest;
-    request.cBuffers = request.cBuffers > INT32_MAX - kExtraBuffers
-                           ? INT32_MAX
-                           : request.cBuffers + kExtraBuffers;
+    request.cBuffers =
+        request.cBuffers > INT32_MAX - kExtraBuffers ? INT32_MAX : request.cBuffers + kExtraBuffers;
     return CMemAllocator::SetProperties(&request, pActual);
 }
 

@@ -55,7 +55,6 @@ public:
         m_pEvent.Release();
         m_pSeeking.Release();
         m_pControl.Release();
-        m_pFilter.Release();
         m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its filters
         if (m_pRenderer) m_pRenderer->Release();
     }
@@ -69,7 +68,6 @@ public:
         if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaControl, &m_pControl);
         if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaSeeking, &m_pSeeking);
         if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaEventEx, &m_pEvent);
-        if (SUCCEEDED(hr)) hr = m_pGraph.QueryInto(IID_IMediaFilter, &m_pFilter);
         if (FAILED(hr)) return hr;
 
         *pFailedStep = EOpenStep::AddRenderer;
@@ -111,7 +109,6 @@ public:
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override {
         return m_pEvent->WaitForCompletion(msTimeout, pEvCode);
     }
-    HRESULT SetNoClock() override { return m_pFilter->SetSyncSource(nullptr); }
     LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override {
         if (!m_pRenderer) return 0;
         // One frame for both calls: the frame lock is re-entrant.
@@ -126,7 +123,6 @@ private:
     CComRef<IMediaControl> m_pControl;
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
-    CComRef<IMediaFilter> m_pFilter;
     CGrabRenderer* m_pRenderer = nullptr;  // one reference, taken at creation
 };
 

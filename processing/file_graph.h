@@ -49,9 +49,6 @@ public:
     // IMediaEventEx: waits at most msTimeout for the run to complete.
     // S_OK and *pEvCode on completion, E_ABORT on time-out.
     virtual HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) = 0;
-    // Without a reference clock every sample is rendered at once (for
-    // processing every frame as fast as possible). Only while stopped.
-    virtual HRESULT SetNoClock() = 0;
 
     // The renderer's latest sample into its frame buffer, then at most
     // cbDest bytes of that buffer into pDest (UpdateFrameBuffer and

@@ -41,9 +41,9 @@ public:
     virtual void DrawTextAt(int y, const std::string& strText) = 0;
 
     // Per processed frame during a run (after the plug-in call): the frame
-    // index, the plug-in call (or copy) in ms and the interval since the
-    // previous processed frame in ms (0 for the first). For run logs; the
-    // dialog ignores it.
+    // index, the plug-in call alone (or the copy without a plug-in) in ms,
+    // and the interval since the previous processed frame in ms (0 for the
+    // first). For run logs; the dialog ignores it.
     virtual void OnFrameProcessed(LONGLONG llIndex, double dProcessMs, double dIntervalMs) {
         (void)llIndex, (void)dProcessMs, (void)dIntervalMs;
     }

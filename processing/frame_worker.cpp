@@ -324,10 +324,12 @@ void CFrameWorker::ShowPositionDisplay() {
 void CFrameWorker::ProcessAndPublish(bool bProcess) {
     const size_t cb = m_bmiFormat.bmiHeader.biSizeImage;
     if (!m_pFrameBits || cb == 0) return;
+    const LONGLONG llCallStart = CounterNow();
     if (bProcess && m_pfnProcess != nullptr)
         m_pfnProcess(m_pWorkBits.get(), m_pFrameBits.get(), m_bmiFormat);
     else
         std::memcpy(m_pWorkBits.get(), m_pFrameBits.get(), cb);
+    m_llLastCallCount = CounterNow() - llCallStart;
     {
         std::lock_guard<std::mutex> lock(m_mxDisplay);
         std::swap(m_pDisplayBits, m_pWorkBits);
@@ -357,15 +359,21 @@ int CFrameWorker::SeekAndGrab(LONGLONG p) {
                 bArrived = true;
                 break;
             }
-            Sleep(1);
+            // Between polls, sleep on the graph's completion (the end of the
+            // segment is what brings current to stop), so the poll wakes as
+            // soon as the frame is there without spinning.
+            LONG lEvent = 0;
+            if (m_pGraph->WaitForCompletion(5, &lEvent) != E_ABORT) Sleep(1);
         }
     } else {
         while (Running() && GetTickCount64() < ullDeadline) {
             LONG lEvent = 0;
-            if (m_pGraph->WaitForCompletion(50, &lEvent) != E_ABORT) {
+            const HRESULT hrWait = m_pGraph->WaitForCompletion(50, &lEvent);
+            if (hrWait == S_OK) {
                 bArrived = true;
                 break;
             }
+            if (hrWait != E_ABORT) break;  // not running, or aborted: no frame to wait for
         }
     }
     if (!bArrived) {
@@ -446,13 +454,13 @@ void CFrameWorker::MainPass() {
         // The frame this pass processed is the first frame of the run.
         m_bFirstFrameOfRun = true;
         if (bPlaying) {
-            OnFrameDone(llT0, llT1);
+            OnFrameDone(llT0);
         } else {
             // Play came while this pass showed the frame unprocessed: the run's
             // first frame is processed now.
             const LONGLONG llP0 = CounterNow();
             ProcessAndPublish(true);
-            OnFrameDone(llP0, CounterNow());
+            OnFrameDone(llP0);
         }
         if (!m_bEveryFrame) {
             LONGLONG llCurrent = m_llPosition.load();
@@ -478,11 +486,11 @@ void CFrameWorker::MainPass() {
     }
 }
 
-void CFrameWorker::OnFrameDone(LONGLONG llT0, LONGLONG llT1) {
+void CFrameWorker::OnFrameDone(LONGLONG llT0) {
     const double dInterval = m_bFirstFrameOfRun ? 0.0 : CountToMs(llT0 - m_llPrevFrameCount);
     m_bFirstFrameOfRun = false;
     m_llProcessedInRun.fetch_add(1);
-    m_pWindow->OnFrameProcessed(FrameIndex(), CountToMs(llT1 - llT0), dInterval);
+    m_pWindow->OnFrameProcessed(FrameIndex(), CountToMs(m_llLastCallCount), dInterval);
 }
 
 void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
@@ -498,7 +506,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
         ProcessAndPublish(true);
         const LONGLONG llT1 = CounterNow();
-        OnFrameDone(llT0, llT1);
+        OnFrameDone(llT0);
         bool bEnded = false;
         if (llCurrent >= llStop) {
             m_pGraph->Stop();
@@ -544,7 +552,7 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
         if (SeekAndGrab(llNext) == 0) {
             ProcessAndPublish(true);
             const LONGLONG llT1 = CounterNow();
-            OnFrameDone(llT0, llT1);
+            OnFrameDone(llT0);
             DrawFrameLine(llT0, llT1);
             m_llPrevFrameCount = llT0;
             UpdateCounterAndSlider(false);

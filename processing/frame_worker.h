@@ -130,7 +130,8 @@ public:
     // media time its start at the exact rate (64-bit, never wrapping).
     LONGLONG PositionOf(LONG nFrame) const;
     const BITMAPINFO& Format() const { return m_bmiFormat; }
-    bool HasFormat() const { return m_pDisplayBits != nullptr; }
+    // A format was taken (set-up thread, before Start; constant afterwards).
+    bool HasFormat() const { return m_bmiFormat.bmiHeader.biSizeImage != 0; }
     LONG Width() const { return m_bmiFormat.bmiHeader.biWidth; }
     LONG Height() const { return m_bmiFormat.bmiHeader.biHeight; }
     DWORD ImageSize() const { return m_bmiFormat.bmiHeader.biSizeImage; }
@@ -175,7 +176,8 @@ private:
     void UpdateCounterAndSlider(bool bForce);
     void DrawPassLine(LONGLONG llT0, LONGLONG llT1);
     void DrawFrameLine(LONGLONG llT0, LONGLONG llT1);
-    void OnFrameDone(LONGLONG llT0, LONGLONG llT1);
+    // A frame of the run was processed; llT0 is when its grab began.
+    void OnFrameDone(LONGLONG llT0);
     // Waits up to dwMs for a request or the run flag to change.
     void WaitForChange(DWORD dwMs);
     bool Running() const { return m_runFlag.IsRunning(); }
@@ -201,6 +203,7 @@ private:
     LONGLONG m_llPrevFrameCount = 0;        // counter of the previous processed frame
     bool m_bFirstFrameOfRun = true;
     LONGLONG m_llLastDisplayUpdate = 0;     // counter value of the last counter/slider update
+    LONGLONG m_llLastCallCount = 0;         // counts spent in the last plug-in call (or copy)
 
     mutable std::mutex m_mxDisplay;          // guards the m_pDisplayBits pointer and its pixels
     std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints

@@ -15,8 +15,8 @@
 //
 // Called by the viewer's worker thread, one call at a time; the routines keep
 // no state and touch no shared data, so concurrent calls on distinct buffers
-// are safe as well. May include: the C++ standard library and
-// include/pelora only.
+// are safe as well. A call uses 16 KB of stack for its tile buffer.
+// May include: the C++ standard library and include/pelora only.
 #pragma once
 
 #include <cstdint>

@@ -127,8 +127,9 @@ void Seeks(const std::string& strClip, bool bByFrame, int nSeeks) {
             ++nWrong;
         }
     };
-    std::vector<double> random, plus, minus;
+    std::vector<double> random, plus, minus, walk;
     for (int i = 0; i < nSeeks; ++i) {
+        // A grab at a random position, then a step forward from there.
         const LONGLONG p = 1 + static_cast<LONGLONG>(rng() % (llCount - 2));
         auto t0 = Clock::now();
         Grab(p);
@@ -136,14 +137,25 @@ void Seeks(const std::string& strClip, bool bByFrame, int nSeeks) {
         t0 = Clock::now();
         Grab(p + 1);
         plus.push_back(Seconds(t0) * 1000);
-        Grab(p);  // back to p (a -1 step too, not counted) ...
+        // A grab somewhere else (not timed), then a step back from there.
+        const LONGLONG q = 1 + static_cast<LONGLONG>(rng() % (llCount - 2));
+        Grab(q);
         t0 = Clock::now();
-        Grab(p - 1);
+        Grab(q - 1);
         minus.push_back(Seconds(t0) * 1000);
+    }
+    // Stepping back frame by frame, as a user holding the step-back key.
+    const LONGLONG llWalkFrom = std::min<LONGLONG>(llCount - 1, 280);  // crosses the keyframe at 250
+    Grab(llWalkFrom);
+    for (LONGLONG p = llWalkFrom - 1; p > llWalkFrom - 1 - 60 && p >= 0; --p) {
+        const auto t0 = Clock::now();
+        Grab(p);
+        walk.push_back(Seconds(t0) * 1000);
     }
     for (const auto& [pszWhat, v] : {std::pair<const char*, std::vector<double>&>{"random position", random},
                                      {"step +1", plus},
-                                     {"step -1", minus}}) {
+                                     {"step -1", minus},
+                                     {"60 steps back", walk}}) {
         const SStats s = Summarise(v);
         std::printf("  %-16s min %7.2f  median %7.2f  mean %7.2f  max %7.2f ms\n", pszWhat, s.dMin, s.dMedian,
                     s.dMean, s.dMax);

@@ -42,7 +42,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+double Seconds(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 // {5E2A9C47-1B3D-4F86-A0E9-7C4B2D6F8A13}
 constexpr CLSID CLSID_BenchRenderer = {
@@ -72,7 +74,8 @@ public:
         BYTE* p = nullptr;
         pSample->GetPointer(&p);
         std::lock_guard<std::mutex> lock(m_Lock);
-        const size_t cb = std::min(m_frame.size(), static_cast<size_t>(std::max(0, pSample->GetActualDataLength())));
+        const size_t cb = std::min(
+            m_frame.size(), static_cast<size_t>(std::max(0, pSample->GetActualDataLength())));
         std::memcpy(m_frame.data(), p, cb);
         ++m_llRendered;
         return S_OK;
@@ -182,10 +185,12 @@ void DecodeAll(const std::string& strClip, int nRepeat) {
             llFrames = g.pRenderer->Rendered();
             const double d = Seconds(t0);
             ours.push_back(d);
-            std::printf("  graph run %d: %lld frames in %.3f s = %.1f frames/s (last frame %d)\n", r + 1,
-                        static_cast<long long>(llFrames), d, llFrames / d, g.pRenderer->LatestIndex());
+            std::printf("  graph run %d: %lld frames in %.3f s = %.1f frames/s (last frame %d)\n",
+                        r + 1, static_cast<long long>(llFrames), d, llFrames / d,
+                        g.pRenderer->LatestIndex());
         }
-        const std::string strCmd = "ffmpeg -v error -i '" + strClip + "' -f rawvideo -pix_fmt bgr24 -y /dev/null";
+        const std::string strCmd =
+            "ffmpeg -v error -i '" + strClip + "' -f rawvideo -pix_fmt bgr24 -y /dev/null";
         const auto t1 = Clock::now();
         const int nStatus = std::system(strCmd.c_str());
         const double d2 = Seconds(t1);
@@ -214,7 +219,8 @@ void Grabs(const std::string& strClip, int nSeeks) {
     auto Grab = [&](LONGLONG n) {
         LONGLONG llPos = n * llStep;
         LONGLONG llStop = bFrame ? llPos : llPos + 10000;
-        g.pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+        g.pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop,
+                                 AM_SEEKING_AbsolutePositioning);
         g.pControl->Run();
         if (bFrame) {
             LONG lCode = 0;
@@ -242,12 +248,13 @@ void Grabs(const std::string& strClip, int nSeeks) {
         Grab(p - 1);
         minus.push_back(Seconds(t0) * 1000);
     }
-    for (const auto& [pszWhat, v] : {std::pair<const char*, std::vector<double>&>{"random position", random},
-                                     {"step +1", plus},
-                                     {"step -1", minus}}) {
+    for (const auto& [pszWhat, v] :
+         {std::pair<const char*, std::vector<double>&>{"random position", random},
+          {"step +1", plus},
+          {"step -1", minus}}) {
         const SStats s = Summarise(v);
-        std::printf("  %-16s min %7.2f  median %7.2f  mean %7.2f  max %7.2f ms\n", pszWhat, s.dMin, s.dMedian,
-                    s.dMean, s.dMax);
+        std::printf("  %-16s min %7.2f  median %7.2f  mean %7.2f  max %7.2f ms\n", pszWhat, s.dMin,
+                    s.dMedian, s.dMean, s.dMax);
     }
     std::printf("  %d grabs of each kind, %d wrong frames\n", nSeeks, nWrong);
 }
@@ -264,8 +271,10 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);
     CFilterGraph::RegisterClass();
     CoInitialize(nullptr);
-    const std::string strH264 = EnsureClip(EClipFormat::Mp4H264, 600, 60, 250, "h264-1920x1080-60fps-600f-gop250.mp4");
-    const std::string strAvi = EnsureClip(EClipFormat::AviMpeg4, 600, 60, 250, "mpeg4-1920x1080-60fps-600f-gop250.avi");
+    const std::string strH264 =
+        EnsureClip(EClipFormat::Mp4H264, 600, 60, 250, "h264-1920x1080-60fps-600f-gop250.mp4");
+    const std::string strAvi =
+        EnsureClip(EClipFormat::AviMpeg4, 600, 60, 250, "mpeg4-1920x1080-60fps-600f-gop250.avi");
     DecodeAll(strH264, nRepeat);
     Grabs(strH264, nSeeks);
     Grabs(strAvi, nSeeks);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,6 +24,9 @@ constexpr LONGLONG kForwardReachFrames = 12;
 // Packets the decoder may swallow without producing a picture before the
 // stream counts as broken (guards against endless undecodable input).
 constexpr int kMaxPacketsWithoutFrame = 4096;
+// Memory for decoded frames kept behind the current position (at least 2,
+// at most 16 frames): 1920x1080 4:2:0 keeps 10.
+constexpr size_t kRecentFramesBytes = 32u << 20;
 // Demuxer seeks tried, each further back, before decoding from the start.
 constexpr int kMaxSeekAttempts = 5;
 // The same colour conversion as the ffmpeg command line's default.
@@ -44,7 +48,8 @@ int CFileDecoder::InterruptCallback(void* pOpaque) {
 
 void CFileDecoder::Close() {
     m_ahead.clear();
-    m_last = SQueuedFrame{};
+    m_recent.clear();
+    m_nRecentMax = 1;
     sws_freeContext(m_pSws);
     m_pSws = nullptr;
     m_pWork.reset();
@@ -65,6 +70,14 @@ void CFileDecoder::Close() {
 
 HRESULT CFileDecoder::Open(const std::string& strPath) {
     Close();
+    // Only regular files: opening a FIFO blocks in open(2) until a writer
+    // comes, where no stop request can reach it, and a device may never end.
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(strPath, ec);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND_CODE);
+    }
+    if (ec || status.type() != std::filesystem::file_type::regular) return HR_INVALID_FILE_FORMAT;
     m_pFormat = avformat_alloc_context();
     if (!m_pFormat) return E_OUTOFMEMORY;
     m_pFormat->interrupt_callback.callback = &CFileDecoder::InterruptCallback;
@@ -161,6 +174,13 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     m_nWidth = static_cast<LONG>(llWidth);
     m_nHeight = static_cast<LONG>(llHeight);
     m_nStride = static_cast<LONG>(llStride);
+    // Frames passed recently are kept for backward steps, within a memory
+    // budget: a step back among them needs no demuxer seek and no decoding.
+    const int nFrameBytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(first.pFrame->format),
+                                                     first.pFrame->width, first.pFrame->height, 1);
+    m_nRecentMax = nFrameBytes > 0
+                       ? std::clamp<size_t>(kRecentFramesBytes / static_cast<size_t>(nFrameBytes), 2, 16)
+                       : 2;
     m_ahead.push_back(std::move(first));
 
     // Duration from the stream (measured from its first frame), else from
@@ -222,10 +242,6 @@ int64_t CFileDecoder::TimeToPtsFloor(REFERENCE_TIME rt) const {
     return llPts;
 }
 
-CFileDecoder::FramePtr CFileDecoder::CloneFrame(const AVFrame* pFrame) const {
-    return FramePtr(av_frame_clone(pFrame));
-}
-
 HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
     if (m_bStreamEnd) return S_FALSE;
     FramePtr pFrame(av_frame_alloc());
@@ -276,7 +292,7 @@ HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
             // The read was cut short, so the demuxer may be mid-packet:
             // reposition after the last frame delivered before reading on.
             // (Inside a seek, the seek overrides this with its own target.)
-            MarkResync(m_last.pFrame ? FrameToTime(TimeToFrame(m_last.rtTime) + 1) : 0);
+            MarkResync(m_recent.empty() ? 0 : FrameToTime(TimeToFrame(m_recent.back().rtTime) + 1));
             return E_ABORT;
         }
         if (nErr < 0) {
@@ -366,7 +382,7 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
         pInfo->llIndex = av_rescale_q_rnd(frame.rtTime, kHundredNs, AVRational{m_nFpsDen, m_nFpsNum},
                                           AV_ROUND_NEAR_INF);
     }
-    m_last = std::move(frame);
+    PushRecent(std::move(frame));
     return S_OK;
 }
 
@@ -389,30 +405,24 @@ HRESULT CFileDecoder::SeekToTime(REFERENCE_TIME rt) {
         return S_FALSE;
     }
     if (!m_bResync && !m_bPastEnd) {
-        // The frame just delivered is still the one at rt: deliver it again.
-        if (m_last.pFrame && StartsBy(m_last.rtTime, rt) && !m_ahead.empty() &&
-            !StartsBy(m_ahead.front().rtTime, rt)) {
-            SQueuedFrame again{CloneFrame(m_last.pFrame.get()), m_last.rtTime};
-            if (!again.pFrame) return E_OUTOFMEMORY;
-            m_ahead.push_front(std::move(again));
-            return S_OK;
-        }
-        if (WithinForwardReach(rt)) {
-            SQueuedFrame candidate;
-            if (m_last.pFrame && StartsBy(m_last.rtTime, rt)) {
-                candidate = SQueuedFrame{CloneFrame(m_last.pFrame.get()), m_last.rtTime};
-                if (!candidate.pFrame) return E_OUTOFMEMORY;
+        const bool bBeforeNext = !m_ahead.empty() && !StartsBy(m_ahead.front().rtTime, rt);
+        if (bBeforeNext) {
+            // Behind the next frame: served from the frames passed recently
+            // (the last one delivered, a backward step) if they reach back.
+            if (!m_recent.empty() && StartsBy(m_recent.front().rtTime, rt)) {
+                RewindTo(rt);
+                return S_OK;
             }
-            const HRESULT hr = DecodeForwardTo(rt, &candidate);
+        } else if (WithinForwardReach(rt)) {
+            const HRESULT hr = DecodeForwardTo(rt);
             if (FAILED(hr)) {
                 MarkResync(rt);  // frames were consumed: finish through the demuxer
                 return hr;
             }
-            if (candidate.pFrame) {
-                m_ahead.push_front(std::move(candidate));
+            if (!m_recent.empty() && StartsBy(m_recent.front().rtTime, rt)) {
+                RewindTo(rt);
                 return S_OK;
             }
-            // Nothing at or before rt ahead of us: go through the demuxer.
         }
     }
     return SeekDemuxer(rt);
@@ -423,14 +433,9 @@ bool CFileDecoder::WithinForwardReach(REFERENCE_TIME rt) const {
     REFERENCE_TIME rtHere;
     if (!m_ahead.empty()) {
         rtHere = m_ahead.front().rtTime;
-    } else if (m_last.pFrame) {
-        rtHere = m_last.rtTime;
+    } else if (!m_recent.empty()) {
+        rtHere = m_recent.back().rtTime;
     } else {
-        return false;
-    }
-    if (rt < rtHere) {
-        // Behind the next frame: only the last delivered one could still
-        // be the answer, and that case was handled by the caller.
         return false;
     }
     if (TimeToFrame(rt) - TimeToFrame(rtHere) <= kForwardReachFrames) return true;
@@ -443,31 +448,45 @@ bool CFileDecoder::WithinForwardReach(REFERENCE_TIME rt) const {
     return pEntry && m_llLastPacketDts != INT64_MIN && pEntry->timestamp <= m_llLastPacketDts;
 }
 
-HRESULT CFileDecoder::DecodeForwardTo(REFERENCE_TIME rt, SQueuedFrame* pCandidate) {
-    // Takes frames in presentation order until one starts after rt; the last
-    // one that starts by rt is the answer, the one after it is kept.
+HRESULT CFileDecoder::DecodeForwardTo(REFERENCE_TIME rt) {
+    // Passes every frame that starts by rt into the recent frames; stops with
+    // the first frame that starts after rt at the head of m_ahead, or at the
+    // end of the stream (then the last frame holds rt).
     for (;;) {
-        SQueuedFrame next;
-        if (!m_ahead.empty()) {
-            next = std::move(m_ahead.front());
-            m_ahead.pop_front();
-        } else {
+        if (m_ahead.empty()) {
+            SQueuedFrame next;
             const HRESULT hr = DecodeNext(&next);
-            if (hr == S_FALSE) return S_OK;  // end of stream: the last frame holds rt
+            if (hr == S_FALSE) return S_OK;
             if (hr != S_OK) return hr;
+            m_ahead.push_back(std::move(next));
         }
-        if (!StartsBy(next.rtTime, rt)) {
-            m_ahead.push_front(std::move(next));
-            return S_OK;
-        }
-        *pCandidate = std::move(next);
+        if (!StartsBy(m_ahead.front().rtTime, rt)) return S_OK;
+        PushRecent(std::move(m_ahead.front()));
+        m_ahead.pop_front();
+    }
+}
+
+void CFileDecoder::PushRecent(SQueuedFrame frame) {
+    m_recent.push_back(std::move(frame));
+    while (m_recent.size() > m_nRecentMax) m_recent.pop_front();
+}
+
+void CFileDecoder::RewindTo(REFERENCE_TIME rt) {
+    // Precondition: m_recent.front() starts by rt and every frame ahead
+    // starts after it. Hands back, in order, the recent frames from the one
+    // at rt on, so the next ReadFrame delivers it.
+    while (!m_recent.empty()) {
+        const bool bAtRt = StartsBy(m_recent.back().rtTime, rt);
+        m_ahead.push_front(std::move(m_recent.back()));
+        m_recent.pop_back();
+        if (bAtRt) return;
     }
 }
 
 void CFileDecoder::ResetStreamState() {
     avcodec_flush_buffers(m_pCodec);
     m_ahead.clear();
-    m_last = SQueuedFrame{};
+    m_recent.clear();
     m_bDemuxEnd = m_bStreamEnd = m_bPastEnd = m_bResync = m_bEndedOnError = false;
     m_llLastPacketDts = INT64_MIN;
     m_rtLastDecoded = -1;
@@ -518,13 +537,13 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
             }
             continue;
         }
-        SQueuedFrame candidate = std::move(first);
-        hr = DecodeForwardTo(rt, &candidate);
+        m_ahead.push_back(std::move(first));
+        hr = DecodeForwardTo(rt);
         if (FAILED(hr)) {
             MarkResync(rt);
             return hr;
         }
-        if (candidate.pFrame) m_ahead.push_front(std::move(candidate));
+        if (!m_recent.empty()) RewindTo(rt);  // empty only when rt precedes the first frame
         return S_OK;
     }
     MarkResync(rt);

@@ -23,12 +23,16 @@
 //
 // Seeking is exact: a seek to time T makes the next ReadFrame deliver the
 // frame whose presentation interval contains T (its start at or before T,
-// the next frame's start after T), then the frames after it. A seek to a
-// position behind the current one, or far ahead of it, goes through the
-// demuxer to the keyframe before T and decodes forward; a seek a short way
-// ahead (no keyframe in between, or only a few frames) keeps decoding from
-// where it is; a seek to the frame just delivered delivers it again without
-// decoding. A decode or read error in the middle of the file ends the stream
+// the next frame's start after T), then the frames after it. How it gets
+// there, cheapest first:
+//   - the frame just delivered, or one of the few decoded frames kept behind
+//     the read position (up to 16, within 32 MiB): handed out again, no
+//     decoding (a repeated grab, a backward step);
+//   - a short way ahead (no keyframe in between, or at most 12 frames):
+//     decoding simply continues;
+//   - otherwise: a demuxer seek to the keyframe at or before T (further back
+//     if the demuxer lands after T), then decoding forward to T.
+// A decode or read error in the middle of the file ends the stream
 // (ReadFrame answers S_FALSE, EndedOnError() is true).
 //
 // May include: the C++ standard library, platform/win, FFmpeg. No Qt, no
@@ -59,9 +63,9 @@ struct SDecodedFrameInfo {
 
 class CFileDecoder {
 public:
-    // Failure codes of Open besides E_ABORT, E_OUTOFMEMORY, E_INVALIDARG and
-    // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for a missing file. The values
-    // are the platform's codes for the same conditions.
+    // Failure codes of Open besides E_ABORT (stop request), E_OUTOFMEMORY
+    // and HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for a missing file; in the
+    // media platform's failure range, for the file source to pass on or map.
     static constexpr HRESULT HR_INVALID_FILE_FORMAT = MakeHr(0x8004022Fu);  // not a media file we can read
     static constexpr HRESULT HR_NO_VIDEO_STREAM = MakeHr(0x80040265u);      // nothing decodable to show
     static constexpr HRESULT HR_CANNOT_DECODE = MakeHr(0x80040266u);        // no decoder or no first frame
@@ -97,7 +101,7 @@ public:
     bool IsAvi() const { return m_bAvi; }
 
     // Start time of frame llFrame at the stream's frame rate, and the frame
-    // whose interval contains rt. Exact inverses of each other.
+    // whose interval contains rt; TimeToFrame(FrameToTime(n)) == n.
     REFERENCE_TIME FrameToTime(LONGLONG llFrame) const;
     LONGLONG TimeToFrame(REFERENCE_TIME rt) const;
 
@@ -114,7 +118,8 @@ public:
     // request (the next ReadFrame, after ClearStop, finishes the seek);
     // E_UNEXPECTED when not open; E_FAIL when the file cannot be positioned.
     HRESULT SeekToTime(REFERENCE_TIME rt);
-    // The same for a frame number (FrameToTime(llFrame)).
+    // The same for a frame number: the frame at FrameToTime(llFrame); S_FALSE
+    // for llFrame >= GetFrameCount().
     HRESULT SeekToFrame(LONGLONG llFrame);
 
     // Any thread, any time.
@@ -145,7 +150,9 @@ private:
     static int InterruptCallback(void* pOpaque);
 
     HRESULT DecodeNext(SQueuedFrame* pOut);
-    HRESULT DecodeForwardTo(REFERENCE_TIME rt, SQueuedFrame* pCandidate);
+    HRESULT DecodeForwardTo(REFERENCE_TIME rt);
+    void PushRecent(SQueuedFrame frame);
+    void RewindTo(REFERENCE_TIME rt);
     HRESULT SeekDemuxer(REFERENCE_TIME rt);
     bool WithinForwardReach(REFERENCE_TIME rt) const;
     static bool StartsBy(REFERENCE_TIME rtFrame, REFERENCE_TIME rt) { return rtFrame <= rt; }
@@ -154,7 +161,6 @@ private:
     HRESULT Convert(const AVFrame* pFrame, BYTE* pDest);
     REFERENCE_TIME PtsToTime(int64_t llPts) const;
     int64_t TimeToPtsFloor(REFERENCE_TIME rt) const;
-    FramePtr CloneFrame(const AVFrame* pFrame) const;
 
     // Everything below belongs to the owner thread (see the header comment);
     // only m_bStopRequested is shared.
@@ -177,8 +183,13 @@ private:
     LONGLONG m_llFrameCount = 0;
     bool m_bAvi = false;
 
-    std::deque<SQueuedFrame> m_ahead;  // decoded, not yet delivered, in presentation order
-    SQueuedFrame m_last;               // last delivered frame (null before the first)
+    // Decoded frames in presentation order, split at the read position:
+    // m_recent ends with the last frame delivered or passed by a seek (at
+    // most m_nRecentMax kept), m_ahead starts with the next to deliver.
+    // Together they are consecutive frames of the stream.
+    std::deque<SQueuedFrame> m_recent;
+    std::deque<SQueuedFrame> m_ahead;
+    size_t m_nRecentMax = 1;
     REFERENCE_TIME m_rtLastDecoded = -1;  // for frames without a time stamp
     bool m_bDemuxEnd = false;    // demuxer exhausted, decoder being drained
     bool m_bStreamEnd = false;   // nothing more will come out of the decoder

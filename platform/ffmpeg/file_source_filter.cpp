@@ -90,8 +90,8 @@ HRESULT CFileSourcePin::GetMediaType(int iPosition, CMediaType* pmt) {
     vih.rcSource = RECT{0, 0, m_Decoder.GetWidth(), m_Decoder.GetHeight()};
     vih.rcTarget = vih.rcSource;
     if (vih.AvgTimePerFrame > 0) {
-        const long double bits = static_cast<long double>(vih.bmiHeader.biSizeImage) * 8.0L *
-                                 1e7L / static_cast<long double>(vih.AvgTimePerFrame);
+        const long double bits = static_cast<long double>(vih.bmiHeader.biSizeImage) * 8.0L * 1e7L /
+                                 static_cast<long double>(vih.AvgTimePerFrame);
         vih.dwBitRate = bits > 4294967295.0L ? 0xFFFFFFFFu : static_cast<DWORD>(bits);
     }
     pmt->InitMediaType();
@@ -177,7 +177,7 @@ HRESULT CFileSourcePin::WaitForBuffer(IMediaSample** ppSample) {
 
 void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
     // The decoder is ours until StopThread joins us.
-    HRESULT hr = m_Decoder.SeekToTime(rtStart);
+    HRESULT hr = m_Decoder.SeekToTime(SeekTarget(rtStart));
     if (hr == S_FALSE && m_Decoder.GetFrameCount() > 0) {
         // At or past the end: the segment shows the last frame, so that a
         // grab there completes with a picture (and the renderer then reports
@@ -247,6 +247,19 @@ void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
     }
 }
 
+REFERENCE_TIME CFileSourcePin::SeekTarget(REFERENCE_TIME rtStart) const {
+    // Clients address frame k in media time as k x AvgTimePerFrame. When the
+    // frame duration is not a whole number of 100-ns units (30 fps: 333333.3)
+    // and was rounded down, that lies just before frame k's start, and an
+    // exact seek would show frame k - 1. Such a position means frame k.
+    const REFERENCE_TIME rtAvg = m_Decoder.GetAvgTimePerFrame();
+    if (rtAvg <= 0 || rtStart <= 0 || rtStart % rtAvg != 0) return rtStart;
+    const LONGLONG llFrame = rtStart / rtAvg;
+    if (llFrame >= m_Decoder.GetFrameCount()) return rtStart;
+    const REFERENCE_TIME rtFrame = m_Decoder.FrameToTime(llFrame);
+    return rtFrame > rtStart ? rtFrame : rtStart;
+}
+
 // ---------------------------------------------------------------------------
 // Pin: seeking
 
@@ -263,8 +276,8 @@ bool CFileSourcePin::ToMedia(const GUID& format, LONGLONG llValue, LONGLONG* pMe
         // Frame numbers past the end mean the end; the frame count converts
         // to the duration so that the default stop reads back unchanged.
         if (llValue >= m_Decoder.GetFrameCount()) {
-            *pMedia = m_Decoder.GetDuration() + (llValue - m_Decoder.GetFrameCount()) *
-                                                     m_Decoder.GetAvgTimePerFrame();
+            *pMedia = m_Decoder.GetDuration() +
+                      (llValue - m_Decoder.GetFrameCount()) * m_Decoder.GetAvgTimePerFrame();
         } else {
             *pMedia = m_Decoder.FrameToTime(llValue < 0 ? 0 : llValue);
         }
@@ -279,8 +292,9 @@ bool CFileSourcePin::FromMedia(const GUID& format, LONGLONG llMedia, LONGLONG* p
         return true;
     }
     if (format == TIME_FORMAT_FRAME && m_Decoder.IsAvi()) {
-        *pValue = llMedia >= m_Decoder.GetDuration() ? m_Decoder.GetFrameCount()
-                                                     : m_Decoder.TimeToFrame(llMedia < 0 ? 0 : llMedia);
+        *pValue = llMedia >= m_Decoder.GetDuration()
+                      ? m_Decoder.GetFrameCount()
+                      : m_Decoder.TimeToFrame(llMedia < 0 ? 0 : llMedia);
         return true;
     }
     return false;
@@ -401,7 +415,8 @@ HRESULT CFileSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, L
         if (stopMode == AM_SEEKING_IncrementalPositioning) llStopValue = llStartValue + *pStop;
         LONGLONG llNewStart = m_rtStart;
         LONGLONG llNewStop = m_rtStop;
-        if (currentMode != AM_SEEKING_NoPositioning) ToMedia(m_TimeFormat, llStartValue, &llNewStart);
+        if (currentMode != AM_SEEKING_NoPositioning)
+            ToMedia(m_TimeFormat, llStartValue, &llNewStart);
         if (stopMode != AM_SEEKING_NoPositioning) ToMedia(m_TimeFormat, llStopValue, &llNewStop);
         if (llNewStart < 0) llNewStart = 0;
         if (llNewStop < llNewStart) return E_INVALIDARG;  // nothing to play

@@ -24,7 +24,11 @@
 //   stops the streaming thread, EndFlush, and starts a new thread for the
 //   new segment; the decoder decides whether the seek continues decoding
 //   (a short way forward) or goes through the demuxer. A new stop alone is
-//   picked up by the running thread. Time formats: media time for every file,
+//   picked up by the running thread. Seeks are exact (the frame whose
+//   interval contains the position), except that a media time that is a
+//   whole multiple k of AvgTimePerFrame means frame k even where the rounded
+//   frame duration puts it a few units before frame k's start (30 fps: frame
+//   k is addressed as k x 333333). Time formats: media time for every file,
 //   TIME_FORMAT_FRAME for AVI files only. Rate 1.0 only.
 // - Threads and locks: m_Lock is the filter lock (state changes and
 //   connection, graph thread). m_ThreadLock serialises starting and stopping
@@ -108,6 +112,8 @@ private:
     void StartThread();  // m_ThreadLock held, thread not running
     void StopThread();   // m_ThreadLock held; joins
     void ThreadProc(REFERENCE_TIME rtStart);
+    // Where the decoder seeks for a segment starting at rtStart (media time).
+    REFERENCE_TIME SeekTarget(REFERENCE_TIME rtStart) const;
     // Waits for a free sample, in short slices that see the stop request.
     HRESULT WaitForBuffer(IMediaSample** ppSample);
     // Between a time format and media time (m_SeekLock not needed: the

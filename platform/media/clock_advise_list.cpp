@@ -16,9 +16,7 @@ bool CClockAdviseList::Add(REFERENCE_TIME tDue, REFERENCE_TIME tNow, HANDLE hEve
     return true;
 }
 
-bool CClockAdviseList::Remove(DWORD_PTR cookie) {
-    return m_Pending.erase(cookie) != 0;
-}
+bool CClockAdviseList::Remove(DWORD_PTR cookie) { return m_Pending.erase(cookie) != 0; }
 
 void CClockAdviseList::SignalDue(REFERENCE_TIME tNow) {
     for (auto it = m_Pending.begin(); it != m_Pending.end();) {

@@ -408,7 +408,8 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() const {
                 CComRef<IPin> pPeer = PeerOf(pPin.Get());
                 if (!pPeer) continue;
                 CComRef<IBaseFilter> pDown = FilterOf(pPeer.Get());
-                if (pDown && std::find(pending.begin(), pending.end(), pDown.Get()) != pending.end()) {
+                if (pDown &&
+                    std::find(pending.begin(), pending.end(), pDown.Get()) != pending.end()) {
                     bReady = false;
                     break;
                 }
@@ -465,7 +466,8 @@ HRESULT CFilterGraph::PauseInternal() {
 
 void CFilterGraph::WaitForPaused() {
     // Bounded: a filter still intermediate after the bound is run anyway.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPauseWaitMs);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kPauseWaitMs);
     for (IBaseFilter* pFilter : DownstreamFirst()) {
         for (;;) {
             FILTER_STATE fs = State_Stopped;
@@ -604,8 +606,7 @@ HRESULT CFilterGraph::GetTypeInfoCount(UINT* pctinfo) {
 }
 HRESULT CFilterGraph::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
 HRESULT CFilterGraph::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-HRESULT CFilterGraph::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                             UINT*) {
+HRESULT CFilterGraph::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
     return E_NOTIMPL;
 }
 
@@ -778,8 +779,9 @@ HRESULT CFilterGraph::GetEvent(LONG* lEventCode, LONG_PTR* lParam1, LONG_PTR* lP
                                LONG msTimeout) {
     if (!lEventCode || !lParam1 || !lParam2) return E_POINTER;
     const bool bInfinite = static_cast<DWORD>(msTimeout) == INFINITE;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
     std::unique_lock<std::mutex> lock(m_EventLock);
     while (m_Events.empty()) {
         if (!bInfinite && std::chrono::steady_clock::now() >= deadline) return E_ABORT;
@@ -797,8 +799,9 @@ HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
     if (!pEvCode) return E_POINTER;
     *pEvCode = 0;
     const bool bInfinite = static_cast<DWORD>(msTimeout) == INFINITE;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
     std::unique_lock<std::mutex> lock(m_EventLock);
     for (;;) {
         if (m_bAborted) {

@@ -209,17 +209,18 @@ private:
 
     CCritSec m_Lock;  // the graph lock: guards the fields below up to m_EventLock
     std::vector<SFilter> m_Filters;
-    IReferenceClock* m_pClock = nullptr;  // one reference, or null (no clock)
+    IReferenceClock* m_pClock = nullptr;               // one reference, or null (no clock)
     std::atomic<FILTER_STATE> m_State{State_Stopped};  // written under m_Lock
-    REFERENCE_TIME m_tStart = 0;     // clock time at which stream time 0 is due
-    REFERENCE_TIME m_tPausedAt = 0;  // clock time of a Pause from running
-    bool m_bResumable = false;       // a Run after this pause continues the stream time
+    REFERENCE_TIME m_tStart = 0;                       // clock time at which stream time 0 is due
+    REFERENCE_TIME m_tPausedAt = 0;                    // clock time of a Pause from running
+    bool m_bResumable = false;  // a Run after this pause continues the stream time
 
-    std::mutex m_EventLock;  // leaf lock: guards the fields below
+    std::mutex m_EventLock;             // leaf lock: guards the fields below
     std::condition_variable m_cvEvent;  // an event arrived, or the state changed
     std::deque<SEvent> m_Events;
-    std::vector<const void*> m_Renderers;  // identities to hear EC_COMPLETE from (never used as pointers)
+    std::vector<const void*>
+        m_Renderers;  // identities to hear EC_COMPLETE from (never used as pointers)
     std::vector<const void*> m_Completed;  // those that did, this run
-    bool m_bComplete = false;   // every renderer completed this run
-    bool m_bAborted = false;    // EC_ERRORABORT this run
+    bool m_bComplete = false;              // every renderer completed this run
+    bool m_bAborted = false;               // EC_ERRORABORT this run
 };

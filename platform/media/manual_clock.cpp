@@ -53,9 +53,7 @@ HRESULT CManualClock::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CManualClock::AddRef() {
-    return m_cRef.fetch_add(1) + 1;
-}
+ULONG CManualClock::AddRef() { return m_cRef.fetch_add(1) + 1; }
 
 ULONG CManualClock::Release() {
     const ULONG c = m_cRef.fetch_sub(1) - 1;

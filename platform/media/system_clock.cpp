@@ -54,9 +54,7 @@ HRESULT CSystemClock::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CSystemClock::AddRef() {
-    return m_cRef.fetch_add(1) + 1;
-}
+ULONG CSystemClock::AddRef() { return m_cRef.fetch_add(1) + 1; }
 
 ULONG CSystemClock::Release() {
     const ULONG c = m_cRef.fetch_sub(1) - 1;

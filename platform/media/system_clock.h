@@ -55,9 +55,9 @@ private:
     std::atomic<ULONG> m_cRef{0};
     std::atomic<REFERENCE_TIME> m_tLast{0};  // highest time answered so far
 
-    std::mutex m_Lock;               // the clock lock: guards m_Advises, m_bStop, m_Thread start
+    std::mutex m_Lock;  // the clock lock: guards m_Advises, m_bStop, m_Thread start
     std::condition_variable m_cvChanged;  // an advise was added, or stop
     CClockAdviseList m_Advises;
     bool m_bStop = false;
-    std::thread m_Thread;            // started with the first pending advise
+    std::thread m_Thread;  // started with the first pending advise
 };

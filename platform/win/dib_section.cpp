@@ -7,7 +7,7 @@
 
 // The handle is the address of this record.
 struct HBITMAP__ {
-    void* pBits;   // calloc'ed pixels, freed by DeleteObject
+    void* pBits;  // calloc'ed pixels, freed by DeleteObject
     size_t cbBits;
 };
 
@@ -48,8 +48,8 @@ LONGLONG DIBImageSize(LONG width, LONG height, WORD bitCount) {
     return stride * rows;  // both below 2^31: fits in 64 bits
 }
 
-HBITMAP CreateDIBSection(HDC, const BITMAPINFO* pbmi, UINT usage, void** ppvBits,
-                         HANDLE hSection, DWORD) {
+HBITMAP CreateDIBSection(HDC, const BITMAPINFO* pbmi, UINT usage, void** ppvBits, HANDLE hSection,
+                         DWORD) {
     if (ppvBits) *ppvBits = nullptr;
     if (!pbmi || usage != DIB_RGB_COLORS || hSection) return nullptr;
     const BITMAPINFOHEADER& bih = pbmi->bmiHeader;

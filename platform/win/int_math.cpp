@@ -26,7 +26,8 @@ LONGLONG MulDiv64(LONGLONG a, LONGLONG b, LONGLONG c, LONGLONG d) {
     constexpr __int128 kMax = std::numeric_limits<LONGLONG>::max();
     constexpr __int128 kMin = std::numeric_limits<LONGLONG>::min();
     if (c == 0) {
-        return num < 0 ? std::numeric_limits<LONGLONG>::min() : std::numeric_limits<LONGLONG>::max();
+        return num < 0 ? std::numeric_limits<LONGLONG>::min()
+                       : std::numeric_limits<LONGLONG>::max();
     }
     const __int128 q = num / c;  // |num| < 2^127: no 128-bit overflow, even for c == -1
     if (q > kMax) {

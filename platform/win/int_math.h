@@ -50,8 +50,8 @@ constexpr LONGLONG Clamp64(LONGLONG v, LONGLONG lo, LONGLONG hi) {
 
 // v narrowed to 32 bits, saturating at the 32-bit limits.
 constexpr LONG ClampToLong(LONGLONG v) {
-    return static_cast<LONG>(Clamp64(v, std::numeric_limits<LONG>::min(),
-                                     std::numeric_limits<LONG>::max()));
+    return static_cast<LONG>(
+        Clamp64(v, std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::max()));
 }
 
 // v narrowed to 32 bits after clamping to [-limit, limit] (limit >= 0 and

@@ -111,14 +111,14 @@ private:
         }
     }
 
-    std::mutex m_Lock;                    // guards every field below
-    std::condition_variable m_cvWork;     // a timer was added, or stop
-    std::condition_variable m_cvDone;     // a callback finished
-    std::map<UINT, Entry> m_Pending;      // armed timers by id
-    UINT m_uNextId = 1;                   // next id to hand out; 0 = exhausted
-    UINT m_uRunningId = 0;                // id whose callback runs now, or 0
+    std::mutex m_Lock;                 // guards every field below
+    std::condition_variable m_cvWork;  // a timer was added, or stop
+    std::condition_variable m_cvDone;  // a callback finished
+    std::map<UINT, Entry> m_Pending;   // armed timers by id
+    UINT m_uNextId = 1;                // next id to hand out; 0 = exhausted
+    UINT m_uRunningId = 0;             // id whose callback runs now, or 0
     bool m_bStop = false;
-    std::thread m_Thread;                 // started by the first Add
+    std::thread m_Thread;  // started by the first Add
 };
 
 }  // namespace
@@ -131,6 +131,4 @@ MMRESULT timeSetEvent(UINT uDelay, UINT /*uResolution*/, LPTIMECALLBACK lpTimePr
     return CTimerQueue::Instance().Add(uDelay, lpTimeProc, dwUser);
 }
 
-MMRESULT timeKillEvent(UINT uTimerID) {
-    return CTimerQueue::Instance().Kill(uTimerID);
-}
+MMRESULT timeKillEvent(UINT uTimerID) { return CTimerQueue::Instance().Kill(uTimerID); }

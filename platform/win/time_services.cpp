@@ -15,13 +15,9 @@ LONGLONG MonotonicNanoseconds() {
 
 }  // namespace
 
-DWORD timeGetTime() {
-    return static_cast<DWORD>(GetTickCount64());
-}
+DWORD timeGetTime() { return static_cast<DWORD>(GetTickCount64()); }
 
-ULONGLONG GetTickCount64() {
-    return static_cast<ULONGLONG>(MonotonicNanoseconds() / 1000000LL);
-}
+ULONGLONG GetTickCount64() { return static_cast<ULONGLONG>(MonotonicNanoseconds() / 1000000LL); }
 
 void Sleep(DWORD ms) {
     if (ms == 0) {
@@ -31,13 +27,9 @@ void Sleep(DWORD ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-MMRESULT timeBeginPeriod(UINT uPeriod) {
-    return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR;
-}
+MMRESULT timeBeginPeriod(UINT uPeriod) { return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
 
-MMRESULT timeEndPeriod(UINT uPeriod) {
-    return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR;
-}
+MMRESULT timeEndPeriod(UINT uPeriod) { return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* pCount) {
     if (pCount == nullptr) {

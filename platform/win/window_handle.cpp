@@ -14,9 +14,9 @@ struct WindowEntry {
 };
 
 struct WindowRegistry {
-    std::shared_mutex lock;                               // guards both fields
+    std::shared_mutex lock;                              // guards both fields
     std::unordered_map<uintptr_t, WindowEntry> windows;  // by handle value
-    uintptr_t nextHandle = 1;                             // never reused, never 0
+    uintptr_t nextHandle = 1;                            // never reused, never 0
 };
 
 WindowRegistry& Registry() {

@@ -237,7 +237,7 @@ TEST_F(PoolThreadsTest, NotifyCallbackSwappedDuringReleasesIsNeverUsedAfterRelea
             }
         });
     }
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 5000; ++i) {
         auto* pNotify = new CNotifyProbe;
         callback->SetNotify(pNotify);
         pNotify->Release();  // the pool holds the only reference now

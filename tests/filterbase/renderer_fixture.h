@@ -96,14 +96,27 @@ public:
         m_bEOS = TRUE;
         m_SignalTime = tSignal;
     }
-    void SetRenderAvg(LONG tr) { m_trRenderAvg = tr; }
-    void SetLastDraw(REFERENCE_TIME tr) { m_trLastDraw = tr; }
-    void SetWaitAvg(LONG tr) { m_trWaitAvg = tr; }
-    int Normal() const { return m_nNormal; }
-    void SetNormal(int n) { m_nNormal = n; }
-    LONG FrameAvg() const { return m_trFrameAvg; }
-    LONG HeldLate() const { return m_trLate; }
-    BOOL SupplierHandlesQuality() const { return m_bSupplierHandlingQuality; }
+    // The quality state is guarded by the interface lock.
+    void SetRenderAvg(LONG tr) {
+        CAutoLock lock(&m_InterfaceLock);
+        m_trRenderAvg = tr;
+    }
+    void SetLastDraw(REFERENCE_TIME tr) {
+        CAutoLock lock(&m_InterfaceLock);
+        m_trLastDraw = tr;
+    }
+    int Normal() {
+        CAutoLock lock(&m_InterfaceLock);
+        return m_nNormal;
+    }
+    void SetNormal(int n) {
+        CAutoLock lock(&m_InterfaceLock);
+        m_nNormal = n;
+    }
+    BOOL SupplierHandlesQuality() {
+        CAutoLock lock(&m_InterfaceLock);
+        return m_bSupplierHandlingQuality;
+    }
 
 private:
     CTestEventSink* m_pSink;
@@ -171,8 +184,7 @@ private:
 // the destructor if the test did not).
 class RendererGraph {
 public:
-    explicit RendererGraph(const SourceOptions& options, bool bClock = true,
-                           bool bConnect = true) {
+    explicit RendererGraph(const SourceOptions& options, bool bClock = true, bool bConnect = true) {
         HRESULT hr = S_OK;
         m_pRenderer = new CTestRenderer(&hr, &m_Sink);
         m_pRenderer->AddRef();

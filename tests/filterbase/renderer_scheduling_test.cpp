@@ -206,7 +206,7 @@ TEST_F(RendererScheduling, RefusesSampleAfterEndOfStreamAndAbortsTheStream) {
     auto again = g.DeliverAsync(&tStart, &tStop);
     ASSERT_TRUE(Finishes(again));
     EXPECT_EQ(again.get(), E_FAIL);
-    EXPECT_TRUE(g.RendererPin()->IsRunTimeError());
+    EXPECT_TRUE(g.RendererPin()->HasRunTimeError());
     EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 1);
 }
 

@@ -1,6 +1,7 @@
 // State changes racing the streaming and timer threads, looped: nothing may
 // deadlock, strand a thread, render after Stop, deliver EC_COMPLETE after
 // Stop, or run a callback on a destroyed renderer.
+#include "platform/win/mm_timer.h"
 #include "renderer_fixture.h"
 
 namespace pelora_test {
@@ -114,6 +115,9 @@ TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterSt
         g.Renderer()->SendEndOfStream();
         const UINT uTimer = g.Renderer()->ArmedTimer();
         ASSERT_NE(uTimer, 0u);
+        // The firing is played by the thread below, at a moment of our
+        // choosing, in place of the multimedia timer's own.
+        ASSERT_EQ(timeKillEvent(uTimer), TIMERR_NOERROR);
         // When the callback runs, the end is due: it sends EC_COMPLETE unless
         // Stop got there first.
         g.Clock()->Advance(60 * kMs);

@@ -71,8 +71,8 @@ TEST_F(VideoQuality, MonitorBiasStartsAt80000AndTheAdviseUsesTheAdjustedStart) {
         REFERENCE_TIME tStart;
         REFERENCE_TIME tAdvise;  // relative to the stream start
     } cases[] = {
-        {79999, 79999},       // not biased
-        {80000, 0},           // 8 ms earlier
+        {79999, 79999},  // not biased
+        {80000, 0},      // 8 ms earlier
         {1080000, 1000000},
     };
     const REFERENCE_TIME tStreamStart = 20000000;  // the clock (at 0) is 2 s before it
@@ -192,16 +192,12 @@ TEST_F(VideoQuality, NotifySetsTheThrottleAndNeverDividesByZeroOrSleepsLong) {
         LONG proportion;
         LONG throttle;
     } cases[] = {
-        {500, 253028},     // 25 ms after each frame
-        {0, 1998622},      // 199 ms
-        {999, 3516},
-        {1000, 0},
-        {5000, 0},
-        {-100, 1998622},   // negative proportions count as 0
-        {-166, 1998622},
-        {-167, 1998622},   // would divide by zero
-        {-1000, 1998622},
-        {INT_MIN, 1998622},
+        {500, 253028},  // 25 ms after each frame
+        {0, 1998622},   // 199 ms
+        {999, 3516},      {1000, 0},
+        {5000, 0},        {-100, 1998622},  // negative proportions count as 0
+        {-166, 1998622},  {-167, 1998622},  // would divide by zero
+        {-1000, 1998622}, {INT_MIN, 1998622},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.proportion);

@@ -100,36 +100,6 @@ TEST_F(GrabConcurrencyTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream)
     EXPECT_EQ(DIBSectionsActive(), 1);
 }
 
-// A consumer that holds the frame lock across update and copy sees one
-// frame, while the streaming thread keeps rendering (it blocks on the lock
-// meanwhile, never the other way round).
-TEST_F(GrabConcurrencyTest, ConsumerHoldingFrameLockKeepsOneFrameWhileStreamRuns) {
-    SourceOptions options;
-    options.sizes = {{64, 48}};
-    options.frames = RaceLoops(200);
-    GrabGraph graph(options);
-    CGrabRenderer* pRenderer = graph.Renderer();
-    const LONG cb = PaddedSize(64, 48);
-    std::vector<BYTE> first(static_cast<size_t>(cb));
-    std::vector<BYTE> second(static_cast<size_t>(cb));
-    graph.Run();
-    int nChecked = 0;
-    while (graph.Sink().Count(EC_COMPLETE) == 0 && nChecked < 10000) {
-        CAutoLock lock(pRenderer->FrameLock());
-        pRenderer->UpdateFrameBuffer();
-        const LONG n1 = pRenderer->CopyFrameTo(first.data(), cb);
-        std::this_thread::yield();
-        pRenderer->UpdateFrameBuffer();
-        const LONG n2 = pRenderer->CopyFrameTo(second.data(), cb);
-        ASSERT_EQ(n1, n2);
-        if (n1 > 0) {
-            ASSERT_EQ(FrameIndex(first.data()), FrameIndex(second.data()));
-            ++nChecked;
-        }
-    }
-    ASSERT_TRUE(graph.Sink().WaitForCount(EC_COMPLETE, 1));
-}
-
 // A sample held across stop and disconnection would keep the pool's
 // decommit from completing, and the next connection's SetProperties would
 // fail with buffers outstanding.

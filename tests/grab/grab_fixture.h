@@ -13,7 +13,6 @@
 
 #include "filterbase/media_type.h"
 #include "grab/grab_renderer.h"
-#include "platform/media/manual_clock.h"
 #include "platform/media/media_guids.h"
 #include "support/live_objects.h"
 #include "support/test_event_sink.h"
@@ -44,16 +43,16 @@ struct VideoTypeSpec {
     DWORD compression = BI_RGB;
     DWORD sizeImage = 0xFFFFFFFFu;  // default: the padded size
     REFERENCE_TIME avgTimePerFrame = 400000;
-    ULONG cbFormat = 0;             // default: the layout's full size
-    BYTE fill = 0;                  // bytes of the block outside the fields set here
+    ULONG cbFormat = 0;  // default: the layout's full size
+    BYTE fill = 0;       // bytes of the block outside the fields set here
 };
 
 // A media type with a VIDEOINFOHEADER (or VIDEOINFOHEADER2 for that format
 // type) block built from the spec.
 inline void MakeVideoType(const VideoTypeSpec& s, CMediaType* pmt) {
     const bool bV2 = s.format == FORMAT_VideoInfo2;
-    const size_t headerAt = bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader)
-                                : offsetof(VIDEOINFOHEADER, bmiHeader);
+    const size_t headerAt =
+        bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader) : offsetof(VIDEOINFOHEADER, bmiHeader);
     const size_t full = bV2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
     std::vector<BYTE> block(full, s.fill);
     BITMAPINFOHEADER bih{};
@@ -63,8 +62,9 @@ inline void MakeVideoType(const VideoTypeSpec& s, CMediaType* pmt) {
     bih.biPlanes = 1;
     bih.biBitCount = s.bitCount;
     bih.biCompression = s.compression;
-    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu ? static_cast<DWORD>(PaddedSize64(s.width, s.height))
-                                                 : s.sizeImage;
+    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu
+                          ? static_cast<DWORD>(PaddedSize64(s.width, s.height))
+                          : s.sizeImage;
     std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
     std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
                 sizeof(s.avgTimePerFrame));
@@ -163,8 +163,6 @@ private:
     LONG m_lActual;
 };
 
-enum class GraphClock { None, Manual, System };
-
 // Test source -> grab renderer, joined to an event sink. The source is
 // gated by default with many frames, so that its thread idles and the test
 // thread delivers samples itself (DeliverFrame); ungated it streams alone.
@@ -191,7 +189,6 @@ public:
 
     CGrabRenderer* Renderer() { return m_pRenderer; }
     CGrabRendererInputPin* Pin() { return m_pRenderer->GrabInputPin(); }
-    CTestSourcePin* SourcePin() { return m_pSource->Pin(); }
     CTestEventSink& Sink() { return m_Sink; }
 
     HRESULT Connect() { return m_pSource->Pin()->Connect(Pin(), nullptr); }

@@ -102,7 +102,7 @@ protected:
         }
     }
     template <class Pred>
-    static bool PumpUntil(Pred pred, int nMs = 10000) {
+    static bool PumpUntil(Pred pred, int nMs = 30000) {
         QElapsedTimer t;
         t.start();
         while (!pred()) {

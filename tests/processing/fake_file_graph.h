@@ -61,7 +61,6 @@ public:
     HRESULT Run() override;
     HRESULT Stop() override;
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override;
-    HRESULT SetNoClock() override { return S_OK; }
     LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override;
 
 private:

@@ -58,7 +58,7 @@ public:
 
 private:
     std::atomic<ULONG> m_cRef{0};
-    std::mutex m_Lock;                 // leaf lock: guards m_Events
+    std::mutex m_Lock;                  // leaf lock: guards m_Events
     std::condition_variable m_cvEvent;  // an event arrived
     std::vector<RecordedEvent> m_Events;
 };

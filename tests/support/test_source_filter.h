@@ -45,9 +45,9 @@ struct SourceOptions {
     std::vector<FrameSize> sizes{{64, 48}};  // offered in this order
     REFERENCE_TIME frameDuration = 400000;   // 40 ms
     int frames = 10;
-    bool stopTimes = true;       // stamp start and stop; false: start only
-    bool timeStamps = true;      // false: no time stamps at all
-    bool ownAllocator = false;   // do not take the input pin's allocator
+    bool stopTimes = true;      // stamp start and stop; false: start only
+    bool timeStamps = true;     // false: no time stamps at all
+    bool ownAllocator = false;  // do not take the input pin's allocator
     bool offerFrameFormat = false;
     bool gated = false;
     bool keepGoingOnFailure = false;  // a refused sample does not end delivery
@@ -108,29 +108,29 @@ public:
     bool UsingInputAllocator() const { return m_bUsingInputAllocator.load(); }
 
 private:
-    void StartThread();   // m_ThreadLock held
-    void StopThread();    // m_ThreadLock held
+    void StartThread();  // m_ThreadLock held
+    void StopThread();   // m_ThreadLock held
     void ThreadProc(LONGLONG llStart, LONGLONG llStop);
     LONGLONG FrameToMedia(LONGLONG frame) const;
 
     CTestSourceFilter* const m_pSource;
 
-    std::mutex m_ThreadLock;          // serialises StartThread/StopThread
-    std::thread m_Thread;             // under m_ThreadLock
+    std::mutex m_ThreadLock;  // serialises StartThread/StopThread
+    std::thread m_Thread;     // under m_ThreadLock
     std::atomic<bool> m_bStopThread{false};
     std::atomic<bool> m_bThreadRunning{false};
 
-    std::mutex m_GateLock;            // leaf: guards m_nAllowed
+    std::mutex m_GateLock;  // leaf: guards m_nAllowed
     std::condition_variable m_cvGate;
     int m_nAllowed = 0;
 
-    std::mutex m_SeekLock;            // leaf: guards the seeking fields below
-    LONGLONG m_llCurrent = 0;         // media time
-    LONGLONG m_llStop = 0;            // media time; set from the options
+    std::mutex m_SeekLock;     // leaf: guards the seeking fields below
+    LONGLONG m_llCurrent = 0;  // media time
+    LONGLONG m_llStop = 0;     // media time; set from the options
     double m_dRate = 1.0;
     GUID m_TimeFormat;
 
-    std::mutex m_QualityLock;         // leaf: guards the quality fields below
+    std::mutex m_QualityLock;  // leaf: guards the quality fields below
     int m_nQuality = 0;
     Quality m_LastQuality{};
     std::atomic<HRESULT> m_hrNotify{S_OK};

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -208,6 +209,7 @@ void CheckSeekSequence(CFileDecoder& dec, bool bByFrame) {
     positions.push_back(n - 1);
     positions.push_back(0);
     positions.push_back(n - 1);
+    for (LONGLONG p = n - 2; p >= 0; --p) positions.push_back(p);  // walk back over every GOP
 
     std::vector<BYTE> buf(dec.GetImageSize());
     for (LONGLONG p : positions) {
@@ -270,7 +272,7 @@ TEST(ExactSeek, PositionAtOrPastTheEndIsEndOfStreamAndNegativeIsTheStart) {
     EXPECT_EQ(Read(dec, buf).nPattern, 39);
 }
 
-TEST(ExactSeek, ShortForwardSeekAndRepeatedPositionKeepDecodingWithoutDemuxerSeek) {
+TEST(ExactSeek, ShortForwardSeekRepeatedPositionAndBackStepAvoidTheDemuxer) {
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 64, 48, 40, 30, 100))), S_OK);
     std::vector<BYTE> buf(dec.GetImageSize());
@@ -286,9 +288,15 @@ TEST(ExactSeek, ShortForwardSeekAndRepeatedPositionKeepDecodingWithoutDemuxerSee
     ASSERT_EQ(dec.SeekToFrame(35), S_OK);  // far ahead, but no keyframe in between
     EXPECT_EQ(Read(dec, buf).nPattern, 35);
     EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks) << "forward seeks within reach must not reposition";
-    ASSERT_EQ(dec.SeekToFrame(20), S_OK);
-    EXPECT_EQ(Read(dec, buf).nPattern, 20);
-    EXPECT_GT(dec.GetDemuxerSeekCount(), llSeeks) << "a backward seek must reposition";
+    for (LONGLONG p = 34; p >= 32; --p) {  // backward steps among the frames kept behind
+        ASSERT_EQ(dec.SeekToFrame(p), S_OK);
+        EXPECT_EQ(Read(dec, buf).nPattern, p);
+        EXPECT_EQ(Read(dec, buf).nPattern, p + 1) << "the frames after a step back follow in order";
+    }
+    EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks) << "a step back to a kept frame must not reposition";
+    ASSERT_EQ(dec.SeekToFrame(2), S_OK);
+    EXPECT_EQ(Read(dec, buf).nPattern, 2);
+    EXPECT_GT(dec.GetDemuxerSeekCount(), llSeeks) << "a seek back past the kept frames must reposition";
 }
 
 // ---------------------------------------------------------------------------
@@ -324,6 +332,15 @@ TEST_F(BrokenFiles, MissingFileFailsWithFileNotFound) {
     std::vector<BYTE> buf(64);
     EXPECT_EQ(dec.ReadFrame(buf.data(), buf.size(), nullptr), E_UNEXPECTED);
     EXPECT_EQ(dec.SeekToFrame(0), E_UNEXPECTED);
+}
+
+TEST_F(BrokenFiles, FifoAndFolderAreRefusedWithoutBlocking) {
+    const std::string strFifo = CClipCache::Get().Path("pipe.avi");
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);
+    CFileDecoder dec;
+    EXPECT_EQ(dec.Open(strFifo), CFileDecoder::HR_INVALID_FILE_FORMAT) << "a FIFO with no writer";
+    EXPECT_EQ(dec.Open(CClipCache::Get().Path("")), CFileDecoder::HR_INVALID_FILE_FORMAT) << "a folder";
+    EXPECT_FALSE(dec.IsOpen());
 }
 
 TEST_F(BrokenFiles, EmptyAndHeaderTruncatedAndHeaderCorruptedFilesFailToOpen) {

@@ -156,7 +156,8 @@ TEST(SystemClock, IsCreatedThroughTheComRegistry) {
     EXPECT_EQ(pClock->Release(), 0u);
     IUnknown* pOuter = pClock;  // any non-null pointer: aggregation is refused
     void* pv = nullptr;
-    EXPECT_EQ(CSystemClock::CreateInstance(pOuter, IID_IReferenceClock, &pv), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(CSystemClock::CreateInstance(pOuter, IID_IReferenceClock, &pv),
+              CLASS_E_NOAGGREGATION);
     CoUninitialize();
 }
 

@@ -29,12 +29,10 @@ TEST(DibSectionTest, PixelsArePaddedRowsTimesHeightZeroFilledWhateverSizeImageSa
         LONGLONG expected;
     };
     const Case cases[] = {
-        {321, 241, 24, 0, 964 * 241},           // size left 0
-        {321, 241, 24, 16, 964 * 241},          // size too small
-        {640, -480, 24, 0, 1920 * 480},         // top-down
-        {3, 2, 32, 0, 12 * 2},
-        {5, 1, 1, 0, 4},
-        {9, 1, 4, 0, 8},
+        {321, 241, 24, 0, 964 * 241},    // size left 0
+        {321, 241, 24, 16, 964 * 241},   // size too small
+        {640, -480, 24, 0, 1920 * 480},  // top-down
+        {3, 2, 32, 0, 12 * 2},          {5, 1, 1, 0, 4}, {9, 1, 4, 0, 8},
     };
     for (const Case& c : cases) {
         const BITMAPINFO bmi = Header(c.width, c.height, c.bitCount, c.sizeImage);

@@ -14,13 +14,13 @@ TEST(MulDiv, RoundsToNearestWithHalvesAwayFromZero) {
     struct Case {
         INT a, b, c, expected;
     } cases[] = {
-        {10, 1, 4, 3},     // 2.5 -> 3
-        {10, 1, 3, 3},     // 3.33 -> 3
-        {-10, 1, 4, -3},   // -2.5 -> -3
+        {10, 1, 4, 3},    // 2.5 -> 3
+        {10, 1, 3, 3},    // 3.33 -> 3
+        {-10, 1, 4, -3},  // -2.5 -> -3
         {10, -1, 4, -3},
         {10, 1, -4, -3},
         {-10, -1, -4, -3},
-        {7, 2, 4, 4},      // 3.5 -> 4
+        {7, 2, 4, 4},  // 3.5 -> 4
         {100000, 250, 1000, 25000},
         {0, 5, 7, 0},
     };
@@ -50,7 +50,7 @@ TEST(MulDiv64, Uses128BitIntermediateAndSaturates) {
     EXPECT_EQ(MulDiv64(kMin64, -1, 1), kMax64);  // -(-2^63) does not fit
     EXPECT_EQ(MulDiv64(7, 3, 2), 10);            // rounds toward zero
     EXPECT_EQ(MulDiv64(-7, 3, 2), -10);
-    EXPECT_EQ(MulDiv64(7, 3, 2, 1), 11);          // (21 + 1) / 2
+    EXPECT_EQ(MulDiv64(7, 3, 2, 1), 11);  // (21 + 1) / 2
     EXPECT_EQ(MulDiv64(5, 5, 0), kMax64);
     EXPECT_EQ(MulDiv64(-5, 5, 0), kMin64);
 }
@@ -85,16 +85,6 @@ TEST(Saturation, AddAndSubtractStopAtTheLimits) {
     EXPECT_EQ(SatSub64(0, kMin64), kMax64);
     EXPECT_EQ(SatAdd64(40, 2), 42);
     EXPECT_EQ(SatSub64(40, 2), 38);
-}
-
-TEST(Saturation, ClampNarrowsTo32Bits) {
-    EXPECT_EQ(ClampToLong(5000000000LL), std::numeric_limits<LONG>::max());
-    EXPECT_EQ(ClampToLong(-5000000000LL), std::numeric_limits<LONG>::min());
-    EXPECT_EQ(ClampToLong(123), 123);
-    EXPECT_EQ(ClampToLong(600000000LL, 500000000), 500000000);
-    EXPECT_EQ(ClampToLong(-600000000LL, 500000000), -500000000);
-    EXPECT_EQ(ClampToLong(-4, 500000000), -4);
-    EXPECT_EQ(Clamp64(5, 0, 3), 3);
 }
 
 }  // namespace

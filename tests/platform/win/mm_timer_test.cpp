@@ -71,9 +71,9 @@ TEST(MmTimer, OneShotFiresOnceOnTheTimerThreadWithItsOwnId) {
 TEST(MmTimer, RefusesWhatItCannotProvide) {
     CallbackRecord rec;
     EXPECT_EQ(timeSetEvent(10, 10, nullptr, 0, TIME_ONESHOT), 0u);
-    EXPECT_EQ(timeSetEvent(10, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec),
-                           TIME_PERIODIC),
-              0u);
+    EXPECT_EQ(
+        timeSetEvent(10, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec), TIME_PERIODIC),
+        0u);
     EXPECT_EQ(timeSetEvent(10, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec),
                            TIME_CALLBACK_EVENT_SET),
               0u);
@@ -97,13 +97,13 @@ TEST(MmTimer, IdsAreNeverZeroAndNeverReused) {
 TEST(MmTimer, KillOfAPendingTimerPreventsTheCallback) {
     CallbackRecord rec;
     CallbackRecord later;
-    const UINT id = timeSetEvent(200, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec),
-                                 TIME_ONESHOT);
+    const UINT id =
+        timeSetEvent(200, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec), TIME_ONESHOT);
     ASSERT_NE(id, 0u);
     // Due after the first one: once it ran, the first one's time has passed.
-    ASSERT_NE(timeSetEvent(210, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&later),
-                           TIME_ONESHOT),
-              0u);
+    ASSERT_NE(
+        timeSetEvent(210, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&later), TIME_ONESHOT),
+        0u);
     EXPECT_EQ(timeKillEvent(id), TIMERR_NOERROR);
     ASSERT_TRUE(WaitFor(later.calls, 1, 5000ms));
     EXPECT_EQ(rec.calls.load(), 0);
@@ -112,8 +112,8 @@ TEST(MmTimer, KillOfAPendingTimerPreventsTheCallback) {
 TEST(MmTimer, KillWaitsForACallbackInProgress) {
     CallbackRecord rec;
     rec.sleepMs = 50;
-    const UINT id = timeSetEvent(0, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec),
-                                 TIME_ONESHOT);
+    const UINT id =
+        timeSetEvent(0, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&rec), TIME_ONESHOT);
     ASSERT_NE(id, 0u);
     while (rec.running.load() == 0 && rec.calls.load() == 0) {
         std::this_thread::sleep_for(1ms);
@@ -144,11 +144,11 @@ void SelfKillingCallback(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
 TEST(MmTimer, KillFromTheCallbackNeitherWaitsNorDeadlocks) {
     CallbackRecord other;
     SelfKill s;
-    s.otherId = timeSetEvent(200, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&other),
-                             TIME_ONESHOT);
+    s.otherId =
+        timeSetEvent(200, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&other), TIME_ONESHOT);
     ASSERT_NE(s.otherId.load(), 0u);
-    const UINT id = timeSetEvent(5, 10, SelfKillingCallback, reinterpret_cast<DWORD_PTR>(&s),
-                                 TIME_ONESHOT);
+    const UINT id =
+        timeSetEvent(5, 10, SelfKillingCallback, reinterpret_cast<DWORD_PTR>(&s), TIME_ONESHOT);
     ASSERT_NE(id, 0u);
     ASSERT_TRUE(WaitFor(s.done, 1, 5000ms));
     EXPECT_EQ(s.ownId.load(), id);
@@ -158,9 +158,9 @@ TEST(MmTimer, KillFromTheCallbackNeitherWaitsNorDeadlocks) {
     EXPECT_EQ(other.calls.load(), 0);
     // The timer thread still works after a callback killed itself.
     CallbackRecord later;
-    ASSERT_NE(timeSetEvent(1, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&later),
-                           TIME_ONESHOT),
-              0u);
+    ASSERT_NE(
+        timeSetEvent(1, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(&later), TIME_ONESHOT),
+        0u);
     EXPECT_TRUE(WaitFor(later.calls, 1, 5000ms));
 }
 
@@ -174,8 +174,8 @@ TEST(MmTimer, KillRacingTheDeadlineNeverLeavesACallbackBehind) {
     for (int i = 0; i < loops; ++i) {
         records.push_back(std::make_unique<CallbackRecord>());
         CallbackRecord* rec = records.back().get();
-        const UINT id = timeSetEvent(i % 2, 10, RecordingCallback,
-                                     reinterpret_cast<DWORD_PTR>(rec), TIME_ONESHOT);
+        const UINT id = timeSetEvent(i % 2, 10, RecordingCallback, reinterpret_cast<DWORD_PTR>(rec),
+                                     TIME_ONESHOT);
         ASSERT_NE(id, 0u);
         if (i % 3 == 0) {
             std::this_thread::yield();

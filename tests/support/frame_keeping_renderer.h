@@ -50,7 +50,12 @@ public:
         const LONG w = m_vih.bmiHeader.biWidth;
         const LONG h = m_vih.bmiHeader.biHeight;
         const LONG stride = (3 * w + 3) & ~3;
-        m_indices.push_back(static_cast<LONGLONG>(m_frame.size()) >= static_cast<LONGLONG>(stride) * h
+        SRendered r{};
+        pSample->GetTime(&r.tStart, &r.tStop);
+        r.bMediaTime = pSample->GetMediaTime(&r.llMediaStart, &r.llMediaStop) == S_OK;
+        m_rendered.push_back(r);
+        m_indices.push_back(static_cast<LONGLONG>(m_frame.size()) >=
+                                    static_cast<LONGLONG>(stride) * h
                                 ? ReadFrameIndex(m_frame.data(), w, h, stride)
                                 : -1);
         return S_OK;
@@ -77,13 +82,25 @@ public:
     void ClearIndices() {
         std::lock_guard<std::mutex> lock(m_FrameLock);
         m_indices.clear();
+        m_rendered.clear();
+    }
+    // Times of every rendered sample.
+    struct SRendered {
+        REFERENCE_TIME tStart, tStop;
+        bool bMediaTime;
+        LONGLONG llMediaStart, llMediaStop;
+    };
+    std::vector<SRendered> Rendered() {
+        std::lock_guard<std::mutex> lock(m_FrameLock);
+        return m_rendered;
     }
 
 private:
-    std::mutex m_FrameLock;  // guards the three fields below
+    std::mutex m_FrameLock;  // guards the four fields below
     VIDEOINFOHEADER m_vih{};
     std::vector<BYTE> m_frame;
     std::vector<LONGLONG> m_indices;  // pattern index of every rendered frame
+    std::vector<SRendered> m_rendered;
 };
 
 }  // namespace pelora_test
