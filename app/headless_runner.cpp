@@ -8,10 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "app/image_frame.h"
+#include "app/image_readers.h"
+#include "platform/win/time_services.h"
 #include "processing/frame_window.h"
 #include "processing/frame_worker.h"
 #include "processing/plugin_module.h"
@@ -29,12 +34,15 @@ struct SHeadlessOptions {
     bool bSaveFrame = false;
     long lSaveFrame = 0;
     std::string strSavePath;
+    bool bCanvas = false;  // CSV images: answer the 512x480 canvas question with Yes
 };
 
 void PrintUsage() {
     std::fprintf(stderr,
                  "usage: pelora --headless FILE [--plugin PATH | --no-plugin] [--csv PATH]\n"
-                 "                              [--every-frame] [--save-frame N PATH]\n");
+                 "                              [--every-frame] [--save-frame N PATH]\n"
+                 "       pelora --headless IMAGE.bmp|IMAGE.csv [--plugin PATH | --no-plugin]\n"
+                 "                              [--save-frame 0 PATH] [--canvas]\n");
 }
 
 // argv[1] is "--headless". False (with a message) on a bad command line.
@@ -58,6 +66,8 @@ bool ParseOptions(int argc, char** argv, SHeadlessOptions* pOpt) {
             const char* psz = value("--csv");
             if (!psz) return false;
             pOpt->strCsv = psz;
+        } else if (strArg == "--canvas") {
+            pOpt->bCanvas = true;
         } else if (strArg == "--every-frame") {
             pOpt->bEveryFrame = true;
         } else if (strArg == "--save-frame") {
@@ -181,11 +191,67 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBi
     return bOk;
 }
 
+// ---- still images ----
+//
+// A file the image Open command reads (extension BMP, bmp, CSV or csv) is a
+// still image: it is read and converted exactly as that command does, then
+// processed once, as one pass of a dialog showing it with Play pressed; the
+// pass's timing line is printed, and --save-frame 0 writes the processed
+// frame. A refused image prints the command's message and exits 1.
+int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUNC pfnProcess) {
+    if (!opt.strCsv.empty() || opt.bEveryFrame) {
+        std::fprintf(stderr, "pelora: --csv and --every-frame are for video files\n");
+        PrintUsage();
+        return 2;
+    }
+    if (opt.bSaveFrame && opt.lSaveFrame != 0) {
+        std::fprintf(stderr, "pelora: a still image has frame 0 only\n");
+        return 2;
+    }
+    const bool bCanvas = opt.bCanvas;
+    const CanvasQuestion askCanvas = [bCanvas](const std::string&) { return bCanvas; };
+    CStillFrame frame;
+    const EImageStatus eStatus = LoadStillFrame(opt.strFile, eKind, askCanvas, frame);
+    if (eStatus != EImageStatus::Ok) {
+        std::fprintf(stderr, "%s\n", ImageReadMessage(eKind, eStatus, opt.strFile).c_str());
+        return 1;
+    }
+
+    // One pass: process (or copy) the frame into the display buffer, timed
+    // with the performance counter as the worker times its passes.
+    const size_t cbFrame = static_cast<size_t>(frame.m_nSize);
+    std::unique_ptr<BYTE[]> pDisplay(new BYTE[cbFrame]);
+    LARGE_INTEGER liFreq{}, liStart{}, liEnd{};
+    QueryPerformanceFrequency(&liFreq);
+    QueryPerformanceCounter(&liStart);
+    if (pfnProcess != nullptr)
+        pfnProcess(pDisplay.get(), frame.m_pBits.get(), frame.m_bmi);
+    else
+        std::memcpy(pDisplay.get(), frame.m_pBits.get(), cbFrame);
+    QueryPerformanceCounter(&liEnd);
+    const int64_t llCount = liEnd.QuadPart - liStart.QuadPart;
+    std::printf("%10" PRId64 "(count) %10.2f(msec)\n", llCount,
+                static_cast<double>(llCount) / static_cast<double>(liFreq.QuadPart) * 1000.0);
+
+    if (opt.bSaveFrame && !WriteBmp(opt.strSavePath, frame.m_bmi, pDisplay.get())) {
+        std::fprintf(stderr, "pelora: cannot write %s\n", opt.strSavePath.c_str());
+        return 1;
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
     SHeadlessOptions opt;
     if (!ParseOptions(argc, argv, &opt)) {
+        PrintUsage();
+        return 2;
+    }
+    const std::optional<EImageFileKind> eImageKind = ImageKindFromPath(opt.strFile);
+    if (opt.bCanvas && eImageKind != EImageFileKind::Csv) {
+        std::fprintf(stderr, "pelora: --canvas is for CSV images\n");
         PrintUsage();
         return 2;
     }
@@ -197,6 +263,7 @@ int RunHeadless(int argc, char** argv) {
             std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
                          plugin.LoaderError().c_str());
     }
+    if (eImageKind) return RunHeadlessStill(opt, *eImageKind, plugin.Function());
 
     CFrameWorker worker;
     worker.m_strSourcePath = opt.strFile;

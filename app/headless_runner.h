@@ -13,6 +13,16 @@
 //                       after the slider was moved there, process it, write it as a
 //                       24-bit BMP and exit
 //
+// Still images: `pelora --headless IMAGE.bmp|IMAGE.csv [--plugin PATH |
+// --no-plugin] [--save-frame 0 PATH] [--canvas]`. A file the image Open
+// command reads (extension BMP, bmp, CSV or csv, exactly) is read and
+// converted as that command does, processed once (one pass of a dialog
+// showing it with Play pressed), and the pass's timing line printed;
+// --save-frame 0 writes the processed frame. A CSV grid whose origin is not
+// (0, 0) is taken at its own size unless --canvas answers the 512x480
+// question with Yes. A refused image prints the command's message on
+// standard error and exits 1.
+//
 // A file that cannot be rendered prints the dialog's message on standard
 // error and exits 1; bad options exit 2. A missing plug-in prints its message
 // on standard error and the run goes on unprocessed. Progress (the frame

@@ -21,7 +21,10 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/win/win_types.h"
+
 class QPainter;
+class QPrinter;
 
 class CPeloraView : public QWidget {
     Q_OBJECT
@@ -47,6 +50,15 @@ public:
 
     // Any thread. Forgets every line drawn so far and repaints.
     void ClearText();
+
+    // GUI thread. Commands the view handles: ID_FILE_PRINT (the print
+    // dialog, then an empty page: the document has nothing to print).
+    // Returns false for any other id.
+    bool OnCommand(UINT nId);
+    static bool HandlesCommand(UINT nId);
+    void OnFilePrint();
+    // Prints the view's page (empty) on an already set-up printer.
+    static bool PrintPage(QPrinter& printer);
 
 protected:
     // GUI thread.

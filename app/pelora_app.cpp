@@ -1,0 +1,147 @@
+#include "app/pelora_app.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QPointer>
+#include <QTimer>
+#include <cstring>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "app/bitmap_dialog_source.h"
+#include "app/main_frame.h"
+#include "app/pelora_doc.h"
+#include "app/recent_file_list.h"
+#include "app/resource.h"
+#include "app/user_prompts.h"
+#include "app/view_text.h"
+#include "app/pelora_view.h"
+#include "processing/bitmap_dialog.h"
+#include "processing/text_sink.h"
+
+void SetSettingsIdentity() {
+    QCoreApplication::setOrganizationName(QString::fromUtf8(kRegistryKey));
+    QCoreApplication::setApplicationName(QString::fromUtf8(kAppTitle));
+}
+
+CPeloraApp::CPeloraApp() = default;
+
+CPeloraApp::~CPeloraApp() {
+    // Dialogs first: their workers draw on the view, which goes with the frame.
+    if (m_pDoc) {
+        m_pDoc->CloseAllDialogs();
+        m_pDoc->DestroyAllDialogs();
+    }
+    CUserPrompts::SetParentWindow(nullptr);
+    m_pMainFrame.reset();
+    m_pDoc.reset();
+}
+
+bool CPeloraApp::InitInstance(const QStringList& args, const FactoryMaker& makeFactory) {
+    SetSettingsIdentity();
+    // Toolbar icons come from the desktop's icon theme; without a desktop
+    // session fall back to a common freedesktop theme when one is installed.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+
+    m_pRecentFiles = std::make_unique<CRecentFileList>(kRecentFileCount);
+    m_pDoc = std::make_unique<CPeloraDoc>();
+    m_pDoc->SetRecentFileList(m_pRecentFiles.get());
+    m_pMainFrame = std::make_unique<CMainFrame>(m_pDoc.get());
+    if (makeFactory) m_pDoc->SetDialogFactory(makeFactory(m_pMainFrame.get()));
+    m_pMainFrame->SetAppCommands([this](UINT nId) { return OnCommand(nId); },
+                                 [](UINT nId) { return HandlesCommand(nId); });
+    CUserPrompts::SetParentWindow(m_pMainFrame.get());
+
+    m_pMainFrame->show();
+    SetUpCameras();
+
+    // The first argument that is not an option is a file to open; it is
+    // opened once the main window is on screen, since a processing dialog
+    // places itself beside the main window.
+    for (const QString& arg : args) {
+        if (arg.startsWith(QLatin1Char('-'))) continue;
+        m_pDoc->OpenFile(arg.toStdString());
+        break;
+    }
+    return true;
+}
+
+void CPeloraApp::SetUpCameras() {
+    // No capture library in this build: no device is ever found, and the
+    // camera input menu is greyed as with no camera attached.
+    m_nDeviceCount = 0;
+    if (m_nDeviceCount == 0) m_pMainFrame->EnableCameraMenu(false);
+}
+
+bool CPeloraApp::HandlesCommand(UINT nId) { return nId == ID_FILE_NEW || nId == ID_APP_ABOUT; }
+
+bool CPeloraApp::OnCommand(UINT nId) {
+    switch (nId) {
+        case ID_FILE_NEW:
+            m_pDoc->OnNewDocument();
+            return true;
+        case ID_APP_ABOUT:
+            OnAppAbout();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CPeloraApp::OnAppAbout() {
+    CAboutDlg about(m_pMainFrame.get());
+    about.exec();
+}
+
+namespace {
+
+// The processing dialogs' status lines go onto the main view. Any thread.
+void DrawOnMainView(int y, std::string_view text, COLORREF colour) {
+    DrawTextAt(g_mainView.load(), y, colour, text);
+}
+
+}  // namespace
+
+int RunGui(int argc, char** argv) {
+    // Our options are taken out before Qt sees the command line: Qt has a
+    // "-plugin" option of its own.
+    bool bPlay = false;
+    std::vector<char*> qtArgs{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
+            CBitmapDialog::SetPluginPath(argv[++i]);
+        else if (std::strcmp(argv[i], "--play") == 0)
+            bPlay = true;
+        else
+            qtArgs.push_back(argv[i]);
+    }
+    int nQtArgc = static_cast<int>(qtArgs.size());
+    qtArgs.push_back(nullptr);
+    QApplication app(nQtArgc, qtArgs.data());
+    // The main window ends the program when it closes, whatever else is open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QStringList args = QCoreApplication::arguments();
+    if (!args.isEmpty()) args.removeFirst();
+
+    SetTextSink(&DrawOnMainView);
+    RouteDialogMessages();
+    int nResult = 1;
+    {
+        CPeloraApp peloraApp;
+        if (peloraApp.InitInstance(args, &BitmapDialogFactory)) {
+            QObject::connect(peloraApp.MainFrame(), &CMainFrame::Closed, &app,
+                             &QCoreApplication::quit, Qt::QueuedConnection);
+            auto* pSource = dynamic_cast<CBitmapDialogSource*>(g_currentDialog);
+            if (bPlay && pSource != nullptr) {
+                QPointer<CBitmapDialog> pDialog(pSource->Dialog());
+                QTimer::singleShot(500, pDialog, [pDialog] {
+                    if (pDialog) pDialog->OnPlayPause();
+                });
+            }
+            nResult = app.exec();
+        }
+    }
+    SetTextSink(nullptr);
+    return nResult;
+}

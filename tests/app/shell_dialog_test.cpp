@@ -1,0 +1,280 @@
+// The source commands with the real processing dialogs: clips and still
+// images the tests write, the dialogs' workers running on them. Checks that
+// a second video leaves the first dialog running, that the image command
+// ends the visible dialog (worker first) before showing the image, that a
+// still image is shown and processed on every pass, and that closing the
+// main window ends every dialog's worker first.
+// Runs on the offscreen platform.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/bitmap_dialog_source.h"
+#include "app/main_frame.h"
+#include "app/pelora_app.h"
+#include "app/pelora_doc.h"
+#include "app/pelora_view.h"
+#include "app/resource.h"
+#include "app/user_prompts.h"
+#include "processing/bitmap_dialog.h"
+#include "tools/clip_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CQtEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        m_pConfigDir = std::make_unique<QTemporaryDir>();
+        setenv("XDG_CONFIG_HOME", m_pConfigDir->path().toLocal8Bit().constData(), 1);
+        static int argc = 1;
+        static char name[] = "test_shell_dialogs";
+        static char* argv[] = {name, nullptr};
+        m_pApp = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override {
+        m_pApp.reset();
+        m_pConfigDir.reset();
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_pConfigDir;
+    std::unique_ptr<QApplication> m_pApp;
+};
+[[maybe_unused]] testing::Environment* const g_pQtEnvironment =
+    testing::AddGlobalTestEnvironment(new CQtEnvironment);
+
+// Dispatches events until done() or the time is up; returns done().
+bool WaitUntil(const std::function<bool()>& done, int nMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < nMs) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// A 4x2 24-bit bitmap of mid greys (bottom-up rows of 12 bytes).
+std::string GreyBitmap() {
+    std::string f(54 + 24, '\0');
+    auto put32 = [&f](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    f[0] = 'B';
+    f[1] = 'M';
+    put32(2, static_cast<uint32_t>(f.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 4);
+    put32(22, 2);
+    f[26] = 1;
+    f[28] = 24;
+    for (size_t i = 54; i < f.size(); ++i) f[i] = static_cast<char>(60 + 10 * ((i - 54) / 3));
+    return f;
+}
+
+class ShellDialogTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = fs::temp_directory_path() / ("pelora_shell_" + std::to_string(getpid()));
+        fs::create_directories(s_dir);
+        SClipSpec spec;
+        spec.eFormat = EClipFormat::AviMpeg4;
+        spec.nWidth = 64;
+        spec.nHeight = 48;
+        spec.nFrames = 300;
+        spec.nFpsNum = 30;
+        ASSERT_EQ(WriteClip((s_dir / "one.avi").string(), spec), "");
+        ASSERT_EQ(WriteClip((s_dir / "two.avi").string(), spec), "");
+        std::ofstream(s_dir / "still.bmp", std::ios::binary) << GreyBitmap();
+        std::ofstream(s_dir / "grid.csv") << "origin: 600, y: 0\nsize: 2, y: 2\n-\n10,20\n30,40\n";
+    }
+    static void TearDownTestSuite() { fs::remove_all(s_dir); }
+
+    void SetUp() override {
+        CBitmapDialog::SetPluginPath(TAVRO_PATH);
+        RouteDialogMessages();
+        CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
+            m_messages.push_back(request.text.toStdString());
+            return request.buttons == EMessageButtons::YesNo ? m_nAnswer : IDOK;
+        });
+        CUserPrompts::SetFileHook([this](const SFileRequest&) { return m_nextFile; });
+        m_pApp = std::make_unique<CPeloraApp>();
+        ASSERT_TRUE(m_pApp->InitInstance({}, &BitmapDialogFactory));
+    }
+    void TearDown() override {
+        m_pApp.reset();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        CUserPrompts::SetMessageHook({});
+        CUserPrompts::SetFileHook({});
+        CBitmapDialog::SetPluginPath("");
+    }
+
+    CPeloraDoc* Doc() const { return m_pApp->Document(); }
+    static CBitmapDialog* Current() {
+        auto* pSource = dynamic_cast<CBitmapDialogSource*>(g_currentDialog);
+        return pSource ? pSource->Dialog() : nullptr;
+    }
+    static bool Running(const CBitmapDialog* pDialog) {
+        return pDialog != nullptr && pDialog->Worker() != nullptr &&
+               pDialog->Worker()->HasStarted() && !pDialog->Worker()->HasEnded();
+    }
+    static std::string Path(const char* name) { return (s_dir / name).string(); }
+    void OpenVideo(const char* name) {
+        m_nextFile = QString::fromStdString(Path(name));
+        m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN_VIDEO);
+    }
+
+    static fs::path s_dir;
+    std::unique_ptr<CPeloraApp> m_pApp;
+    std::vector<std::string> m_messages;
+    std::optional<QString> m_nextFile;
+    int m_nAnswer = IDNO;
+};
+fs::path ShellDialogTest::s_dir;
+
+TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstDialogOpenAndRunning) {
+    OpenVideo("one.avi");
+    QPointer<CBitmapDialog> pFirst = Current();
+    ASSERT_TRUE(
+        WaitUntil([&] { return pFirst && pFirst->Worker() && pFirst->Worker()->IsReady(); }));
+    OpenVideo("two.avi");
+    QPointer<CBitmapDialog> pSecond = Current();
+    ASSERT_NE(pSecond.data(), pFirst.data());
+    ASSERT_TRUE(
+        WaitUntil([&] { return pSecond && pSecond->Worker() && pSecond->Worker()->IsReady(); }));
+
+    // Play the first: it keeps running, and playing, with the second open.
+    pFirst->m_btnPlayPause->click();
+    ASSERT_TRUE(WaitUntil([&] { return pFirst && pFirst->Worker()->FrameIndex() > 0; }));
+    EXPECT_TRUE(pFirst->isVisible());
+    EXPECT_TRUE(Running(pFirst));
+    EXPECT_TRUE(Running(pSecond));
+    EXPECT_EQ(pFirst->m_strSourcePath, Path("one.avi"));
+    EXPECT_EQ(pFirst->m_nSourceKind, SOURCE_FILE);
+    EXPECT_EQ(pFirst->m_nSeekMode, SEEK_COMPLETION);
+    EXPECT_EQ(m_pApp->MainFrame()->windowTitle(), QString("Kesto"));
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(ShellDialogTest, MpegShowsTheMessageAndNoDialog) {
+    std::ofstream(s_dir / "clip.mpg") << "not looked at";
+    OpenVideo("clip.mpg");
+    ASSERT_EQ(m_messages, std::vector<std::string>({kMpegMessage}));
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_FALSE(Current()->isVisible());
+    EXPECT_EQ(Current()->Worker(), nullptr);
+}
+
+TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImageProcessed) {
+    OpenVideo("one.avi");
+    QPointer<CBitmapDialog> pVideo = Current();
+    ASSERT_TRUE(
+        WaitUntil([&] { return pVideo && pVideo->Worker() && pVideo->Worker()->IsReady(); }));
+    pVideo->m_btnPlayPause->click();  // replaced while playing
+    ASSERT_TRUE(WaitUntil([&] { return pVideo && pVideo->Worker()->FrameIndex() > 0; }));
+
+    m_nextFile = QString::fromStdString(Path("still.bmp"));
+    m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
+    // By the time the command returns, the replaced dialog's worker has
+    // ended and been released; its window goes with the next deferred delete.
+    ASSERT_TRUE(pVideo.isNull() || (pVideo->Worker() == nullptr && !pVideo->isVisible()));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(pVideo.isNull());
+
+    QPointer<CBitmapDialog> pStill = Current();
+    ASSERT_NE(pStill.data(), nullptr);
+    EXPECT_TRUE(pStill->isVisible());
+    EXPECT_EQ(pStill->m_nSourceKind, SOURCE_STILL);
+    EXPECT_EQ(pStill->m_strSourcePath, Path("still.bmp"));
+    ASSERT_TRUE(
+        WaitUntil([&] { return pStill && pStill->Worker() && pStill->Worker()->IsReady(); }));
+    EXPECT_EQ(pStill->Worker()->Width(), 4);
+    EXPECT_EQ(pStill->Worker()->Height(), 2);
+
+    // Unprocessed until Play; then the plug-in runs on it (black and white).
+    auto displayBytes = [&] {
+        const CFrameWorker::CDisplayLock lock = pStill->Worker()->LockDisplay();
+        return std::vector<BYTE>(lock.Bits(), lock.Bits() + 24);
+    };
+    EXPECT_EQ(displayBytes()[0], 60);
+    pStill->m_btnPlayPause->click();
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::vector<BYTE> bytes = displayBytes();
+        for (BYTE b : bytes)
+            if (b != 0 && b != 255) return false;
+        return true;
+    }));
+    EXPECT_TRUE(m_messages.empty());
+}
+
+TEST_F(ShellDialogTest, CsvGridIsShownAtItsSizeOrOnTheCanvas) {
+    m_nextFile = QString::fromStdString(Path("grid.csv"));
+    m_nAnswer = IDYES;
+    m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
+    ASSERT_EQ(m_messages, std::vector<std::string>({"512×480画像にしますか？"}));
+    QPointer<CBitmapDialog> pCanvas = Current();
+    ASSERT_TRUE(
+        WaitUntil([&] { return pCanvas && pCanvas->Worker() && pCanvas->Worker()->IsReady(); }));
+    EXPECT_EQ(pCanvas->Worker()->Width(), 512);
+    EXPECT_EQ(pCanvas->Worker()->Height(), 480);
+    {
+        // The grid lies outside the canvas: every pixel is its mean, 25.
+        const CFrameWorker::CDisplayLock lock = pCanvas->Worker()->LockDisplay();
+        EXPECT_EQ(lock.Bits()[0], 25);
+        EXPECT_EQ(lock.Bits()[512 * 3 * 480 - 1], 25);
+    }
+
+    m_nAnswer = IDNO;
+    m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
+    QPointer<CBitmapDialog> pGrid = Current();
+    ASSERT_TRUE(WaitUntil([&] { return pGrid && pGrid->Worker() && pGrid->Worker()->IsReady(); }));
+    EXPECT_EQ(pGrid->Worker()->Width(), 2);
+    EXPECT_EQ(pGrid->Worker()->Height(), 2);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(pCanvas.isNull());  // the visible canvas dialog was replaced
+}
+
+TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
+    OpenVideo("one.avi");
+    QPointer<CBitmapDialog> pFirst = Current();
+    OpenVideo("two.avi");
+    QPointer<CBitmapDialog> pSecond = Current();
+    ASSERT_TRUE(WaitUntil([&] {
+        return Running(pFirst) && Running(pSecond) && pFirst->Worker()->IsReady() &&
+               pSecond->Worker()->IsReady();
+    }));
+    pFirst->m_btnPlayPause->click();
+    pSecond->m_btnPlayPause->click();
+
+    bool bViewAliveAtEnd = false;
+    QObject::connect(m_pApp->MainFrame(), &CMainFrame::Closed, [&] {
+        bViewAliveAtEnd = g_mainView.load() != nullptr;
+        EXPECT_TRUE(pFirst.isNull() || pFirst->Worker() == nullptr);
+        EXPECT_TRUE(pSecond.isNull() || pSecond->Worker() == nullptr);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    m_pApp->MainFrame()->close();
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_TRUE(bViewAliveAtEnd);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(pFirst.isNull());
+    EXPECT_TRUE(pSecond.isNull());
+    EXPECT_TRUE(m_messages.empty());  // no forced stop
+}
+
+}  // namespace

@@ -1,0 +1,700 @@
+// The application shell: main window, menus, toolbar, status bar, command
+// routing, the source commands of the document and their classification,
+// still images, the About box, Save, Print and the recent-file list.
+// Processing dialogs are stand-ins that record what the commands did to them.
+// Runs on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "app/main_frame.h"
+#include "app/pelora_app.h"
+#include "app/pelora_doc.h"
+#include "app/pelora_view.h"
+#include "app/recent_file_list.h"
+#include "app/resource.h"
+#include "app/user_prompts.h"
+
+namespace {
+
+class CQtEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // Settings go to a folder of this test program's own, never the
+        // user's (and never another test program's running alongside).
+        m_pConfigDir = std::make_unique<QTemporaryDir>();
+        setenv("XDG_CONFIG_HOME", m_pConfigDir->path().toLocal8Bit().constData(), 1);
+        static int argc = 1;
+        static char name[] = "test_shell";
+        static char* argv[] = {name, nullptr};
+        m_pApp = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override {
+        m_pApp.reset();
+        m_pConfigDir.reset();
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_pConfigDir;
+    std::unique_ptr<QApplication> m_pApp;
+};
+[[maybe_unused]] testing::Environment* const g_pQtEnvironment =
+    testing::AddGlobalTestEnvironment(new CQtEnvironment);
+
+// What happened to the stand-in dialogs, in order, across all of them.
+std::vector<std::string> g_events;
+
+// A processing dialog stand-in: records its source and what was done to it.
+class CFakeDialog : public QWidget, public ISourceDialog {
+public:
+    explicit CFakeDialog(int nSerial) : m_nSerial(nSerial) {}
+    ~CFakeDialog() override { g_events.push_back("destroyed " + std::to_string(m_nSerial)); }
+
+    QWidget* Window() override { return this; }
+    void SetSourcePath(const std::string& path) override { m_path = path; }
+    void SetSourceKind(int nKind, int nSeekMode) override {
+        m_nKind = nKind;
+        m_nSeekMode = nSeekMode;
+    }
+    bool SetStillSource(CStillFrame frame) override {
+        m_still = std::move(frame);
+        m_bHasStill = true;
+        return true;
+    }
+    void Show() override {
+        show();
+        m_bWorkerRunning = true;
+        g_events.push_back("shown " + std::to_string(m_nSerial));
+    }
+    void EndAndDestroy() override {
+        // The view must still be there while a worker ends: it draws on it.
+        g_events.push_back("ended " + std::to_string(m_nSerial) +
+                           (g_mainView.load() != nullptr ? " view" : " no-view"));
+        m_bWorkerRunning = false;
+        delete this;
+    }
+
+    int m_nSerial;
+    std::string m_path;
+    int m_nKind = 0;
+    int m_nSeekMode = 0;
+    bool m_bWorkerRunning = false;
+    bool m_bHasStill = false;
+    CStillFrame m_still;
+};
+
+struct SAsked {
+    std::vector<SMessageRequest> messages;
+    std::vector<SFileRequest> files;
+    int nPrints = 0;
+};
+
+class ShellTest : public testing::Test {
+protected:
+    void SetUp() override {
+        g_events.clear();
+        SetSettingsIdentity();
+        QSettings().clear();
+        CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
+            m_asked.messages.push_back(request);
+            return request.buttons == EMessageButtons::YesNo ? m_nAnswer : IDOK;
+        });
+        CUserPrompts::SetFileHook([this](const SFileRequest& request) {
+            m_asked.files.push_back(request);
+            return m_nextFile;
+        });
+        CUserPrompts::SetPrintHook([this](QPrinter&) {
+            ++m_asked.nPrints;
+            return false;
+        });
+    }
+    void TearDown() override {
+        m_pApp.reset();
+        CUserPrompts::SetMessageHook({});
+        CUserPrompts::SetFileHook({});
+        CUserPrompts::SetPrintHook({});
+    }
+
+    void Start(const QStringList& args = {}) {
+        m_pApp = std::make_unique<CPeloraApp>();
+        ASSERT_TRUE(m_pApp->InitInstance(args, [this](QWidget*) -> SourceDialogFactory {
+            return [this]() -> ISourceDialog* {
+                auto* pDialog = new CFakeDialog(++m_nSerial);
+                m_made.push_back(pDialog);
+                return pDialog;
+            };
+        }));
+        Frame()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Frame()));
+    }
+    CMainFrame* Frame() const { return m_pApp->MainFrame(); }
+    CPeloraDoc* Doc() const { return m_pApp->Document(); }
+    CFakeDialog* Current() const { return static_cast<CFakeDialog*>(g_currentDialog); }
+    std::string TempPath(const char* name) const {
+        return (m_dir.path() + "/" + name).toStdString();
+    }
+
+    // Records the command ids the frame runs.
+    std::vector<UINT> RecordCommands(const std::function<void()>& act) {
+        std::vector<UINT> ids;
+        QMetaObject::Connection c = QObject::connect(Frame(), &CMainFrame::CommandRun,
+                                                     [&ids](UINT nId) { ids.push_back(nId); });
+        act();
+        QObject::disconnect(c);
+        return ids;
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<CPeloraApp> m_pApp;
+    SAsked m_asked;
+    std::optional<QString> m_nextFile;
+    int m_nAnswer = IDNO;
+    int m_nSerial = 0;
+    std::vector<CFakeDialog*> m_made;  // may dangle once a dialog is destroyed
+};
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A 2x2 24-bit bitmap, consistent headers.
+std::string BitmapBytes() {
+    std::string f(54 + 16, '\0');
+    auto put32 = [&f](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    f[0] = 'B';
+    f[1] = 'M';
+    put32(2, 70);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 2);
+    put32(22, 2);
+    f[26] = 1;
+    f[28] = 24;
+    for (size_t i = 54; i < f.size(); ++i) f[i] = static_cast<char>(i);
+    return f;
+}
+
+QStringList MenuTexts(const QMenu* pMenu) {
+    QStringList texts;
+    for (QAction* pAction : pMenu->actions())
+        texts << (pAction->isSeparator() ? "-" : pAction->text());
+    return texts;
+}
+
+TEST_F(ShellTest, MainWindowIs420x340CaptionedKestoAndKeepsItAfterOpeningFiles) {
+    Start();
+    EXPECT_EQ(Frame()->size(), QSize(kMainWidth, kMainHeight));
+    EXPECT_EQ(Frame()->windowTitle(), QString("Kesto"));
+    EXPECT_EQ(Frame()->centralWidget(), Frame()->View());
+    EXPECT_EQ(g_mainView.load(), Frame()->View());
+
+    m_nextFile = QString::fromStdString(TempPath("clip.avi"));
+    Frame()->OnCommand(ID_FILE_OPEN_VIDEO);
+    Frame()->OnCommand(ID_FILE_NEW);
+    m_nextFile = QString::fromStdString(TempPath("frame.bmp"));
+    WriteText(m_nextFile->toStdString(), BitmapBytes());
+    Frame()->OnCommand(ID_FILE_OPEN);
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_TRUE(Current()->m_bHasStill);
+    EXPECT_EQ(Frame()->windowTitle(), QString("Kesto"));
+    EXPECT_EQ(Frame()->size(), QSize(kMainWidth, kMainHeight));
+}
+
+TEST_F(ShellTest, MenuHasItsCaptionsAccessKeysAndAGreyedCameraMenu) {
+    Start();
+    const QList<QAction*> top = Frame()->menuBar()->actions();
+    ASSERT_EQ(top.size(), 4);
+    EXPECT_EQ(top[0]->text(), QString("ファイル(&F)"));
+    EXPECT_EQ(top[1]->text(), QString("カメラ入力"));
+    EXPECT_EQ(top[2]->text(), QString("表示(&V)"));
+    EXPECT_EQ(top[3]->text(), QString("ヘルプ(&H)"));
+    EXPECT_EQ(QKeySequence::mnemonic(top[0]->text()), QKeySequence(Qt::ALT | Qt::Key_F));
+    EXPECT_EQ(QKeySequence::mnemonic(top[2]->text()), QKeySequence(Qt::ALT | Qt::Key_V));
+    EXPECT_EQ(QKeySequence::mnemonic(top[3]->text()), QKeySequence(Qt::ALT | Qt::Key_H));
+
+    EXPECT_EQ(MenuTexts(top[0]->menu()),
+              QStringList({"映像ファイルを開く\tCtrl+O(&O)", "-", "アプリケーションの終了(&X)"}));
+    EXPECT_EQ(MenuTexts(top[1]->menu()), QStringList({"USBカメラ"}));
+    EXPECT_EQ(MenuTexts(top[2]->menu()), QStringList({"ツール バー(&T)", "ステータス バー(&S)"}));
+    EXPECT_EQ(MenuTexts(top[3]->menu()), QStringList({"バージョン情報 Kesto(&A)..."}));
+    EXPECT_EQ(top[0]->menu()->actions()[0]->data().toUInt(), ID_FILE_OPEN_VIDEO);
+    EXPECT_EQ(top[1]->menu()->actions()[0]->data().toUInt(), ID_CAMERA_USB);
+    EXPECT_EQ(top[3]->menu()->actions()[0]->data().toUInt(), ID_APP_ABOUT);
+
+    // No camera: the whole camera input menu is greyed; the others are not.
+    EXPECT_FALSE(top[1]->isEnabled());
+    EXPECT_TRUE(top[0]->isEnabled() && top[2]->isEnabled() && top[3]->isEnabled());
+    // The video item only shows "Ctrl+O"; the key belongs to the image Open.
+    EXPECT_TRUE(top[0]->menu()->actions()[0]->shortcut().isEmpty());
+}
+
+TEST_F(ShellTest, ToolbarHasEightButtonsInOrderWithTooltipsAndDisabledEditButtons) {
+    Start();
+    const QList<QAction*> actions = Frame()->ToolBar()->actions();
+    const std::vector<UINT> expected = {ID_FILE_NEW,   ID_FILE_OPEN, ID_FILE_SAVE,  0,
+                                        ID_EDIT_CUT,   ID_EDIT_COPY, ID_EDIT_PASTE, 0,
+                                        ID_FILE_PRINT, ID_APP_ABOUT};
+    ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
+    const QStringList tips = {"新規ファイル", "開く",     "保存", "",     "切り取り",
+                              "保存",         "貼り付け", "",     "印刷", "バージョン情報"};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (expected[i] == 0) {
+            EXPECT_TRUE(actions[i]->isSeparator());
+            continue;
+        }
+        EXPECT_EQ(actions[i]->data().toUInt(), expected[i]);
+        EXPECT_EQ(actions[i]->toolTip(), tips[static_cast<qsizetype>(i)]);
+        EXPECT_FALSE(actions[i]->icon().isNull());
+        const bool bEdit = expected[i] == ID_EDIT_CUT || expected[i] == ID_EDIT_COPY ||
+                           expected[i] == ID_EDIT_PASTE;
+        EXPECT_EQ(actions[i]->isEnabled(), !bEdit);
+    }
+}
+
+TEST_F(ShellTest, EachAcceleratorRunsItsCommandAndUnhandledKeysRunNothing) {
+    Start();
+    struct SKey {
+        QKeyCombination key;
+        UINT nId;  // 0: no handler, nothing runs
+    };
+    const SKey keys[] = {
+        {Qt::CTRL | Qt::Key_N, ID_FILE_NEW},
+        {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
+        {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE},
+        {Qt::CTRL | Qt::Key_P, ID_FILE_PRINT},
+        {Qt::CTRL | Qt::Key_Z, 0},
+        {Qt::CTRL | Qt::Key_X, 0},
+        {Qt::CTRL | Qt::Key_C, 0},
+        {Qt::CTRL | Qt::Key_V, 0},
+        {Qt::ALT | Qt::Key_Backspace, 0},
+        {Qt::SHIFT | Qt::Key_Delete, 0},
+        {Qt::CTRL | Qt::Key_Insert, 0},
+        {Qt::SHIFT | Qt::Key_Insert, 0},
+        {QKeyCombination(Qt::Key_F6), 0},
+        {Qt::SHIFT | Qt::Key_F6, 0},
+    };
+    for (const SKey& k : keys) {
+        SCOPED_TRACE(QKeySequence(k.key).toString().toStdString());
+        const std::vector<UINT> ids = RecordCommands(
+            [&] { QTest::keyClick(Frame(), k.key.key(), k.key.keyboardModifiers()); });
+        if (k.nId == 0) {
+            EXPECT_TRUE(ids.empty());
+        } else {
+            EXPECT_EQ(ids, std::vector<UINT>({k.nId}));
+        }
+    }
+    // The unhandled keys are there, on disabled actions.
+    for (UINT nId :
+         {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE}) {
+        ASSERT_NE(Frame()->CommandAction(nId), nullptr);
+        EXPECT_FALSE(Frame()->CommandAction(nId)->isEnabled());
+        EXPECT_FALSE(Frame()->CommandAction(nId)->shortcuts().isEmpty());
+    }
+    // Ctrl+O asked for a still image, Ctrl+S for a file to save to.
+    ASSERT_EQ(m_asked.files.size(), 2u);
+    EXPECT_EQ(m_asked.files[0].filter, QString(kImageFilter));
+    EXPECT_FALSE(m_asked.files[0].bSave);
+    EXPECT_TRUE(m_asked.files[1].bSave);
+    EXPECT_EQ(m_asked.nPrints, 1);
+}
+
+TEST_F(ShellTest, ToolbarOpenRunsTheImageCommandAndTheMenuItemTheVideoCommand) {
+    Start();
+    auto* pOpen = qobject_cast<QToolButton*>(
+        Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_FILE_OPEN)));
+    ASSERT_NE(pOpen, nullptr);
+    std::vector<UINT> ids = RecordCommands([&] { QTest::mouseClick(pOpen, Qt::LeftButton); });
+    EXPECT_EQ(ids, std::vector<UINT>({ID_FILE_OPEN}));
+    ASSERT_EQ(m_asked.files.size(), 1u);
+    EXPECT_EQ(m_asked.files[0].filter,
+              QString("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)"));
+
+    QAction* pVideo = Frame()->menuBar()->actions()[0]->menu()->actions()[0];
+    ids = RecordCommands([&] { pVideo->trigger(); });
+    EXPECT_EQ(ids, std::vector<UINT>({ID_FILE_OPEN_VIDEO}));
+    ASSERT_EQ(m_asked.files.size(), 2u);
+    EXPECT_EQ(
+        m_asked.files[1].filter,
+        QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
+    EXPECT_TRUE(m_made.empty());  // both cancelled: nothing opened
+}
+
+TEST_F(ShellTest, StatusBarShowsReadyThenTheCommandPromptWhilePointingAtIt) {
+    Start();
+    QStatusBar* pBar = Frame()->statusBar();
+    EXPECT_EQ(Frame()->MessagePane()->text(), QString("レディ"));
+    EXPECT_TRUE(Frame()->MessagePane()->isVisible());
+    QStringList indicators;
+    for (QLabel* pLabel : Frame()->Indicators()) indicators << pLabel->text();
+    EXPECT_EQ(indicators, QStringList({"CAP", "NUM", "SCRL"}));
+
+    QWidget* pSave = Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_FILE_SAVE));
+    Frame()->CommandAction(ID_FILE_SAVE)->showStatusText(pSave);
+    EXPECT_EQ(pBar->currentMessage(), QString("作業中のファイルを上書きして保存"));
+    EXPECT_FALSE(Frame()->MessagePane()->isVisible());
+
+    QAction* pVideo = Frame()->CommandAction(ID_FILE_OPEN_VIDEO);
+    pVideo->showStatusText(Frame()->menuBar());
+    EXPECT_EQ(pBar->currentMessage(), QString("映像ファイルを開く"));
+    QAction* pExit = Frame()->CommandAction(ID_APP_EXIT);
+    pExit->showStatusText(Frame()->menuBar());
+    EXPECT_EQ(pBar->currentMessage(),
+              QString("アプリケーションを終了し、ファイルの保存を指示\\終了"));
+    // Its prompt has no tooltip part.
+    EXPECT_FALSE(pExit->toolTip().contains("指示"));
+
+    // Pointing away: back to the idle text.
+    QStatusTipEvent leave{QString()};
+    QApplication::sendEvent(Frame(), &leave);
+    EXPECT_TRUE(pBar->currentMessage().isEmpty());
+    EXPECT_TRUE(Frame()->MessagePane()->isVisible());
+}
+
+TEST_F(ShellTest, ViewMenuHidesAndShowsToolbarAndStatusBar) {
+    Start();
+    Frame()->CommandAction(ID_VIEW_TOOLBAR)->trigger();
+    EXPECT_FALSE(Frame()->ToolBar()->isVisible());
+    EXPECT_FALSE(Frame()->CommandAction(ID_VIEW_TOOLBAR)->isChecked());
+    Frame()->CommandAction(ID_VIEW_TOOLBAR)->trigger();
+    EXPECT_TRUE(Frame()->ToolBar()->isVisible());
+    EXPECT_TRUE(Frame()->CommandAction(ID_VIEW_TOOLBAR)->isChecked());
+    Frame()->CommandAction(ID_VIEW_STATUS_BAR)->trigger();
+    EXPECT_FALSE(Frame()->statusBar()->isVisible());
+    Frame()->CommandAction(ID_VIEW_STATUS_BAR)->trigger();
+    EXPECT_TRUE(Frame()->statusBar()->isVisible());
+}
+
+TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
+    Start();
+    struct SCase {
+        const char* name;
+        const char* ext;
+        int nKind;
+        int nSeek;
+        bool bShown;
+    };
+    const SCase cases[] = {
+        {"/v/a.AVI", "AVI", 1, 1, true},
+        {"/v/a.avi", "avi", 1, 1, true},
+        {"/v/a.Avi", "Avi", 1, 1, true},
+        {"/v/a.ASF", "ASF", 1, 1, true},
+        {"/v/a.asf", "asf", 1, 1, true},
+        {"/v/a.wmv", "wmv", 1, 1, true},
+        {"/v/a", "", 1, 1, true},
+        {"/v/a.MP4", "MP4", 1, 3, true},
+        {"/v/a.mp4", "mp4", 1, 3, true},
+        {"/v/a.Mp4", "Mp4", 1, 1, true},
+        {"/v/a.mpg", "mpg", 0, 0, false},
+        {"/v/a.MPG", "MPG", 0, 0, false},
+        {"/v/a.mpeg", "mpeg", 0, 0, false},
+        {"/v/a.MPEG", "MPEG", 0, 0, false},
+        {"/v/a.Mpg", "Mpg", 1, 1, true},
+        {"VIDEO_IN", "none", 2, 0, true},
+        {"VideoForWindows", "none", 3, 0, true},
+        {"NI-100U", "none", 4, 0, true},
+        {"video_in", "none", 1, 1, true},
+        {"VIDEO_IN", "avi", 1, 1, true},
+        {"VIDEO_IN", "None", 1, 1, true},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " / " + c.ext);
+        m_asked.messages.clear();
+        Doc()->OpenSource(c.name, c.ext);
+        CFakeDialog* pDialog = Current();
+        ASSERT_NE(pDialog, nullptr);
+        ASSERT_EQ(pDialog, m_made.back());
+        EXPECT_EQ(pDialog->m_path, c.name);
+        EXPECT_EQ(pDialog->m_nKind, c.nKind);
+        EXPECT_EQ(pDialog->m_nSeekMode, c.nSeek);
+        EXPECT_EQ(pDialog->isVisible(), c.bShown);
+        if (c.bShown) {
+            EXPECT_TRUE(m_asked.messages.empty());
+        } else {
+            ASSERT_EQ(m_asked.messages.size(), 1u);
+            EXPECT_EQ(m_asked.messages[0].text,
+                      QString("現在MPEG2形式のファイルはサポートされていません"));
+            EXPECT_EQ(m_asked.messages[0].buttons, EMessageButtons::Ok);
+        }
+    }
+}
+
+TEST_F(ShellTest, VideoCommandStoresThePathEvenWhenTheMpegMessageFollows) {
+    Start();
+    m_nextFile = QString::fromStdString(TempPath("movie.mpeg"));
+    Frame()->OnCommand(ID_FILE_OPEN_VIDEO);
+    EXPECT_EQ(Doc()->FilePath(), m_nextFile->toStdString());
+    ASSERT_EQ(m_asked.messages.size(), 1u);
+    EXPECT_EQ(m_asked.messages[0].text, QString(kMpegMessage));
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_FALSE(Current()->isVisible());
+
+    // Cancelled: nothing at all happens.
+    m_nextFile.reset();
+    const size_t nMade = m_made.size();
+    Frame()->OnCommand(ID_FILE_OPEN_VIDEO);
+    EXPECT_EQ(m_made.size(), nMade);
+    EXPECT_EQ(Doc()->FilePath(), TempPath("movie.mpeg"));
+}
+
+TEST_F(ShellTest, UsbCameraCommandOpensAVideoInDialog) {
+    Start();
+    Doc()->OnCommand(ID_CAMERA_USB);
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_EQ(Current()->m_path, "VIDEO_IN");
+    EXPECT_EQ(Current()->m_nKind, 2);
+    EXPECT_EQ(Current()->m_nSeekMode, 0);
+    EXPECT_TRUE(Current()->isVisible());
+}
+
+TEST_F(ShellTest, SecondVideoLeavesTheFirstDialogOpenAndRunning) {
+    Start();
+    Doc()->OpenSource("/v/one.avi", "avi");
+    CFakeDialog* pFirst = Current();
+    Doc()->OpenSource("/v/two.mp4", "mp4");
+    ASSERT_EQ(Doc()->LiveDialogs().size(), 2u);
+    EXPECT_NE(Current(), pFirst);
+    EXPECT_TRUE(pFirst->isVisible());
+    EXPECT_TRUE(pFirst->m_bWorkerRunning);
+    EXPECT_EQ(g_events, std::vector<std::string>({"shown 1", "shown 2"}));
+}
+
+TEST_F(ShellTest, ReplacedHiddenMpegDialogIsDestroyedAndCurrentPointerNeverDangles) {
+    Start();
+    Doc()->OpenSource("/v/a.mpg", "mpg");
+    EXPECT_EQ(Current(), m_made.back());
+    Doc()->OpenSource("/v/b.avi", "avi");
+    EXPECT_EQ(g_events, std::vector<std::string>({"ended 1 view", "destroyed 1", "shown 2"}));
+    // A dialog that closes itself leaves no stale current pointer behind.
+    delete Current();
+    EXPECT_EQ(g_currentDialog, nullptr);
+    EXPECT_TRUE(Doc()->LiveDialogs().empty());
+}
+
+TEST_F(ShellTest, ImageOpenEndsTheVisibleDialogBeforeShowingTheImage) {
+    Start();
+    Doc()->OpenSource("/v/older.avi", "avi");
+    Doc()->OpenSource("/v/current.avi", "avi");
+    m_nextFile = QString::fromStdString(TempPath("still.bmp"));
+    WriteText(m_nextFile->toStdString(), BitmapBytes());
+    g_events.clear();
+    Frame()->OnCommand(ID_FILE_OPEN);
+    // Only the current dialog goes, and it goes before the new one shows.
+    EXPECT_EQ(g_events, std::vector<std::string>({"ended 2 view", "destroyed 2", "shown 3"}));
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_EQ(Current()->m_path, m_nextFile->toStdString());
+    ASSERT_TRUE(Current()->m_bHasStill);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biWidth, 2);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biHeight, 2);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biBitCount, 24);
+    EXPECT_EQ(Doc()->LiveDialogs().size(), 2u);  // the older one still runs
+    EXPECT_EQ(Doc()->FilePath(), m_nextFile->toStdString());
+}
+
+TEST_F(ShellTest, RefusedImageShowsOurMessageAndOpensNothing) {
+    Start();
+    Doc()->OpenSource("/v/current.avi", "avi");
+    CFakeDialog* pCurrent = Current();
+    struct SCase {
+        const char* file;
+        std::string content;
+        const char* expect;  // part of the message
+    };
+    std::string shortBmp = BitmapBytes();
+    shortBmp.resize(60);  // bfSize says 70
+    std::string badBits = BitmapBytes();
+    badBits[28] = 7;
+    const SCase cases[] = {
+        {"short.bmp", shortBmp, "ビットマップファイルを読み込めません"},
+        {"bits.BMP", badBits, "ビットマップファイルを読み込めません"},
+        {"zero.csv", "origin: 0, y: 0\nsize: 0, y: 3\n-\n1,2\n", "CSVファイルを読み込めません"},
+        {"huge.CSV", "origin: 0, y: 0\nsize: 20000, y: 3\n-\n1,2\n", "CSVファイルを読み込めません"},
+        {"Photo.Bmp", BitmapBytes(), "このファイルは開けません"},
+        {"missing.bmp", "", "ビットマップファイルを読み込めません"},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        m_asked.messages.clear();
+        const std::string path = TempPath(c.file);
+        if (std::string(c.file) != "missing.bmp") WriteText(path, c.content);
+        m_nextFile = QString::fromStdString(path);
+        Frame()->OnCommand(ID_FILE_OPEN);
+        ASSERT_EQ(m_asked.messages.size(), 1u);
+        EXPECT_TRUE(m_asked.messages[0].text.contains(QString::fromUtf8(c.expect)))
+            << m_asked.messages[0].text.toStdString();
+        EXPECT_EQ(m_asked.messages[0].icon, EMessageIcon::Warning);
+        EXPECT_EQ(Current(), pCurrent);
+        EXPECT_TRUE(pCurrent->isVisible());
+        EXPECT_EQ(m_made.size(), 1u);
+    }
+}
+
+TEST_F(ShellTest, CsvCanvasQuestionIsAskedWithYesAndNo) {
+    Start();
+    const std::string path = TempPath("grid.csv");
+    WriteText(path, "originX=10,Y= 20\nwidth=3,H= 2\nrows\n1,2,3\n4,5,6\n");
+    m_nextFile = QString::fromStdString(path);
+
+    m_nAnswer = IDNO;
+    Frame()->OnCommand(ID_FILE_OPEN);
+    ASSERT_EQ(m_asked.messages.size(), 1u);
+    EXPECT_EQ(m_asked.messages[0].text, QString("512×480画像にしますか？"));
+    EXPECT_EQ(m_asked.messages[0].buttons, EMessageButtons::YesNo);
+    EXPECT_EQ(m_asked.messages[0].icon, EMessageIcon::Question);
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biWidth, 3);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biHeight, 2);
+
+    m_nAnswer = IDYES;
+    Frame()->OnCommand(ID_FILE_OPEN);
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biWidth, 512);
+    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biHeight, 480);
+}
+
+TEST_F(ShellTest, ClosingTheMainWindowEndsEveryDialogWhileTheViewStillExists) {
+    Start();
+    Doc()->OpenSource("/v/one.avi", "avi");
+    Doc()->OpenSource("/v/two.avi", "avi");
+    Doc()->OpenSource("/v/three.mpg", "mpg");
+    bool bClosed = false;
+    QObject::connect(Frame(), &CMainFrame::Closed, [&bClosed] {
+        bClosed = true;
+        g_events.push_back("main closed");
+    });
+    g_events.clear();
+    Frame()->CommandAction(ID_APP_EXIT)->trigger();
+    EXPECT_TRUE(bClosed);
+    EXPECT_FALSE(Frame()->isVisible());
+    EXPECT_EQ(g_events, std::vector<std::string>({"ended 3 view", "destroyed 3", "ended 2 view",
+                                                  "destroyed 2", "ended 1 view", "destroyed 1",
+                                                  "main closed"}));
+    EXPECT_EQ(g_currentDialog, nullptr);
+}
+
+TEST_F(ShellTest, CommandLineFileOpensAsTheVideoCommandWould) {
+    Start({"-x", QString::fromStdString(TempPath("clip.MP4"))});
+    ASSERT_NE(Current(), nullptr);
+    EXPECT_EQ(Current()->m_path, TempPath("clip.MP4"));
+    EXPECT_EQ(Current()->m_nKind, 1);
+    EXPECT_EQ(Current()->m_nSeekMode, 3);
+    EXPECT_TRUE(Current()->isVisible());
+    EXPECT_EQ(Doc()->FilePath(), TempPath("clip.MP4"));
+}
+
+TEST_F(ShellTest, SaveWritesAnEmptyFileAndKeepsFourRecentFiles) {
+    Start();
+    const std::string first = TempPath("doc0.pel");
+    WriteText(first, "old contents");
+    m_nextFile = QString::fromStdString(first);
+    Frame()->OnCommand(ID_FILE_SAVE);
+    EXPECT_EQ(QFile(m_nextFile.value()).size(), 0);
+    // Saved once: the next Save writes the same file without asking.
+    WriteText(first, "again");
+    Frame()->OnCommand(ID_FILE_SAVE);
+    EXPECT_EQ(m_asked.files.size(), 1u);
+    EXPECT_EQ(QFile(m_nextFile.value()).size(), 0);
+
+    for (int i = 1; i <= 4; ++i) {
+        Frame()->OnCommand(ID_FILE_NEW);  // forgets the name, so Save asks again
+        m_nextFile = QString::fromStdString(TempPath(("doc" + std::to_string(i) + ".pel").c_str()));
+        Frame()->OnCommand(ID_FILE_SAVE);
+    }
+    const QStringList expected = {
+        QString::fromStdString(TempPath("doc4.pel")), QString::fromStdString(TempPath("doc3.pel")),
+        QString::fromStdString(TempPath("doc2.pel")), QString::fromStdString(TempPath("doc1.pel"))};
+    EXPECT_EQ(m_pApp->RecentFiles()->Files(), expected);
+    QSettings settings;
+    EXPECT_TRUE(settings.organizationName() == QString(kRegistryKey));
+    EXPECT_EQ(settings.value("Recent File List/File1").toString(), expected[0]);
+    EXPECT_FALSE(settings.contains("Recent File List/File5"));
+    EXPECT_EQ(CRecentFileList(kRecentFileCount).Files(), expected);
+}
+
+TEST_F(ShellTest, SaveToAnUnwritablePlaceSaysSoAndRemembersNothing) {
+    Start();
+    m_nextFile = QString::fromStdString(TempPath("no/such/folder/doc.pel"));
+    Frame()->OnCommand(ID_FILE_SAVE);
+    ASSERT_EQ(m_asked.messages.size(), 1u);
+    EXPECT_TRUE(m_asked.messages[0].text.contains("保存できません"));
+    EXPECT_TRUE(m_pApp->RecentFiles()->Files().isEmpty());
+    EXPECT_TRUE(Doc()->PathName().isEmpty());
+}
+
+TEST_F(ShellTest, PrintAsksThenPrintsAnEmptyPage) {
+    Start();
+    const QString pdf = QString::fromStdString(TempPath("page.pdf"));
+    CUserPrompts::SetPrintHook([&](QPrinter& printer) {
+        ++m_asked.nPrints;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(pdf);
+        return true;
+    });
+    Frame()->OnCommand(ID_FILE_PRINT);
+    EXPECT_EQ(m_asked.nPrints, 1);
+    QFile file(pdf);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.read(5) == "%PDF-");
+    EXPECT_TRUE(m_asked.messages.empty());
+}
+
+TEST_F(ShellTest, AboutBoxShowsCaptionVersionCopyrightAndOk) {
+    Start();
+    CAboutDlg about(Frame());
+    EXPECT_EQ(about.windowTitle(), QString("バージョン情報 Pelora"));
+    EXPECT_EQ(about.VersionLabel()->text(), QString("Kesto Version 0.0.2"));
+    EXPECT_TRUE(about.CopyrightLabel()->text().startsWith("Copyright"));
+    EXPECT_EQ(about.OkButton()->text(), QString("OK"));
+    EXPECT_TRUE(about.OkButton()->isDefault());
+
+    // The toolbar's About runs the box modally; OK ends it.
+    QString seenTitle;
+    QTimer::singleShot(0, [&seenTitle] {
+        QWidget* pModal = QApplication::activeModalWidget();
+        if (pModal == nullptr) return;
+        seenTitle = pModal->windowTitle();
+        if (auto* pBox = qobject_cast<CAboutDlg*>(pModal)) pBox->OkButton()->click();
+    });
+    const std::vector<UINT> ids = RecordCommands([&] {
+        qobject_cast<QToolButton*>(
+            Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_APP_ABOUT)))
+            ->click();
+    });
+    EXPECT_EQ(ids, std::vector<UINT>({ID_APP_ABOUT}));
+    EXPECT_EQ(seenTitle, QString("バージョン情報 Pelora"));
+}
+
+TEST(ClassifySource, ExtensionOfAPathIsAfterTheLastDotOfTheName) {
+    EXPECT_EQ(FileExtension("/a/b/clip.tar.AVI"), "AVI");
+    EXPECT_EQ(FileExtension("/a.b/clip"), "");
+    EXPECT_EQ(FileExtension("clip."), "");
+    EXPECT_EQ(FileExtension("/x/.hidden"), "hidden");
+}
+
+}  // namespace
