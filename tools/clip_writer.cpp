@@ -64,15 +64,15 @@ struct OutputDeleter {
     }
 };
 
-AVPixelFormat EncoderPixelFormat(const SClipSpec& spec) {
-    switch (spec.eFormat) {
+AVPixelFormat EncoderPixelFormat(const SClipParams& params) {
+    switch (params.eFormat) {
         case EClipFormat::AviRaw:
             return AV_PIX_FMT_BGR24;
         case EClipFormat::AviMjpeg:
             return AV_PIX_FMT_YUVJ420P;
         case EClipFormat::Mp4H264:
             // 4:2:0 needs even sizes in H.264; 4:4:4 takes any size.
-            return (spec.nWidth % 2 || spec.nHeight % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+            return (params.nWidth % 2 || params.nHeight % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
         default:
             return AV_PIX_FMT_YUV420P;
     }
@@ -111,30 +111,30 @@ bool ParseClipFormat(const std::string& strName, EClipFormat* pFormat) {
     return false;
 }
 
-std::string CheckClipSpec(const SClipSpec& spec) {
-    if (spec.nWidth < kPatternMinWidth || spec.nHeight < kPatternMinHeight ||
-        spec.nWidth > 8192 || spec.nHeight > 8192) {
+std::string CheckClipParams(const SClipParams& params) {
+    if (params.nWidth < kPatternMinWidth || params.nHeight < kPatternMinHeight ||
+        params.nWidth > 8192 || params.nHeight > 8192) {
         return "size must be from " + std::to_string(kPatternMinWidth) + "x" +
                std::to_string(kPatternMinHeight) + " to 8192x8192";
     }
-    if (spec.eFormat == EClipFormat::AsfWmv2 && (spec.nWidth % 2 || spec.nHeight % 2)) {
+    if (params.eFormat == EClipFormat::AsfWmv2 && (params.nWidth % 2 || params.nHeight % 2)) {
         return "asf-wmv2 needs an even width and height (the WMV2 encoder refuses odd sizes)";
     }
-    if (spec.nFrames < 1) return "frame count must be at least 1";
-    if (spec.nFpsNum <= 0 || spec.nFpsDen <= 0 ||
-        static_cast<double>(spec.nFpsNum) / spec.nFpsDen > 1000.0 ||
-        static_cast<double>(spec.nFpsNum) / spec.nFpsDen < 0.1) {
+    if (params.nFrames < 1) return "frame count must be at least 1";
+    if (params.nFpsNum <= 0 || params.nFpsDen <= 0 ||
+        static_cast<double>(params.nFpsNum) / params.nFpsDen > 1000.0 ||
+        static_cast<double>(params.nFpsNum) / params.nFpsDen < 0.1) {
         return "frame rate must be between 0.1 and 1000 frames per second";
     }
-    if (spec.nGop < 0) return "GOP size must not be negative";
-    if (spec.llBitRate < 0) return "bit rate must not be negative";
-    if (spec.nFirstIndex < 0) return "first index must not be negative";
+    if (params.nGop < 0) return "GOP size must not be negative";
+    if (params.llBitRate < 0) return "bit rate must not be negative";
+    if (params.nFirstIndex < 0) return "first index must not be negative";
     return "";
 }
 
-std::string WriteClip(const std::string& strPath, const SClipSpec& spec) {
-    if (std::string strBad = CheckClipSpec(spec); !strBad.empty()) return strBad;
-    const SFormatInfo& info = InfoOf(spec.eFormat);
+std::string WriteClip(const std::string& strPath, const SClipParams& params) {
+    if (std::string strBad = CheckClipParams(params); !strBad.empty()) return strBad;
+    const SFormatInfo& info = InfoOf(params.eFormat);
 
     AVFormatContext* pRawOut = nullptr;
     int nErr = avformat_alloc_output_context2(&pRawOut, nullptr, info.pszMuxer, strPath.c_str());
@@ -147,38 +147,38 @@ std::string WriteClip(const std::string& strPath, const SClipSpec& spec) {
     std::unique_ptr<AVCodecContext, CodecContextDeleter> pEnc(avcodec_alloc_context3(pCodec));
     if (!pStream || !pEnc) return "out of memory";
 
-    const AVRational fps{spec.nFpsNum, spec.nFpsDen};
-    pEnc->width = spec.nWidth;
-    pEnc->height = spec.nHeight;
-    pEnc->pix_fmt = EncoderPixelFormat(spec);
+    const AVRational fps{params.nFpsNum, params.nFpsDen};
+    pEnc->width = params.nWidth;
+    pEnc->height = params.nHeight;
+    pEnc->pix_fmt = EncoderPixelFormat(params);
     pEnc->time_base = av_inv_q(fps);
     pEnc->framerate = fps;
     pEnc->sample_aspect_ratio = {1, 1};
     pEnc->thread_count = 0;  // the encoder picks its own thread count
-    if (spec.nGop > 0) pEnc->gop_size = spec.nGop;
-    if (spec.llBitRate > 0) pEnc->bit_rate = spec.llBitRate;
+    if (params.nGop > 0) pEnc->gop_size = params.nGop;
+    if (params.llBitRate > 0) pEnc->bit_rate = params.llBitRate;
     if (pOut->oformat->flags & AVFMT_GLOBALHEADER) pEnc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
     int nQuality = 0;  // fixed quantiser for the MPEG-family encoders
-    switch (spec.eFormat) {
+    switch (params.eFormat) {
         case EClipFormat::Mp4H264:
             av_opt_set(pEnc->priv_data, "preset", "veryfast", 0);
-            if (spec.llBitRate <= 0) av_opt_set(pEnc->priv_data, "crf", "20", 0);
-            if (spec.nGop > 0) {
+            if (params.llBitRate <= 0) av_opt_set(pEnc->priv_data, "crf", "20", 0);
+            if (params.nGop > 0) {
                 // Exactly one keyframe every nGop frames: no scene-cut keyframes.
                 av_opt_set(pEnc->priv_data, "x264-params", "scenecut=0", 0);
-                pEnc->keyint_min = spec.nGop;
+                pEnc->keyint_min = params.nGop;
             }
             break;
         case EClipFormat::AviMpeg4:
         case EClipFormat::AviMjpeg:
         case EClipFormat::AsfWmv2:
-            if (spec.llBitRate <= 0) {
+            if (params.llBitRate <= 0) {
                 nQuality = FF_QP2LAMBDA * 3;
                 pEnc->flags |= AV_CODEC_FLAG_QSCALE;
                 pEnc->global_quality = nQuality;
             }
-            if (spec.nGop > 0) av_opt_set_int(pEnc->priv_data, "sc_threshold", 1000000000, 0);
+            if (params.nGop > 0) av_opt_set_int(pEnc->priv_data, "sc_threshold", 1000000000, 0);
             break;
         case EClipFormat::AviRaw:
             break;
@@ -200,27 +200,27 @@ std::string WriteClip(const std::string& strPath, const SClipSpec& spec) {
     std::unique_ptr<AVPacket, PacketDeleter> pPacket(av_packet_alloc());
     if (!pFrame || !pPacket) return "out of memory";
     pFrame->format = pEnc->pix_fmt;
-    pFrame->width = spec.nWidth;
-    pFrame->height = spec.nHeight;
+    pFrame->width = params.nWidth;
+    pFrame->height = params.nHeight;
     nErr = av_frame_get_buffer(pFrame.get(), 0);
     if (nErr < 0) return "out of memory";
 
-    const int nStride = 3 * spec.nWidth;
-    std::vector<uint8_t> picture(static_cast<size_t>(nStride) * spec.nHeight);
+    const int nStride = 3 * params.nWidth;
+    std::vector<uint8_t> picture(static_cast<size_t>(nStride) * params.nHeight);
     // Same size, only the pixel format changes; the point sampler keeps the
     // block edges sharp in the chroma planes.
     std::unique_ptr<SwsContext, SwsDeleter> pSws(
-        sws_getContext(spec.nWidth, spec.nHeight, AV_PIX_FMT_BGR24, spec.nWidth, spec.nHeight,
+        sws_getContext(params.nWidth, params.nHeight, AV_PIX_FMT_BGR24, params.nWidth, params.nHeight,
                        pEnc->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr));
     if (!pSws) return "no pixel format conversion to the encoder's format";
 
-    for (int i = 0; i < spec.nFrames; ++i) {
+    for (int i = 0; i < params.nFrames; ++i) {
         nErr = av_frame_make_writable(pFrame.get());
         if (nErr < 0) return "out of memory";
-        DrawFramePattern(picture.data(), spec.nWidth, spec.nHeight, nStride, spec.nFirstIndex + i);
+        DrawFramePattern(picture.data(), params.nWidth, params.nHeight, nStride, params.nFirstIndex + i);
         const uint8_t* src[1] = {picture.data()};
         const int srcStride[1] = {nStride};
-        sws_scale(pSws.get(), src, srcStride, 0, spec.nHeight, pFrame->data, pFrame->linesize);
+        sws_scale(pSws.get(), src, srcStride, 0, params.nHeight, pFrame->data, pFrame->linesize);
         pFrame->pts = i;
         if (nQuality) pFrame->quality = nQuality;
         if (std::string strErr = Encode(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());

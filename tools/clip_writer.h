@@ -18,7 +18,7 @@ enum class EClipFormat {
     AsfWmv2,   // "asf-wmv2":  ASF, Windows Media Video 8 (even sizes only)
 };
 
-struct SClipSpec {
+struct SClipParams {
     EClipFormat eFormat = EClipFormat::AviMpeg4;
     int nWidth = 640;
     int nHeight = 480;
@@ -36,10 +36,10 @@ bool ParseClipFormat(const std::string& strName, EClipFormat* pFormat);
 // The file extension that suits a format (".avi", ".mp4", ".asf").
 const char* ClipFormatExtension(EClipFormat eFormat);
 
-// Checks a spec without writing anything: "" when it can be written, else a
+// Checks a clip description without writing anything: "" when it can be written, else a
 // message saying what is wrong (size, frame count, rate, odd size for WMV2...).
-std::string CheckClipSpec(const SClipSpec& spec);
+std::string CheckClipParams(const SClipParams& params);
 
 // Writes the clip to strPath (replacing it). Returns "" on success, else an
 // error message; a partly written file may remain after a failure.
-std::string WriteClip(const std::string& strPath, const SClipSpec& spec);
+std::string WriteClip(const std::string& strPath, const SClipParams& params);

@@ -63,7 +63,7 @@ bool ParseBitRate(const char* psz, long long* pValue) {
 
 int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_ERROR);  // the encoders' progress lines are noise here
-    SClipSpec spec;
+    SClipParams params;
     std::string strOut;
     bool bFormat = false, bSize = false, bFrames = false, bFps = false;
     for (int i = 1; i < argc; ++i) {
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         if (strArg == "--out") {
             strOut = pszValue;
         } else if (strArg == "--format") {
-            if (!ParseClipFormat(pszValue, &spec.eFormat)) {
+            if (!ParseClipFormat(pszValue, &params.eFormat)) {
                 return Fail(std::string("unknown format '") + pszValue + "'");
             }
             bFormat = true;
@@ -89,38 +89,38 @@ int main(int argc, char** argv) {
                 (chX != 'x' && chX != 'X')) {
                 return Fail(std::string("size '") + pszValue + "' is not WxH");
             }
-            spec.nWidth = w;
-            spec.nHeight = h;
+            params.nWidth = w;
+            params.nHeight = h;
             bSize = true;
         } else if (strArg == "--frames") {
             if (!ParseInt(pszValue, 1, 10000000, &v)) {
                 return Fail(std::string("frame count '") + pszValue + "' is not a number from 1");
             }
-            spec.nFrames = static_cast<int>(v);
+            params.nFrames = static_cast<int>(v);
             bFrames = true;
         } else if (strArg == "--fps") {
             AVRational rate{0, 1};
             if (av_parse_video_rate(&rate, pszValue) < 0) {
                 return Fail(std::string("frame rate '") + pszValue + "' is not a rate");
             }
-            spec.nFpsNum = rate.num;
-            spec.nFpsDen = rate.den;
+            params.nFpsNum = rate.num;
+            params.nFpsDen = rate.den;
             bFps = true;
         } else if (strArg == "--gop") {
             if (!ParseInt(pszValue, 1, 100000, &v)) {
                 return Fail(std::string("GOP size '") + pszValue + "' is not a number from 1");
             }
-            spec.nGop = static_cast<int>(v);
+            params.nGop = static_cast<int>(v);
         } else if (strArg == "--bitrate") {
             if (!ParseBitRate(pszValue, &v)) {
                 return Fail(std::string("bit rate '") + pszValue + "' is not a positive number");
             }
-            spec.llBitRate = v;
+            params.llBitRate = v;
         } else if (strArg == "--first-index") {
             if (!ParseInt(pszValue, 0, 65535, &v)) {
                 return Fail(std::string("first index '") + pszValue + "' is not from 0 to 65535");
             }
-            spec.nFirstIndex = static_cast<int>(v);
+            params.nFirstIndex = static_cast<int>(v);
         } else {
             return Fail("unknown option " + strArg);
         }
@@ -130,14 +130,14 @@ int main(int argc, char** argv) {
     if (!bSize) return Fail("--size is missing");
     if (!bFrames) return Fail("--frames is missing");
     if (!bFps) return Fail("--fps is missing");
-    if (std::string strBad = CheckClipSpec(spec); !strBad.empty()) return Fail(strBad);
+    if (std::string strBad = CheckClipParams(params); !strBad.empty()) return Fail(strBad);
 
-    if (std::string strErr = WriteClip(strOut, spec); !strErr.empty()) {
+    if (std::string strErr = WriteClip(strOut, params); !strErr.empty()) {
         std::fprintf(stderr, "clipgen: %s: %s\n", strOut.c_str(), strErr.c_str());
         return 1;
     }
     std::printf("clipgen: wrote %s (%s, %dx%d, %d frames at %d/%d fps)\n", strOut.c_str(),
-                ClipFormatName(spec.eFormat), spec.nWidth, spec.nHeight, spec.nFrames, spec.nFpsNum,
-                spec.nFpsDen);
+                ClipFormatName(params.eFormat), params.nWidth, params.nHeight, params.nFrames, params.nFpsNum,
+                params.nFpsDen);
     return 0;
 }

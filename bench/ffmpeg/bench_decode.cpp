@@ -35,18 +35,18 @@ std::string EnsureClip(EClipFormat eFormat, int nFrames, int nFps, int nGop, con
     fs::create_directories(PELORA_BENCH_CLIP_DIR);
     const std::string strPath = std::string(PELORA_BENCH_CLIP_DIR) + "/" + pszName;
     if (fs::exists(strPath) && fs::file_size(strPath) > 0) return strPath;
-    SClipSpec spec;
-    spec.eFormat = eFormat;
-    spec.nWidth = 1920;
-    spec.nHeight = 1080;
-    spec.nFrames = nFrames;
-    spec.nFpsNum = nFps;
-    spec.nGop = nGop;
+    SClipParams params;
+    params.eFormat = eFormat;
+    params.nWidth = 1920;
+    params.nHeight = 1080;
+    params.nFrames = nFrames;
+    params.nFpsNum = nFps;
+    params.nGop = nGop;
     std::printf("writing %s (%d frames, once) ...\n", strPath.c_str(), nFrames);
     std::fflush(stdout);
     const auto t0 = Clock::now();
     const std::string strTmp = strPath + ".part";
-    const std::string strErr = WriteClip(strTmp, spec);
+    const std::string strErr = WriteClip(strTmp, params);
     if (!strErr.empty()) {
         std::fprintf(stderr, "bench_decode: %s\n", strErr.c_str());
         std::exit(1);

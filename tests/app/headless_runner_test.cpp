@@ -56,16 +56,16 @@ protected:
     static void SetUpTestSuite() {
         s_dir = fs::temp_directory_path() / ("pelora_headless_" + std::to_string(getpid()));
         fs::create_directories(s_dir);
-        SClipSpec spec;
-        spec.eFormat = EClipFormat::AviMpeg4;
-        spec.nWidth = 96;
-        spec.nHeight = 64;
-        spec.nFrames = 24;
-        spec.nFpsNum = 24;
-        ASSERT_EQ(WriteClip((s_dir / "clip.avi").string(), spec), "");
-        spec.eFormat = EClipFormat::Mp4H264;
-        spec.nFrames = 12;
-        ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), spec), "");
+        SClipParams params;
+        params.eFormat = EClipFormat::AviMpeg4;
+        params.nWidth = 96;
+        params.nHeight = 64;
+        params.nFrames = 24;
+        params.nFpsNum = 24;
+        ASSERT_EQ(WriteClip((s_dir / "clip.avi").string(), params), "");
+        params.eFormat = EClipFormat::Mp4H264;
+        params.nFrames = 12;
+        ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), params), "");
         std::ofstream(s_dir / "not_a_clip.avi") << "this is no video\n";
     }
     static void TearDownTestSuite() { fs::remove_all(s_dir); }

@@ -91,14 +91,14 @@ protected:
     static void SetUpTestSuite() {
         s_dir = fs::temp_directory_path() / ("pelora_shell_" + std::to_string(getpid()));
         fs::create_directories(s_dir);
-        SClipSpec spec;
-        spec.eFormat = EClipFormat::AviMpeg4;
-        spec.nWidth = 64;
-        spec.nHeight = 48;
-        spec.nFrames = 300;
-        spec.nFpsNum = 30;
-        ASSERT_EQ(WriteClip((s_dir / "one.avi").string(), spec), "");
-        ASSERT_EQ(WriteClip((s_dir / "two.avi").string(), spec), "");
+        SClipParams params;
+        params.eFormat = EClipFormat::AviMpeg4;
+        params.nWidth = 64;
+        params.nHeight = 48;
+        params.nFrames = 300;
+        params.nFpsNum = 30;
+        ASSERT_EQ(WriteClip((s_dir / "one.avi").string(), params), "");
+        ASSERT_EQ(WriteClip((s_dir / "two.avi").string(), params), "");
         std::ofstream(s_dir / "still.bmp", std::ios::binary) << GreyBitmap();
         std::ofstream(s_dir / "grid.csv") << "origin: 600, y: 0\nsize: 2, y: 2\n-\n10,20\n30,40\n";
     }

@@ -19,11 +19,11 @@ protected:
 };
 
 CMediaType RgbType(LONG width, LONG height) {
-    VideoTypeSpec spec;
-    spec.width = width;
-    spec.height = height;
+    VideoTypeParams params;
+    params.width = width;
+    params.height = height;
     CMediaType mt;
-    MakeVideoType(spec, &mt);
+    MakeVideoType(params, &mt);
     return mt;
 }
 

@@ -33,7 +33,7 @@ inline LONG PaddedSize(LONG width, LONG height) {
     return static_cast<LONG>(PaddedSize64(width, height));
 }
 
-struct VideoTypeSpec {
+struct VideoTypeParams {
     GUID major = MEDIATYPE_Video;
     GUID subtype = MEDIASUBTYPE_RGB24;
     GUID format = FORMAT_VideoInfo;
@@ -48,8 +48,8 @@ struct VideoTypeSpec {
 };
 
 // A media type with a VIDEOINFOHEADER (or VIDEOINFOHEADER2 for that format
-// type) block built from the spec.
-inline void MakeVideoType(const VideoTypeSpec& s, CMediaType* pmt) {
+// type) block built from the clip description.
+inline void MakeVideoType(const VideoTypeParams& s, CMediaType* pmt) {
     const bool bV2 = s.format == FORMAT_VideoInfo2;
     const size_t headerAt =
         bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader) : offsetof(VIDEOINFOHEADER, bmiHeader);

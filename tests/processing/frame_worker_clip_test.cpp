@@ -21,17 +21,17 @@ protected:
     static void SetUpTestSuite() {
         s_dir = fs::temp_directory_path() / ("pelora_worker_clips_" + std::to_string(getpid()));
         fs::create_directories(s_dir);
-        SClipSpec spec;
-        spec.nWidth = 96;
-        spec.nHeight = 64;
-        spec.nFrames = 30;
-        spec.nFpsNum = 30;
-        spec.eFormat = EClipFormat::AviMpeg4;
-        ASSERT_EQ(WriteClip((s_dir / "clip.avi").string(), spec), "");
-        spec.eFormat = EClipFormat::Mp4H264;
-        spec.nFrames = 24;
-        spec.nFpsNum = 24;
-        ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), spec), "");
+        SClipParams params;
+        params.nWidth = 96;
+        params.nHeight = 64;
+        params.nFrames = 30;
+        params.nFpsNum = 30;
+        params.eFormat = EClipFormat::AviMpeg4;
+        ASSERT_EQ(WriteClip((s_dir / "clip.avi").string(), params), "");
+        params.eFormat = EClipFormat::Mp4H264;
+        params.nFrames = 24;
+        params.nFpsNum = 24;
+        ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), params), "");
     }
     static void TearDownTestSuite() { fs::remove_all(s_dir); }
 

@@ -1,4 +1,4 @@
-// The clip generator: its command line, the specs it refuses, the keyframe
+// The clip generator: its command line, the clip description it refuses, the keyframe
 // interval and frame rate it writes, and the damaged-file helpers.
 #include <gtest/gtest.h>
 
@@ -104,30 +104,30 @@ TEST_F(ClipgenTest, BadArgumentsExitNonZeroWithAMessage) {
     EXPECT_NE(strErr.find("cannot create"), std::string::npos) << strErr;
 }
 
-TEST_F(ClipgenTest, SpecsTheEncodersCannotWriteAreRefusedBeforeWriting) {
-    SClipSpec spec;
-    EXPECT_EQ(CheckClipSpec(spec), "");
-    spec.nWidth = 31;
-    EXPECT_NE(CheckClipSpec(spec).find("size must be"), std::string::npos);
-    spec = SClipSpec{};
-    spec.nHeight = 9000;
-    EXPECT_NE(CheckClipSpec(spec).find("size must be"), std::string::npos);
-    spec = SClipSpec{};
-    spec.eFormat = EClipFormat::AsfWmv2;
-    spec.nWidth = 321;
-    EXPECT_NE(CheckClipSpec(spec).find("even"), std::string::npos);
-    spec.eFormat = EClipFormat::Mp4H264;  // odd sizes go to 4:4:4
-    EXPECT_EQ(CheckClipSpec(spec), "");
-    spec = SClipSpec{};
-    spec.nFrames = 0;
-    EXPECT_NE(CheckClipSpec(spec).find("frame count"), std::string::npos);
-    spec = SClipSpec{};
-    spec.nFpsDen = 0;
-    EXPECT_NE(CheckClipSpec(spec).find("frame rate"), std::string::npos);
-    spec = SClipSpec{};
-    spec.nGop = -1;
-    EXPECT_NE(CheckClipSpec(spec).find("GOP"), std::string::npos);
-    EXPECT_NE(WriteClip(Path("never.avi"), spec), "");
+TEST_F(ClipgenTest, ParamsTheEncodersCannotWriteAreRefusedBeforeWriting) {
+    SClipParams params;
+    EXPECT_EQ(CheckClipParams(params), "");
+    params.nWidth = 31;
+    EXPECT_NE(CheckClipParams(params).find("size must be"), std::string::npos);
+    params = SClipParams{};
+    params.nHeight = 9000;
+    EXPECT_NE(CheckClipParams(params).find("size must be"), std::string::npos);
+    params = SClipParams{};
+    params.eFormat = EClipFormat::AsfWmv2;
+    params.nWidth = 321;
+    EXPECT_NE(CheckClipParams(params).find("even"), std::string::npos);
+    params.eFormat = EClipFormat::Mp4H264;  // odd sizes go to 4:4:4
+    EXPECT_EQ(CheckClipParams(params), "");
+    params = SClipParams{};
+    params.nFrames = 0;
+    EXPECT_NE(CheckClipParams(params).find("frame count"), std::string::npos);
+    params = SClipParams{};
+    params.nFpsDen = 0;
+    EXPECT_NE(CheckClipParams(params).find("frame rate"), std::string::npos);
+    params = SClipParams{};
+    params.nGop = -1;
+    EXPECT_NE(CheckClipParams(params).find("GOP"), std::string::npos);
+    EXPECT_NE(WriteClip(Path("never.avi"), params), "");
     EXPECT_FALSE(fs::exists(Path("never.avi")));
 }
 
@@ -173,13 +173,13 @@ TEST_F(ClipgenTest, FirstIndexAndBitRateOptionsAreHonoured) {
 }
 
 TEST_F(ClipgenTest, BrokenFileHelpersDamageExactlyWhatTheySay) {
-    SClipSpec spec;
-    spec.eFormat = EClipFormat::AviMjpeg;
-    spec.nWidth = 64;
-    spec.nHeight = 48;
-    spec.nFrames = 5;
+    SClipParams params;
+    params.eFormat = EClipFormat::AviMjpeg;
+    params.nWidth = 64;
+    params.nHeight = 48;
+    params.nFrames = 5;
     const std::string strSource = Path("src.avi");
-    ASSERT_EQ(WriteClip(strSource, spec), "");
+    ASSERT_EQ(WriteClip(strSource, params), "");
     const std::vector<char> src = ReadBytes(strSource);
     ASSERT_GT(src.size(), 2000u);
 

@@ -36,16 +36,16 @@ public:
         static CClipCache s_cache;
         return s_cache;
     }
-    // Path of a clip for spec, written once.
-    std::string Clip(const SClipSpec& spec) {
-        const std::string strKey = std::string(ClipFormatName(spec.eFormat)) + "_" +
-                                   std::to_string(spec.nWidth) + "x" + std::to_string(spec.nHeight) +
-                                   "_" + std::to_string(spec.nFrames) + "_" +
-                                   std::to_string(spec.nFpsNum) + "_" + std::to_string(spec.nGop);
+    // Path of the clip these parameters describe, written once.
+    std::string Clip(const SClipParams& params) {
+        const std::string strKey = std::string(ClipFormatName(params.eFormat)) + "_" +
+                                   std::to_string(params.nWidth) + "x" + std::to_string(params.nHeight) +
+                                   "_" + std::to_string(params.nFrames) + "_" +
+                                   std::to_string(params.nFpsNum) + "_" + std::to_string(params.nGop);
         auto it = m_clips.find(strKey);
         if (it != m_clips.end()) return it->second;
-        const std::string strPath = (m_dir / (strKey + ClipFormatExtension(spec.eFormat))).string();
-        const std::string strErr = WriteClip(strPath, spec);
+        const std::string strPath = (m_dir / (strKey + ClipFormatExtension(params.eFormat))).string();
+        const std::string strErr = WriteClip(strPath, params);
         EXPECT_EQ(strErr, "") << strPath;
         m_clips[strKey] = strPath;
         return strPath;
@@ -66,8 +66,8 @@ private:
     std::map<std::string, std::string> m_clips;
 };
 
-SClipSpec Spec(EClipFormat e, int w, int h, int nFrames, int nFps = 25, int nGop = 0) {
-    SClipSpec s;
+SClipParams Params(EClipFormat e, int w, int h, int nFrames, int nFps = 25, int nGop = 0) {
+    SClipParams s;
     s.eFormat = e;
     s.nWidth = w;
     s.nHeight = h;
@@ -105,7 +105,7 @@ class DecodesEveryKind : public ::testing::TestWithParam<EClipFormat> {};
 
 TEST_P(DecodesEveryKind, WithRightGeometryTimingAndEveryFramesOwnIndex) {
     const int nFrames = 24;
-    const std::string strPath = CClipCache::Get().Clip(Spec(GetParam(), 96, 64, nFrames, 25, 10));
+    const std::string strPath = CClipCache::Get().Clip(Params(GetParam(), 96, 64, nFrames, 25, 10));
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
     EXPECT_EQ(dec.GetWidth(), 96);
@@ -162,7 +162,7 @@ std::string WidthCaseName(const ::testing::TestParamInfo<SWidthCase>& param) {
 TEST_P(PaddedRows, ComeOutUprightWithZeroPadAndNoStaleBytes) {
     const int w = std::get<1>(GetParam()), h = std::get<2>(GetParam());
     const LONG nStride = (3 * w + 3) & ~3;
-    const std::string strPath = CClipCache::Get().Clip(Spec(std::get<0>(GetParam()), w, h, 3));
+    const std::string strPath = CClipCache::Get().Clip(Params(std::get<0>(GetParam()), w, h, 3));
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
     ASSERT_EQ(dec.GetWidth(), w);
@@ -230,25 +230,25 @@ void CheckSeekSequence(CFileDecoder& dec, bool bByFrame) {
 
 TEST(ExactSeek, AviByFrameIndexDeliversExactlyTheFrameAtThePosition) {
     CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 64, 48, 40, 30, 10))), S_OK);
+    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 64, 48, 40, 30, 10))), S_OK);
     CheckSeekSequence(dec, true);
 }
 
 TEST(ExactSeek, Mp4WithBFramesByMediaTimeDeliversExactlyTheFrameAtThePosition) {
     CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 64, 48, 40, 30, 10))), S_OK);
+    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Params(EClipFormat::Mp4H264, 64, 48, 40, 30, 10))), S_OK);
     CheckSeekSequence(dec, false);
 }
 
 TEST(ExactSeek, AsfByMediaTimeDeliversExactlyTheFrameAtThePosition) {
     CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::AsfWmv2, 64, 48, 40, 30, 10))), S_OK);
+    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Params(EClipFormat::AsfWmv2, 64, 48, 40, 30, 10))), S_OK);
     CheckSeekSequence(dec, false);
 }
 
 TEST(ExactSeek, TimeInsideAFramesIntervalGivesThatFrame) {
     CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 64, 48, 40, 30, 10))), S_OK);
+    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Params(EClipFormat::Mp4H264, 64, 48, 40, 30, 10))), S_OK);
     std::vector<BYTE> buf(dec.GetImageSize());
     for (LONGLONG p : {17LL, 3LL, 33LL, 9LL}) {
         for (REFERENCE_TIME rt : {dec.FrameToTime(p) + dec.GetAvgTimePerFrame() / 2, dec.FrameToTime(p + 1) - 1}) {
@@ -260,7 +260,7 @@ TEST(ExactSeek, TimeInsideAFramesIntervalGivesThatFrame) {
 
 TEST(ExactSeek, PositionAtOrPastTheEndIsEndOfStreamAndNegativeIsTheStart) {
     CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 64, 48, 40, 30, 10))), S_OK);
+    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 64, 48, 40, 30, 10))), S_OK);
     std::vector<BYTE> buf(dec.GetImageSize());
     EXPECT_EQ(dec.SeekToTime(dec.GetDuration()), S_FALSE);
     EXPECT_EQ(Read(dec, buf).hr, S_FALSE);
@@ -274,7 +274,7 @@ TEST(ExactSeek, PositionAtOrPastTheEndIsEndOfStreamAndNegativeIsTheStart) {
 
 TEST(ExactSeek, ShortForwardSeekRepeatedPositionAndBackStepAvoidTheDemuxer) {
     CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 64, 48, 40, 30, 100))), S_OK);
+    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 64, 48, 40, 30, 100))), S_OK);
     std::vector<BYTE> buf(dec.GetImageSize());
     ASSERT_EQ(dec.SeekToFrame(5), S_OK);
     EXPECT_EQ(Read(dec, buf).nPattern, 5);
@@ -304,8 +304,8 @@ TEST(ExactSeek, ShortForwardSeekRepeatedPositionAndBackStepAvoidTheDemuxer) {
 
 class BrokenFiles : public ::testing::Test {
 protected:
-    static std::string Source() { return CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 64, 48, 30, 30, 10)); }
-    static std::string Mp4Source() { return CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 64, 48, 30, 30, 10)); }
+    static std::string Source() { return CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 64, 48, 30, 30, 10)); }
+    static std::string Mp4Source() { return CClipCache::Get().Clip(Params(EClipFormat::Mp4H264, 64, 48, 30, 30, 10)); }
     // Opening fails, or the file opens and reads to a clean end with frames
     // that carry valid, increasing indices.
     static void ExpectFailsOrEndsCleanly(const std::string& strPath) {
@@ -408,7 +408,7 @@ TEST_F(BrokenFiles, TruncatedAviPlaysWhatItHasThenEnds) {
 // Stop requests.
 
 TEST(StopRequest, AbortsReadAndOpenAndReadingResumesAfterTheLastFrameDelivered) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 64, 48, 40, 30, 10));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::Mp4H264, 64, 48, 40, 30, 10));
     CFileDecoder dec;
     dec.RequestStop();
     EXPECT_EQ(dec.Open(strPath), E_ABORT);
@@ -434,7 +434,7 @@ TEST(StopRequest, AbortsReadAndOpenAndReadingResumesAfterTheLastFrameDelivered) 
 }
 
 TEST(StopRequest, FromAnotherThreadEndsALongDecodingLoop) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 64, 48, 40, 30, 10));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 64, 48, 40, 30, 10));
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
     std::vector<BYTE> buf(dec.GetImageSize());
@@ -476,7 +476,7 @@ class MatchesFfmpegCommand : public ::testing::TestWithParam<SWidthCase> {};
 TEST_P(MatchesFfmpegCommand, EveryPixelOfEveryFrame) {
     if (!HaveFfmpegCommand()) GTEST_SKIP() << "no ffmpeg command";
     const int w = std::get<1>(GetParam()), h = std::get<2>(GetParam());
-    const std::string strPath = CClipCache::Get().Clip(Spec(std::get<0>(GetParam()), w, h, 6));
+    const std::string strPath = CClipCache::Get().Clip(Params(std::get<0>(GetParam()), w, h, 6));
     const std::vector<uint8_t> ref = FfmpegFrames(strPath);
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);

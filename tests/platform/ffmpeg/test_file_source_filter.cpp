@@ -43,14 +43,14 @@ std::string MakeClip(const char* pszName, EClipFormat eFormat, int nFrames, int 
     fs::create_directories(dir);
     const std::string strPath = (dir / pszName).string();
     if (!fs::exists(strPath)) {
-        SClipSpec spec;
-        spec.eFormat = eFormat;
-        spec.nWidth = 64;
-        spec.nHeight = 48;
-        spec.nFrames = nFrames;
-        spec.nFpsNum = nFps;
-        spec.nGop = 10;
-        EXPECT_EQ(WriteClip(strPath, spec), "");
+        SClipParams params;
+        params.eFormat = eFormat;
+        params.nWidth = 64;
+        params.nHeight = 48;
+        params.nFrames = nFrames;
+        params.nFpsNum = nFps;
+        params.nGop = 10;
+        EXPECT_EQ(WriteClip(strPath, params), "");
     }
     return strPath;
 }

@@ -47,15 +47,15 @@ public:
         static CClipCache s_cache;
         return s_cache;
     }
-    std::string Clip(const SClipSpec& spec) {
+    std::string Clip(const SClipParams& params) {
         const std::string strKey =
-            std::string(ClipFormatName(spec.eFormat)) + "_" + std::to_string(spec.nWidth) + "x" +
-            std::to_string(spec.nHeight) + "_" + std::to_string(spec.nFrames) + "_" +
-            std::to_string(spec.nGop) + "_" + std::to_string(spec.nFpsNum);
+            std::string(ClipFormatName(params.eFormat)) + "_" + std::to_string(params.nWidth) + "x" +
+            std::to_string(params.nHeight) + "_" + std::to_string(params.nFrames) + "_" +
+            std::to_string(params.nGop) + "_" + std::to_string(params.nFpsNum);
         auto it = m_clips.find(strKey);
         if (it != m_clips.end()) return it->second;
-        const std::string strPath = (m_dir / (strKey + ClipFormatExtension(spec.eFormat))).string();
-        EXPECT_EQ(WriteClip(strPath, spec), "") << strPath;
+        const std::string strPath = (m_dir / (strKey + ClipFormatExtension(params.eFormat))).string();
+        EXPECT_EQ(WriteClip(strPath, params), "") << strPath;
         m_clips[strKey] = strPath;
         return strPath;
     }
@@ -75,8 +75,8 @@ private:
     std::map<std::string, std::string> m_clips;
 };
 
-SClipSpec Spec(EClipFormat e, int w, int h, int nFrames, int nGop = 10) {
-    SClipSpec s;
+SClipParams Params(EClipFormat e, int w, int h, int nFrames, int nGop = 10) {
+    SClipParams s;
     s.eFormat = e;
     s.nWidth = w;
     s.nHeight = h;
@@ -255,7 +255,7 @@ TEST_P(EveryKind, ConnectsRgb24AndReportsFormatDurationAndFrameFormatOnlyForAvi)
     const SKind k = GetParam();
     const int nFrames = 30;
     const std::string strPath =
-        CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
+        CClipCache::Get().Clip(Params(k.eFormat, k.nWidth, k.nHeight, nFrames));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
 
@@ -295,7 +295,7 @@ TEST_P(EveryKind, WorkerSeekSequenceGrabsExactlyTheFrameAtThePosition) {
     const SKind k = GetParam();
     const int nFrames = 30;
     const std::string strPath =
-        CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, nFrames));
+        CClipCache::Get().Clip(Params(k.eFormat, k.nWidth, k.nHeight, nFrames));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
 
@@ -314,7 +314,7 @@ TEST_P(EveryKind, WorkerSeekSequenceGrabsExactlyTheFrameAtThePosition) {
 
 TEST_P(EveryKind, FramesComeOutUprightAndIdenticalToTheDecodersOwnWholePaddedImage) {
     const SKind k = GetParam();
-    const std::string strPath = CClipCache::Get().Clip(Spec(k.eFormat, k.nWidth, k.nHeight, 30));
+    const std::string strPath = CClipCache::Get().Clip(Params(k.eFormat, k.nWidth, k.nHeight, 30));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
     ASSERT_EQ(g.SeekAndGrab(7), 7);
@@ -347,7 +347,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(GraphTest, ForwardStepsContinueDecodingAndBackwardStepsSeekExactly) {
     // A long GOP: a step forward must not go back to the keyframe.
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 60, 50));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 96, 64, 60, 50));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
     CFileSourceFilter* pSource = g.Source();
@@ -364,9 +364,9 @@ TEST_F(GraphTest, ForwardStepsContinueDecodingAndBackwardStepsSeekExactly) {
 TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDuration) {
     // 30 fps: AvgTimePerFrame is 333333, so k x 333333 lies a few 100-ns
     // units before frame k starts; the worker means frame k.
-    SClipSpec spec = Spec(EClipFormat::Mp4H264, 96, 64, 60);
-    spec.nFpsNum = 30;
-    const std::string strPath = CClipCache::Get().Clip(spec);
+    SClipParams params = Params(EClipFormat::Mp4H264, 96, 64, 60);
+    params.nFpsNum = 30;
+    const std::string strPath = CClipCache::Get().Clip(params);
     CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
     ASSERT_FALSE(g.FrameFormat());
@@ -398,7 +398,7 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
 TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
     const int nFrames = 40;
     const std::string strPath =
-        CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
+        CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 96, 64, nFrames));
     for (bool bGrab : {true, false}) {
         SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
         CWorkerGraph g(bGrab);
@@ -451,7 +451,7 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
 }
 
 TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 96, 64, 50));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::Mp4H264, 96, 64, 50));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
     ASSERT_FALSE(g.FrameFormat());
@@ -497,7 +497,7 @@ TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
 TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
     const int nFrames = 60;
     const std::string strPath =
-        CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, nFrames));
+        CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 96, 64, nFrames));
     for (bool bGrab : {true, false}) {
         SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
         CWorkerGraph g(bGrab);
@@ -532,7 +532,7 @@ TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
 }
 
 TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunning) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviRaw, 96, 64, 60));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::AviRaw, 96, 64, 60));
     CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
     CComRef<IMediaFilter> pFilter;
@@ -556,7 +556,7 @@ TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunni
 
 TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) {
     CClipCache& cache = CClipCache::Get();
-    const std::string strGood = cache.Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 30));
+    const std::string strGood = cache.Clip(Params(EClipFormat::AviMpeg4, 96, 64, 30));
     const std::string strEmpty = cache.Path("empty.avi");
     const std::string strTruncated = cache.Path("truncated.avi");
     const std::string strCorrupt = cache.Path("corrupt.avi");
@@ -567,7 +567,7 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
     ASSERT_EQ(
         WriteCorruptedCopy(strGood, strCorrupt, 0, static_cast<int64_t>(fs::file_size(strGood)), 7),
         "");
-    const std::string strGoodMp4 = cache.Clip(Spec(EClipFormat::Mp4H264, 96, 64, 30));
+    const std::string strGoodMp4 = cache.Clip(Params(EClipFormat::Mp4H264, 96, 64, 30));
     const std::string strTruncatedMp4 = cache.Path("truncated.mp4");
     ASSERT_EQ(WriteTruncatedCopy(strGoodMp4, strTruncatedMp4,
                                  static_cast<int64_t>(fs::file_size(strGoodMp4) / 2)),
@@ -590,7 +590,7 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
 }
 
 TEST_F(GraphTest, ADecodeErrorInTheMiddleEndsTheStreamWithCompletion) {
-    const std::string strGood = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 60));
+    const std::string strGood = CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 96, 64, 60));
     const std::string strPath = CClipCache::Get().Path("damaged-middle.avi");
     const auto size = static_cast<int64_t>(fs::file_size(strGood));
     ASSERT_EQ(WriteCorruptedCopy(strGood, strPath, size / 2, size / 3, 11), "");
@@ -612,7 +612,7 @@ TEST_F(GraphTest, ADecodeErrorInTheMiddleEndsTheStreamWithCompletion) {
 // Graph bookkeeping and events
 
 TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 30));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 96, 64, 30));
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
     LONG lCode = -1;
@@ -648,7 +648,7 @@ TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
 }
 
 TEST_F(GraphTest, NamesAreUniqueAndRemovingAFilterDisconnectsBothEnds) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::AviMpeg4, 96, 64, 30));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::AviMpeg4, 96, 64, 30));
     CWorkerGraph g;
     HRESULT hr = S_OK;
     auto* pSecond = new CFrameKeepingRenderer(&hr);
@@ -673,7 +673,7 @@ TEST_F(GraphTest, NamesAreUniqueAndRemovingAFilterDisconnectsBothEnds) {
 }
 
 TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
-    const std::string strPath = CClipCache::Get().Clip(Spec(EClipFormat::Mp4H264, 96, 64, 50));
+    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::Mp4H264, 96, 64, 50));
     CComRef<IGraphBuilder> pGraph;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
                                reinterpret_cast<void**>(pGraph.Receive())),
