@@ -20,6 +20,7 @@ HRESULT CRendererInputPin::EndOfStream() {
 
 HRESULT CRendererInputPin::BeginFlush() {
     CAutoLock lock(&m_pRenderer->m_InterfaceLock);
+    m_nStreamingChanges.fetch_add(1);
     {
         CAutoLock rlock(&m_pRenderer->m_RendererLock);
         CBaseInputPin::BeginFlush();
@@ -32,6 +33,7 @@ HRESULT CRendererInputPin::BeginFlush() {
 HRESULT CRendererInputPin::EndFlush() {
     CAutoLock lock(&m_pRenderer->m_InterfaceLock);
     CAutoLock rlock(&m_pRenderer->m_RendererLock);
+    m_nStreamingChanges.fetch_add(1);
     HRESULT hr = m_pRenderer->EndFlush();
     if (SUCCEEDED(hr)) hr = CBaseInputPin::EndFlush();
     return hr;
@@ -49,12 +51,17 @@ HRESULT CRendererInputPin::QueryId(LPWSTR* Id) {
 }
 
 HRESULT CRendererInputPin::Receive(IMediaSample* pSample) {
+    // A sample refused by a flush or stop that has ended by the time we look
+    // below (the renderer left the interface lock in between) is no error:
+    // taken for one, it would refuse every sample after the flush.
+    const unsigned nChanges = m_nStreamingChanges.load();
     const HRESULT hr = m_pRenderer->Receive(pSample);
     if (FAILED(hr)) {
         // Fetched before the locks, for the EC_COMPLETE that may follow.
         m_pRenderer->PrefetchEndOfStreamPosition();
         CAutoLock lock(&m_pRenderer->m_InterfaceLock);
-        if (!IsStopped() && !IsFlushing() && !m_pRenderer->m_bAbort && !m_bRunTimeError) {
+        if (!IsStopped() && !IsFlushing() && m_nStreamingChanges.load() == nChanges &&
+            !m_pRenderer->m_bAbort && !m_bRunTimeError) {
             m_pRenderer->NotifyEvent(EC_ERRORABORT, hr, 0);
             {
                 CAutoLock rlock(&m_pRenderer->m_RendererLock);
@@ -78,9 +85,13 @@ HRESULT CRendererInputPin::SetMediaType(const CMediaType* pmt) {
     return m_pRenderer->SetMediaType(pmt);
 }
 
-HRESULT CRendererInputPin::Active() { return m_pRenderer->Active(); }
+HRESULT CRendererInputPin::Active() {
+    m_nStreamingChanges.fetch_add(1);
+    return m_pRenderer->Active();
+}
 
 HRESULT CRendererInputPin::Inactive() {
+    m_nStreamingChanges.fetch_add(1);
     m_bRunTimeError = false;
     return m_pRenderer->Inactive();
 }

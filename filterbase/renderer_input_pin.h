@@ -8,12 +8,17 @@
 //   that is not explained by a stop, a flush, an abort or an earlier error
 //   is a run-time error: EC_ERRORABORT to the graph, EC_COMPLETE if the
 //   stream was running, and every later sample is refused until EndFlush or
-//   Inactive.
+//   Inactive. The pin looks only after the renderer has given up the
+//   interface lock, so a flush or stop may have come and gone meanwhile;
+//   m_nStreamingChanges tells it that one did, and that the refusal was
+//   its doing.
 // - EndOfStream, BeginFlush and EndFlush take the interface lock, then the
 //   renderer lock. BeginFlush resets the end of stream (and kills its timer)
 //   after leaving the renderer lock.
 // - QueryId answers "In", the id FindPin accepts.
 #pragma once
+
+#include <atomic>
 
 #include "filterbase/base_input_pin.h"
 #include "filterbase/base_renderer.h"
@@ -47,4 +52,8 @@ public:
 
 protected:
     CBaseRenderer* const m_pRenderer;
+    // Bumped by BeginFlush, EndFlush, Active and Inactive, under the
+    // interface lock; read by Receive (streaming thread) before and after
+    // the renderer's Receive.
+    std::atomic<unsigned> m_nStreamingChanges{0};
 };

@@ -63,7 +63,8 @@ TEST_F(RendererStateRaces, FlushWhilePausedStrandsNoStreamingThread) {
         // Upstream delivers again, and the pause completes with that sample.
         g.SourcePin()->AllowFrames(1);
         ASSERT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
-            << "round " << i << ": the streaming thread did not come back";
+            << "round " << i << ": the streaming thread did not come back ("
+            << g.Sink().Count(EC_ERRORABORT) << " EC_ERRORABORT)";
         FILTER_STATE fs = State_Stopped;
         ASSERT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
         g.Stop();
@@ -103,6 +104,38 @@ TEST_F(RendererStateRaces, FlushInsideThePausedHandOverStrandsNoStreamingThread)
     EXPECT_EQ(g.SourcePin()->LastReceiveResult(), S_OK);
     FILTER_STATE fs = State_Stopped;
     EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
+}
+
+TEST_F(RendererStateRaces, SampleRefusedByAFlushThatEndsBeforeTheErrorCheckIsNoError) {
+    // The other window of the flush loop, forced: a sample is refused because
+    // the pin is flushing, and the whole flush ends before the pin decides
+    // whether the refusal was a run-time error. Taken for one, it would
+    // refuse every later sample and the pause would never complete.
+    SourceOptions o = HandDelivery();
+    o.keepGoingOnFailure = true;
+    RendererGraph g(o);
+    IMediaSeeking* pSeeking = nullptr;  // creates the position object, which asks upstream
+    ASSERT_EQ(g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
+              S_OK);
+    std::atomic<bool> bInGap{false}, bFlushEnded{false};
+    g.Pause();
+    ASSERT_EQ(g.RendererPin()->BeginFlush(), S_OK);
+    // The pin fetches the stop position between the refusal and its check.
+    g.SourcePin()->SetStopPositionHook([&] {
+        bInGap = true;
+        SpinUntil([&] { return bFlushEnded.load(); });
+    });
+    g.SourcePin()->AllowFrames(1);
+    ASSERT_TRUE(SpinUntil([&] { return bInGap.load(); }));
+    ASSERT_EQ(g.RendererPin()->EndFlush(), S_OK);
+    bFlushEnded = true;
+    g.SourcePin()->AllowFrames(1);
+    EXPECT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
+        << "the sample after the flush was refused";
+    EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 0);
+    FILTER_STATE fs = State_Stopped;
+    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
+    pSeeking->Release();
 }
 
 TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterStop) {

@@ -344,8 +344,19 @@ HRESULT CTestSourcePin::GetDuration(LONGLONG* pDuration) {
     return ConvertTimeFormat(pDuration, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
 }
 
+void CTestSourcePin::SetStopPositionHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(m_HookLock);
+    m_StopPositionHook = std::move(hook);
+}
+
 HRESULT CTestSourcePin::GetStopPosition(LONGLONG* pStop) {
     if (!pStop) return E_POINTER;
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_HookLock);
+        hook.swap(m_StopPositionHook);
+    }
+    if (hook) hook();
     LONGLONG media = 0;
     {
         std::lock_guard<std::mutex> lock(m_SeekLock);

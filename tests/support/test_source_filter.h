@@ -27,6 +27,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -106,6 +107,10 @@ public:
     // Waits (bounded) until the streaming thread has ended.
     bool WaitForThreadEnd(std::chrono::milliseconds bound);
     bool UsingInputAllocator() const { return m_bUsingInputAllocator.load(); }
+    // Runs once, on the calling thread and with no lock held, the next time
+    // GetStopPosition is called (a renderer asks for it before it decides
+    // what a refused sample means).
+    void SetStopPositionHook(std::function<void()> hook);
 
 private:
     void StartThread();  // m_ThreadLock held
@@ -129,6 +134,9 @@ private:
     LONGLONG m_llStop = 0;     // media time; set from the options
     double m_dRate = 1.0;
     GUID m_TimeFormat;
+
+    std::mutex m_HookLock;  // leaf: guards m_StopPositionHook
+    std::function<void()> m_StopPositionHook;
 
     std::mutex m_QualityLock;  // leaf: guards the quality fields below
     int m_nQuality = 0;
