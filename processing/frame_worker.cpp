@@ -498,8 +498,14 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
     m_pGraph->GetPositions(&llCurrent, &llStopNow);
     const LONG nStep = m_nFrameStep.load();
     const LONGLONG llPos = m_llPosition.load();
-    if (llCurrent >= llPos + nStep) {
-        const LONGLONG llJump = IndexOf(llCurrent) - IndexOf(llPos);
+    // A new frame is one whose number is past ours. Comparing media times
+    // with llPos + nStep is not enough: the duration is rounded to 100 ns on
+    // its own (166667 at 60 fps) while each frame's start is rounded from
+    // the exact rate (frame 2 at 333333), so a frame can start one unit
+    // short of "previous start + duration"; at 60 fps every third frame did
+    // and was never taken. Past the stop there is no next frame to wait for.
+    const LONGLONG llJump = IndexOf(llCurrent) - IndexOf(llPos);
+    if (llJump > 0 || (nStep > 1 && llCurrent >= llStop && llCurrent > llPos)) {
         if (llJump > 1 && llCurrent < llStop) m_llSkippedInRun.fetch_add(llJump - 1);
         m_llPosition.store(llCurrent);
         const LONGLONG llT0 = CounterNow();
