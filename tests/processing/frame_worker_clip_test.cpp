@@ -51,7 +51,7 @@ protected:
     void TearDown() override {
         m_flag.Set(0);
         m_worker.Wake();
-        EXPECT_TRUE(WaitUntil([&] { return m_worker.HasEnded() || !m_worker.HasStarted(); }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return m_worker.HasEnded() || !m_worker.HasStarted(); }, 20000));
         m_worker.Join();
     }
     template <class Pred>

@@ -262,7 +262,7 @@ TEST(FrameWorker, PauseKeepsPositionAndProcessesTheFrameAgain) {
     const LONGLONG llPaused = rig.m_worker.Position();
     const int nCalls = g_nPluginCalls.load();
     // Paused passes call the plug-in again on the same frame.
-    EXPECT_TRUE(CWorkerRig::WaitUntil([&] { return g_nPluginCalls.load() >= nCalls + 3; }, 5000));
+    EXPECT_TRUE(CWorkerRig::WaitUntil([&] { return g_nPluginCalls.load() >= nCalls + 3; }, 20000));
     EXPECT_EQ(rig.m_worker.Position(), llPaused);
     EXPECT_TRUE(rig.m_worker.IsPlaying());
     // The paused frame is the processed frame at the paused position.

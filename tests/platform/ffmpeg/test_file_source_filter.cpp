@@ -210,7 +210,8 @@ TEST_F(SourceTest, StopReleasesAThreadWaitingForABufferThatThePausedRendererHold
     std::this_thread::sleep_for(milliseconds(200));
     const auto t0 = steady_clock::now();
     Stop();
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 1000);
+    // A thread left waiting would hold Stop for good; allow a busy machine.
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 10000);
     // Seeking while paused flushes and prerolls the new position.
     m_pRenderer->Pause();
     m_pSource->Pause();

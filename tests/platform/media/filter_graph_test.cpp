@@ -436,9 +436,10 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
         EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
         EXPECT_FALSE(bBackwards);
         // 30 frames of 40 ms. The renderer signals the end at once when less
-        // than 50 ms of the last frame remain, so "close" is both ways.
+        // than 50 ms of the last frame remain, so it may come a little early;
+        // it can come late on a busy machine, but not by seconds.
         EXPECT_GE(elapsed, 1200 - 100);
-        EXPECT_LE(elapsed, 1200 + 100);
+        EXPECT_LE(elapsed, 1200 + 3000);
         EXPECT_EQ(g.LatestIndex(), nFrames - 1);
         if (bGrab) continue;
         const std::vector<LONGLONG> shown = g.Keeper()->Indices();
@@ -520,8 +521,10 @@ TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
         const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
         EXPECT_EQ(lCode, EC_COMPLETE);
         EXPECT_EQ(g.Source()->Pin()->EndOfStreamsSent(), llFlushesBefore + 1);
-        EXPECT_GE(elapsed, 20 * 40 - 100);  // the new segment in real time
-        EXPECT_LE(elapsed, 20 * 40 + 100);
+        // The new segment plays in real time: not all late (which an old
+        // stream time would make it), and not held back by seconds either.
+        EXPECT_GE(elapsed, 20 * 40 - 100);
+        EXPECT_LE(elapsed, 20 * 40 + 3000);
         EXPECT_EQ(g.LatestIndex(), nFrames - 1);
         if (bGrab) continue;
         const std::vector<LONGLONG> shown = g.Keeper()->Indices();
@@ -532,7 +535,11 @@ TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
 }
 
 TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunning) {
-    const std::string strPath = CClipCache::Get().Clip(Params(EClipFormat::AviRaw, 96, 64, 60));
+    // 60 frames at 2 fps: half a minute of video that a free run takes in
+    // well under a second, so the bound below holds on any machine.
+    SClipParams params = Params(EClipFormat::AviRaw, 96, 64, 60);
+    params.nFpsNum = 2;
+    const std::string strPath = CClipCache::Get().Clip(params);
     CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
     CComRef<IMediaFilter> pFilter;
@@ -546,8 +553,7 @@ TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunni
     LONG lCode = 0;
     ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
     EXPECT_EQ(lCode, EC_COMPLETE);
-    // 60 frames are 2.4 s of video.
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 2000);
+    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 15000);
     EXPECT_EQ(g.Keeper()->Indices().size(), 60u);
 }
 

@@ -7,7 +7,7 @@
 
 #ifndef PELORA_HAVE_GRAB_RENDERER
 // Built without the grab renderer: there is no file graph to make.
-std::unique_ptr<IFileGraph> CreateDirectShowFileGraph(void*) { return nullptr; }
+std::unique_ptr<IFileGraph> CreateMediaFileGraph(void*) { return nullptr; }
 #else
 
 #include "grab/grab_renderer.h"
@@ -47,10 +47,10 @@ std::wstring WidePath(const std::string& str) {
     return w;
 }
 
-class CDirectShowFileGraph : public IFileGraph {
+class CMediaFileGraph : public IFileGraph {
 public:
-    explicit CDirectShowFileGraph(void* hwndOwner) : m_hwndOwner(static_cast<HWND>(hwndOwner)) {}
-    ~CDirectShowFileGraph() override {
+    explicit CMediaFileGraph(void* hwndOwner) : m_hwndOwner(static_cast<HWND>(hwndOwner)) {}
+    ~CMediaFileGraph() override {
         if (m_pControl) m_pControl->Stop();
         m_pEvent.Release();
         m_pSeeking.Release();
@@ -128,7 +128,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IFileGraph> CreateDirectShowFileGraph(void* hwndOwner) {
-    return std::make_unique<CDirectShowFileGraph>(hwndOwner);
+std::unique_ptr<IFileGraph> CreateMediaFileGraph(void* hwndOwner) {
+    return std::make_unique<CMediaFileGraph>(hwndOwner);
 }
 #endif
