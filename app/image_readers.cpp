@@ -155,15 +155,20 @@ EImageStatus ReadBmpImage(std::istream& file, std::unique_ptr<BYTE[]>& pHeader, 
     const uint32_t bfOffBits = ReadLe32(fileHeader + 10);
 
     if (!IsSupportedBitCount(bih.biBitCount)) return EImageStatus::BadBitCount;
+    // Many programs write a larger info header (108 or 124 bytes) whose
+    // first 40 bytes are this one: the colour table follows the whole
+    // header, not byte 54. A smaller one is another layout altogether.
+    if (bih.biSize < kInfoHeaderSize) return EImageStatus::OldInfoHeader;
+    const int64_t nTableAt = kFileHeaderSize + static_cast<int64_t>(bih.biSize);
     const INT nTable = ColorTableSize(bih.biBitCount);
     const INT nBlock = kInfoHeaderSize + (nTable > 0 ? nTable : kSpareBytes);
-    const int64_t nHeadersEnd = kFileHeaderSize + kInfoHeaderSize + nTable;
+    const int64_t nHeadersEnd = nTableAt + nTable;
     if (nFileLength < nHeadersEnd) return EImageStatus::Truncated;
     // Pixel data cannot start inside the file and info headers, and
     // bfSize - bfOffBits must not go negative. It may start inside the
     // 2^bits-entry table: a file with a shorter table (biClrUsed) keeps its
     // pixels there, and the entries it uses are still read right.
-    if (bfOffBits < kFileHeaderSize + kInfoHeaderSize || bfOffBits > bfSize) {
+    if (bfOffBits < nTableAt || bfOffBits > bfSize) {
         return EImageStatus::BadOffset;
     }
     if (bfSize > nFileLength) return EImageStatus::Truncated;
@@ -172,9 +177,12 @@ EImageStatus ReadBmpImage(std::istream& file, std::unique_ptr<BYTE[]>& pHeader, 
     const EImageStatus layout = CheckBitmapLayout(bih, nBlock, nPixels);
     if (layout != EImageStatus::Ok) return layout;
 
+    // The block holds the 40-byte header whatever the file had, so it says so.
+    bih.biSize = kInfoHeaderSize;
     auto pNewHeader = std::make_unique<BYTE[]>(nBlock);  // zeroed: the spare bytes stay 0
     std::memcpy(pNewHeader.get(), &bih, kInfoHeaderSize);
-    if (nTable > 0 && !ReadExactly(file, pNewHeader.get() + kInfoHeaderSize, nTable)) {
+    if (nTable > 0 && (!file.seekg(nTableAt, std::ios::beg) ||
+                       !ReadExactly(file, pNewHeader.get() + kInfoHeaderSize, nTable))) {
         return EImageStatus::ReadFailed;
     }
     auto pNewPixels = std::make_unique<BYTE[]>(static_cast<size_t>(nPixels));
@@ -319,6 +327,8 @@ std::string ImageStatusText(EImageStatus status) {
             return "画素データが大きすぎます。";
         case EImageStatus::BadHeader:
             return "ヘッダーがカラーテーブルの分だけの長さを持っていません。";
+        case EImageStatus::OldInfoHeader:
+            return "40バイトより短い情報ヘッダー (旧形式) のビットマップには対応していません。";
         case EImageStatus::BadCsvSize:
             return "CSVファイルの画像サイズが不正です (幅・高さとも1～16384)。";
     }

@@ -39,6 +39,7 @@ enum class EImageStatus {
     PixelDataShort,  // bfSize - bfOffBits is less than the rows of the image need
     TooLarge,        // the pixel data does not fit a 32-bit size
     BadHeader,       // a header block too short for its own colour table (conversion only)
+    OldInfoHeader,   // an info header smaller than 40 bytes (the old 12-byte layout)
     BadCsvSize,      // CSV width or height zero, negative or above kMaxImageSide
 };
 

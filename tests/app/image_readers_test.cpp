@@ -476,6 +476,58 @@ TEST(ReadBmpImage, ShortColourTableStillGivesTheColoursItHolds) {
                 [](int x, int) { return Bgr{BYTE(x), BYTE(2 * x), BYTE(3 * x)}; });
 }
 
+// The same file with a larger info header (as many programs write): the
+// colour table follows the whole header.
+Bytes WithInfoHeaderSize(Bytes f, uint32_t nSize) {
+    const uint32_t nOff = static_cast<uint32_t>(f[10] | f[11] << 8 | f[12] << 16 | f[13] << 24);
+    f.insert(f.begin() + 54, nSize - 40, 0x77);
+    Put32(f, 14, nSize);
+    Put32(f, 10, nOff + nSize - 40);
+    Put32(f, 2, static_cast<uint32_t>(f.size()));
+    return f;
+}
+
+TEST(ReadBmpImage, LargerInfoHeadersKeepTheirColourTableAndSmallerOnesAreRefused) {
+    const auto colour = [](int i) { return Bgr{BYTE(i), BYTE(255 - i), BYTE(i ^ 0x33)}; };
+    for (int nBits : {4, 8}) {
+        for (uint32_t nSize : {108u, 124u}) {
+            SCOPED_TRACE(testing::Message() << nBits << " bits, header " << nSize);
+            const int nMask = (1 << nBits) - 1;
+            const auto index = [nMask](int x, int y) { return static_cast<uint32_t>((3 * x + y) & nMask); };
+            const Bytes file =
+                WithInfoHeaderSize(MakeBmp(nBits, 5, 3, MakeTable(nBits, colour), PackRows(nBits, 5, 3, false, index)), nSize);
+            Outputs out;
+            ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+            EXPECT_EQ(out.Info().biSize, 40u);  // the block holds the 40-byte header
+            CStillFrame frame;
+            ASSERT_EQ(ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(), out.nPixelSize,
+                                          frame.m_bmi, frame.m_pBits, frame.m_nSize),
+                      EImageStatus::Ok);
+            ExpectFrame(frame.m_bmi, frame.m_pBits, frame.m_nSize, 5, 3,
+                        [&](int x, int y) { return colour(static_cast<int>(index(x, y))); });
+        }
+    }
+    const Bytes v5 = WithInfoHeaderSize(
+        MakeBmp(8, 2, 2, MakeTable(8, colour), PackRows(8, 2, 2, false, [](int, int) { return 0u; })), 124);
+    struct SRefused {
+        size_t at;  // the header field changed
+        uint32_t value;
+        EImageStatus eWant;
+    };
+    const SRefused refused[] = {
+        {10, 14 + 100, EImageStatus::BadOffset},  // pixels inside the larger header
+        {14, static_cast<uint32_t>(v5.size()), EImageStatus::Truncated},
+        {14, 12, EImageStatus::OldInfoHeader},
+    };
+    for (const SRefused& r : refused) {
+        Bytes file(v5);
+        Put32(file, r.at, r.value);
+        Outputs out;
+        EXPECT_EQ(ReadBmp(file, out), r.eWant);
+        EXPECT_TRUE(out.Untouched());
+    }
+}
+
 TEST(ConvertImageToFrame, GivesTheRightPixelsForEveryBitDepthBothRowOrders) {
     for (const DepthCase& c : DepthCases()) {
         for (bool bTopDown : {false, true}) {
