@@ -565,31 +565,6 @@ TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
     EXPECT_EQ(g.LatestIndex(), 3);
 }
 
-TEST_F(GraphTest, NamesAreUniqueAndRemovingAFilterDisconnectsBothEnds) {
-    const std::string strPath = CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, 30);
-    CWorkerGraph g;
-    HRESULT hr = S_OK;
-    auto* pSecond = new CFrameKeepingRenderer(&hr);
-    pSecond->NonDelegatingAddRef();
-    EXPECT_EQ(g.Graph()->AddFilter(pSecond, L"Renderer"), VFW_S_DUPLICATE_NAME);
-    EXPECT_EQ(g.Graph()->AddFilter(pSecond, L"Other"), VFW_E_DUPLICATE_NAME);  // already in
-    CComRef<IBaseFilter> pFound;
-    ASSERT_EQ(g.Graph()->FindFilterByName(L"Renderer", pFound.Receive()), S_OK);
-    EXPECT_EQ(pFound.Get(), g.Renderer());
-    EXPECT_EQ(g.Graph()->FindFilterByName(L"Nothing", pFound.Receive()), VFW_E_NOT_FOUND);
-
-    ASSERT_EQ(g.Open(strPath), S_OK);  // connects to the first free input: "Renderer"
-    EXPECT_TRUE(g.RendererPin()->IsConnected());
-    EXPECT_FALSE(pSecond->GetPin(0)->IsConnected());
-    CFileSourceFilter* pSource = g.Source();
-    ASSERT_NE(pSource, nullptr);
-    EXPECT_EQ(g.Graph()->RemoveFilter(g.Renderer()), S_OK);
-    EXPECT_FALSE(pSource->Pin()->IsConnected());
-    EXPECT_EQ(g.Graph()->RemoveFilter(g.Renderer()), VFW_E_NOT_FOUND);
-    g.Graph()->RemoveFilter(pSecond);
-    pSecond->NonDelegatingRelease();
-}
-
 TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
     const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 50);
     CComRef<IGraphBuilder> pGraph;
