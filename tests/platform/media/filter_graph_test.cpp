@@ -76,7 +76,8 @@ public:
 
     // RenderFile, then the worker's time format choice.
     HRESULT Open(const std::string& strPath) {
-        const HRESULT hr = m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr);
+        m_strPath = Wide(strPath);
+        const HRESULT hr = m_pGraph->RenderFile(m_strPath.c_str(), nullptr);
         if (FAILED(hr)) return hr;
         m_bFrameFormat = m_pSeeking->IsFormatSupported(&TIME_FORMAT_FRAME) == S_OK;
         if (m_bFrameFormat) {
@@ -151,20 +152,11 @@ public:
     CFrameKeepingRenderer* Keeper() { return m_pKeeper; }  // null with the grab renderer
     bool FrameFormat() const { return m_bFrameFormat; }
     LONGLONG Step() const { return m_llStep; }
-    // The file source RenderFile added.
+    // The file source RenderFile added, named after its file.
     CFileSourceFilter* Source() {
-        CComRef<IEnumFilters> pEnum;
-        m_pGraph->EnumFilters(pEnum.Receive());
-        IBaseFilter* pFilter = nullptr;
-        ULONG n = 0;
-        CFileSourceFilter* pFound = nullptr;
-        while (pEnum->Next(1, &pFilter, &n) == S_OK) {
-            if (auto* p = dynamic_cast<CFileSourceFilter*>(pFilter)) {
-                pFound = p;
-            }
-            pFilter->Release();
-        }
-        return pFound;
+        CComRef<IBaseFilter> pFilter;
+        EXPECT_EQ(m_pGraph->FindFilterByName(m_strPath.c_str(), pFilter.Receive()), S_OK);
+        return dynamic_cast<CFileSourceFilter*>(pFilter.Get());
     }
 
 private:
@@ -175,6 +167,7 @@ private:
     CGrabRenderer* m_pGrab = nullptr;
     CFrameKeepingRenderer* m_pKeeper = nullptr;
     IBaseFilter* m_pFilter = nullptr;  // whichever of the two
+    std::wstring m_strPath;
     bool m_bFrameFormat = false;
     LONGLONG m_llStep = 1;
 };

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
-#include <vector>
 
 #include "platform/com/com_runtime.h"
 #include "platform/media/manual_clock.h"

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
