@@ -4,18 +4,13 @@
 // independent of the plug-in's planes and tiles.
 
 #include <dlfcn.h>
-#include <elf.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <random>
 #include <regex>
 #include <string>
@@ -23,8 +18,7 @@
 #include <vector>
 
 #include "pelora/tavro_plugin.h"
-
-extern char** environ;
+#include "reference_luma.h"
 
 // The allocation-failure test asks for planes larger than any address space;
 // the sanitizers' allocators must then return null as the plain one does
@@ -58,26 +52,9 @@ BITMAPINFO MakeFormat(int32_t nWidth, int32_t nHeight) {
     return bmi;
 }
 
-// The luminance rule, written straight from its definition.
-// The colour sweep: every colour, except under the thread sanitizer, where
-// every byte access is instrumented and the full sweep would take most of a
-// minute; there 2^20 colours spread over the whole cube (colour n = 17 * n
-// mod 2^24) still run through the code. The plain and address-sanitizer
-// builds sweep them all.
-#if defined(__SANITIZE_THREAD__)
-constexpr uint32_t kSweepColours = 1u << 20;
-constexpr uint32_t kSweepStep = 17;
-#else
-constexpr uint32_t kSweepColours = 1u << 24;
-constexpr uint32_t kSweepStep = 1;
-#endif
-
-uint32_t SweepColour(uint32_t n) { return (n * kSweepStep) & 0xFFFFFFu; }
-
-uint8_t ReferenceLuma(uint8_t nBlue, uint8_t nGreen, uint8_t nRed) {
-    const double dLuma = (0.299 * nRed + 0.587 * nGreen) + 0.114 * nBlue;
-    return static_cast<uint8_t>(static_cast<int32_t>(dLuma));
-}
+using tavro_test::kSweepColours;
+using tavro_test::ReferenceLuma;
+using tavro_test::SweepColour;
 
 // A 24-bit bottom-up frame with its padding filled with junk.
 struct CFrame {
@@ -172,71 +149,44 @@ void* TavroPlugin::s_hModule = nullptr;
 TAVROFUNC TavroPlugin::s_pTavroFunc = nullptr;
 std::string TavroPlugin::s_strError;
 
-TEST_F(TavroPlugin, TurnsKnownColoursBlackOrWhiteAndWritesNoPadForWidthFour) {
+TEST_F(TavroPlugin, TurnsKnownColoursBlackOrWhiteWithZeroPadAtWidthOneAndNoPadAtWidthFour) {
     // W = 4: stride 12, no padding, so nothing may be written past 24 bytes.
-    CFrame frame(4, 2);
-    frame.Set(0, 0, 255, 255, 255);  // white: luminance 255
-    frame.Set(0, 1, 128, 128, 128);  // sum just below 128 -> 127 -> black
-    frame.Set(0, 2, 0, 0, 255);      // pure red: 76
-    frame.Set(0, 3, 0, 255, 0);      // pure green: 149
-    frame.Set(1, 0, 255, 0, 0);      // pure blue: 29
-    frame.Set(1, 1, 0, 0, 0);
-    frame.Set(1, 2, 127, 127, 127);
-    frame.Set(1, 3, 129, 129, 129);
+    CFrame four(4, 2);
+    four.Set(0, 0, 255, 255, 255);  // white: luminance 255
+    four.Set(0, 1, 128, 128, 128);  // sum just below 128 -> 127 -> black
+    four.Set(0, 2, 0, 0, 255);      // pure red: 76
+    four.Set(0, 3, 0, 255, 0);      // pure green: 149
+    four.Set(1, 0, 255, 0, 0);      // pure blue: 29
+    four.Set(1, 1, 0, 0, 0);
+    four.Set(1, 2, 127, 127, 127);
+    four.Set(1, 3, 129, 129, 129);
     int32_t nResult = -2;
-    const std::vector<uint8_t> abOut = Process(frame, &nResult);
-    const std::vector<uint8_t> abWant = {
-        255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 255,  // row 0
-        0,   0,   0,   0, 0, 0, 0, 0, 0, 255, 255, 255,  // row 1
-    };
-    EXPECT_EQ(std::vector<uint8_t>(abOut.begin(), abOut.begin() + 24), abWant);
-    EXPECT_EQ(std::vector<uint8_t>(abOut.begin() + 24, abOut.end()),
-              std::vector<uint8_t>(kGuardBytes, kGuard));
+    std::vector<uint8_t> abOut = Process(four, &nResult);
+    std::vector<uint8_t> abWant = {255, 255, 255, 0, 0, 0, 0, 0, 0, 255, 255, 255,
+                                   0,   0,   0,   0, 0, 0, 0, 0, 0, 255, 255, 255};
+    abWant.resize(abWant.size() + kGuardBytes, kGuard);
+    EXPECT_EQ(abOut, abWant);
     EXPECT_EQ(nResult, 0);
+
+    // W = 1: pad 1, stride 4; the input's pad bytes hold junk.
+    CFrame one(1, 3);
+    one.Set(0, 0, 255, 255, 255);
+    one.Set(1, 0, 128, 128, 128);
+    one.Set(2, 0, 0, 255, 0);
+    abOut = Process(one);
+    abWant = {255, 255, 255, 0, 0, 0, 0, 0, 255, 255, 255, 0};
+    abWant.resize(abWant.size() + kGuardBytes, kGuard);
+    EXPECT_EQ(abOut, abWant);
 }
 
-TEST_F(TavroPlugin, WritesOneTripletAndOneZeroPadBytePerRowOfSingleColumnFrame) {
-    // W = 1: pad 1, stride 4. The input's pad bytes hold junk.
-    CFrame frame(1, 3);
-    frame.Set(0, 0, 255, 255, 255);
-    frame.Set(1, 0, 128, 128, 128);
-    frame.Set(2, 0, 0, 255, 0);
-    const std::vector<uint8_t> abOut = Process(frame);
-    const std::vector<uint8_t> abWant = {255, 255, 255, 0, 0, 0, 0, 0, 255, 255, 255, 0};
-    EXPECT_EQ(std::vector<uint8_t>(abOut.begin(), abOut.begin() + 12), abWant);
-    EXPECT_EQ(abOut[12], kGuard);
-}
-
-TEST_F(TavroPlugin, KeepsOrientationOfNonSquareFrames) {
-    // One white pixel walks over every position of black frames that are
-    // wider than tall and taller than wide: a flip, a transpose or a shift
-    // of rows or columns puts it somewhere else.
-    const std::pair<int32_t, int32_t> aSizes[] = {{6, 4}, {4, 6}, {1, 5}, {5, 1}, {9, 3}};
-    for (const auto& [nWidth, nHeight] : aSizes) {
-        for (int32_t i = 0; i < nHeight; ++i) {
-            for (int32_t j = 0; j < nWidth; ++j) {
-                CFrame frame(nWidth, nHeight);
-                for (int32_t y = 0; y < nHeight; ++y) {
-                    for (int32_t x = 0; x < nWidth; ++x) frame.Set(y, x, 0, 0, 0);
-                }
-                frame.Set(i, j, 255, 255, 255);
-                const std::vector<uint8_t> abOut = Process(frame);
-                const std::vector<uint8_t> abWant = frame.Expected();
-                ASSERT_EQ(abOut, abWant)
-                    << nWidth << "x" << nHeight << ", white pixel at row " << i << " column " << j
-                    << ": " << DescribeFirstDifference(abOut, abWant, frame.m_nStride);
-            }
-        }
-    }
-}
-
-TEST_F(TavroPlugin, MatchesReferenceAndZeroesPaddingAtEveryWidthAndTileEdge) {
-    // Random colours; widths with every padding length (W mod 4 = 1, 2, 3, 0)
-    // and sizes on both sides of the plug-in's 8-pixel blocks and of its
-    // 32-row by 512-column tiles.
+TEST_F(TavroPlugin, MatchesReferenceKeepsOrientationAndZeroesPaddingAtEveryWidthAndTileEdge) {
+    // Random colours, so a flip, a transpose or a shifted row or column shows;
+    // frames wider than tall and taller than wide, widths with every padding
+    // length (W mod 4 = 1, 2, 3, 0) and sizes on both sides of the plug-in's
+    // 8-pixel blocks and of its 32-row by 512-column tiles.
     const std::pair<int32_t, int32_t> aSizes[] = {
-        {1, 1},   {2, 3},    {3, 2},    {5, 7},    {7, 5},    {8, 8},
-        {9, 17},  {17, 9},   {31, 33},  {33, 31},  {32, 64},  {65, 40},
+        {1, 1},   {1, 5},    {6, 1},    {2, 3},    {3, 2},    {5, 7},   {7, 5},
+        {8, 8},   {9, 17},   {17, 9},   {31, 33},  {33, 31},  {32, 64}, {65, 40},
         {511, 3}, {513, 70}, {3, 1030}, {1029, 5}, {640, 480}};
     std::mt19937 random(20240601);
     for (const auto& [nWidth, nHeight] : aSizes) {
@@ -289,24 +239,18 @@ TEST_F(TavroPlugin, IsBitExactOverEveryColour) {
                           << strFirst;
 }
 
-TEST_F(TavroPlugin, LeavesOutputUntouchedWhenFrameHasNoPixels) {
+TEST_F(TavroPlugin, LeavesOutputUntouchedWithoutPixelsOrWhenScratchPlanesCannotBeAllocated) {
+    // The last two need W*H bytes beyond any address space; computed in 32
+    // bits, INT_MAX^2 would wrap to 1 and the passes run over the buffers.
     const std::vector<uint8_t> abInput(64, 200);
-    const std::pair<int32_t, int32_t> aSizes[] = {{0, 4},  {4, 0},   {0, 0},       {-4, 3},
-                                                  {3, -4}, {-1, -1}, {INT_MIN, 2}, {2, INT_MIN}};
-    for (const auto& [nWidth, nHeight] : aSizes) {
-        std::vector<uint8_t> abOut(64, kGuard);
-        const int32_t nResult =
-            s_pTavroFunc(abOut.data(), abInput.data(), MakeFormat(nWidth, nHeight));
-        EXPECT_EQ(abOut, std::vector<uint8_t>(64, kGuard)) << nWidth << "x" << nHeight;
-        EXPECT_EQ(nResult, -1) << nWidth << "x" << nHeight;
-    }
-}
-
-TEST_F(TavroPlugin, LeavesOutputUntouchedWhenScratchPlanesCannotBeAllocated) {
-    // W*H bytes beyond any address space. Computed in 32 bits, INT_MAX^2
-    // would wrap to 1 and the passes would then run over the tiny buffers.
-    const std::vector<uint8_t> abInput(64, 200);
-    const std::pair<int32_t, int32_t> aSizes[] = {{INT_MAX, INT_MAX}, {1 << 30, 1 << 30}};
+    const std::pair<int32_t, int32_t> aSizes[] = {{0, 4},
+                                                  {4, 0},
+                                                  {-4, 3},
+                                                  {3, -4},
+                                                  {INT_MIN, 2},
+                                                  {2, INT_MIN},
+                                                  {INT_MAX, INT_MAX},
+                                                  {1 << 30, 1 << 30}};
     for (const auto& [nWidth, nHeight] : aSizes) {
         std::vector<uint8_t> abOut(64, kGuard);
         const int32_t nResult =
@@ -339,114 +283,43 @@ TEST_F(TavroPlugin, AllowsConcurrentCallsOnDistinctBuffers) {
     EXPECT_EQ(abOut[1], abWant);
 }
 
-// Names of the symbols the library defines in its dynamic symbol table,
-// read from the ELF file itself.
-std::vector<std::string> DefinedDynamicSymbols(const char* pszPath, std::string* pstrError) {
-    std::ifstream file(pszPath, std::ios::binary);
-    const std::vector<char> abFile((std::istreambuf_iterator<char>(file)),
-                                   std::istreambuf_iterator<char>());
-    if (abFile.size() < sizeof(Elf64_Ehdr) || std::memcmp(abFile.data(), ELFMAG, SELFMAG) != 0 ||
-        abFile[EI_CLASS] != ELFCLASS64) {
-        *pstrError = "not a 64-bit ELF file";
-        return {};
-    }
-    Elf64_Ehdr header;
-    std::memcpy(&header, abFile.data(), sizeof header);
-    auto sectionAt = [&](size_t nIndex) {
-        Elf64_Shdr section{};
-        const size_t nOffset = header.e_shoff + nIndex * header.e_shentsize;
-        if (nOffset + sizeof section <= abFile.size()) {
-            std::memcpy(&section, abFile.data() + nOffset, sizeof section);
-        }
-        return section;
-    };
-    std::vector<std::string> names;
-    for (size_t s = 0; s < header.e_shnum; ++s) {
-        const Elf64_Shdr symbols = sectionAt(s);
-        if (symbols.sh_type != SHT_DYNSYM) continue;
-        const Elf64_Shdr strings = sectionAt(symbols.sh_link);
-        if (symbols.sh_offset + symbols.sh_size > abFile.size() ||
-            strings.sh_offset + strings.sh_size > abFile.size()) {
-            *pstrError = "truncated symbol table";
-            return {};
-        }
-        for (size_t k = 0; k < symbols.sh_size / sizeof(Elf64_Sym); ++k) {
-            Elf64_Sym symbol;
-            std::memcpy(&symbol, abFile.data() + symbols.sh_offset + k * sizeof symbol,
-                        sizeof symbol);
-            const unsigned nBind = ELF64_ST_BIND(symbol.st_info);
-            if (symbol.st_shndx == SHN_UNDEF || (nBind != STB_GLOBAL && nBind != STB_WEAK))
-                continue;
-            if (symbol.st_name >= strings.sh_size) continue;
-            names.emplace_back(abFile.data() + strings.sh_offset + symbol.st_name);
-        }
-    }
-    return names;
-}
-
-TEST(TavroModule, ExportsOnlyTavroFunc) {
-    std::string strError;
-    const std::vector<std::string> names = DefinedDynamicSymbols(TAVRO_PLUGIN_PATH, &strError);
-    EXPECT_EQ(strError, "");
-    EXPECT_EQ(names, std::vector<std::string>{"TavroFunc"});
-}
-
-// Runs the trace probe (dlopen + dlclose of the plug-in in a process of its
-// own) and returns what it wrote on standard error; PELORA_TRACE is set in
-// its environment or removed from it.
-std::string ProbeStderr(bool bTrace, int* pnStatus) {
-    std::vector<std::string> env;
-    for (char** pp = environ; *pp; ++pp) {
-        if (std::strncmp(*pp, "PELORA_TRACE=", 13) != 0) env.emplace_back(*pp);
-    }
-    if (bTrace) env.emplace_back("PELORA_TRACE=1");
-    std::vector<char*> envp;
-    for (std::string& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    int anPipe[2];
-    if (pipe(anPipe) != 0) return "<pipe failed>";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, anPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, anPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, anPipe[1]);
-    char szProbe[] = TAVRO_TRACE_PROBE_PATH;
-    char szPlugin[] = TAVRO_PLUGIN_PATH;
-    char* argv[] = {szProbe, szPlugin, nullptr};
-    pid_t pid = -1;
-    const int nSpawn = posix_spawn(&pid, szProbe, &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(anPipe[1]);
+// Runs a shell command; returns what it wrote on standard output and its
+// exit status in *pnStatus.
+std::string RunShell(const std::string& strCommand, int* pnStatus) {
     std::string strOut;
-    if (nSpawn == 0) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(anPipe[0], buffer, sizeof buffer)) > 0)
-            strOut.append(buffer, static_cast<size_t>(n));
-        int nStatus = 0;
-        waitpid(pid, &nStatus, 0);
-        *pnStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    } else {
-        *pnStatus = -1;
-    }
-    close(anPipe[0]);
+    FILE* pPipe = popen(strCommand.c_str(), "r");
+    if (!pPipe) return "<popen failed>";
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pPipe)) > 0) strOut.append(buffer, n);
+    const int nStatus = pclose(pPipe);
+    *pnStatus = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
     return strOut;
 }
 
-TEST(TavroModule, WritesTraceLinesOnLoadAndUnload) {
-    // With PELORA_TRACE: exactly the two lines, in order, each with source
-    // file and line.
+TEST(TavroModule, ExportsOnlyTavroFunc) {
     int nStatus = -1;
-    const std::string strTraced = ProbeStderr(true, &nStatus);
-    EXPECT_EQ(nStatus, 0);
+    const std::string strSymbols =
+        RunShell(std::string("nm -D --defined-only --extern-only ") + TAVRO_PLUGIN_PATH, &nStatus);
+    ASSERT_EQ(nStatus, 0) << strSymbols;
+    EXPECT_TRUE(std::regex_match(strSymbols, std::regex("[0-9a-f]+ T TavroFunc\n"))) << strSymbols;
+}
+
+TEST(TavroModule, WritesTraceLinesOnLoadAndUnload) {
+    // The probe loads and unloads the plug-in in a process of its own; its
+    // standard error is captured, its standard output dropped.
+    const std::string strProbe =
+        std::string(" ") + TAVRO_TRACE_PROBE_PATH + " " + TAVRO_PLUGIN_PATH + " 2>&1 >/dev/null";
     const std::regex traceLines(
         "dllmain\\.cpp\\([0-9]+\\) : Tavro\\.DLL Initializing!\n"
         "dllmain\\.cpp\\([0-9]+\\) : Tavro\\.DLL Terminating!\n");
+    int nStatus = -1;
+    const std::string strTraced = RunShell("env PELORA_TRACE=1" + strProbe, &nStatus);
+    EXPECT_EQ(nStatus, 0);
     EXPECT_TRUE(std::regex_search(strTraced, traceLines)) << "stderr was: " << strTraced;
 
     // Without it: the same lines in a debug build, silence in a release build.
-    const std::string strQuiet = ProbeStderr(false, &nStatus);
+    const std::string strQuiet = RunShell("env -u PELORA_TRACE" + strProbe, &nStatus);
     EXPECT_EQ(nStatus, 0);
 #ifdef NDEBUG
     EXPECT_EQ(strQuiet.find("Tavro.DLL"), std::string::npos) << "stderr was: " << strQuiet;

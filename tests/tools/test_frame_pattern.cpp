@@ -39,32 +39,27 @@ void FlipRows(SPicture& p) {
 void Mirror(SPicture& p) {
     for (int y = 0; y < p.h; ++y) {
         uint8_t* row = p.bits.data() + y * p.stride;
-        for (int x = 0; x < p.w / 2; ++x) std::swap_ranges(row + 3 * x, row + 3 * x + 3, row + 3 * (p.w - 1 - x));
+        for (int x = 0; x < p.w / 2; ++x)
+            std::swap_ranges(row + 3 * x, row + 3 * x + 3, row + 3 * (p.w - 1 - x));
     }
 }
 
 void SwapRedBlue(SPicture& p) {
     for (int y = 0; y < p.h; ++y) {
-        for (int x = 0; x < p.w; ++x) std::swap(p.bits[y * p.stride + 3 * x], p.bits[y * p.stride + 3 * x + 2]);
+        for (int x = 0; x < p.w; ++x)
+            std::swap(p.bits[y * p.stride + 3 * x], p.bits[y * p.stride + 3 * x + 2]);
     }
 }
 
-TEST(FramePattern, ReadsBackEveryIndexAtEvenOddAndSmallSizes) {
-    const int sizes[][2] = {{32, 20}, {64, 48}, {321, 241}, {640, 480}, {33, 21}};
+TEST(FramePattern, ReadsBackEveryIndexModulo65536AtAnySizeAndThroughCodingNoise) {
+    const int sizes[][2] = {{32, 20}, {33, 21}, {321, 241}, {640, 480}};
     for (const auto& s : sizes) {
-        for (int nIndex : {0, 1, 2, 7, 100, 255, 256, 4095, 40000, 65535}) {
+        for (int nIndex : {0, 1, 7, 255, 256, 4095, 65535, 65536 + 12}) {
             const SPicture p = Make(s[0], s[1], nIndex);
-            EXPECT_EQ(ReadFrameIndex(p.bits.data(), p.w, p.h, p.stride), nIndex) << s[0] << "x" << s[1];
+            EXPECT_EQ(ReadFrameIndex(p.bits.data(), p.w, p.h, p.stride), nIndex % 65536)
+                << s[0] << "x" << s[1];
         }
     }
-}
-
-TEST(FramePattern, IndexWrapsAt65536) {
-    const SPicture p = Make(64, 48, 65536 + 12);
-    EXPECT_EQ(ReadFrameIndex(p.bits.data(), p.w, p.h, p.stride), 12);
-}
-
-TEST(FramePattern, SurvivesCodingNoise) {
     std::mt19937 rng(99);
     std::uniform_int_distribution<int> noise(-40, 40);
     for (int nIndex = 0; nIndex < 300; nIndex += 7) {
@@ -74,7 +69,9 @@ TEST(FramePattern, SurvivesCodingNoise) {
     }
 }
 
-TEST(FramePattern, UpsideDownMirroredAndRotatedPicturesAreRecognisedAndRefused) {
+// A reader that took these for upright frames would hide a flipped, mirrored
+// or channel-swapped decoder output.
+TEST(FramePattern, FlippedMirroredRotatedAndChannelSwappedPicturesAreRecognisedAndRefused) {
     for (int nIndex : {0, 5, 180, 0xB4B4, 65535}) {
         SPicture p = Make(96, 64, nIndex);
         FlipRows(p);
@@ -94,9 +91,6 @@ TEST(FramePattern, UpsideDownMirroredAndRotatedPicturesAreRecognisedAndRefused) 
         EXPECT_FALSE(r.bChannelsSwapped) << "a mirror is not a channel swap";
         EXPECT_EQ(ReadFrameIndex(p.bits.data(), p.w, p.h, p.stride), -1);
     }
-}
-
-TEST(FramePattern, SwappedChannelsAreRecognisedAndRefused) {
     SPicture p = Make(64, 48, 33);
     SwapRedBlue(p);
     const SPatternReading r = ReadFramePattern(p.bits.data(), p.w, p.h, p.stride);
@@ -118,24 +112,21 @@ TEST(FramePattern, PictureMadeOfTwoFramesIsRefused) {
         for (int nSplit = nBand + nBand / 2; nSplit <= 4 * nBand + nBand / 4; ++nSplit) {
             SPicture mix = pa;
             // Picture rows nSplit.. (memory rows 0..h-1-nSplit) from b.
-            std::copy(pb.bits.begin(), pb.bits.begin() + pb.stride * (h - nSplit), mix.bits.begin());
+            std::copy(pb.bits.begin(), pb.bits.begin() + pb.stride * (h - nSplit),
+                      mix.bits.begin());
             EXPECT_EQ(ReadFrameIndex(mix.bits.data(), w, h, mix.stride), -1)
                 << pr[0] << " over " << pr[1] << " split at row " << nSplit;
         }
     }
 }
 
-TEST(FramePattern, BlankGreyAndUndersizedPicturesGiveMinusOne) {
+TEST(FramePattern, BlankOrUndersizedPicturesGiveMinusOneAndDrawingLeavesRowPaddingAlone) {
     std::vector<uint8_t> grey(96 * 3 * 64, 128);
     EXPECT_EQ(ReadFrameIndex(grey.data(), 96, 64, 96 * 3), -1);
-    std::vector<uint8_t> black(96 * 3 * 64, 0);
-    EXPECT_EQ(ReadFrameIndex(black.data(), 96, 64, 96 * 3), -1);
     EXPECT_EQ(ReadFrameIndex(grey.data(), 16, 16, 48), -1);
     EXPECT_EQ(ReadFrameIndex(nullptr, 96, 64, 288), -1);
     EXPECT_EQ(ReadFrameIndex(grey.data(), 96, 64, 100), -1) << "stride shorter than a row";
-}
 
-TEST(FramePattern, DrawingWritesOnlyThePixelsOfEachRow) {
     const int w = 33, h = 21, stride = 3 * w + 7;
     std::vector<uint8_t> top(static_cast<size_t>(stride) * h, 0xEE);
     DrawFramePattern(top.data(), w, h, stride, 9);

@@ -5,55 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "platform/ffmpeg/file_source_filter.h"
 #include "platform/media/media_guids.h"
+#include "platform/test_clips.h"
 #include "support/frame_keeping_renderer.h"
 #include "support/live_objects.h"
 #include "support/test_event_sink.h"
-#include "tools/clip_writer.h"
 
-namespace fs = std::filesystem;
 using namespace std::chrono;
+using pelora_test::CClipCache;
 using pelora_test::CFrameKeepingRenderer;
 using pelora_test::CTestEventSink;
 
 namespace {
-
-// The clips of this program, removed at exit.
-struct SClipDir {
-    fs::path dir = fs::temp_directory_path() / ("pelora-source-test-" + std::to_string(::getpid()));
-    ~SClipDir() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-};
-
-std::string MakeClip(const char* pszName, EClipFormat eFormat, int nFrames, int nFps) {
-    static SClipDir s_clips;
-    av_log_set_level(AV_LOG_QUIET);
-    const fs::path& dir = s_clips.dir;
-    fs::create_directories(dir);
-    const std::string strPath = (dir / pszName).string();
-    if (!fs::exists(strPath)) {
-        SClipParams params;
-        params.eFormat = eFormat;
-        params.nWidth = 64;
-        params.nHeight = 48;
-        params.nFrames = nFrames;
-        params.nFpsNum = nFps;
-        params.nGop = 10;
-        EXPECT_EQ(WriteClip(strPath, params), "");
-    }
-    return strPath;
-}
 
 // Source -> renderer, both in the test sink's "graph", no clock.
 class SourceTest : public pelora_test::LiveObjectsTest {
@@ -82,6 +49,19 @@ protected:
         m_pRenderer->Stop();  // renderer first: it releases a blocked source thread
         m_pSource->Stop();
     }
+    // Plays [llStart, llStop) in the current time format to its end and stops
+    // again; returns the indices of the frames rendered.
+    std::vector<LONGLONG> PlaySegment(LONGLONG llStart, LONGLONG llStop) {
+        m_Sink.Clear();
+        m_pRenderer->ClearIndices();
+        EXPECT_EQ(m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
+                                           AM_SEEKING_AbsolutePositioning),
+                  S_OK);
+        Play();
+        EXPECT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
+        Stop();
+        return m_pRenderer->Indices();
+    }
     void TearDown() override {
         if (m_pSeeking) m_pSeeking->Release();
         if (m_pSource) {
@@ -103,21 +83,13 @@ protected:
 };
 
 TEST_F(SourceTest, SamplesCarrySegmentRelativeTimesAndAbsoluteMediaTimesAndStopAtTheStop) {
-    Build(MakeClip("a.avi", EClipFormat::AviMpeg4, 30, 25));
+    Build(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 64, 48, 30));
     const REFERENCE_TIME f = 400000;
-    // Start inside frame 10, stop at the start of frame 14.
-    LONGLONG llStart = 10 * f + 1000, llStop = 14 * f;
-    ASSERT_EQ(m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
-                                       AM_SEEKING_AbsolutePositioning),
-              S_OK);
-    LONGLONG llCur = 0;
-    EXPECT_EQ(m_pSeeking->GetCurrentPosition(&llCur), S_OK);
-    EXPECT_EQ(llCur, llStart);
-    Play();
-    ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
+    // Start inside frame 10, stop at the start of frame 14, which is not shown.
+    const LONGLONG llStart = 10 * f + 1000;
+    EXPECT_EQ(PlaySegment(llStart, 14 * f), (std::vector<LONGLONG>{10, 11, 12, 13}));
     const auto rendered = m_pRenderer->Rendered();
-    ASSERT_EQ(rendered.size(), 4u);  // frames 10..13: frame 14 starts at the stop
-    EXPECT_EQ(m_pRenderer->Indices(), (std::vector<LONGLONG>{10, 11, 12, 13}));
+    ASSERT_EQ(rendered.size(), 4u);
     EXPECT_EQ(rendered[0].tStart, 0);  // the frame the seek fell into starts the segment
     EXPECT_EQ(rendered[0].tStop, 11 * f - llStart);
     for (size_t i = 0; i < rendered.size(); ++i) {
@@ -133,43 +105,20 @@ TEST_F(SourceTest, SamplesCarrySegmentRelativeTimesAndAbsoluteMediaTimesAndStopA
 }
 
 TEST_F(SourceTest, AStopEqualToTheStartOrInsideAFrameStillDeliversThatOneFrame) {
-    Build(MakeClip("a.avi", EClipFormat::AviMpeg4, 30, 25));
+    Build(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 64, 48, 30));
     ASSERT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
-    LONGLONG llStart = 7, llStop = 7;
-    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
-                             AM_SEEKING_AbsolutePositioning);
-    Play();
-    ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
-    EXPECT_EQ(m_pRenderer->Indices(), std::vector<LONGLONG>{7});
-    Stop();
-    m_Sink.Clear();
-    m_pRenderer->ClearIndices();
+    EXPECT_EQ(PlaySegment(7, 7), std::vector<LONGLONG>{7});
     // Media time, stop 1 ms after the start: the frame, ending at the stop.
     ASSERT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME), S_OK);
-    llStart = 12 * 400000;
-    llStop = llStart + 10000;
-    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
-                             AM_SEEKING_AbsolutePositioning);
-    Play();
-    ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
-    EXPECT_EQ(m_pRenderer->Indices(), std::vector<LONGLONG>{12});
+    EXPECT_EQ(PlaySegment(12 * 400000, 12 * 400000 + 10000), std::vector<LONGLONG>{12});
     ASSERT_EQ(m_pRenderer->Rendered().size(), 1u);
     EXPECT_EQ(m_pRenderer->Rendered()[0].tStop, 10000);
-    Stop();
-    m_Sink.Clear();
-    m_pRenderer->ClearIndices();
     // At or past the end: the last frame.
-    llStart = 40 * 400000;
-    llStop = llStart + 10000;
-    m_pSeeking->SetPositions(&llStart, AM_SEEKING_AbsolutePositioning, &llStop,
-                             AM_SEEKING_AbsolutePositioning);
-    Play();
-    ASSERT_TRUE(m_Sink.WaitForCount(EC_COMPLETE, 1));
-    EXPECT_EQ(m_pRenderer->Indices(), std::vector<LONGLONG>{29});
+    EXPECT_EQ(PlaySegment(40 * 400000, 40 * 400000 + 10000), std::vector<LONGLONG>{29});
 }
 
 TEST_F(SourceTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
-    Build(MakeClip("b30.avi", EClipFormat::AviMjpeg, 40, 30));
+    Build(CClipCache::Get().Clip(EClipFormat::AviMjpeg, 64, 48, 40, 30));
     EXPECT_EQ(m_pSeeking->IsFormatSupported(&TIME_FORMAT_FRAME), S_OK);
     EXPECT_EQ(m_pSeeking->IsFormatSupported(&TIME_FORMAT_BYTE), S_FALSE);
     for (LONGLONG n = 0; n <= 40; ++n) {
@@ -202,7 +151,7 @@ TEST_F(SourceTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
 }
 
 TEST_F(SourceTest, StopReleasesAThreadWaitingForABufferThatThePausedRendererHolds) {
-    Build(MakeClip("a.avi", EClipFormat::AviMpeg4, 30, 25));
+    Build(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 64, 48, 30));
     // Paused: the renderer holds the first sample, the thread fills the rest
     // of the pool and then waits for a free buffer.
     m_pRenderer->Pause();

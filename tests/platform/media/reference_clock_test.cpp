@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
-#include <vector>
 
 #include "platform/com/com_runtime.h"
 #include "platform/media/manual_clock.h"
@@ -27,49 +25,48 @@ struct ClockRef {
 
 bool Signalled(CWinEvent& ev, DWORD ms = 0) { return ev.Wait(ms); }
 
-TEST(SystemClock, TimeIsIn100nsUnitsAndNeverDecreases) {
-    ClockRef<CSystemClock> clock;
+TEST(SystemClock, IsCreatedThroughTheComRegistryAndCountsNeverDecreasing100nsUnits) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_EQ(CSystemClock::RegisterClass(), S_OK);
+    IReferenceClock* pClock = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IReferenceClock, reinterpret_cast<void**>(&pClock)),
+              S_OK);
     REFERENCE_TIME prev = 0;
-    ASSERT_EQ(clock->GetTime(&prev), S_OK);
+    ASSERT_EQ(pClock->GetTime(&prev), S_OK);
     for (int i = 0; i < 10000; ++i) {
         REFERENCE_TIME now = 0;
-        clock->GetTime(&now);
+        pClock->GetTime(&now);
         ASSERT_GE(now, prev);
         prev = now;
     }
     REFERENCE_TIME before = 0, after = 0;
-    clock->GetTime(&before);
+    pClock->GetTime(&before);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    clock->GetTime(&after);
+    pClock->GetTime(&after);
     EXPECT_GE(after - before, 20 * kMs);
     EXPECT_LT(after - before, 5000 * kMs);
-    EXPECT_EQ(clock->GetTime(nullptr), E_POINTER);
+    EXPECT_EQ(pClock->GetTime(nullptr), E_POINTER);
+    EXPECT_EQ(pClock->Release(), 0u);
+    CoUninitialize();
 }
 
-TEST(SystemClock, AdviseSignalsOnceAtBasePlusOffset) {
-    ClockRef<CSystemClock> clock;
-    CWinEvent ev(FALSE, FALSE);
-    REFERENCE_TIME now = 0;
-    clock->GetTime(&now);
-    DWORD_PTR cookie = 0;
-    ASSERT_EQ(clock->AdviseTime(now, 30 * kMs, ev, &cookie), S_OK);
-    EXPECT_NE(cookie, 0u);
-    ASSERT_TRUE(Signalled(ev, 5000));
-    REFERENCE_TIME fired = 0;
-    clock->GetTime(&fired);
-    EXPECT_GE(fired, now + 30 * kMs);
-    // Exactly once: the auto-reset event stays clear afterwards.
-    EXPECT_FALSE(Signalled(ev, 50));
-    EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
-}
-
-TEST(SystemClock, AdviseInThePastSignalsAtOnce) {
+TEST(SystemClock, AdviseSignalsOnceAtBasePlusOffsetOrAtOnceWhenAlreadyPast) {
     ClockRef<CSystemClock> clock;
     CWinEvent ev(FALSE, FALSE);
     DWORD_PTR cookie = 0;
     ASSERT_EQ(clock->AdviseTime(0, 1, ev, &cookie), S_OK);
     EXPECT_NE(cookie, 0u);
     EXPECT_TRUE(Signalled(ev, 0));
+    REFERENCE_TIME now = 0;
+    clock->GetTime(&now);
+    ASSERT_EQ(clock->AdviseTime(now, 30 * kMs, ev, &cookie), S_OK);
+    ASSERT_TRUE(Signalled(ev, 5000));
+    REFERENCE_TIME fired = 0;
+    clock->GetTime(&fired);
+    EXPECT_GE(fired, now + 30 * kMs);
+    EXPECT_FALSE(Signalled(ev, 50));  // once only
+    EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
 }
 
 TEST(SystemClock, UnadvisedCookieIsNeverSignalled) {
@@ -143,24 +140,6 @@ TEST(SystemClock, CookiesAreNeverZeroOrReusedAndArgumentsAreChecked) {
     EXPECT_EQ(clock->AdvisePeriodic(0, 1, ev, &cookie), E_NOTIMPL);
 }
 
-TEST(SystemClock, IsCreatedThroughTheComRegistry) {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    ASSERT_EQ(CSystemClock::RegisterClass(), S_OK);
-    IReferenceClock* pClock = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IReferenceClock, reinterpret_cast<void**>(&pClock)),
-              S_OK);
-    ASSERT_NE(pClock, nullptr);
-    REFERENCE_TIME t = 0;
-    EXPECT_EQ(pClock->GetTime(&t), S_OK);
-    EXPECT_EQ(pClock->Release(), 0u);
-    IUnknown* pOuter = pClock;  // any non-null pointer: aggregation is refused
-    void* pv = nullptr;
-    EXPECT_EQ(CSystemClock::CreateInstance(pOuter, IID_IReferenceClock, &pv),
-              CLASS_E_NOAGGREGATION);
-    CoUninitialize();
-}
-
 TEST(SystemClock, ReleasingWithPendingAdvisesStopsItsThread) {
     CWinEvent ev(TRUE, FALSE);
     auto* clock = new CSystemClock();
@@ -171,31 +150,25 @@ TEST(SystemClock, ReleasingWithPendingAdvisesStopsItsThread) {
     EXPECT_FALSE(Signalled(ev, 0));
 }
 
-TEST(ManualClock, MovesOnlyWhenToldAndNeverBackwards) {
+TEST(ManualClock, MovesOnlyForwardWhenToldAndSignalsAdvisesExactlyWhenDue) {
     ClockRef<CManualClock> clock;
+    CWinEvent ev(FALSE, FALSE);
     REFERENCE_TIME t = -1;
     clock->GetTime(&t);
     EXPECT_EQ(t, 0);
-    clock->Advance(5 * kMs);
-    clock->GetTime(&t);
-    EXPECT_EQ(t, 5 * kMs);
+    DWORD_PTR cookie = 0, other = 0;
+    ASSERT_EQ(clock->AdviseTime(10 * kMs, 5 * kMs, ev, &cookie), S_OK);
+    ASSERT_EQ(clock->AdviseTime(0, 10 * kMs, ev, &other), S_OK);
+    EXPECT_NE(cookie, other);
+    EXPECT_EQ(clock->LastAdviseTime(), 10 * kMs);
+    EXPECT_EQ(clock->Unadvise(other), S_OK);
+    EXPECT_EQ(clock->Unadvise(other), S_FALSE);
+    clock->SetTime(15 * kMs - 1);
+    EXPECT_FALSE(Signalled(ev));  // the removed advise was due
     clock->SetTime(2 * kMs);
-    clock->GetTime(&t);
-    EXPECT_EQ(t, 5 * kMs);
     clock->Advance(-kMs);
     clock->GetTime(&t);
-    EXPECT_EQ(t, 5 * kMs);
-}
-
-TEST(ManualClock, SignalsAdvisesExactlyWhenTheirTimeIsReached) {
-    ClockRef<CManualClock> clock;
-    CWinEvent ev(FALSE, FALSE);
-    DWORD_PTR cookie = 0;
-    ASSERT_EQ(clock->AdviseTime(10 * kMs, 5 * kMs, ev, &cookie), S_OK);
-    EXPECT_EQ(clock->LastAdviseTime(), 15 * kMs);
-    EXPECT_EQ(clock->PendingAdvises(), 1);
-    clock->SetTime(15 * kMs - 1);
-    EXPECT_FALSE(Signalled(ev));
+    EXPECT_EQ(t, 15 * kMs - 1);  // never backwards
     clock->Advance(1);
     EXPECT_TRUE(Signalled(ev));
     clock->Advance(kMs);
@@ -203,26 +176,12 @@ TEST(ManualClock, SignalsAdvisesExactlyWhenTheirTimeIsReached) {
     EXPECT_EQ(clock->PendingAdvises(), 0);
     EXPECT_EQ(clock->Unadvise(cookie), S_FALSE);
 
-    // Already due: at once, and not left pending.
-    ASSERT_EQ(clock->AdviseTime(0, 0, ev, &cookie), S_OK);
+    ASSERT_EQ(clock->AdviseTime(0, 0, ev, &cookie), S_OK);  // already due: at once
     EXPECT_TRUE(Signalled(ev));
     EXPECT_EQ(clock->PendingAdvises(), 0);
-    EXPECT_EQ(clock->AdviseCount(), 2);
-}
-
-TEST(ManualClock, UnadviseRemovesAndAnswersLikeTheSystemClock) {
-    ClockRef<CManualClock> clock;
-    CWinEvent ev(TRUE, FALSE);
-    DWORD_PTR a = 0, b = 0;
-    ASSERT_EQ(clock->AdviseTime(0, 10 * kMs, ev, &a), S_OK);
-    ASSERT_EQ(clock->AdviseTime(0, 10 * kMs, ev, &b), S_OK);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(clock->Unadvise(a), S_OK);
-    EXPECT_EQ(clock->Unadvise(a), S_FALSE);
-    EXPECT_EQ(clock->Unadvise(12345), S_FALSE);
-    EXPECT_EQ(clock->PendingAdvises(), 1);
-    EXPECT_EQ(clock->AdvisePeriodic(0, 1, ev, &a), E_NOTIMPL);
-    EXPECT_EQ(clock->AdviseTime(0x7FFFFFFFFFFFFFFFLL, 1, ev, &a), E_INVALIDARG);
+    EXPECT_EQ(clock->AdviseCount(), 3);
+    EXPECT_EQ(clock->AdvisePeriodic(0, 1, ev, &cookie), E_NOTIMPL);
+    EXPECT_EQ(clock->AdviseTime(0x7FFFFFFFFFFFFFFFLL, 1, ev, &cookie), E_INVALIDARG);
 }
 
 }  // namespace

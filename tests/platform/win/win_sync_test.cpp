@@ -19,127 +19,89 @@ struct Handles {
     }
 };
 
-TEST(CritSec, SameThreadReentersWithoutDeadlock) {
-    CCritSec cs;
-    {
-        CAutoLock a(&cs);
-        CAutoLock b(&cs);
-        EXPECT_TRUE(cs.IsOwnedByCurrentThread());
-    }
-    EXPECT_FALSE(cs.IsOwnedByCurrentThread());
-}
-
-TEST(CritSec, OtherThreadWaitsUntilOutermostLeave) {
+TEST(CritSec, ReentersOnItsThreadAndBlocksOthersUntilTheOutermostLeave) {
     CCritSec cs;
     std::atomic<bool> bEntered{false};
     cs.Lock();
-    cs.Lock();
+    {
+        CAutoLock again(&cs);
+        EXPECT_TRUE(cs.IsOwnedByCurrentThread());
+    }
     std::thread t([&] {
         CAutoLock lock(&cs);
         bEntered = true;
     });
-    cs.Unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(bEntered.load());
     cs.Unlock();
+    EXPECT_FALSE(cs.IsOwnedByCurrentThread());
     EXPECT_TRUE(WaitUntil([&] { return bEntered.load(); }));
     t.join();
 }
 
-TEST(Events, AutoResetSignalIsConsumedByOneWait) {
-    CWinEvent ev(FALSE, TRUE);
-    ASSERT_TRUE(ev.IsValid());
-    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(ev, 10), WAIT_TIMEOUT);
-}
+TEST(Events, AutoResetIsConsumedByOneWaitManualResetStaysUntilReset) {
+    CWinEvent autoEv(FALSE, TRUE);
+    ASSERT_TRUE(autoEv.IsValid());
+    EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(autoEv, 10), WAIT_TIMEOUT);
 
-TEST(Events, ManualResetStaysSignalledUntilReset) {
-    CWinEvent ev(TRUE, FALSE);
-    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
-    ev.Set();
-    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
-    ev.Reset();
-    EXPECT_EQ(WaitForSingleObject(ev, 10), WAIT_TIMEOUT);
-}
-
-TEST(Events, WaitWakesWhenAnotherThreadSets) {
-    CWinEvent ev(FALSE, FALSE);
+    CWinEvent manualEv(TRUE, FALSE);
     std::thread t([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ev.Set();
+        manualEv.Set();
     });
-    EXPECT_EQ(WaitForSingleObject(ev, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manualEv, 5000), WAIT_OBJECT_0);
     t.join();
+    EXPECT_EQ(WaitForSingleObject(manualEv, 0), WAIT_OBJECT_0);
+    manualEv.Reset();
+    EXPECT_EQ(WaitForSingleObject(manualEv, 10), WAIT_TIMEOUT);
 }
 
-TEST(Waits, WaitAnyReportsLowestIndexAndConsumesOnlyThatOne) {
-    Handles hs;
-    hs.h[0] = CreateEvent(nullptr, FALSE, TRUE, nullptr);  // auto-reset, set
-    hs.h[1] = CreateEvent(nullptr, FALSE, TRUE, nullptr);  // auto-reset, set
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0);
-    // The second event was not reported, so it must still be signalled.
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 10), WAIT_TIMEOUT);
-}
-
-TEST(Waits, ManualResetFirstKeepsWinningWhileSet) {
-    Handles hs;
-    hs.h[0] = CreateEvent(nullptr, TRUE, TRUE, nullptr);
-    hs.h[1] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0);
-    ResetEvent(hs.h[0]);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0 + 1);
-}
-
-TEST(Waits, WaitAllNeedsEveryObjectAndConsumesAll) {
+// The renderer passes its state-change event first: it must win while set,
+// and a wait must consume only the auto-reset event it reports.
+TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatOne) {
     Handles hs;
     hs.h[0] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
-    hs.h[1] = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, TRUE, 10), WAIT_TIMEOUT);
-    // The failed wait-all must not have consumed the first event.
-    SetEvent(hs.h[1]);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, TRUE, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(hs.h[0], 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(hs.h[1], 0), WAIT_TIMEOUT);
-}
+    hs.h[1] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 10), WAIT_TIMEOUT);
 
-TEST(Waits, BadArgumentsFailInsteadOfWaiting) {
+    Handles manualFirst;
+    manualFirst.h[0] = CreateEvent(nullptr, TRUE, TRUE, nullptr);
+    manualFirst.h[1] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst.h, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst.h, FALSE, 0), WAIT_OBJECT_0);
+    ResetEvent(manualFirst.h[0]);
+    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst.h, FALSE, 0), WAIT_OBJECT_0 + 1);
+
     HANDLE hNull = nullptr;
     EXPECT_EQ(WaitForSingleObject(hNull, INFINITE), WAIT_FAILED);
     EXPECT_EQ(WaitForMultipleObjects(0, &hNull, FALSE, INFINITE), WAIT_FAILED);
 }
 
-TEST(Semaphore, ReleasePastMaximumFailsAndReleasesNothing) {
+TEST(Semaphore, ReleaseByNWakesNWaitersAndAReleasePastTheMaximumReleasesNothing) {
     Handles hs;
     hs.h[0] = CreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr);
     ASSERT_NE(hs.h[0], nullptr);
+    std::atomic<int> nWoken{0};
+    auto waiter = [&] {
+        if (WaitForSingleObject(hs.h[0], 5000) == WAIT_OBJECT_0) ++nWoken;
+    };
+    std::thread a(waiter), b(waiter);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     LONG lPrev = -1;
     EXPECT_TRUE(ReleaseSemaphore(hs.h[0], 2, &lPrev));
-    EXPECT_EQ(lPrev, 0);
-    EXPECT_FALSE(ReleaseSemaphore(hs.h[0], 0x7FFFFFFF, nullptr));
-    EXPECT_FALSE(ReleaseSemaphore(hs.h[0], 0, nullptr));
-    EXPECT_EQ(WaitForSingleObject(hs.h[0], 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(hs.h[0], 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(hs.h[0], 10), WAIT_TIMEOUT);
-}
-
-TEST(Semaphore, ReleaseByNWakesNWaiters) {
-    Handles hs;
-    hs.h[0] = CreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr);
-    std::atomic<int> nWoken{0};
-    std::thread a([&] {
-        if (WaitForSingleObject(hs.h[0], 5000) == WAIT_OBJECT_0) ++nWoken;
-    });
-    std::thread b([&] {
-        if (WaitForSingleObject(hs.h[0], 5000) == WAIT_OBJECT_0) ++nWoken;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(ReleaseSemaphore(hs.h[0], 2, nullptr));
     a.join();
     b.join();
     EXPECT_EQ(nWoken.load(), 2);
+    EXPECT_EQ(lPrev, 0);
+
+    EXPECT_TRUE(ReleaseSemaphore(hs.h[0], 1, nullptr));
+    EXPECT_FALSE(ReleaseSemaphore(hs.h[0], 0x7FFFFFFF, nullptr));
+    EXPECT_FALSE(ReleaseSemaphore(hs.h[0], 0, nullptr));
+    EXPECT_EQ(WaitForSingleObject(hs.h[0], 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(hs.h[0], 10), WAIT_TIMEOUT);
 }
 
 }  // namespace
