@@ -1,7 +1,6 @@
 // Shared set-up of the renderer tests: a video renderer that records what it
 // renders, and a small graph (test source -> renderer, an event sink, a
-// manual or no clock) that every test builds and tears down the way the
-// graph manager does (stop renderer first, disconnect, leave the graph).
+// manual or no clock) torn down the way the graph manager does it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +19,7 @@
 #include "filterbase/renderer_input_pin.h"
 #include "platform/media/manual_clock.h"
 #include "platform/media/media_guids.h"
+#include "support/fake_sample.h"
 #include "support/live_objects.h"
 #include "support/race_loops.h"
 #include "support/test_event_sink.h"
@@ -109,10 +109,6 @@ public:
         CAutoLock lock(&m_InterfaceLock);
         return m_nNormal;
     }
-    void SetNormal(int n) {
-        CAutoLock lock(&m_InterfaceLock);
-        m_nNormal = n;
-    }
     BOOL SupplierHandlesQuality() {
         CAutoLock lock(&m_InterfaceLock);
         return m_bSupplierHandlingQuality;
@@ -125,58 +121,6 @@ private:
     std::vector<uint32_t> m_Frames;
     std::vector<int> m_CompletesAtRender;
     std::atomic<int> m_nRendered{0};
-};
-
-// A stand-alone sample with settable times, for driving the scheduling
-// decisions without a connection. Owned by the test (not counted).
-class CFakeSample : public IMediaSample {
-public:
-    CFakeSample(REFERENCE_TIME tStart, REFERENCE_TIME tStop, bool bDiscontinuity = false)
-        : m_tStart(tStart), m_tStop(tStop), m_bDiscontinuity(bDiscontinuity) {}
-    virtual ~CFakeSample() = default;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IMediaSample) {
-            *ppv = static_cast<IMediaSample*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetPointer(BYTE** pp) override {
-        *pp = m_Data;
-        return S_OK;
-    }
-    LONG GetSize() override { return 4; }
-    HRESULT GetTime(REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd) override {
-        *pStart = m_tStart;
-        *pEnd = m_tStop;
-        return S_OK;
-    }
-    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    HRESULT IsSyncPoint() override { return S_OK; }
-    HRESULT SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    HRESULT IsPreroll() override { return S_FALSE; }
-    HRESULT SetPreroll(BOOL) override { return E_NOTIMPL; }
-    LONG GetActualDataLength() override { return 4; }
-    HRESULT SetActualDataLength(LONG) override { return E_NOTIMPL; }
-    HRESULT GetMediaType(AM_MEDIA_TYPE** ppmt) override {
-        *ppmt = nullptr;
-        return S_FALSE;
-    }
-    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT IsDiscontinuity() override { return m_bDiscontinuity ? S_OK : S_FALSE; }
-    HRESULT SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
-    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    REFERENCE_TIME m_tStart;
-    REFERENCE_TIME m_tStop;
-    bool m_bDiscontinuity;
-    BYTE m_Data[4] = {0, 0, 0, 0};
 };
 
 // Test source -> test renderer, joined to an event sink, with an optional

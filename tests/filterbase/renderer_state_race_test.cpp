@@ -171,26 +171,6 @@ TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterSt
     }
 }
 
-TEST_F(RendererStateRaces, StopWhileTheRealEndOfStreamTimerFiresNeverCompletesAfterStop) {
-    // The same race with the multimedia timer itself, stopping around the
-    // moment it fires (50 ms after arming).
-    RendererGraph g(HandDelivery());
-    const int loops = RaceLoops(12);
-    for (int i = 0; i < loops; ++i) {
-        g.Pause();
-        g.Run(g.Clock()->Now());
-        g.Renderer()->ForceEndOfStream(50 * kMs);
-        g.Renderer()->SendEndOfStream();
-        ASSERT_NE(g.Renderer()->ArmedTimer(), 0u);
-        g.Clock()->Advance(50 * kMs);
-        std::this_thread::sleep_for(std::chrono::milliseconds(44 + i % 12));
-        g.Stop();
-        const int afterStop = g.Sink().Count(EC_COMPLETE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_EQ(g.Sink().Count(EC_COMPLETE), afterStop) << "round " << i;
-    }
-}
-
 TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeavesNothingBehind) {
     CTestEventSink sink;
     auto* pClock = new CManualClock(0);

@@ -1,11 +1,11 @@
-// Shared set-up of the grab renderer tests: media type builders, a sample
-// with its own exact-size buffer (so that ASan sees any read past it), and
-// a small graph (test source -> grab renderer, event sink, optional clock)
-// torn down the way the graph manager does it.
+// Shared set-up of the grab renderer tests: a media type builder, a frame
+// pattern, and a small graph (test source -> grab renderer, event sink,
+// optional clock) torn down the way the graph manager does it.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -14,6 +14,7 @@
 #include "filterbase/media_type.h"
 #include "grab/grab_renderer.h"
 #include "platform/media/media_guids.h"
+#include "support/fake_sample.h"
 #include "support/live_objects.h"
 #include "support/test_event_sink.h"
 #include "support/test_source_filter.h"
@@ -23,14 +24,10 @@ namespace pelora_test {
 
 constexpr REFERENCE_TIME kMs = 10000;  // 100-ns units per millisecond
 
-// stride x |height| of a 24-bit frame, in 64 bits (any width and height).
-inline LONGLONG PaddedSize64(LONG width, LONG height) {
-    const LONGLONG stride = (3 * LONGLONG{width} + 3) & ~LONGLONG{3};
-    return stride * (height < 0 ? -LONGLONG{height} : LONGLONG{height});
-}
-// The same for frames known to fit in 32 bits.
+// stride x |height| of a 24-bit frame, for frames known to fit in 32 bits.
 inline LONG PaddedSize(LONG width, LONG height) {
-    return static_cast<LONG>(PaddedSize64(width, height));
+    const LONGLONG stride = (3 * LONGLONG{width} + 3) & ~LONGLONG{3};
+    return static_cast<LONG>(stride * (height < 0 ? -LONGLONG{height} : LONGLONG{height}));
 }
 
 struct VideoTypeParams {
@@ -49,7 +46,7 @@ struct VideoTypeParams {
 
 // A media type with a VIDEOINFOHEADER (or VIDEOINFOHEADER2 for that format
 // type) block built from the clip description.
-inline void MakeVideoType(const VideoTypeParams& s, CMediaType* pmt) {
+inline CMediaType MakeVideoType(const VideoTypeParams& s) {
     const bool bV2 = s.format == FORMAT_VideoInfo2;
     const size_t headerAt =
         bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader) : offsetof(VIDEOINFOHEADER, bmiHeader);
@@ -63,22 +60,19 @@ inline void MakeVideoType(const VideoTypeParams& s, CMediaType* pmt) {
     bih.biBitCount = s.bitCount;
     bih.biCompression = s.compression;
     bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu
-                          ? static_cast<DWORD>(PaddedSize64(s.width, s.height))
+                          ? static_cast<DWORD>(PaddedSize(s.width, s.height))
                           : s.sizeImage;
     std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
     std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
                 sizeof(s.avgTimePerFrame));
-    pmt->InitMediaType();
-    pmt->SetType(&s.major);
-    pmt->SetSubtype(&s.subtype);
-    pmt->SetFormatType(&s.format);
+    CMediaType mt;
+    mt.SetType(&s.major);
+    mt.SetSubtype(&s.subtype);
+    mt.SetFormatType(&s.format);
     const ULONG cb = s.cbFormat ? s.cbFormat : static_cast<ULONG>(full);
-    if (cb <= full) {
-        pmt->SetFormat(block.data(), cb);
-    } else {
-        block.resize(cb, s.fill);
-        pmt->SetFormat(block.data(), cb);
-    }
+    block.resize(std::max<size_t>(cb, full), s.fill);
+    mt.SetFormat(block.data(), cb);
+    return mt;
 }
 
 // Fills a frame with a pattern derived from its index: the index in the
@@ -105,63 +99,6 @@ inline uint32_t FrameIndex(const BYTE* p) {
     std::memcpy(&index, p, 4);
     return index;
 }
-
-// A sample owned by the test, with a buffer of exactly GetSize() bytes, a
-// settable actual length (which may lie) and an optional media type. The
-// reference count is tracked, never used to delete.
-class CTestSample : public IMediaSample {
-public:
-    explicit CTestSample(LONG cbBuffer)
-        : m_Buffer(static_cast<size_t>(cbBuffer > 0 ? cbBuffer : 0)), m_lActual(cbBuffer) {}
-    virtual ~CTestSample() = default;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IMediaSample) {
-            *ppv = static_cast<IMediaSample*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return m_cRef.fetch_add(1) + 1; }
-    ULONG Release() override { return m_cRef.fetch_sub(1) - 1; }
-    LONG RefCount() const { return m_cRef.load(); }
-
-    BYTE* Data() { return m_Buffer.data(); }
-    void SetActual(LONG l) { m_lActual = l; }
-
-    HRESULT GetPointer(BYTE** pp) override {
-        *pp = m_Buffer.data();
-        return S_OK;
-    }
-    LONG GetSize() override { return static_cast<LONG>(m_Buffer.size()); }
-    HRESULT GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
-    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    HRESULT IsSyncPoint() override { return S_OK; }
-    HRESULT SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    HRESULT IsPreroll() override { return S_FALSE; }
-    HRESULT SetPreroll(BOOL) override { return E_NOTIMPL; }
-    LONG GetActualDataLength() override { return m_lActual; }
-    HRESULT SetActualDataLength(LONG l) override {
-        m_lActual = l;
-        return S_OK;
-    }
-    HRESULT GetMediaType(AM_MEDIA_TYPE** ppmt) override {
-        *ppmt = nullptr;
-        return S_FALSE;
-    }
-    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT IsDiscontinuity() override { return S_FALSE; }
-    HRESULT SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
-    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    std::atomic<LONG> m_cRef{0};
-    std::vector<BYTE> m_Buffer;
-    LONG m_lActual;
-};
 
 // Test source -> grab renderer, joined to an event sink. The source is
 // gated by default with many frames, so that its thread idles and the test
