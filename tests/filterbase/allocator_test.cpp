@@ -296,27 +296,6 @@ TEST_F(AllocatorTest, NotifyCallbackSwappedDuringReleasesIsNeverUsedAfterRelease
     EXPECT_EQ(lFree, 4);
 }
 
-TEST_F(AllocatorTest, ManyThreadsSharingASmallPoolLoseNoSampleAndNoWakeUp) {
-    Commit(2);
-    std::atomic<int> cDone{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 500; ++i) {
-                IMediaSample* pSample = nullptr;
-                if (m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0) != S_OK) return;
-                pSample->Release();
-            }
-            ++cDone;
-        });
-    }
-    const bool bFinished = WaitUntil([&] { return cDone.load() == 4; }, std::chrono::seconds(20));
-    if (!bFinished) m_pAlloc->Decommit();  // free any stuck thread before failing
-    for (auto& t : threads) t.join();
-    EXPECT_TRUE(bFinished);
-    EXPECT_EQ(m_pProbe->Waiting(), 0);
-}
-
 // ---------------------------------------------------------------------------
 // Samples (100-byte buffers from a committed pool)
 

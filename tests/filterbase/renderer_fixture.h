@@ -240,6 +240,15 @@ private:
     CManualClock* m_pClock = nullptr;
 };
 
+// A source whose thread waits at its gate: the test delivers by hand.
+inline SourceOptions HandDelivery() {
+    SourceOptions o;
+    o.gated = true;
+    o.frames = 1 << 30;
+    o.buffers = 4;
+    return o;
+}
+
 // As WaitUntil, but yields before it starts sleeping: the looped races wait
 // for other threads that usually answer within microseconds.
 inline bool SpinUntil(const std::function<bool()>& pred,

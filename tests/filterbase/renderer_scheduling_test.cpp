@@ -10,15 +10,6 @@ namespace {
 
 class RendererScheduling : public LiveObjectsTest {};
 
-// A source whose thread waits for the test: the test delivers by hand.
-SourceOptions HandDelivery() {
-    SourceOptions o;
-    o.gated = true;
-    o.frames = 1000;
-    o.buffers = 4;
-    return o;
-}
-
 SourceOptions Frames(int n) {
     SourceOptions o;
     o.frames = n;

@@ -9,14 +9,6 @@ namespace {
 
 class RendererStateRaces : public LiveObjectsTest {};
 
-SourceOptions HandDelivery() {
-    SourceOptions o;
-    o.gated = true;
-    o.frames = 1 << 30;
-    o.buffers = 4;
-    return o;
-}
-
 // Lets the other thread run for a while: 0 to 3 yields by round.
 void Jitter(int round) {
     for (int i = 0; i < round % 4; ++i) std::this_thread::yield();

@@ -82,22 +82,19 @@ inline void FillFrame(BYTE* p, size_t cb, uint32_t index) {
     if (cb >= 4) std::memcpy(p, &index, 4);
 }
 
-// True when p[0..cb) is the pattern of the frame whose index it carries
-// (every byte when bStep is 1, else every bStep-th).
-inline bool IsFramePattern(const BYTE* p, size_t cb, size_t step = 1) {
-    if (cb < 4) return true;
-    uint32_t index = 0;
-    std::memcpy(&index, p, 4);
-    for (size_t i = 4; i < cb; i += step) {
-        if (p[i] != static_cast<BYTE>(index * 31 + i * 7 + (i >> 9))) return false;
-    }
-    return true;
-}
-
 inline uint32_t FrameIndex(const BYTE* p) {
     uint32_t index = 0;
     std::memcpy(&index, p, 4);
     return index;
+}
+
+// True when p[0..cb) is the pattern of the frame whose index it carries
+// (every byte when step is 1, else every step-th).
+inline bool IsFramePattern(const BYTE* p, size_t cb, size_t step = 1) {
+    for (size_t i = 4; i < cb; i += step) {
+        if (p[i] != static_cast<BYTE>(FrameIndex(p) * 31 + i * 7 + (i >> 9))) return false;
+    }
+    return true;
 }
 
 // Test source -> grab renderer, joined to an event sink. The source is

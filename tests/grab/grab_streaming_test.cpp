@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -97,40 +96,26 @@ TEST_F(GrabStreamingTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
         }
     });
 
-    const int nPerPhase = RaceLoops(60);
-    VideoTypeParams params;
-    params.width = 320;
-    params.height = 240;
-    const CMediaType large = MakeVideoType(params);
-    params.width = 32;
-    params.height = 24;
-    const CMediaType small = MakeVideoType(params);
+    // The first phase keeps the connection's type; the others change it.
+    const FrameSize phases[] = {{64, 48}, {320, 240}, {32, 24}};
     uint32_t index = 0;
-    for (int i = 0; i < nPerPhase; ++i) {
-        ASSERT_EQ(graph.DeliverFrame(index++, PaddedSize(64, 48)), S_OK);
+    for (const FrameSize& size : phases) {
+        VideoTypeParams params;
+        params.width = size.width;
+        params.height = size.height;
+        const CMediaType mt = MakeVideoType(params);
+        for (int i = 0; i < RaceLoops(60); ++i) {
+            const CMediaType* pChange = i == 0 && size.width != 64 ? &mt : nullptr;
+            ASSERT_EQ(graph.DeliverFrame(index++, PaddedSize(size.width, size.height), pChange),
+                      S_OK);
+        }
+        EXPECT_EQ(pRenderer->GetFrameWidth(), size.width);
     }
-    for (int i = 0; i < nPerPhase; ++i) {
-        ASSERT_EQ(graph.DeliverFrame(index++, cbLarge, i == 0 ? &large : nullptr), S_OK);
-    }
-    EXPECT_EQ(pRenderer->GetFrameWidth(), 320);
-    for (int i = 0; i < nPerPhase; ++i) {
-        ASSERT_EQ(graph.DeliverFrame(index++, PaddedSize(32, 24), i == 0 ? &small : nullptr), S_OK);
-    }
-    EXPECT_EQ(pRenderer->GetFrameWidth(), 32);
-    // Let the consumer see the last frame before stopping it.
-    ASSERT_TRUE(WaitUntil([&] {
-        pRenderer->UpdateFrameBuffer();
-        std::vector<BYTE> last(static_cast<size_t>(PaddedSize(32, 24)));
-        return pRenderer->CopyFrameTo(last.data(), static_cast<LONG>(last.size())) ==
-                   PaddedSize(32, 24) &&
-               FrameIndex(last.data()) == index - 1;
-    }));
     // On a loaded machine the consumer may not have run at all yet: the last
     // frame stays held, so it gets at least that one.
     ASSERT_TRUE(WaitUntil([&] { return nCopies.load() > 0; }));
     bStop = true;
     consumer.join();
-    EXPECT_GT(nCopies.load(), 0);
     EXPECT_EQ(nBad.load(), 0);
     EXPECT_EQ(nOversized.load(), 0);
     // Three buffers were made; only the current one is left.
@@ -214,9 +199,6 @@ TEST_F(GrabStreamingTest, PlaysInRealTimeAndCompletesAtLastStopTime) {
     // Paced by the clock: frames go out at most a few milliseconds early
     // (the video renderer's display bias), never a stream's worth ahead.
     EXPECT_LT(tMostEarly, 20 * kMs);
-    std::printf("EC_COMPLETE %+.1f ms from the last stop time; earliest frame %.1f ms early\n",
-                static_cast<double>(tComplete - tLastStop) / kMs,
-                static_cast<double>(tMostEarly) / kMs);
     EXPECT_GE(window.Count(), 1);
     EXPECT_EQ(graph.Sink().Count(EC_ERRORABORT), 0);
 }
