@@ -22,8 +22,7 @@
 #include "support/fake_sample.h"
 #include "support/live_objects.h"
 #include "support/race_loops.h"
-#include "support/test_event_sink.h"
-#include "support/test_source_filter.h"
+#include "support/source_renderer_graph.h"
 #include "support/watchdog.h"
 
 namespace pelora_test {
@@ -123,74 +122,28 @@ private:
     std::atomic<int> m_nRendered{0};
 };
 
-// Test source -> test renderer, joined to an event sink, with an optional
-// manual clock. Built in the constructor, torn down in Teardown (called by
-// the destructor if the test did not).
-class RendererGraph {
+// Test source -> test renderer, with a manual clock or none.
+class RendererGraph : public SourceRendererGraph<CTestRenderer> {
 public:
     explicit RendererGraph(const SourceOptions& options, bool bClock = true, bool bConnect = true) {
         HRESULT hr = S_OK;
-        m_pRenderer = new CTestRenderer(&hr, &m_Sink);
-        m_pRenderer->AddRef();
+        auto* pRenderer = new CTestRenderer(&hr, &Sink());
         EXPECT_EQ(hr, S_OK);
-        m_pSource = new CTestSourceFilter(options);
-        m_pSource->AddRef();
-        EXPECT_EQ(m_pRenderer->JoinFilterGraph(m_Sink.Graph(), L"Renderer"), S_OK);
-        EXPECT_EQ(m_pSource->JoinFilterGraph(m_Sink.Graph(), L"Source"), S_OK);
         if (bClock) {
             m_pClock = new CManualClock(0);
             m_pClock->AddRef();
-            m_pRenderer->SetSyncSource(m_pClock);
-            m_pSource->SetSyncSource(m_pClock);
         }
-        if (bConnect) {
-            EXPECT_EQ(m_pSource->Pin()->Connect(RendererPin(), nullptr), S_OK);
-        }
+        Init(pRenderer, options, m_pClock, bConnect);
     }
     ~RendererGraph() { Teardown(); }
-    RendererGraph(const RendererGraph&) = delete;
-    RendererGraph& operator=(const RendererGraph&) = delete;
 
-    CTestRenderer* Renderer() { return m_pRenderer; }
-    CTestSourceFilter* Source() { return m_pSource; }
-    CTestSourcePin* SourcePin() { return m_pSource->Pin(); }
-    CRendererInputPin* RendererPin() {
-        m_pRenderer->GetPinCount();
-        return m_pRenderer->InputPin();
-    }
     CManualClock* Clock() { return m_pClock; }
-    CTestEventSink& Sink() { return m_Sink; }
-
-    // Renderer first (it releases a streaming thread waiting in Receive),
-    // then the source (it joins its thread).
-    HRESULT Pause() {
-        const HRESULT hr = m_pRenderer->Pause();
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Pause()));
-        return hr;
+    CRendererInputPin* RendererPin() {
+        Renderer()->GetPinCount();
+        return Renderer()->InputPin();
     }
-    HRESULT Run(REFERENCE_TIME tStart) {
-        const HRESULT hr = m_pRenderer->Run(tStart);
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Run(tStart)));
-        return hr;
-    }
-    void Stop() {
-        EXPECT_EQ(m_pRenderer->Stop(), S_OK);
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Stop()));
-    }
-
     void Teardown() {
-        if (!m_pRenderer) return;
-        Stop();
-        if (m_pSource->Pin()->IsConnected()) {
-            EXPECT_EQ(m_pSource->Pin()->Disconnect(), S_OK);
-            EXPECT_EQ(RendererPin()->Disconnect(), S_OK);
-        }
-        m_pRenderer->JoinFilterGraph(nullptr, nullptr);
-        m_pSource->JoinFilterGraph(nullptr, nullptr);
-        m_pSource->Release();
-        m_pRenderer->Release();
-        m_pSource = nullptr;
-        m_pRenderer = nullptr;
+        SourceRendererGraph::Teardown();
         if (m_pClock) {
             // The filters released their references: only ours is left.
             EXPECT_EQ(m_pClock->Release(), 0u);
@@ -234,9 +187,6 @@ public:
     }
 
 private:
-    CTestEventSink m_Sink;  // outlives the filters, which keep it without a reference
-    CTestRenderer* m_pRenderer = nullptr;
-    CTestSourceFilter* m_pSource = nullptr;
     CManualClock* m_pClock = nullptr;
 };
 

@@ -16,8 +16,7 @@
 #include "platform/media/media_guids.h"
 #include "support/fake_sample.h"
 #include "support/live_objects.h"
-#include "support/test_event_sink.h"
-#include "support/test_source_filter.h"
+#include "support/source_renderer_graph.h"
 #include "support/watchdog.h"
 
 namespace pelora_test {
@@ -97,52 +96,20 @@ inline bool IsFramePattern(const BYTE* p, size_t cb, size_t step = 1) {
     return true;
 }
 
-// Test source -> grab renderer, joined to an event sink. The source is
-// gated by default with many frames, so that its thread idles and the test
-// thread delivers samples itself (DeliverFrame); ungated it streams alone.
-class GrabGraph {
+// Test source -> grab renderer. The source is gated by default with many
+// frames, so that its thread idles and the test thread delivers samples
+// itself (DeliverFrame); ungated it streams alone.
+class GrabGraph : public SourceRendererGraph<CGrabRenderer> {
 public:
     explicit GrabGraph(const SourceOptions& options, HWND hwndOwner = nullptr,
                        IReferenceClock* pClock = nullptr, bool bConnect = true) {
         HRESULT hr = S_OK;
-        m_pRenderer = new CGrabRenderer(hwndOwner, &hr);
-        m_pRenderer->AddRef();
+        auto* pRenderer = new CGrabRenderer(hwndOwner, &hr);
         EXPECT_EQ(hr, S_OK);
-        m_pSource = new CTestSourceFilter(options);
-        m_pSource->AddRef();
-        EXPECT_EQ(m_pRenderer->JoinFilterGraph(m_Sink.Graph(), L"Renderer"), S_OK);
-        EXPECT_EQ(m_pSource->JoinFilterGraph(m_Sink.Graph(), L"Source"), S_OK);
-        // The filters keep the clock with their own references.
-        m_pRenderer->SetSyncSource(pClock);
-        m_pSource->SetSyncSource(pClock);
-        if (bConnect) Connect();
+        Init(pRenderer, options, pClock, bConnect);
     }
-    ~GrabGraph() { Teardown(); }
-    GrabGraph(const GrabGraph&) = delete;
-    GrabGraph& operator=(const GrabGraph&) = delete;
 
-    CGrabRenderer* Renderer() { return m_pRenderer; }
-    CGrabRendererInputPin* Pin() { return m_pRenderer->GrabInputPin(); }
-    CTestEventSink& Sink() { return m_Sink; }
-
-    HRESULT Connect() { return m_pSource->Pin()->Connect(Pin(), nullptr); }
-    void Disconnect() {
-        EXPECT_EQ(m_pSource->Pin()->Disconnect(), S_OK);
-        EXPECT_EQ(Pin()->Disconnect(), S_OK);
-    }
-    // Renderer first on every transition, as the graph does.
-    void Pause() {
-        EXPECT_TRUE(SUCCEEDED(m_pRenderer->Pause()));
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Pause()));
-    }
-    void Run(REFERENCE_TIME tStart = 0) {
-        EXPECT_TRUE(SUCCEEDED(m_pRenderer->Run(tStart)));
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Run(tStart)));
-    }
-    void Stop() {
-        EXPECT_EQ(m_pRenderer->Stop(), S_OK);
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Stop()));
-    }
+    CGrabRendererInputPin* Pin() { return Renderer()->GrabInputPin(); }
 
     // The negotiated pool, with a reference for the caller.
     IMemAllocator* Allocator() {
@@ -170,23 +137,6 @@ public:
         pSample->Release();
         return hr;
     }
-
-    void Teardown() {
-        if (!m_pRenderer) return;
-        Stop();
-        if (m_pSource->Pin()->IsConnected()) Disconnect();
-        m_pRenderer->JoinFilterGraph(nullptr, nullptr);
-        m_pSource->JoinFilterGraph(nullptr, nullptr);
-        m_pSource->Release();
-        m_pRenderer->Release();
-        m_pSource = nullptr;
-        m_pRenderer = nullptr;
-    }
-
-private:
-    CTestEventSink m_Sink;  // outlives the filters, which keep it without a reference
-    CGrabRenderer* m_pRenderer = nullptr;
-    CTestSourceFilter* m_pSource = nullptr;
 };
 
 // A source whose thread waits at its gate: the test delivers the samples.
