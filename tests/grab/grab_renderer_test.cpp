@@ -1,20 +1,174 @@
 // The grab renderer's media types and copy path: which types it accepts and
 // what it adopts from them (format blocks read within their length, geometry
 // validated before any size is computed, a failed adoption changing
-// nothing), which sample is kept, how much of it is copied, and which pool
-// decides the path.
+// nothing), which sample is kept, how much of it is copied, which pool
+// decides the path, and the consumer's copies racing the streaming thread.
+// Real-time playback with the system clock is tested with the file graph.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <memory>
+#include <thread>
 #include <vector>
 
+#include "filterbase/media_type.h"
 #include "filterbase/mem_allocator.h"
+#include "grab/grab_renderer.h"
 #include "platform/com/com_ref.h"
-#include "grab_fixture.h"
+#include "platform/media/media_guids.h"
+#include "support/fake_sample.h"
+#include "support/live_objects.h"
+#include "support/race_loops.h"
+#include "support/source_renderer_graph.h"
+#include "support/watchdog.h"
 
 namespace pelora_test {
 namespace {
+
+// stride x |height| of a 24-bit frame, for frames known to fit in 32 bits.
+LONG PaddedSize(LONG width, LONG height) {
+    const LONGLONG stride = (3 * LONGLONG{width} + 3) & ~LONGLONG{3};
+    return static_cast<LONG>(stride * (height < 0 ? -LONGLONG{height} : LONGLONG{height}));
+}
+
+struct VideoTypeParams {
+    GUID major = MEDIATYPE_Video;
+    GUID subtype = MEDIASUBTYPE_RGB24;
+    GUID format = FORMAT_VideoInfo;
+    LONG width = 64;
+    LONG height = 48;
+    WORD bitCount = 24;
+    DWORD compression = BI_RGB;
+    DWORD sizeImage = 0xFFFFFFFFu;  // default: the padded size
+    REFERENCE_TIME avgTimePerFrame = 400000;
+    ULONG cbFormat = 0;  // default: the layout's full size
+    BYTE fill = 0;       // bytes of the block outside the fields set here
+};
+
+// A media type with a VIDEOINFOHEADER (or VIDEOINFOHEADER2 for that format
+// type) block built from the clip description.
+CMediaType MakeVideoType(const VideoTypeParams& s) {
+    const bool bV2 = s.format == FORMAT_VideoInfo2;
+    const size_t headerAt =
+        bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader) : offsetof(VIDEOINFOHEADER, bmiHeader);
+    const size_t full = bV2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
+    std::vector<BYTE> block(full, s.fill);
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biWidth = s.width;
+    bih.biHeight = s.height;
+    bih.biPlanes = 1;
+    bih.biBitCount = s.bitCount;
+    bih.biCompression = s.compression;
+    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu
+                          ? static_cast<DWORD>(PaddedSize(s.width, s.height))
+                          : s.sizeImage;
+    std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
+    std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
+                sizeof(s.avgTimePerFrame));
+    CMediaType mt;
+    mt.SetType(&s.major);
+    mt.SetSubtype(&s.subtype);
+    mt.SetFormatType(&s.format);
+    const ULONG cb = s.cbFormat ? s.cbFormat : static_cast<ULONG>(full);
+    block.resize(std::max<size_t>(cb, full), s.fill);
+    mt.SetFormat(block.data(), cb);
+    return mt;
+}
+
+// Fills a frame with a pattern derived from its index: the index in the
+// first four bytes, then bytes that depend on index and position.
+void FillFrame(BYTE* p, size_t cb, uint32_t index) {
+    for (size_t i = 0; i < cb; ++i) p[i] = static_cast<BYTE>(index * 31 + i * 7 + (i >> 9));
+    if (cb >= 4) std::memcpy(p, &index, 4);
+}
+
+uint32_t FrameIndex(const BYTE* p) {
+    uint32_t index = 0;
+    std::memcpy(&index, p, 4);
+    return index;
+}
+
+// True when p[0..cb) is the pattern of the frame whose index it carries
+// (every byte when step is 1, else every step-th).
+bool IsFramePattern(const BYTE* p, size_t cb, size_t step = 1) {
+    for (size_t i = 4; i < cb; i += step) {
+        if (p[i] != static_cast<BYTE>(FrameIndex(p) * 31 + i * 7 + (i >> 9))) return false;
+    }
+    return true;
+}
+
+// Test source -> grab renderer. The source is gated by default with many
+// frames, so that its thread idles and the test thread delivers samples
+// itself (DeliverFrame); ungated it streams alone.
+class GrabGraph : public SourceRendererGraph<CGrabRenderer> {
+public:
+    explicit GrabGraph(const SourceOptions& options, HWND hwndOwner = nullptr,
+                       IReferenceClock* pClock = nullptr, bool bConnect = true) {
+        HRESULT hr = S_OK;
+        auto* pRenderer = new CGrabRenderer(hwndOwner, &hr);
+        EXPECT_EQ(hr, S_OK);
+        Init(pRenderer, options, pClock, bConnect);
+    }
+
+    CGrabRendererInputPin* Pin() { return Renderer()->GrabInputPin(); }
+
+    // The negotiated pool, with a reference for the caller.
+    IMemAllocator* Allocator() {
+        IMemAllocator* pAlloc = nullptr;
+        EXPECT_EQ(Pin()->GetAllocator(&pAlloc), S_OK);
+        return pAlloc;
+    }
+
+    // Delivers one pool sample of cb bytes with the frame pattern of index
+    // (and a new media type if pmt is set) on the calling thread; the
+    // renderer must be running without a clock. Returns Receive's answer.
+    HRESULT DeliverFrame(uint32_t index, LONG cb, const CMediaType* pmt = nullptr) {
+        IMemAllocator* pAlloc = Allocator();
+        if (!pAlloc) return E_FAIL;
+        IMediaSample* pSample = nullptr;
+        HRESULT hr = pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0);
+        pAlloc->Release();
+        if (FAILED(hr)) return hr;
+        BYTE* p = nullptr;
+        pSample->GetPointer(&p);
+        FillFrame(p, static_cast<size_t>(cb), index);
+        pSample->SetActualDataLength(cb);
+        if (pmt) pSample->SetMediaType(const_cast<CMediaType*>(pmt));
+        hr = Pin()->Receive(pSample);
+        pSample->Release();
+        return hr;
+    }
+};
+
+// A source whose thread waits at its gate: the test delivers the samples.
+SourceOptions IdleSource(LONG width = 64, LONG height = 48) {
+    SourceOptions options;
+    options.sizes = {{width, height}};
+    options.gated = true;
+    options.frames = 1000000;
+    return options;
+}
+
+// Counts repaint requests; registered as a window for the renderer.
+class RepaintCounter {
+public:
+    RepaintCounter() : m_hWnd(RegisterWindowHandle(&RepaintCounter::OnRepaint, this)) {}
+    ~RepaintCounter() { UnregisterWindowHandle(m_hWnd); }
+    HWND Handle() const { return m_hWnd; }
+    int Count() const { return m_nRepaints.load(); }
+
+private:
+    static void OnRepaint(void* p) { static_cast<RepaintCounter*>(p)->m_nRepaints.fetch_add(1); }
+    std::atomic<int> m_nRepaints{0};
+    HWND m_hWnd;
+};
+
 
 class GrabRendererTest : public LiveObjectsTest {
 protected:
@@ -326,6 +480,103 @@ TEST_F(GrabRendererTest, MissingGrabAllocatorIsReportedAndBasePoolIsOffered) {
         pAlloc->Release();
         pRenderer->Release();
     }
+}
+
+// The consumer sized its buffer once, for the first format. The stream then
+// changes to a larger and later to a smaller frame while the consumer keeps
+// updating and copying: every copy stays within the consumer's buffer, no
+// copy reads a freed or smaller frame buffer (ASan), no field is touched
+// without the frame lock (TSan), and each copy is one whole frame.
+TEST_F(GrabRendererTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
+    GrabGraph graph(IdleSource(64, 48));
+    CGrabRenderer* pRenderer = graph.Renderer();
+    // Pool buffers big enough for the largest frame of the run.
+    const LONG cbLarge = PaddedSize(320, 240);
+    {
+        IMemAllocator* pAlloc = graph.Allocator();
+        ALLOCATOR_PROPERTIES request{3, cbLarge, 1, 0};
+        ALLOCATOR_PROPERTIES actual{};
+        ASSERT_EQ(pAlloc->SetProperties(&request, &actual), S_OK);
+        pAlloc->Release();
+    }
+    BITMAPINFO bmi;
+    pRenderer->GetFrameFormat(&bmi);
+    const LONG cbDest = static_cast<LONG>(bmi.bmiHeader.biSizeImage);
+    ASSERT_EQ(cbDest, PaddedSize(64, 48));
+    std::vector<BYTE> dest(static_cast<size_t>(cbDest));
+    graph.Run();
+
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nCopies{0};
+    std::atomic<int> nBad{0};
+    std::atomic<int> nOversized{0};
+    std::thread consumer([&] {
+        while (!bStop.load()) {
+            pRenderer->UpdateFrameBuffer();
+            const LONG cb = pRenderer->CopyFrameTo(dest.data(), cbDest);
+            if (cb > cbDest) nOversized.fetch_add(1);
+            if (cb > 0) {
+                nCopies.fetch_add(1);
+                if (!IsFramePattern(dest.data(), static_cast<size_t>(cb), 61)) nBad.fetch_add(1);
+            }
+            std::this_thread::yield();
+        }
+    });
+
+    // The first phase keeps the connection's type; the others change it.
+    const FrameSize phases[] = {{64, 48}, {320, 240}, {32, 24}};
+    uint32_t index = 0;
+    for (const FrameSize& size : phases) {
+        VideoTypeParams params;
+        params.width = size.width;
+        params.height = size.height;
+        const CMediaType mt = MakeVideoType(params);
+        for (int i = 0; i < RaceLoops(60); ++i) {
+            const CMediaType* pChange = i == 0 && size.width != 64 ? &mt : nullptr;
+            ASSERT_EQ(graph.DeliverFrame(index++, PaddedSize(size.width, size.height), pChange),
+                      S_OK);
+        }
+        EXPECT_EQ(pRenderer->GetFrameWidth(), size.width);
+    }
+    // On a loaded machine the consumer may not have run at all yet: the last
+    // frame stays held, so it gets at least that one.
+    ASSERT_TRUE(WaitUntil([&] { return nCopies.load() > 0; }));
+    bStop = true;
+    consumer.join();
+    EXPECT_EQ(nBad.load(), 0);
+    EXPECT_EQ(nOversized.load(), 0);
+    // Three buffers were made; only the current one is left.
+    EXPECT_EQ(DIBSectionsActive(), 1);
+}
+
+// A sample held across stop and disconnection would keep the pool's
+// decommit from completing, and the next connection's SetProperties would
+// fail with buffers outstanding. Every rendered sample asks the owner window
+// to repaint; a window that closes meanwhile is skipped. The fixture checks
+// that destruction with a held sample frees it and the frame buffer.
+TEST_F(GrabRendererTest, ReconnectionAfterStopWithHeldSampleSucceeds) {
+    auto window = std::make_unique<RepaintCounter>();
+    GrabGraph graph(IdleSource(64, 48), window->Handle());
+    CGrabRenderer* pRenderer = graph.Renderer();
+    graph.Run();
+    ASSERT_EQ(graph.DeliverFrame(5, PaddedSize(64, 48)), S_OK);
+    EXPECT_EQ(window->Count(), 1);
+    graph.Stop();
+    ASSERT_TRUE(pRenderer->HasLatestSample());  // kept across stop
+    graph.Disconnect();
+    EXPECT_FALSE(pRenderer->HasLatestSample());
+
+    ASSERT_EQ(graph.Connect(), S_OK);
+    EXPECT_TRUE(graph.Pin()->UsingGrabAllocator());
+    graph.Run();
+    window.reset();
+    ASSERT_EQ(graph.DeliverFrame(6, PaddedSize(64, 48)), S_OK);
+    pRenderer->UpdateFrameBuffer();
+    std::vector<BYTE> dest(static_cast<size_t>(PaddedSize(64, 48)));
+    ASSERT_EQ(pRenderer->CopyFrameTo(dest.data(), static_cast<LONG>(dest.size())),
+              PaddedSize(64, 48));
+    EXPECT_EQ(FrameIndex(dest.data()), 6u);
+    EXPECT_EQ(DIBSectionsActive(), 1);
 }
 
 }  // namespace
