@@ -122,8 +122,8 @@ TEST_F(AllocatorTest, SetPropertiesRoundsAlignsAndRefusesWithoutOverflow) {
 
 TEST_F(AllocatorTest, CommitAndPropertyChangesAreRefusedInTheWrongState) {
     EXPECT_EQ(m_pAlloc->Commit(), VFW_E_SIZENOTSET);  // nothing set
-    for (const ALLOCATOR_PROPERTIES& p : {ALLOCATOR_PROPERTIES{0, 1000, 1, 0},
-                                          ALLOCATOR_PROPERTIES{1, -1000, 16, 8}}) {
+    for (const ALLOCATOR_PROPERTIES& p :
+         {ALLOCATOR_PROPERTIES{0, 1000, 1, 0}, ALLOCATOR_PROPERTIES{1, -1000, 16, 8}}) {
         ASSERT_EQ(Set(p.cBuffers, p.cbBuffer, p.cbAlign, p.cbPrefix), S_OK);
         EXPECT_EQ(m_pAlloc->Commit(), VFW_E_SIZENOTSET);
     }
@@ -362,13 +362,12 @@ TEST_F(SampleTest, SetPropertiesRefusesWhatTheRecordCannotBackUp) {
     } cases[] = {
         {"length past the buffer", 16, 0, kSize + 1, 0, E_INVALIDARG},
         {"negative length", 16, 0, -5, 0, E_INVALIDARG},
-        {"flag outside the settable set", sizeof(AM_SAMPLE2_PROPERTIES), 0x200, 0, 0,
-         E_INVALIDARG},
+        {"flag outside the settable set", sizeof(AM_SAMPLE2_PROPERTIES), 0x200, 0, 0, E_INVALIDARG},
         {"media time flag", sizeof(AM_SAMPLE2_PROPERTIES), 0x20, 0, 0, E_INVALIDARG},
         {"start valid without a start", 24, AM_SAMPLE_TIMEVALID, 0, 0, E_INVALIDARG},
         {"stop valid without a stop", 24, AM_SAMPLE_STOPVALID, 0, 0, E_INVALIDARG},
-        {"type changed without a type", sizeof(AM_SAMPLE2_PROPERTIES), AM_SAMPLE_TYPECHANGED, 0,
-         0, E_POINTER},
+        {"type changed without a type", sizeof(AM_SAMPLE2_PROPERTIES), AM_SAMPLE_TYPECHANGED, 0, 0,
+         E_POINTER},
         {"buffer size changed", sizeof(AM_SAMPLE2_PROPERTIES), 0, 0, kSize + 1, E_INVALIDARG},
         {"record too large", sizeof(AM_SAMPLE2_PROPERTIES) + 1, 0, 0, 0, E_INVALIDARG},
     };

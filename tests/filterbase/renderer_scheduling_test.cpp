@@ -141,7 +141,7 @@ TEST_F(RendererScheduling, StartOnlyStampsAreNotHeldBackByAStaleStopTime) {
     EXPECT_EQ(g.Renderer()->ArmedTimer(), 0u);
 }
 
-TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunAndFindsOnlyTheInId) {
+TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunFindsOnlyTheInIdAndReportsLeaving) {
     RendererGraph g(SourceOptions{}, /*bClock=*/true, /*bConnect=*/false);
     EXPECT_EQ(g.Renderer()->Run(0), S_OK);
     const auto events = g.Sink().Events();
@@ -159,6 +159,8 @@ TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunAndFindsOnlyTheInId)
     pPin->Release();
     EXPECT_EQ(g.Renderer()->FindPin(L"Input", &pPin), VFW_E_NOT_FOUND);
     EXPECT_EQ(pPin, nullptr);
+    g.Teardown();  // leaving the graph closes the (notional) window
+    EXPECT_EQ(g.Sink().Count(EC_WINDOW_DESTROYED), 1);
 }
 
 TEST_F(RendererScheduling, PositionReachesTheStopAndASeekFlushesAndDeliversAgain) {

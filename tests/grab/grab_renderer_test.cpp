@@ -65,9 +65,8 @@ CMediaType MakeVideoType(const VideoTypeParams& s) {
     bih.biPlanes = 1;
     bih.biBitCount = s.bitCount;
     bih.biCompression = s.compression;
-    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu
-                          ? static_cast<DWORD>(PaddedSize(s.width, s.height))
-                          : s.sizeImage;
+    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu ? static_cast<DWORD>(PaddedSize(s.width, s.height))
+                                                 : s.sizeImage;
     std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
     std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
                 sizeof(s.avgTimePerFrame));
@@ -168,7 +167,6 @@ private:
     std::atomic<int> m_nRepaints{0};
     HWND m_hWnd;
 };
-
 
 class GrabRendererTest : public LiveObjectsTest {
 protected:
