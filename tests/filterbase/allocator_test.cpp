@@ -1,188 +1,440 @@
-// Allocator negotiation and pool bookkeeping, single-threaded.
+// The memory allocator and its samples: property negotiation, the pool under
+// several threads, and the sample's times, lengths and property record.
+// Every blocking step runs on a helper thread bounded by the watchdog; on a
+// failure the pool is decommitted so that the helper can finish.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <future>
+#include <limits>
+#include <thread>
+#include <vector>
 
+#include "filterbase/media_type.h"
 #include "filterbase/mem_allocator.h"
 #include "platform/com/com_ref.h"
-#include "platform/com/com_runtime.h"
 #include "platform/media/media_guids.h"
 #include "support/live_objects.h"
+#include "support/watchdog.h"
 
-using pelora_test::LiveObjectsTest;
+using namespace pelora_test;
 
 namespace {
+
+// Exposes the waiter count and the reference count for the bookkeeping checks.
+class CProbeAllocator : public CMemAllocator {
+public:
+    explicit CProbeAllocator(HRESULT* phr) : CMemAllocator("CProbeAllocator", nullptr, phr) {}
+    LONG Waiting() {
+        CAutoLock lock(this);
+        return m_lWaiting;
+    }
+    LONG RefCount() const { return m_cRef.load(); }
+};
 
 class AllocatorTest : public LiveObjectsTest {
 protected:
     void SetUp() override {
         LiveObjectsTest::SetUp();
-        ASSERT_EQ(CMemAllocator::Create(m_pAlloc.Receive()), S_OK);
+        HRESULT hr = S_OK;
+        m_pProbe = new CProbeAllocator(&hr);
+        ASSERT_EQ(hr, S_OK);
+        m_pAlloc.Reset(static_cast<IMemAllocator*>(m_pProbe), AddRefTag);
     }
     void TearDown() override {
+        m_pAlloc->Decommit();
         m_pAlloc.Release();
         LiveObjectsTest::TearDown();
     }
-    HRESULT Set(LONG cBuffers, LONG cbBuffer, LONG cbAlign, LONG cbPrefix) {
+    HRESULT Set(LONG cBuffers, LONG cbBuffer, LONG cbAlign = 1, LONG cbPrefix = 0) {
         ALLOCATOR_PROPERTIES request{cBuffers, cbBuffer, cbAlign, cbPrefix};
         m_Actual = ALLOCATOR_PROPERTIES{-1, -1, -1, -1};
         return m_pAlloc->SetProperties(&request, &m_Actual);
     }
+    void Commit(LONG cBuffers, LONG cbBuffer = 64) {
+        ASSERT_EQ(Set(cBuffers, cbBuffer), S_OK);
+        ASSERT_EQ(m_pAlloc->Commit(), S_OK);
+    }
+    IMediaSample* Get(DWORD dwFlags = 0) {
+        IMediaSample* pSample = nullptr;
+        EXPECT_EQ(m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, dwFlags), S_OK);
+        return pSample;
+    }
+    // Starts a blocking GetBuffer on a helper thread.
+    std::future<std::pair<HRESULT, IMediaSample*>> GetBufferAsync() {
+        IMemAllocator* pAlloc = m_pAlloc.Get();
+        return std::async(std::launch::async, [pAlloc] {
+            IMediaSample* pSample = nullptr;
+            const HRESULT hr = pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0);
+            return std::make_pair(hr, pSample);
+        });
+    }
+    // Waits (bounded) for a helper; on a time-out decommits so that it returns.
+    template <class F>
+    bool ReadySoon(F& future) {
+        if (future.wait_for(kWatchdog) == std::future_status::ready) return true;
+        m_pAlloc->Decommit();
+        return false;
+    }
+    bool WaiterRegistered() {
+        if (WaitUntil([&] { return m_pProbe->Waiting() == 1; })) return true;
+        m_pAlloc->Decommit();
+        return false;
+    }
+
+    CProbeAllocator* m_pProbe = nullptr;
     CComRef<IMemAllocator> m_pAlloc;
     ALLOCATOR_PROPERTIES m_Actual{};
 };
 
-TEST_F(AllocatorTest, GrantsSizeRoundedSoThatSizePlusPrefixIsAligned) {
-    ASSERT_EQ(Set(3, 1000, 1, 0), S_OK);
-    EXPECT_EQ(m_Actual.cBuffers, 3);
-    EXPECT_EQ(m_Actual.cbBuffer, 1000);
-    ASSERT_EQ(Set(3, 1000, 16, 8), S_OK);
-    EXPECT_EQ(m_Actual.cbBuffer, 1000);  // 1008 is a multiple of 16
-    ASSERT_EQ(Set(3, 1000, 16, 10), S_OK);
-    EXPECT_EQ(m_Actual.cbBuffer, 1014);  // 1010 mod 16 = 2
-    EXPECT_EQ(m_Actual.cbAlign, 16);
-    EXPECT_EQ(m_Actual.cbPrefix, 10);
-    ALLOCATOR_PROPERTIES props{};
-    ASSERT_EQ(m_pAlloc->GetProperties(&props), S_OK);
-    EXPECT_EQ(props.cbBuffer, 1014);
-}
-
-TEST_F(AllocatorTest, AlignmentIsCheckedOnlyAgainstTheGranularity) {
-    EXPECT_EQ(Set(3, 1000, 0, 0), VFW_E_BADALIGN);
-    EXPECT_EQ(m_Actual.cBuffers, 0);  // the actual record is zeroed even on refusal
-    EXPECT_EQ(Set(3, 1000, 3, 0), S_OK);
-    EXPECT_EQ(Set(3, 1000, 65536, 0), S_OK);
-    EXPECT_EQ(Set(3, 1000, 65537, 0), VFW_E_BADALIGN);
-    EXPECT_EQ(Set(3, 1000, -16, 0), VFW_E_BADALIGN);
-}
-
-TEST_F(AllocatorTest, RefusesNullRecords) {
+TEST_F(AllocatorTest, SetPropertiesRoundsAlignsAndRefusesWithoutOverflow) {
+    struct Case {
+        LONG cbBuffer, cbAlign, cbPrefix;
+        HRESULT hr;
+        LONG granted;
+    } cases[] = {
+        {1000, 1, 0, S_OK, 1000},
+        {1000, 16, 8, S_OK, 1000},  // 1008 is a multiple of 16
+        {1000, 16, 10, S_OK, 1014},
+        {1000, 3, 0, S_OK, 1002},  // checked only against the granularity
+        {1000, 65536, 0, S_OK, 65536},
+        {1000, 0, 0, VFW_E_BADALIGN, 0},
+        {1000, 65537, 0, VFW_E_BADALIGN, 0},
+        {0x7FFFFFF0, 16, 10, S_OK, 0x7FFFFFF6},
+        {0x7FFFFFF8, 16, 10, E_OUTOFMEMORY, 0},  // rounded past 32 bits
+        {0x7FFFFFFF, 16, 0x7FFFFFFF, E_OUTOFMEMORY, 0},
+        {-1000, 16, 8, S_OK, -1000},  // not rounded into a positive grant
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.cbBuffer << " align " << c.cbAlign);
+        EXPECT_EQ(Set(3, c.cbBuffer, c.cbAlign, c.cbPrefix), c.hr);
+        EXPECT_EQ(m_Actual.cbBuffer, c.granted);
+        if (c.hr == S_OK) {
+            EXPECT_EQ(m_Actual.cBuffers, 3);
+        }
+    }
     ALLOCATOR_PROPERTIES props{1, 1, 1, 0};
     EXPECT_EQ(m_pAlloc->SetProperties(&props, nullptr), E_POINTER);
     EXPECT_EQ(m_pAlloc->SetProperties(nullptr, &props), E_POINTER);
 }
 
-TEST_F(AllocatorTest, RoundingNearTheLimitIsRefusedWithoutOverflow) {
-    // 0x7FFFFFF8 + 10 rounded up to 16 passes 32 bits; 0x7FFFFFF0 + 10 does not.
-    EXPECT_EQ(Set(1, 0x7FFFFFF8, 16, 10), E_OUTOFMEMORY);
-    EXPECT_EQ(Set(1, 0x7FFFFFF0, 16, 10), S_OK);
-    EXPECT_EQ(m_Actual.cbBuffer, 0x7FFFFFF6);
-    EXPECT_EQ(Set(1, 0x7FFFFFFF, 16, 0x7FFFFFFF), E_OUTOFMEMORY);
-    // A negative size is not rounded into a positive grant; commit refuses it.
-    ASSERT_EQ(Set(1, -1000, 16, 8), S_OK);
-    EXPECT_EQ(m_Actual.cbBuffer, -1000);
-    EXPECT_EQ(m_pAlloc->Commit(), VFW_E_SIZENOTSET);
-}
-
-TEST_F(AllocatorTest, CommitRefusesUnsetOrOversizedPools) {
+TEST_F(AllocatorTest, CommitAndPropertyChangesAreRefusedInTheWrongState) {
     EXPECT_EQ(m_pAlloc->Commit(), VFW_E_SIZENOTSET);  // nothing set
-    ASSERT_EQ(Set(0, 1000, 1, 0), S_OK);
-    EXPECT_EQ(m_pAlloc->Commit(), VFW_E_SIZENOTSET);
-    ASSERT_EQ(Set(3, 0x40000000, 1, 0), S_OK);
+    for (const ALLOCATOR_PROPERTIES& p :
+         {ALLOCATOR_PROPERTIES{0, 1000, 1, 0}, ALLOCATOR_PROPERTIES{1, -1000, 16, 8}}) {
+        ASSERT_EQ(Set(p.cBuffers, p.cbBuffer, p.cbAlign, p.cbPrefix), S_OK);
+        EXPECT_EQ(m_pAlloc->Commit(), VFW_E_SIZENOTSET);
+    }
+    ASSERT_EQ(Set(3, 0x40000000), S_OK);
     EXPECT_EQ(m_pAlloc->Commit(), E_OUTOFMEMORY);  // 3 GiB in total
     ASSERT_EQ(Set(1, 0x7FFFFFFF, 1, 1), S_OK);
     EXPECT_EQ(m_pAlloc->Commit(), E_OUTOFMEMORY);  // slot passes 32 bits
-    // A refused commit leaves the pool decommitted.
-    IMediaSample* pSample = nullptr;
-    EXPECT_EQ(m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
-    EXPECT_EQ(pSample, nullptr);
-}
+    IMediaSample* pNone = nullptr;
+    EXPECT_EQ(m_pAlloc->GetBuffer(&pNone, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
 
-TEST_F(AllocatorTest, PropertiesAreFrozenWhileCommittedOrSamplesAreOut) {
-    ASSERT_EQ(Set(2, 100, 1, 0), S_OK);
-    ASSERT_EQ(m_pAlloc->Commit(), S_OK);
-    EXPECT_EQ(Set(2, 200, 1, 0), VFW_E_ALREADY_COMMITTED);
-    IMediaSample* pSample = nullptr;
-    ASSERT_EQ(m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0), S_OK);
+    Commit(2, 100);
+    EXPECT_EQ(Set(2, 200), VFW_E_ALREADY_COMMITTED);
+    IMediaSample* pSample = Get();
     ASSERT_EQ(m_pAlloc->Decommit(), S_OK);
-    EXPECT_EQ(Set(2, 200, 1, 0), VFW_E_BUFFERS_OUTSTANDING);
+    EXPECT_EQ(Set(2, 200), VFW_E_BUFFERS_OUTSTANDING);
     pSample->Release();
-    EXPECT_EQ(Set(2, 200, 1, 0), S_OK);
+    EXPECT_EQ(Set(2, 200), S_OK);
 }
 
 TEST_F(AllocatorTest, BuffersHonourTheAlignmentAndPrefix) {
-    ASSERT_EQ(Set(3, 1000, 4096, 0), S_OK);
+    ASSERT_EQ(Set(3, 1000, 4096, 16), S_OK);
     ASSERT_EQ(m_pAlloc->Commit(), S_OK);
-    IMediaSample* samples[3] = {};
-    for (auto& p : samples) {
-        ASSERT_EQ(m_pAlloc->GetBuffer(&p, nullptr, nullptr, 0), S_OK);
+    std::vector<IMediaSample*> samples;
+    for (int i = 0; i < 3; ++i) {
+        samples.push_back(Get());
         BYTE* pData = nullptr;
-        ASSERT_EQ(p->GetPointer(&pData), S_OK);
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(pData) % 4096, 0u);
-        EXPECT_EQ(p->GetSize(), 4096);   // 1000 rounded up to the alignment
-        pData[p->GetSize() - 1] = 0xAB;  // the whole buffer is writable
+        ASSERT_EQ(samples.back()->GetPointer(&pData), S_OK);
+        // The prefix starts the block, on the alignment, and is writable.
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(pData - 16) % 4096, 0u);
+        pData[-16] = 1;
+        pData[samples.back()->GetSize() - 1] = 0xAB;
     }
-    for (auto* p : samples) p->Release();
-    m_pAlloc->Decommit();
-
-    ASSERT_EQ(Set(1, 100, 16, 16), S_OK);
-    ASSERT_EQ(m_pAlloc->Commit(), S_OK);
-    IMediaSample* pSample = nullptr;
-    ASSERT_EQ(m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0), S_OK);
-    BYTE* pData = nullptr;
-    pSample->GetPointer(&pData);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(pData) % 16, 0u);
-    pData[-16] = 1;  // the prefix lies inside the block
-    pSample->Release();
-    m_pAlloc->Decommit();
+    for (IMediaSample* p : samples) p->Release();
 }
 
-TEST_F(AllocatorTest, RecommitWithUnchangedPropertiesReusesTheSamples) {
-    ASSERT_EQ(Set(1, 100, 1, 0), S_OK);
-    ASSERT_EQ(m_pAlloc->Commit(), S_OK);
-    IMediaSample* pFirst = nullptr;
-    ASSERT_EQ(m_pAlloc->GetBuffer(&pFirst, nullptr, nullptr, 0), S_OK);
-    BYTE* pData = nullptr;
-    pFirst->GetPointer(&pData);
-    pFirst->Release();
+TEST_F(AllocatorTest, NoWaitLeavesNoPhantomWaiterAndBlockedGetBufferWakesOnReleaseOrDecommit) {
+    Commit(1);
+    IMediaSample* pHeld = Get();
+    for (int i = 0; i < 10; ++i) {
+        IMediaSample* pSample = reinterpret_cast<IMediaSample*>(1);
+        EXPECT_EQ(m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
+        EXPECT_EQ(pSample, nullptr);
+    }
+    EXPECT_EQ(m_pProbe->Waiting(), 0);
+    // Twice: a blocking caller still blocks until a release and gets exactly
+    // that sample, and no surplus wake-up is left for the next one; the third
+    // is woken by the decommit.
+    for (int round = 0; round < 3; ++round) {
+        auto waiter = GetBufferAsync();
+        ASSERT_TRUE(WaiterRegistered());
+        EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(30)), std::future_status::timeout);
+        if (round < 2) {
+            pHeld->Release();
+        } else {
+            ASSERT_EQ(m_pAlloc->Decommit(), S_OK);
+        }
+        ASSERT_TRUE(ReadySoon(waiter));
+        auto [hr, pSample] = waiter.get();
+        if (round < 2) {
+            ASSERT_EQ(hr, S_OK);
+            EXPECT_EQ(pSample, pHeld);
+            pHeld = pSample;
+        } else {
+            EXPECT_EQ(hr, VFW_E_NOT_COMMITTED);
+            EXPECT_EQ(pSample, nullptr);
+        }
+    }
+    pHeld->Release();
+}
+
+TEST_F(AllocatorTest, DecommitWithSamplesOutCompletesAtTheLastRelease) {
+    Commit(2);
+    const LONG lRefBefore = m_pProbe->RefCount();  // includes the commit reference
+    IMediaSample* pA = Get();
+    IMediaSample* pB = Get();
     ASSERT_EQ(m_pAlloc->Decommit(), S_OK);
+    std::thread([pA] { pA->Release(); }).join();
+    EXPECT_EQ(m_pProbe->RefCount(), lRefBefore);
+    std::thread([pB] { pB->Release(); }).join();
+    EXPECT_EQ(m_pProbe->RefCount(), lRefBefore - 1);  // commit reference dropped
+    // The memory stays: a new commit hands out the same samples.
     ASSERT_EQ(m_pAlloc->Commit(), S_OK);
-    IMediaSample* pAgain = nullptr;
-    ASSERT_EQ(m_pAlloc->GetBuffer(&pAgain, nullptr, nullptr, 0), S_OK);
-    BYTE* pDataAgain = nullptr;
-    pAgain->GetPointer(&pDataAgain);
-    EXPECT_EQ(pAgain, pFirst);
-    EXPECT_EQ(pDataAgain, pData);
+    IMediaSample* pAgain = Get();
+    EXPECT_TRUE(pAgain == pA || pAgain == pB);
     pAgain->Release();
-    m_pAlloc->Decommit();
 }
 
-TEST_F(AllocatorTest, FreeCountFollowsSamplesInAndOut) {
-    ASSERT_EQ(Set(2, 10, 1, 0), S_OK);
+TEST(PoolLifetime, LastExternalReferenceBeforeLastSampleFreesEverythingOnce) {
+    ASSERT_EQ(CUnknown::ObjectsActive(), 0);
+    IMemAllocator* pAlloc = nullptr;
+    ASSERT_EQ(CMemAllocator::Create(&pAlloc), S_OK);
+    ALLOCATOR_PROPERTIES request{2, 64, 1, 0};
+    ALLOCATOR_PROPERTIES actual{};
+    ASSERT_EQ(pAlloc->SetProperties(&request, &actual), S_OK);
+    ASSERT_EQ(pAlloc->Commit(), S_OK);
+    IMediaSample* pA = nullptr;
+    IMediaSample* pB = nullptr;
+    ASSERT_EQ(pAlloc->GetBuffer(&pA, nullptr, nullptr, 0), S_OK);
+    ASSERT_EQ(pAlloc->GetBuffer(&pB, nullptr, nullptr, 0), S_OK);
+    pAlloc->Decommit();
+    pAlloc->Release();  // the commit reference keeps it alive
+    EXPECT_EQ(pA->Release(), 0u);
+    EXPECT_EQ(CUnknown::ObjectsActive(), 1);
+    // Deletes the allocator and both samples from inside this Release.
+    EXPECT_EQ(pB->Release(), 0u);
+    EXPECT_EQ(CUnknown::ObjectsActive(), 0);
+}
+
+// A release callback that notices calls after its death.
+class CNotifyProbe : public IMemAllocatorNotifyCallbackTemp {
+public:
+    static inline std::atomic<int> s_cCallsOnDead{0};
+    static inline std::atomic<int> s_cCalls{0};
+    HRESULT QueryInterface(REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return static_cast<ULONG>(++m_cRef); }
+    ULONG Release() override {
+        const LONG c = --m_cRef;
+        if (c == 0) {
+            m_dwMagic = 0;
+            delete this;
+        }
+        return static_cast<ULONG>(c);
+    }
+    HRESULT NotifyRelease() override {
+        if (m_dwMagic != kAlive) ++s_cCallsOnDead;
+        ++s_cCalls;
+        return S_OK;
+    }
+
+private:
+    static constexpr DWORD kAlive = 0x600DF00D;
+    std::atomic<LONG> m_cRef{1};
+    std::atomic<DWORD> m_dwMagic{kAlive};
+};
+
+TEST_F(AllocatorTest, NotifyCallbackSwappedDuringReleasesIsNeverUsedAfterRelease) {
+    Commit(4);
     CComRef<IMemAllocatorCallbackTemp> callback;
     ASSERT_EQ(m_pAlloc.QueryInto(IID_IMemAllocatorCallbackTemp, &callback), S_OK);
-    LONG lFree = -1;
-    ASSERT_EQ(callback->GetFreeCount(&lFree), S_OK);
-    EXPECT_EQ(lFree, 2);  // agreed but not yet created
-    ASSERT_EQ(m_pAlloc->Commit(), S_OK);
-    IMediaSample* pSample = nullptr;
-    ASSERT_EQ(m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, 0), S_OK);
+    std::atomic<bool> bStop{false};
+    std::vector<std::thread> streamers;
+    for (int t = 0; t < 2; ++t) {
+        streamers.emplace_back([&] {
+            while (!bStop) {
+                IMediaSample* pSample = nullptr;
+                if (m_pAlloc->GetBuffer(&pSample, nullptr, nullptr, AM_GBF_NOWAIT) == S_OK) {
+                    pSample->Release();
+                }
+            }
+        });
+    }
+    for (int i = 0; i < 5000; ++i) {
+        auto* pNotify = new CNotifyProbe;
+        callback->SetNotify(pNotify);
+        pNotify->Release();  // the pool holds the only reference now
+    }
+    EXPECT_TRUE(WaitUntil([] { return CNotifyProbe::s_cCalls.load() > 0; }));
+    bStop = true;
+    for (auto& t : streamers) t.join();
+    callback->SetNotify(nullptr);
+    EXPECT_EQ(CNotifyProbe::s_cCallsOnDead.load(), 0);
+    LONG lFree = 0;
     callback->GetFreeCount(&lFree);
-    EXPECT_EQ(lFree, 1);
-    pSample->Release();
-    callback->GetFreeCount(&lFree);
-    EXPECT_EQ(lFree, 2);
-    EXPECT_EQ(callback->GetFreeCount(nullptr), E_POINTER);
-    m_pAlloc->Decommit();
+    EXPECT_EQ(lFree, 4);
 }
 
-TEST_F(LiveObjectsTest, MemoryAllocatorClassCanBeCreatedThroughTheRegistry) {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    ASSERT_EQ(CoRegisterInprocClass(CLSID_MemoryAllocator, &CMemAllocator::CreateInstance), S_OK);
-    IMemAllocator* pAlloc = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IMemAllocator, reinterpret_cast<void**>(&pAlloc)),
-              S_OK);
-    ASSERT_NE(pAlloc, nullptr);
-    EXPECT_EQ(CUnknown::ObjectsActive(), 1);
-    pAlloc->Release();
-    IMediaSample* pWrong = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IMediaSample, reinterpret_cast<void**>(&pWrong)),
-              E_NOINTERFACE);
-    EXPECT_EQ(pWrong, nullptr);
-    CoUnregisterInprocClass(CLSID_MemoryAllocator);
-    CoUninitialize();
+// ---------------------------------------------------------------------------
+// Samples (100-byte buffers from a committed pool)
+
+constexpr LONG kSize = 100;
+
+class SampleTest : public AllocatorTest {
+protected:
+    void SetUp() override {
+        AllocatorTest::SetUp();
+        Commit(2, kSize);
+        m_pSample.Reset(Get(), AdoptTag);
+        ASSERT_EQ(m_pSample.QueryInto(IID_IMediaSample2, &m_pSample2), S_OK);
+    }
+    void TearDown() override {
+        m_pSample2.Release();
+        m_pSample.Release();
+        AllocatorTest::TearDown();
+    }
+    // A property record of cb bytes with cbData = cb.
+    HRESULT SetProps(const AM_SAMPLE2_PROPERTIES& props, DWORD cb) {
+        AM_SAMPLE2_PROPERTIES copy = props;
+        copy.cbData = cb;
+        return m_pSample2->SetProperties(cb, reinterpret_cast<const BYTE*>(&copy));
+    }
+
+    CComRef<IMediaSample> m_pSample;
+    CComRef<IMediaSample2> m_pSample2;
+};
+
+TEST_F(SampleTest, TimesAndLengthsStayWithinTheirBounds) {
+    REFERENCE_TIME tStart = 0, tStop = 0;
+    EXPECT_EQ(m_pSample->GetTime(&tStart, &tStop), VFW_E_SAMPLE_TIME_NOT_SET);
+    REFERENCE_TIME t = 5000;
+    ASSERT_EQ(m_pSample->SetTime(&t, nullptr), S_OK);
+    EXPECT_EQ(m_pSample->GetTime(&tStart, &tStop), VFW_S_NO_STOP_TIME);
+    EXPECT_EQ(tStop, 5001);
+    t = std::numeric_limits<REFERENCE_TIME>::max();
+    m_pSample->SetTime(&t, nullptr);
+    EXPECT_EQ(m_pSample->GetTime(&tStart, &tStop), VFW_S_NO_STOP_TIME);
+    EXPECT_GE(tStop, tStart);  // start + 1 does not overflow at the top
+
+    // Media time differences beyond 32 bits (300 s) survive.
+    LONGLONG llStart = 1000, llStop = 1000 + 3'000'000'000LL;
+    EXPECT_EQ(m_pSample->GetMediaTime(&llStart, &llStop), VFW_E_MEDIA_TIME_NOT_SET);
+    ASSERT_EQ(m_pSample->SetMediaTime(&llStart, &llStop), S_OK);
+    LONGLONG a = 0, b = 0;
+    ASSERT_EQ(m_pSample->GetMediaTime(&a, &b), S_OK);
+    EXPECT_EQ(b - a, 3'000'000'000LL);
+
+    EXPECT_EQ(m_pSample->SetActualDataLength(kSize), S_OK);
+    EXPECT_EQ(m_pSample->SetActualDataLength(kSize + 1), VFW_E_BUFFER_OVERFLOW);
+    EXPECT_EQ(m_pSample->SetActualDataLength(-1), VFW_E_BUFFER_OVERFLOW);
+    EXPECT_EQ(m_pSample->GetActualDataLength(), kSize);
+}
+
+TEST_F(SampleTest, SetPropertiesRefusesWhatTheRecordCannotBackUp) {
+    struct Case {
+        const char* what;
+        DWORD cb;
+        DWORD dwFlags;
+        LONG lActual;
+        LONG cbBuffer;
+        HRESULT hr;
+    } cases[] = {
+        {"length past the buffer", 16, 0, kSize + 1, 0, E_INVALIDARG},
+        {"negative length", 16, 0, -5, 0, E_INVALIDARG},
+        {"flag outside the settable set", sizeof(AM_SAMPLE2_PROPERTIES), 0x200, 0, 0, E_INVALIDARG},
+        {"media time flag", sizeof(AM_SAMPLE2_PROPERTIES), 0x20, 0, 0, E_INVALIDARG},
+        {"start valid without a start", 24, AM_SAMPLE_TIMEVALID, 0, 0, E_INVALIDARG},
+        {"stop valid without a stop", 24, AM_SAMPLE_STOPVALID, 0, 0, E_INVALIDARG},
+        {"type changed without a type", sizeof(AM_SAMPLE2_PROPERTIES), AM_SAMPLE_TYPECHANGED, 0, 0,
+         E_POINTER},
+        {"buffer size changed", sizeof(AM_SAMPLE2_PROPERTIES), 0, 0, kSize + 1, E_INVALIDARG},
+        {"record too large", sizeof(AM_SAMPLE2_PROPERTIES) + 1, 0, 0, 0, E_INVALIDARG},
+    };
+    for (const Case& c : cases) {
+        AM_SAMPLE2_PROPERTIES props{};
+        props.dwSampleFlags = c.dwFlags;
+        props.lActual = c.lActual;
+        props.cbBuffer = c.cbBuffer;
+        EXPECT_EQ(SetProps(props, c.cb), c.hr) << c.what;
+    }
+    EXPECT_EQ(m_pSample->GetActualDataLength(), 0);  // nothing stored
+    AM_SAMPLE2_PROPERTIES props{};
+    props.lActual = kSize;
+    EXPECT_EQ(SetProps(props, 16), S_OK);
+    EXPECT_EQ(m_pSample->GetActualDataLength(), kSize);
+    // Times already set make the valid flags acceptable in a short record.
+    REFERENCE_TIME t1 = 1, t2 = 2;
+    m_pSample->SetTime(&t1, &t2);
+    props.dwSampleFlags = AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID;
+    EXPECT_EQ(SetProps(props, 24), S_OK);
+    EXPECT_EQ(m_pSample2->SetProperties(sizeof(props), nullptr), E_POINTER);
+}
+
+TEST_F(SampleTest, PropertiesRoundTripWithZeroPaddingAndOnlyTheBytesAskedFor) {
+    CMediaType mt;
+    mt.SetType(&MEDIATYPE_Video);
+    mt.SetSubtype(&MEDIASUBTYPE_RGB24);
+    AM_SAMPLE2_PROPERTIES props{};
+    props.dwSampleFlags = AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID | AM_SAMPLE_TYPECHANGED;
+    props.lActual = 40;
+    props.tStart = 100;
+    props.tStop = 200;
+    props.pMediaType = &mt;
+    props.cbBuffer = kSize;
+    ASSERT_EQ(SetProps(props, sizeof(props)), S_OK);
+
+    BYTE buffer[sizeof(AM_SAMPLE2_PROPERTIES) + 8];
+    std::memset(buffer, 0xCC, sizeof(buffer));
+    ASSERT_EQ(m_pSample2->GetProperties(4, buffer), S_OK);
+    EXPECT_EQ(buffer[4], 0xCC);
+    ASSERT_EQ(m_pSample2->GetProperties(sizeof(buffer), buffer), S_OK);
+    EXPECT_EQ(buffer[sizeof(AM_SAMPLE2_PROPERTIES)], 0xCC);  // capped at the record
+    AM_SAMPLE2_PROPERTIES out;
+    std::memcpy(&out, buffer, sizeof(out));
+    EXPECT_EQ(out.cbData, sizeof(out));
+    EXPECT_EQ(out.dwSampleFlags, props.dwSampleFlags);
+    EXPECT_EQ(out.lActual, 40);
+    EXPECT_EQ(out.tStop, 200);
+    ASSERT_NE(out.pMediaType, nullptr);
+    EXPECT_NE(out.pMediaType, static_cast<AM_MEDIA_TYPE*>(&mt));  // the sample's own copy
+    EXPECT_TRUE(CMediaType(*out.pMediaType) == mt);
+    // Padding bytes are zero, not stack contents.
+    for (size_t i = 36; i < 40; ++i) EXPECT_EQ(buffer[i], 0) << i;
+    for (size_t i = 60; i < 64; ++i) EXPECT_EQ(buffer[i], 0) << i;
+
+    // Back in the pool, the sample forgets its per-use state.
+    IMediaSample* pRaw = m_pSample.Get();
+    m_pSample2.Release();
+    m_pSample.Release();
+    IMediaSample* pA = Get();
+    IMediaSample* pB = Get();
+    IMediaSample* pSame = pA == pRaw ? pA : pB;
+    ASSERT_EQ(pSame, pRaw);
+    AM_MEDIA_TYPE* pType = reinterpret_cast<AM_MEDIA_TYPE*>(1);
+    EXPECT_EQ(pSame->GetMediaType(&pType), S_FALSE);
+    EXPECT_EQ(pType, nullptr);
+    REFERENCE_TIME tStart = 0, tStop = 0;
+    EXPECT_EQ(pSame->GetTime(&tStart, &tStop), VFW_E_SAMPLE_TIME_NOT_SET);
+    pA->Release();
+    pB->Release();
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Shared set-up of the renderer tests: a video renderer that records what it
 // renders, and a small graph (test source -> renderer, an event sink, a
-// manual or no clock) that every test builds and tears down the way the
-// graph manager does (stop renderer first, disconnect, leave the graph).
+// manual or no clock) torn down the way the graph manager does it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,10 +19,10 @@
 #include "filterbase/renderer_input_pin.h"
 #include "platform/media/manual_clock.h"
 #include "platform/media/media_guids.h"
+#include "support/fake_sample.h"
 #include "support/live_objects.h"
 #include "support/race_loops.h"
-#include "support/test_event_sink.h"
-#include "support/test_source_filter.h"
+#include "support/source_renderer_graph.h"
 #include "support/watchdog.h"
 
 namespace pelora_test {
@@ -109,10 +108,6 @@ public:
         CAutoLock lock(&m_InterfaceLock);
         return m_nNormal;
     }
-    void SetNormal(int n) {
-        CAutoLock lock(&m_InterfaceLock);
-        m_nNormal = n;
-    }
     BOOL SupplierHandlesQuality() {
         CAutoLock lock(&m_InterfaceLock);
         return m_bSupplierHandlingQuality;
@@ -127,126 +122,28 @@ private:
     std::atomic<int> m_nRendered{0};
 };
 
-// A stand-alone sample with settable times, for driving the scheduling
-// decisions without a connection. Owned by the test (not counted).
-class CFakeSample : public IMediaSample {
-public:
-    CFakeSample(REFERENCE_TIME tStart, REFERENCE_TIME tStop, bool bDiscontinuity = false)
-        : m_tStart(tStart), m_tStop(tStop), m_bDiscontinuity(bDiscontinuity) {}
-    virtual ~CFakeSample() = default;
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IMediaSample) {
-            *ppv = static_cast<IMediaSample*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT GetPointer(BYTE** pp) override {
-        *pp = m_Data;
-        return S_OK;
-    }
-    LONG GetSize() override { return 4; }
-    HRESULT GetTime(REFERENCE_TIME* pStart, REFERENCE_TIME* pEnd) override {
-        *pStart = m_tStart;
-        *pEnd = m_tStop;
-        return S_OK;
-    }
-    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-    HRESULT IsSyncPoint() override { return S_OK; }
-    HRESULT SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-    HRESULT IsPreroll() override { return S_FALSE; }
-    HRESULT SetPreroll(BOOL) override { return E_NOTIMPL; }
-    LONG GetActualDataLength() override { return 4; }
-    HRESULT SetActualDataLength(LONG) override { return E_NOTIMPL; }
-    HRESULT GetMediaType(AM_MEDIA_TYPE** ppmt) override {
-        *ppmt = nullptr;
-        return S_FALSE;
-    }
-    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT IsDiscontinuity() override { return m_bDiscontinuity ? S_OK : S_FALSE; }
-    HRESULT SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
-    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
-private:
-    REFERENCE_TIME m_tStart;
-    REFERENCE_TIME m_tStop;
-    bool m_bDiscontinuity;
-    BYTE m_Data[4] = {0, 0, 0, 0};
-};
-
-// Test source -> test renderer, joined to an event sink, with an optional
-// manual clock. Built in the constructor, torn down in Teardown (called by
-// the destructor if the test did not).
-class RendererGraph {
+// Test source -> test renderer, with a manual clock or none.
+class RendererGraph : public SourceRendererGraph<CTestRenderer> {
 public:
     explicit RendererGraph(const SourceOptions& options, bool bClock = true, bool bConnect = true) {
         HRESULT hr = S_OK;
-        m_pRenderer = new CTestRenderer(&hr, &m_Sink);
-        m_pRenderer->AddRef();
+        auto* pRenderer = new CTestRenderer(&hr, &Sink());
         EXPECT_EQ(hr, S_OK);
-        m_pSource = new CTestSourceFilter(options);
-        m_pSource->AddRef();
-        EXPECT_EQ(m_pRenderer->JoinFilterGraph(m_Sink.Graph(), L"Renderer"), S_OK);
-        EXPECT_EQ(m_pSource->JoinFilterGraph(m_Sink.Graph(), L"Source"), S_OK);
         if (bClock) {
             m_pClock = new CManualClock(0);
             m_pClock->AddRef();
-            m_pRenderer->SetSyncSource(m_pClock);
-            m_pSource->SetSyncSource(m_pClock);
         }
-        if (bConnect) {
-            EXPECT_EQ(m_pSource->Pin()->Connect(RendererPin(), nullptr), S_OK);
-        }
+        Init(pRenderer, options, m_pClock, bConnect);
     }
     ~RendererGraph() { Teardown(); }
-    RendererGraph(const RendererGraph&) = delete;
-    RendererGraph& operator=(const RendererGraph&) = delete;
 
-    CTestRenderer* Renderer() { return m_pRenderer; }
-    CTestSourceFilter* Source() { return m_pSource; }
-    CTestSourcePin* SourcePin() { return m_pSource->Pin(); }
-    CRendererInputPin* RendererPin() {
-        m_pRenderer->GetPinCount();
-        return m_pRenderer->InputPin();
-    }
     CManualClock* Clock() { return m_pClock; }
-    CTestEventSink& Sink() { return m_Sink; }
-
-    // Renderer first (it releases a streaming thread waiting in Receive),
-    // then the source (it joins its thread).
-    HRESULT Pause() {
-        const HRESULT hr = m_pRenderer->Pause();
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Pause()));
-        return hr;
+    CRendererInputPin* RendererPin() {
+        Renderer()->GetPinCount();
+        return Renderer()->InputPin();
     }
-    HRESULT Run(REFERENCE_TIME tStart) {
-        const HRESULT hr = m_pRenderer->Run(tStart);
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Run(tStart)));
-        return hr;
-    }
-    void Stop() {
-        EXPECT_EQ(m_pRenderer->Stop(), S_OK);
-        EXPECT_TRUE(SUCCEEDED(m_pSource->Stop()));
-    }
-
     void Teardown() {
-        if (!m_pRenderer) return;
-        Stop();
-        if (m_pSource->Pin()->IsConnected()) {
-            EXPECT_EQ(m_pSource->Pin()->Disconnect(), S_OK);
-            EXPECT_EQ(RendererPin()->Disconnect(), S_OK);
-        }
-        m_pRenderer->JoinFilterGraph(nullptr, nullptr);
-        m_pSource->JoinFilterGraph(nullptr, nullptr);
-        m_pSource->Release();
-        m_pRenderer->Release();
-        m_pSource = nullptr;
-        m_pRenderer = nullptr;
+        SourceRendererGraph::Teardown();
         if (m_pClock) {
             // The filters released their references: only ours is left.
             EXPECT_EQ(m_pClock->Release(), 0u);
@@ -290,11 +187,17 @@ public:
     }
 
 private:
-    CTestEventSink m_Sink;  // outlives the filters, which keep it without a reference
-    CTestRenderer* m_pRenderer = nullptr;
-    CTestSourceFilter* m_pSource = nullptr;
     CManualClock* m_pClock = nullptr;
 };
+
+// A source whose thread waits at its gate: the test delivers by hand.
+inline SourceOptions HandDelivery() {
+    SourceOptions o;
+    o.gated = true;
+    o.frames = 1 << 30;
+    o.buffers = 4;
+    return o;
+}
 
 // As WaitUntil, but yields before it starts sleeping: the looped races wait
 // for other threads that usually answer within microseconds.

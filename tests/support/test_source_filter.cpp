@@ -103,15 +103,7 @@ HRESULT CTestSourcePin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPER
 }
 
 HRESULT CTestSourcePin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
-    if (!m_pSource->Options().ownAllocator) {
-        const HRESULT hr = CBaseOutputPin::DecideAllocator(pPin, ppAlloc);
-        IMemAllocator* pInputAlloc = nullptr;
-        if (SUCCEEDED(hr) && SUCCEEDED(pPin->GetAllocator(&pInputAlloc))) {
-            m_bUsingInputAllocator = pInputAlloc == *ppAlloc;
-            pInputAlloc->Release();
-        }
-        return hr;
-    }
+    if (!m_pSource->Options().ownAllocator) return CBaseOutputPin::DecideAllocator(pPin, ppAlloc);
     if (*ppAlloc) {
         (*ppAlloc)->Release();
         *ppAlloc = nullptr;
@@ -125,7 +117,6 @@ HRESULT CTestSourcePin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
         (*ppAlloc)->Release();
         *ppAlloc = nullptr;
     }
-    m_bUsingInputAllocator = false;
     return hr;
 }
 
@@ -158,7 +149,6 @@ void CTestSourcePin::StartThread() {
         llStop = m_llStop;
     }
     m_bStopThread = false;
-    m_bThreadRunning = true;
     m_Thread = std::thread([this, llStart, llStop] { ThreadProc(llStart, llStop); });
 }
 
@@ -175,15 +165,6 @@ void CTestSourcePin::AllowFrames(int n) {
         m_nAllowed += n;
     }
     m_cvGate.notify_all();
-}
-
-bool CTestSourcePin::WaitForThreadEnd(std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (m_bThreadRunning.load()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
@@ -218,12 +199,10 @@ void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
         // Stream times are relative to the segment start (the seek position).
         REFERENCE_TIME tStart = frame * tFrame - llStart;
         REFERENCE_TIME tStop = tStart + tFrame;
-        if (!options.timeStamps) {
-            pSample->SetTime(nullptr, nullptr);
-        } else if (options.stopTimes) {
+        if (options.timeStamps) {
             pSample->SetTime(&tStart, &tStop);
         } else {
-            pSample->SetTime(&tStart, nullptr);
+            pSample->SetTime(nullptr, nullptr);
         }
         pSample->SetActualDataLength(cb);
         hr = Deliver(pSample);
@@ -236,57 +215,11 @@ void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
         }
         m_nDelivered.fetch_add(1);
     }
-    if (!bFailed && !m_bStopThread) {
-        DeliverEndOfStream();
-        m_nEndOfStreams.fetch_add(1);
-    }
-    m_bThreadRunning = false;
-}
-
-// ---------------------------------------------------------------------------
-// Pin: quality
-
-HRESULT CTestSourcePin::Notify(IBaseFilter*, Quality q) {
-    std::lock_guard<std::mutex> lock(m_QualityLock);
-    ++m_nQuality;
-    m_LastQuality = q;
-    return m_hrNotify.load();
-}
-
-int CTestSourcePin::QualityMessages() {
-    std::lock_guard<std::mutex> lock(m_QualityLock);
-    return m_nQuality;
-}
-
-Quality CTestSourcePin::LastQuality() {
-    std::lock_guard<std::mutex> lock(m_QualityLock);
-    return m_LastQuality;
+    if (!bFailed && !m_bStopThread) DeliverEndOfStream();
 }
 
 // ---------------------------------------------------------------------------
 // Pin: seeking (leaf lock only)
-
-LONGLONG CTestSourcePin::FrameToMedia(LONGLONG frame) const {
-    return frame * m_pSource->Options().frameDuration;
-}
-
-HRESULT CTestSourcePin::GetCapabilities(DWORD* pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    *pCapabilities = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
-                     AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |
-                     AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::CheckCapabilities(DWORD* pCapabilities) {
-    if (!pCapabilities) return E_POINTER;
-    DWORD caps = 0;
-    GetCapabilities(&caps);
-    const DWORD requested = *pCapabilities;
-    *pCapabilities &= caps;
-    if (*pCapabilities == requested) return S_OK;
-    return *pCapabilities ? S_FALSE : E_FAIL;
-}
 
 HRESULT CTestSourcePin::IsFormatSupported(const GUID* pFormat) {
     if (!pFormat) return E_POINTER;
@@ -295,23 +228,11 @@ HRESULT CTestSourcePin::IsFormatSupported(const GUID* pFormat) {
     return S_FALSE;
 }
 
-HRESULT CTestSourcePin::QueryPreferredFormat(GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
-    *pFormat = TIME_FORMAT_MEDIA_TIME;
-    return S_OK;
-}
-
 HRESULT CTestSourcePin::GetTimeFormat(GUID* pFormat) {
     if (!pFormat) return E_POINTER;
     std::lock_guard<std::mutex> lock(m_SeekLock);
     *pFormat = m_TimeFormat;
     return S_OK;
-}
-
-HRESULT CTestSourcePin::IsUsingTimeFormat(const GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
-    return *pFormat == m_TimeFormat ? S_OK : S_FALSE;
 }
 
 HRESULT CTestSourcePin::SetTimeFormat(const GUID* pFormat) {
@@ -333,15 +254,9 @@ HRESULT CTestSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTarget
         return E_INVALIDARG;
     }
     const LONGLONG tFrame = m_pSource->Options().frameDuration;
-    LONGLONG media = source == TIME_FORMAT_FRAME ? FrameToMedia(Source) : Source;
+    LONGLONG media = source == TIME_FORMAT_FRAME ? Source * tFrame : Source;
     *pTarget = target == TIME_FORMAT_FRAME ? (tFrame > 0 ? media / tFrame : 0) : media;
     return S_OK;
-}
-
-HRESULT CTestSourcePin::GetDuration(LONGLONG* pDuration) {
-    if (!pDuration) return E_POINTER;
-    const LONGLONG media = FrameToMedia(m_pSource->Options().frames);
-    return ConvertTimeFormat(pDuration, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
 }
 
 void CTestSourcePin::SetStopPositionHook(std::function<void()> hook) {
@@ -373,13 +288,6 @@ HRESULT CTestSourcePin::GetCurrentPosition(LONGLONG* pCurrent) {
         media = m_llCurrent;
     }
     return ConvertTimeFormat(pCurrent, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
-}
-
-HRESULT CTestSourcePin::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
-    HRESULT hr = S_OK;
-    if (pCurrent) hr = GetCurrentPosition(pCurrent);
-    if (SUCCEEDED(hr) && pStop) hr = GetStopPosition(pStop);
-    return hr;
 }
 
 HRESULT CTestSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
@@ -422,32 +330,6 @@ HRESULT CTestSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, L
     DeliverEndFlush();
     DeliverNewSegment(llStart, llStop, 1.0);
     StartThread();
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) {
-    if (pEarliest) *pEarliest = 0;
-    if (pLatest) return GetDuration(pLatest);
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::SetRate(double dRate) {
-    if (dRate <= 0.0) return E_INVALIDARG;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
-    m_dRate = dRate;
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::GetRate(double* pdRate) {
-    if (!pdRate) return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
-    *pdRate = m_dRate;
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::GetPreroll(LONGLONG* pllPreroll) {
-    if (!pllPreroll) return E_POINTER;
-    *pllPreroll = 0;
     return S_OK;
 }
 

@@ -13,13 +13,15 @@
 //   keepGoingOnFailure a refused sample is skipped instead.
 //   With Options::gated the thread delivers only as many samples as
 //   AllowFrames granted, so a test decides when each sample arrives.
-// - IMediaSeeking on the output pin; SetPositions flushes downstream
-//   (BeginFlush, EndFlush, NewSegment) and restarts delivery at the new
-//   position when the filter is active.
-// - IQualityControl::Notify records the message and answers NotifyResult().
+// - IMediaSeeking on the output pin, as far as a renderer's position object
+//   passes it on (formats, stop and current position, SetPositions); the
+//   rest answers E_NOTIMPL. SetPositions flushes downstream (BeginFlush,
+//   EndFlush, NewSegment) and restarts delivery at the new position when
+//   the filter is active.
+// - IQualityControl::Notify ignores the message.
 // - Locks: the filter lock (m_Lock) for state and connection; leaf locks for
-//   seeking (m_SeekLock) and quality (m_QualityLock), never held while
-//   calling downstream, so the renderer may call them under its own locks.
+//   seeking (m_SeekLock), never held while calling downstream, so the
+//   renderer may call them under its own locks.
 //   m_ThreadLock serialises starting and stopping the streaming thread.
 // - Stop the renderer before this filter: a thread blocked in the
 //   renderer's Receive is released by the renderer, not by us.
@@ -46,7 +48,6 @@ struct SourceOptions {
     std::vector<FrameSize> sizes{{64, 48}};  // offered in this order
     REFERENCE_TIME frameDuration = 400000;   // 40 ms
     int frames = 10;
-    bool stopTimes = true;      // stamp start and stop; false: start only
     bool timeStamps = true;     // false: no time stamps at all
     bool ownAllocator = false;  // do not take the input pin's allocator
     bool offerFrameFormat = false;
@@ -73,40 +74,33 @@ public:
     HRESULT Inactive() override;
 
     // IQualityControl
-    HRESULT Notify(IBaseFilter* pSelf, Quality q) override;
+    HRESULT Notify(IBaseFilter*, Quality) override { return S_OK; }
 
     // IMediaSeeking
-    HRESULT GetCapabilities(DWORD* pCapabilities) override;
-    HRESULT CheckCapabilities(DWORD* pCapabilities) override;
+    HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
+    HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
     HRESULT IsFormatSupported(const GUID* pFormat) override;
-    HRESULT QueryPreferredFormat(GUID* pFormat) override;
+    HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
     HRESULT GetTimeFormat(GUID* pFormat) override;
-    HRESULT IsUsingTimeFormat(const GUID* pFormat) override;
+    HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
     HRESULT SetTimeFormat(const GUID* pFormat) override;
-    HRESULT GetDuration(LONGLONG* pDuration) override;
+    HRESULT GetDuration(LONGLONG*) override { return E_NOTIMPL; }
     HRESULT GetStopPosition(LONGLONG* pStop) override;
     HRESULT GetCurrentPosition(LONGLONG* pCurrent) override;
     HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
                               const GUID* pSourceFormat) override;
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                          DWORD dwStopFlags) override;
-    HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
-    HRESULT GetAvailable(LONGLONG* pEarliest, LONGLONG* pLatest) override;
-    HRESULT SetRate(double dRate) override;
-    HRESULT GetRate(double* pdRate) override;
-    HRESULT GetPreroll(LONGLONG* pllPreroll) override;
+    HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT SetRate(double) override { return E_NOTIMPL; }
+    HRESULT GetRate(double*) override { return E_NOTIMPL; }
+    HRESULT GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
     // Test controls.
     void AllowFrames(int n);
     int Delivered() const { return m_nDelivered.load(); }
-    int EndOfStreamsSent() const { return m_nEndOfStreams.load(); }
     HRESULT LastReceiveResult() const { return m_hrLastReceive.load(); }
-    int QualityMessages();
-    Quality LastQuality();
-    void SetNotifyResult(HRESULT hr) { m_hrNotify = hr; }
-    // Waits (bounded) until the streaming thread has ended.
-    bool WaitForThreadEnd(std::chrono::milliseconds bound);
-    bool UsingInputAllocator() const { return m_bUsingInputAllocator.load(); }
     // Runs once, on the calling thread and with no lock held, the next time
     // GetStopPosition is called (a renderer asks for it before it decides
     // what a refused sample means).
@@ -116,14 +110,12 @@ private:
     void StartThread();  // m_ThreadLock held
     void StopThread();   // m_ThreadLock held
     void ThreadProc(LONGLONG llStart, LONGLONG llStop);
-    LONGLONG FrameToMedia(LONGLONG frame) const;
 
     CTestSourceFilter* const m_pSource;
 
     std::mutex m_ThreadLock;  // serialises StartThread/StopThread
     std::thread m_Thread;     // under m_ThreadLock
     std::atomic<bool> m_bStopThread{false};
-    std::atomic<bool> m_bThreadRunning{false};
 
     std::mutex m_GateLock;  // leaf: guards m_nAllowed
     std::condition_variable m_cvGate;
@@ -132,21 +124,13 @@ private:
     std::mutex m_SeekLock;     // leaf: guards the seeking fields below
     LONGLONG m_llCurrent = 0;  // media time
     LONGLONG m_llStop = 0;     // media time; set from the options
-    double m_dRate = 1.0;
     GUID m_TimeFormat;
 
     std::mutex m_HookLock;  // leaf: guards m_StopPositionHook
     std::function<void()> m_StopPositionHook;
 
-    std::mutex m_QualityLock;  // leaf: guards the quality fields below
-    int m_nQuality = 0;
-    Quality m_LastQuality{};
-    std::atomic<HRESULT> m_hrNotify{S_OK};
-
     std::atomic<int> m_nDelivered{0};
-    std::atomic<int> m_nEndOfStreams{0};
     std::atomic<HRESULT> m_hrLastReceive{S_OK};
-    std::atomic<bool> m_bUsingInputAllocator{false};
 };
 
 class CTestSourceFilter : public CBaseFilter {
