@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bitmap_file.h"
 #include "tools/clip_writer.h"
 #include "tools/frame_pattern.h"
 
@@ -24,36 +25,14 @@ std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
-uint32_t Get32(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
-    return v;
-}
-void Put32(std::string& s, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
-}
 uint8_t Byte(const std::string& s, size_t at) { return static_cast<uint8_t>(s[at]); }
 
 // A 3x2 8-bit bitmap with a grey colour table; the bottom row (stored first)
 // uses index 10, the top row index 200.
 std::string PaletteBitmap() {
-    std::string f(54 + 1024 + 8, '\0');
-    f[0] = 'B';
-    f[1] = 'M';
-    Put32(f, 2, static_cast<uint32_t>(f.size()));
-    Put32(f, 10, 54 + 1024);
-    Put32(f, 14, 40);
-    Put32(f, 18, 3);
-    Put32(f, 22, 2);
-    f[26] = 1;
-    f[28] = 8;
-    for (int i = 0; i < 256; ++i)
-        for (int c = 0; c < 3; ++c) f[54 + 4 * i + c] = static_cast<char>(i);
-    for (int x = 0; x < 3; ++x) {
-        f[54 + 1024 + x] = 10;
-        f[54 + 1024 + 4 + x] = static_cast<char>(200);
-    }
-    return f;
+    std::string table;
+    for (int i = 0; i < 256; ++i) table += {char(i), char(i), char(i), 0};
+    return BitmapFile(8, 3, 2, table, std::string("\x0A\x0A\x0A\0\xC8\xC8\xC8\0", 8));
 }
 
 struct SRun {

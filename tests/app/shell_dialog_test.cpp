@@ -25,6 +25,7 @@
 #include "app/user_prompts.h"
 #include "processing/bitmap_dialog.h"
 #include "processing/qt_environment.h"
+#include "bitmap_file.h"
 #include "tools/clip_writer.h"
 
 namespace {
@@ -33,21 +34,9 @@ namespace fs = std::filesystem;
 
 // A 4x2 24-bit bitmap of mid greys (bottom-up rows of 12 bytes).
 std::string GreyBitmap() {
-    std::string f(54 + 24, '\0');
-    auto put32 = [&f](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>(v >> (8 * i));
-    };
-    f[0] = 'B';
-    f[1] = 'M';
-    put32(2, static_cast<uint32_t>(f.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, 4);
-    put32(22, 2);
-    f[26] = 1;
-    f[28] = 24;
-    for (size_t i = 54; i < f.size(); ++i) f[i] = static_cast<char>(60 + 10 * ((i - 54) / 3));
-    return f;
+    std::string pixels(24, '\0');
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<char>(60 + 10 * (i / 3));
+    return BitmapFile(24, 4, 2, "", pixels);
 }
 
 class ShellDialogTest : public testing::Test {
@@ -133,16 +122,6 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstDialogOpenAndRunning) {
     EXPECT_EQ(pFirst->m_nSeekMode, SEEK_COMPLETION);
     EXPECT_EQ(m_pApp->MainFrame()->windowTitle(), QString("Kesto"));
     EXPECT_TRUE(m_messages.empty());
-}
-
-TEST_F(ShellDialogTest, MpegShowsTheMessageAndNoDialog) {
-    std::ofstream(s_dir / "clip.mpg") << "not looked at";
-    m_nextFile = QString::fromStdString(Path("clip.mpg"));
-    m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN_VIDEO);
-    ASSERT_EQ(m_messages, std::vector<std::string>({kMpegMessage}));
-    ASSERT_NE(Current(), nullptr);
-    EXPECT_FALSE(Current()->isVisible());
-    EXPECT_EQ(Current()->Worker(), nullptr);
 }
 
 TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImageProcessed) {

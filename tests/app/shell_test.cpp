@@ -37,6 +37,7 @@
 #include "app/recent_file_list.h"
 #include "app/resource.h"
 #include "app/user_prompts.h"
+#include "bitmap_file.h"
 #include "processing/qt_environment.h"
 
 namespace {
@@ -63,14 +64,12 @@ public:
     }
     void Show() override {
         show();
-        m_bWorkerRunning = true;
         g_events.push_back("shown " + std::to_string(m_nSerial));
     }
     void EndAndDestroy() override {
         // The view must still be there while a worker ends: it draws on it.
         g_events.push_back("ended " + std::to_string(m_nSerial) +
                            (g_mainView.load() != nullptr ? " view" : " no-view"));
-        m_bWorkerRunning = false;
         delete this;
     }
 
@@ -78,7 +77,6 @@ public:
     std::string m_path;
     int m_nKind = 0;
     int m_nSeekMode = 0;
-    bool m_bWorkerRunning = false;
     bool m_bHasStill = false;
     CStillFrame m_still;
 };
@@ -157,23 +155,11 @@ void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// A 2x2 24-bit bitmap, consistent headers.
+// A 2x2 24-bit bitmap.
 std::string BitmapBytes() {
-    std::string f(54 + 16, '\0');
-    auto put32 = [&f](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>(v >> (8 * i));
-    };
-    f[0] = 'B';
-    f[1] = 'M';
-    put32(2, 70);
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, 2);
-    put32(22, 2);
-    f[26] = 1;
-    f[28] = 24;
-    for (size_t i = 54; i < f.size(); ++i) f[i] = static_cast<char>(i);
-    return f;
+    std::string pixels(16, '\0');
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<char>(54 + i);
+    return BitmapFile(24, 2, 2, "", pixels);
 }
 
 QStringList MenuTexts(const QMenu* pMenu) {
