@@ -240,7 +240,7 @@ TEST_F(ShellTest, ToolbarHasEightButtonsInOrderWithTooltipsAndDisabledEditButton
     }
 }
 
-TEST_F(ShellTest, EachAcceleratorRunsItsCommandAndUnhandledKeysRunNothing) {
+TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunNothing) {
     Start();
     struct SKey {
         QKeyCombination key;
@@ -275,33 +275,28 @@ TEST_F(ShellTest, EachAcceleratorRunsItsCommandAndUnhandledKeysRunNothing) {
         EXPECT_FALSE(Frame()->CommandAction(nId)->isEnabled());
         EXPECT_FALSE(Frame()->CommandAction(nId)->shortcuts().isEmpty());
     }
-    // Ctrl+O asked for a still image, Ctrl+S for a file to save to.
-    ASSERT_EQ(m_asked.files.size(), 2u);
-    EXPECT_EQ(m_asked.files[0].filter, QString(kImageFilter));
-    EXPECT_FALSE(m_asked.files[0].bSave);
-    EXPECT_TRUE(m_asked.files[1].bSave);
-    EXPECT_EQ(m_asked.nPrints, 1);
-}
-
-TEST_F(ShellTest, ToolbarOpenRunsTheImageCommandAndTheMenuItemTheVideoCommand) {
-    Start();
+    // The toolbar's Open runs the image command, the File menu item the video command.
     auto* pOpen = qobject_cast<QToolButton*>(
         Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_FILE_OPEN)));
     ASSERT_NE(pOpen, nullptr);
-    std::vector<UINT> ids = RecordCommands([&] { QTest::mouseClick(pOpen, Qt::LeftButton); });
-    EXPECT_EQ(ids, std::vector<UINT>({ID_FILE_OPEN}));
-    ASSERT_EQ(m_asked.files.size(), 1u);
-    EXPECT_EQ(m_asked.files[0].filter,
-              QString("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)"));
-
+    EXPECT_EQ(RecordCommands([&] { QTest::mouseClick(pOpen, Qt::LeftButton); }),
+              std::vector<UINT>({ID_FILE_OPEN}));
     QAction* pVideo = Frame()->menuBar()->actions()[0]->menu()->actions()[0];
-    ids = RecordCommands([&] { pVideo->trigger(); });
-    EXPECT_EQ(ids, std::vector<UINT>({ID_FILE_OPEN_VIDEO}));
-    ASSERT_EQ(m_asked.files.size(), 2u);
+    EXPECT_EQ(RecordCommands([&] { pVideo->trigger(); }), std::vector<UINT>({ID_FILE_OPEN_VIDEO}));
+
+    // Ctrl+O and Open asked for a still image, Ctrl+S for a file to save to,
+    // the menu item for a video; all cancelled, so nothing opened.
+    const QString strImages("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)");
+    ASSERT_EQ(m_asked.files.size(), 4u);
+    EXPECT_EQ(m_asked.files[0].filter, strImages);
+    EXPECT_FALSE(m_asked.files[0].bSave);
+    EXPECT_TRUE(m_asked.files[1].bSave);
+    EXPECT_EQ(m_asked.files[2].filter, strImages);
     EXPECT_EQ(
-        m_asked.files[1].filter,
+        m_asked.files[3].filter,
         QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
-    EXPECT_TRUE(m_made.empty());  // both cancelled: nothing opened
+    EXPECT_TRUE(m_made.empty());
+    EXPECT_EQ(m_asked.nPrints, 1);
 }
 
 TEST_F(ShellTest, StatusBarShowsReadyThenTheCommandPromptWhilePointingAtIt) {
