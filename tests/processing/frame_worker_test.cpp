@@ -262,7 +262,7 @@ TEST(FrameWorker, StepsAndSliderMoveThePositionAndShowThatFrame) {
     }
 }
 
-TEST(FrameWorker, PauseKeepsThePositionAndReprocessesAndStopRewindsToFrameZero) {
+TEST(FrameWorker, PauseKeepsThePositionAndProcessesTheFrameAgain) {
     CWorkerRig rig(AviClip(300, 1.0), &InvertingPlugin);
     rig.m_worker.RequestPlay();
     ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }));
@@ -280,13 +280,18 @@ TEST(FrameWorker, PauseKeepsThePositionAndReprocessesAndStopRewindsToFrameZero) 
     EXPECT_TRUE(rig.WaitForDisplayed(static_cast<int>(llPaused) + 1, /*bInverted=*/true));
     rig.m_worker.RequestPlay();
     EXPECT_TRUE(WaitUntil([&] { return rig.m_worker.Position() > llPaused + 2; }));
+}
 
+TEST(FrameWorker, StopRewindsAndShowsFrameZeroAgain) {
+    CWorkerRig rig(AviClip(300, 1.0));
+    ASSERT_TRUE(rig.WaitForDisplayed(0));
+    rig.m_worker.RequestPlay();  // from the position last sought
+    ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }));
     rig.m_worker.RequestStop();
     ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying() && !rig.m_worker.IsRunning(); }));
     EXPECT_EQ(rig.m_worker.Position(), 0);
     // The frame shown is the frame at the position shown, not the last one played.
-    EXPECT_TRUE(
-        WaitUntil([&] { return rig.DisplayedIndex() == 0 || rig.DisplayedIndex(true) == 0; }));
+    EXPECT_TRUE(rig.WaitForDisplayed(0));
     EXPECT_TRUE(rig.m_window.WaitFor([](CRecordingWindow& w) { return w.m_nSliderPos == 0; }));
 }
 
@@ -390,6 +395,16 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
             EXPECT_TRUE(rig.WaitForDisplayed(n)) << n;
         }
 
+        // From 0 to the end: back at 0 showing frame 0, though the graph last
+        // rendered the last frame.
+        rig.m_worker.RequestPlay();
+        ASSERT_TRUE(rig.WaitForRunEnd());
+        EXPECT_EQ(
+            rig.m_window.LinesAt(210),
+            std::vector<std::string>{"処理フレーム数 " + std::to_string(c.nFrames) + " Frame"});
+        EXPECT_TRUE(rig.WaitForDisplayed(0));
+
+        // Paused: the frame stays; stopped: rewound to frame 0.
         rig.m_worker.RequestPlay();
         ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.FrameIndex() >= 4; }));
         rig.m_worker.RequestPause();
@@ -398,12 +413,9 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
         EXPECT_TRUE(rig.WaitForDisplayed(static_cast<int>(llIndex)));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(rig.m_worker.FrameIndex(), llIndex);
-        rig.m_worker.RequestPlay();
-        ASSERT_TRUE(rig.WaitForRunEnd());
-        EXPECT_EQ(
-            rig.m_window.LinesAt(210),
-            std::vector<std::string>{"処理フレーム数 " + std::to_string(c.nFrames) + " Frame"});
-        // Back at 0 showing frame 0, though the graph last rendered the last frame.
+        rig.m_worker.RequestStop();
+        ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying(); }));
+        EXPECT_EQ(rig.m_worker.Position(), 0);
         EXPECT_TRUE(rig.WaitForDisplayed(0));
     }
     fs::remove_all(dir);
