@@ -8,16 +8,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,60 +24,19 @@
 #include "app/resource.h"
 #include "app/user_prompts.h"
 #include "processing/bitmap_dialog.h"
+#include "processing/qt_environment.h"
+#include "bitmap_file.h"
 #include "tools/clip_writer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class CQtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        m_pConfigDir = std::make_unique<QTemporaryDir>();
-        setenv("XDG_CONFIG_HOME", m_pConfigDir->path().toLocal8Bit().constData(), 1);
-        static int argc = 1;
-        static char name[] = "test_shell_dialogs";
-        static char* argv[] = {name, nullptr};
-        m_pApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        m_pApp.reset();
-        m_pConfigDir.reset();
-    }
-
-private:
-    std::unique_ptr<QTemporaryDir> m_pConfigDir;
-    std::unique_ptr<QApplication> m_pApp;
-};
-[[maybe_unused]] testing::Environment* const g_pQtEnvironment =
-    testing::AddGlobalTestEnvironment(new CQtEnvironment);
-
-// Dispatches events until done() or the time is up; returns done().
-bool WaitUntil(const std::function<bool()>& done, int nMs = 30000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < nMs) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
 // A 4x2 24-bit bitmap of mid greys (bottom-up rows of 12 bytes).
 std::string GreyBitmap() {
-    std::string f(54 + 24, '\0');
-    auto put32 = [&f](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) f[at + i] = static_cast<char>(v >> (8 * i));
-    };
-    f[0] = 'B';
-    f[1] = 'M';
-    put32(2, static_cast<uint32_t>(f.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, 4);
-    put32(22, 2);
-    f[26] = 1;
-    f[28] = 24;
-    for (size_t i = 54; i < f.size(); ++i) f[i] = static_cast<char>(60 + 10 * ((i - 54) / 3));
-    return f;
+    std::string pixels(24, '\0');
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<char>(60 + 10 * (i / 3));
+    return BitmapFile(24, 4, 2, "", pixels);
 }
 
 class ShellDialogTest : public testing::Test {
@@ -123,7 +76,6 @@ protected:
         CBitmapDialog::SetPluginPath("");
     }
 
-    CPeloraDoc* Doc() const { return m_pApp->Document(); }
     static CBitmapDialog* Current() {
         auto* pSource = dynamic_cast<CBitmapDialogSource*>(g_currentDialog);
         return pSource ? pSource->Dialog() : nullptr;
@@ -133,9 +85,19 @@ protected:
                pDialog->Worker()->HasStarted() && !pDialog->Worker()->HasEnded();
     }
     static std::string Path(const char* name) { return (s_dir / name).string(); }
-    void OpenVideo(const char* name) {
+    // Runs the command on the file, waits for the new dialog's worker to be
+    // set up and returns the dialog.
+    QPointer<CBitmapDialog> Open(const char* name, UINT nCommand = ID_FILE_OPEN_VIDEO) {
         m_nextFile = QString::fromStdString(Path(name));
-        m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN_VIDEO);
+        m_pApp->MainFrame()->OnCommand(nCommand);
+        QPointer<CBitmapDialog> pDialog = Current();
+        EXPECT_TRUE(PumpUntil(
+            [&] { return pDialog && pDialog->Worker() && pDialog->Worker()->IsReady(); }));
+        return pDialog;
+    }
+    static void PlayUntilAFrameHasPassed(const QPointer<CBitmapDialog>& pDialog) {
+        pDialog->m_btnPlayPause->click();
+        ASSERT_TRUE(PumpUntil([&] { return pDialog && pDialog->Worker()->FrameIndex() > 0; }));
     }
 
     static fs::path s_dir;
@@ -147,19 +109,11 @@ protected:
 fs::path ShellDialogTest::s_dir;
 
 TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstDialogOpenAndRunning) {
-    OpenVideo("one.avi");
-    QPointer<CBitmapDialog> pFirst = Current();
-    ASSERT_TRUE(
-        WaitUntil([&] { return pFirst && pFirst->Worker() && pFirst->Worker()->IsReady(); }));
-    OpenVideo("two.avi");
-    QPointer<CBitmapDialog> pSecond = Current();
+    QPointer<CBitmapDialog> pFirst = Open("one.avi");
+    QPointer<CBitmapDialog> pSecond = Open("two.avi");
     ASSERT_NE(pSecond.data(), pFirst.data());
-    ASSERT_TRUE(
-        WaitUntil([&] { return pSecond && pSecond->Worker() && pSecond->Worker()->IsReady(); }));
-
     // Play the first: it keeps running, and playing, with the second open.
-    pFirst->m_btnPlayPause->click();
-    ASSERT_TRUE(WaitUntil([&] { return pFirst && pFirst->Worker()->FrameIndex() > 0; }));
+    PlayUntilAFrameHasPassed(pFirst);
     EXPECT_TRUE(pFirst->isVisible());
     EXPECT_TRUE(Running(pFirst));
     EXPECT_TRUE(Running(pSecond));
@@ -170,23 +124,9 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstDialogOpenAndRunning) {
     EXPECT_TRUE(m_messages.empty());
 }
 
-TEST_F(ShellDialogTest, MpegShowsTheMessageAndNoDialog) {
-    std::ofstream(s_dir / "clip.mpg") << "not looked at";
-    OpenVideo("clip.mpg");
-    ASSERT_EQ(m_messages, std::vector<std::string>({kMpegMessage}));
-    ASSERT_NE(Current(), nullptr);
-    EXPECT_FALSE(Current()->isVisible());
-    EXPECT_EQ(Current()->Worker(), nullptr);
-}
-
 TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImageProcessed) {
-    OpenVideo("one.avi");
-    QPointer<CBitmapDialog> pVideo = Current();
-    ASSERT_TRUE(
-        WaitUntil([&] { return pVideo && pVideo->Worker() && pVideo->Worker()->IsReady(); }));
-    pVideo->m_btnPlayPause->click();  // replaced while playing
-    ASSERT_TRUE(WaitUntil([&] { return pVideo && pVideo->Worker()->FrameIndex() > 0; }));
-
+    QPointer<CBitmapDialog> pVideo = Open("one.avi");
+    PlayUntilAFrameHasPassed(pVideo);  // replaced while playing
     m_nextFile = QString::fromStdString(Path("still.bmp"));
     m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
     // By the time the command returns, the replaced dialog's worker has
@@ -201,10 +141,9 @@ TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImag
     EXPECT_EQ(pStill->m_nSourceKind, SOURCE_STILL);
     EXPECT_EQ(pStill->m_strSourcePath, Path("still.bmp"));
     ASSERT_TRUE(
-        WaitUntil([&] { return pStill && pStill->Worker() && pStill->Worker()->IsReady(); }));
+        PumpUntil([&] { return pStill && pStill->Worker() && pStill->Worker()->IsReady(); }));
     EXPECT_EQ(pStill->Worker()->Width(), 4);
     EXPECT_EQ(pStill->Worker()->Height(), 2);
-
     // Unprocessed until Play; then the plug-in runs on it (black and white).
     auto displayBytes = [&] {
         const CFrameWorker::CDisplayLock lock = pStill->Worker()->LockDisplay();
@@ -212,9 +151,8 @@ TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImag
     };
     EXPECT_EQ(displayBytes()[0], 60);
     pStill->m_btnPlayPause->click();
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::vector<BYTE> bytes = displayBytes();
-        for (BYTE b : bytes)
+    ASSERT_TRUE(PumpUntil([&] {
+        for (BYTE b : displayBytes())
             if (b != 0 && b != 255) return false;
         return true;
     }));
@@ -222,13 +160,10 @@ TEST_F(ShellDialogTest, ImageOpenEndsTheVisibleDialogWorkerFirstThenShowsTheImag
 }
 
 TEST_F(ShellDialogTest, CsvGridIsShownAtItsSizeOrOnTheCanvas) {
-    m_nextFile = QString::fromStdString(Path("grid.csv"));
     m_nAnswer = IDYES;
-    m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
+    QPointer<CBitmapDialog> pCanvas = Open("grid.csv", ID_FILE_OPEN);
     ASSERT_EQ(m_messages, std::vector<std::string>({"512×480画像にしますか？"}));
-    QPointer<CBitmapDialog> pCanvas = Current();
-    ASSERT_TRUE(
-        WaitUntil([&] { return pCanvas && pCanvas->Worker() && pCanvas->Worker()->IsReady(); }));
+    ASSERT_TRUE(pCanvas);
     EXPECT_EQ(pCanvas->Worker()->Width(), 512);
     EXPECT_EQ(pCanvas->Worker()->Height(), 480);
     {
@@ -237,11 +172,9 @@ TEST_F(ShellDialogTest, CsvGridIsShownAtItsSizeOrOnTheCanvas) {
         EXPECT_EQ(lock.Bits()[0], 25);
         EXPECT_EQ(lock.Bits()[512 * 3 * 480 - 1], 25);
     }
-
     m_nAnswer = IDNO;
-    m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
-    QPointer<CBitmapDialog> pGrid = Current();
-    ASSERT_TRUE(WaitUntil([&] { return pGrid && pGrid->Worker() && pGrid->Worker()->IsReady(); }));
+    QPointer<CBitmapDialog> pGrid = Open("grid.csv", ID_FILE_OPEN);
+    ASSERT_TRUE(pGrid);
     EXPECT_EQ(pGrid->Worker()->Width(), 2);
     EXPECT_EQ(pGrid->Worker()->Height(), 2);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -249,17 +182,11 @@ TEST_F(ShellDialogTest, CsvGridIsShownAtItsSizeOrOnTheCanvas) {
 }
 
 TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
-    OpenVideo("one.avi");
-    QPointer<CBitmapDialog> pFirst = Current();
-    OpenVideo("two.avi");
-    QPointer<CBitmapDialog> pSecond = Current();
-    ASSERT_TRUE(WaitUntil([&] {
-        return Running(pFirst) && Running(pSecond) && pFirst->Worker()->IsReady() &&
-               pSecond->Worker()->IsReady();
-    }));
+    QPointer<CBitmapDialog> pFirst = Open("one.avi");
+    QPointer<CBitmapDialog> pSecond = Open("two.avi");
+    ASSERT_TRUE(Running(pFirst) && Running(pSecond));
     pFirst->m_btnPlayPause->click();
     pSecond->m_btnPlayPause->click();
-
     bool bViewAliveAtEnd = false;
     QObject::connect(m_pApp->MainFrame(), &CMainFrame::Closed, [&] {
         bViewAliveAtEnd = g_mainView.load() != nullptr;
@@ -269,7 +196,7 @@ TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
     QElapsedTimer timer;
     timer.start();
     m_pApp->MainFrame()->close();
-    EXPECT_LT(timer.elapsed(), 20000);  // each dialog's wait is bounded: no hang
+    EXPECT_LT(timer.elapsed(), 20000);  // each dialog's wait is bounded: a hang guard
     EXPECT_TRUE(bViewAliveAtEnd);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pFirst.isNull());

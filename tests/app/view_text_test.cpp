@@ -3,7 +3,6 @@
 // Runs on the offscreen platform.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPaintEngine>
@@ -18,29 +17,9 @@
 
 #include "app/pelora_view.h"
 #include "app/view_text.h"
+#include "processing/qt_environment.h"
 
 namespace {
-
-// One QApplication for the whole program, made before the first test and
-// destroyed after the last (so that Qt frees its font caches).
-class CQtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "test_view_text";
-        static char* argv[] = {name, nullptr};
-        m_pApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { m_pApp.reset(); }
-
-private:
-    std::unique_ptr<QApplication> m_pApp;
-};
-[[maybe_unused]] testing::Environment* const g_pQtEnvironment =
-    testing::AddGlobalTestEnvironment(new CQtEnvironment);
-
-class ViewTextTest : public testing::Test {};
 
 // A paint device that records what text is drawn where instead of drawing it.
 class CRecordingEngine : public QPaintEngine {
@@ -75,15 +54,27 @@ public:
 protected:
     int metric(PaintDeviceMetric m) const override {
         switch (m) {
-            case PdmWidth: return 800;
-            case PdmHeight: return 400;
-            case PdmWidthMM: return 200;
-            case PdmHeightMM: return 100;
-            case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
-            case PdmDepth: return 32;
-            case PdmNumColors: return INT_MAX;
-            case PdmDevicePixelRatio: return 1;
-            case PdmDevicePixelRatioScaled: return static_cast<int>(devicePixelRatioFScale());
+            case PdmWidth:
+                return 800;
+            case PdmHeight:
+                return 400;
+            case PdmWidthMM:
+                return 200;
+            case PdmHeightMM:
+                return 100;
+            case PdmDpiX:
+            case PdmDpiY:
+            case PdmPhysicalDpiX:
+            case PdmPhysicalDpiY:
+                return 96;
+            case PdmDepth:
+                return 32;
+            case PdmNumColors:
+                return INT_MAX;
+            case PdmDevicePixelRatio:
+                return 1;
+            case PdmDevicePixelRatioScaled:
+                return static_cast<int>(devicePixelRatioFScale());
         }
         return 0;
     }
@@ -105,7 +96,8 @@ Recorded Record(std::string_view text, int y = 40) {
 }
 
 // What DrawTextChars puts on a transparent image.
-QImage Render(std::string_view text, COLORREF colour = RGB(0, 0, 0), int y = 10, INT* pResult = nullptr) {
+QImage Render(std::string_view text, COLORREF colour = RGB(0, 0, 0), int y = 10,
+              INT* pResult = nullptr) {
     QImage img(200, 40, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     QPainter dc(&img);
@@ -129,7 +121,7 @@ bool RowHasInk(const QImage& img, int y, int x0, int x1) {
     return false;
 }
 
-TEST_F(ViewTextTest, FontsAreTenPixelFixedPitchJapaneseWithFiveAndTenPixelGlyphs) {
+TEST(ViewText, FontsAreTenPixelFixedPitchJapaneseWithFiveAndTenPixelGlyphs) {
     for (int nKind : {0, 1}) {
         const std::optional<QFont> font = CreateTextFont(nKind);
         ASSERT_TRUE(font.has_value());
@@ -144,38 +136,36 @@ TEST_F(ViewTextTest, FontsAreTenPixelFixedPitchJapaneseWithFiveAndTenPixelGlyphs
     EXPECT_FALSE(CreateTextFont(-1).has_value());
 }
 
-TEST_F(ViewTextTest, NarrowCharactersTakeFivePixelsAndWideOnesTen) {
-    // ASCII, wide kanji, half-width katakana, full-width digit, ASCII.
-    const Recorded r = Record("AB処ｱ１x", 40);
-    EXPECT_EQ(r.nResult, 0);
-    const std::u32string expected = U"AB処ｱ１x";
-    const int xs[] = {5, 10, 15, 25, 30, 40};
-    ASSERT_EQ(r.items.size(), expected.size());
-    for (size_t i = 0; i < r.items.size(); ++i) {
-        EXPECT_EQ(r.items[i].text, expected.substr(i, 1)) << i;
-        EXPECT_EQ(r.items[i].pos, QPointF(xs[i], 40 + 9)) << i;
+TEST(ViewText, CharactersTakeFiveOrTenPixelCellsAndControlBytesBecomeUserDefined) {
+    const struct {
+        const char* text;
+        std::u32string drawn;
+        std::vector<int> xs;
+    } cases[] = {
+        // ASCII, wide kanji, half-width katakana, full-width digit, ASCII.
+        {"AB処ｱ１x", U"AB処ｱ１x", {5, 10, 15, 25, 30, 40}},
+        // Bytes 1-15 and 17-24 map to U+E179-U+E190 in narrow cells; 16 does not.
+        {"\x01\x0F\x10\x11\x18\x19", U"\uE179\uE187\x10\uE189\uE190\x19", {5, 10, 15, 20, 25, 30}},
+    };
+    for (const auto& c : cases) {
+        const Recorded r = Record(c.text, 40);
+        EXPECT_EQ(r.nResult, 0);
+        ASSERT_EQ(r.items.size(), c.drawn.size());
+        for (size_t i = 0; i < r.items.size(); ++i) {
+            EXPECT_EQ(r.items[i].text, c.drawn.substr(i, 1)) << i;
+            EXPECT_EQ(r.items[i].pos, QPointF(c.xs[i], 40 + 9)) << i;
+        }
     }
     EXPECT_EQ(DrawnArea(Render("AAA")), QRect(5, 10, 15, 10));
-    EXPECT_EQ(DrawnArea(Render("処")), QRect(5, 10, 10, 10));
     EXPECT_EQ(DrawnArea(Render("ｱ処ｱ")), QRect(5, 10, 20, 10));
 }
 
-TEST_F(ViewTextTest, ControlBytesBecomeUserDefinedCharactersExceptSixteen) {
-    const Recorded r = Record("\x01\x0F\x10\x11\x18\x19");
-    EXPECT_EQ(r.nResult, 0);
-    const std::u32string expected = U"\uE179\uE187\x10\uE189\uE190\x19";
-    ASSERT_EQ(r.items.size(), expected.size());
-    for (size_t i = 0; i < r.items.size(); ++i) {
-        EXPECT_EQ(r.items[i].text, expected.substr(i, 1)) << i;
-        EXPECT_EQ(r.items[i].pos.x(), 5 + 5 * static_cast<int>(i)) << i;  // narrow cells
-    }
-}
-
-TEST_F(ViewTextTest, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
+TEST(ViewText, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
     const QImage blank = Render("  ");
     EXPECT_EQ(DrawnArea(blank), QRect(5, 10, 10, 10));
     for (int y = 10; y < 20; ++y)
-        for (int x = 5; x < 15; ++x) ASSERT_EQ(blank.pixel(x, y), qRgba(255, 255, 255, 255)) << x << "," << y;
+        for (int x = 5; x < 15; ++x)
+            ASSERT_EQ(blank.pixel(x, y), qRgba(255, 255, 255, 255)) << x << "," << y;
 
     // Glyph pixels stay inside their cells: descenders and wide glyphs are
     // clipped rather than spilling onto a neighbouring line.
@@ -185,7 +175,7 @@ TEST_F(ViewTextTest, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
         for (int x = 5; x < 50; ++x) ASSERT_EQ(qAlpha(text.pixel(x, y)), 255) << x << "," << y;
 }
 
-TEST_F(ViewTextTest, GlyphsAreDrawnInTheGivenColour) {
+TEST(ViewText, GlyphsAreDrawnInTheGivenColour) {
     const QImage red = Render("█M処", RGB(255, 0, 0));
     int nFull = 0;
     for (int y = 10; y < 20; ++y) {
@@ -203,7 +193,7 @@ TEST_F(ViewTextTest, GlyphsAreDrawnInTheGivenColour) {
     EXPECT_EQ(blue.pixel(7, 15), qRgb(0, 0, 255));
 }
 
-TEST_F(ViewTextTest, InvalidUtf8EndsTheLineWithResultOne) {
+TEST(ViewText, InvalidUtf8EndsTheLineWithResultOne) {
     const struct {
         const char* what;
         std::string text;
@@ -235,7 +225,10 @@ TEST_F(ViewTextTest, InvalidUtf8EndsTheLineWithResultOne) {
     EXPECT_EQ(nResult, 1);
 }
 
-TEST_F(ViewTextTest, LinesAreTenPixelsApartAndTouchWithoutOverlap) {
+TEST(ViewText, LinesAreTenPixelsApartAndTouchWithoutOverlap) {
+    // Without a view nothing is drawn; every earlier view cleared it on destruction.
+    ASSERT_EQ(g_mainView.load(), nullptr);
+    EXPECT_EQ(DrawTextLine(2, "nobody", RGB(0, 0, 0)), TRUE);
     CPeloraView view;
     ASSERT_EQ(g_mainView.load(), &view);
     EXPECT_EQ(DrawTextLine(21, "gyMM", RGB(0, 0, 0)), TRUE);
@@ -243,12 +236,13 @@ TEST_F(ViewTextTest, LinesAreTenPixelsApartAndTouchWithoutOverlap) {
     DrawTextLine(22, "MMgy", RGB(0, 0, 0));
     const QImage both = view.TextImage();
     EXPECT_EQ(DrawnArea(both), QRect(5, 210, 20, 20));
-    for (int x = 0; x < only21.width(); ++x) ASSERT_EQ(both.pixel(x, 219), only21.pixel(x, 219)) << x;
+    for (int x = 0; x < only21.width(); ++x)
+        ASSERT_EQ(both.pixel(x, 219), only21.pixel(x, 219)) << x;
     EXPECT_TRUE(RowHasInk(both, 215, 5, 25));
     EXPECT_TRUE(RowHasInk(both, 225, 5, 25));
 }
 
-TEST_F(ViewTextTest, DrawnTextSurvivesRepaints) {
+TEST(ViewText, DrawnTextSurvivesRepaints) {
     CPeloraView view;
     view.resize(420, 300);
     view.show();
@@ -264,12 +258,7 @@ TEST_F(ViewTextTest, DrawnTextSurvivesRepaints) {
     EXPECT_EQ(first.copy(0, 30, 60, 10), again.copy(0, 30, 60, 10));
 }
 
-TEST_F(ViewTextTest, DrawTextLineWithoutAViewDoesNothing) {
-    ASSERT_EQ(g_mainView.load(), nullptr);  // every earlier view cleared it on destruction
-    EXPECT_EQ(DrawTextLine(2, "nobody", RGB(0, 0, 0)), TRUE);
-}
-
-TEST_F(ViewTextTest, TwoThreadsDrawWhileTheGuiRepaints) {
+TEST(ViewText, TwoThreadsDrawWhileTheGuiRepaints) {
     CPeloraView view;
     view.resize(300, 260);
     view.show();
@@ -301,32 +290,8 @@ TEST_F(ViewTextTest, TwoThreadsDrawWhileTheGuiRepaints) {
     for (int nLine : {21, 22}) {
         for (int y = 0; y < 10; ++y)
             for (int x = cells.left(); x <= cells.right(); ++x)
-                ASSERT_EQ(shown.pixel(x, 10 * nLine + y), last.pixel(x, 10 + y)) << nLine << ":" << x << "," << y;
-    }
-}
-
-// Not a check of looks: writes the view as a picture for a person to look at
-// (view_text.png in the working folder) and checks that the Japanese glyphs
-// left ink in their cells.
-TEST_F(ViewTextTest, WritesAScreenshotOfJapaneseLines) {
-    CPeloraView view;
-    view.resize(420, 260);
-    view.show();
-    DrawTextAt(&view, 10, RGB(0, 0, 0), "Play 0.52ms  Interval 33.36ms");
-    DrawTextLine(3, "Paint 33.41ms", RGB(0, 0, 0));
-    DrawTextLine(5, "\x01\x02 control bytes, ｶﾀｶﾅ, ＡＢＣ", RGB(0, 0, 255));
-    DrawTextLine(21, "処理フレーム数 300 Frame", RGB(0, 0, 0));
-    DrawTextLine(22, "１フレームあたりの処理時間 12.34ms", RGB(0, 0, 0));
-    DrawTextLine(23, "総処理時間 3702.00 msec", RGB(255, 0, 0));
-    QApplication::processEvents();
-    const QImage shot = view.grab().toImage();
-    const char* pszDir = std::getenv("PELORA_SCREENSHOT_DIR");
-    const std::string path = std::string(pszDir ? pszDir : ".") + "/view_text.png";
-    EXPECT_TRUE(shot.save(QString::fromStdString(path)));
-    for (int nCell = 0; nCell < 7; ++nCell) {  // 処理フレーム数: seven wide cells
-        bool bInk = false;
-        for (int y = 210; y < 220; ++y) bInk = bInk || RowHasInk(shot, y, 5 + 10 * nCell, 15 + 10 * nCell);
-        EXPECT_TRUE(bInk) << "cell " << nCell;
+                ASSERT_EQ(shown.pixel(x, 10 * nLine + y), last.pixel(x, 10 + y))
+                    << nLine << ":" << x << "," << y;
     }
 }
 

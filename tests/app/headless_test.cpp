@@ -1,0 +1,254 @@
+// End-to-end tests of `pelora --headless`: the program is run as a user runs
+// it, on clips, bitmaps and CSV grids the tests write, and its output, files
+// and exit code are checked.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bitmap_file.h"
+#include "tools/clip_writer.h"
+#include "tools/frame_pattern.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+uint8_t Byte(const std::string& s, size_t at) { return static_cast<uint8_t>(s[at]); }
+
+// A 3x2 8-bit bitmap with a grey colour table; the bottom row (stored first)
+// uses index 10, the top row index 200.
+std::string PaletteBitmap() {
+    std::string table;
+    for (int i = 0; i < 256; ++i) table += {char(i), char(i), char(i), 0};
+    return BitmapFile(8, 3, 2, table, std::string("\x0A\x0A\x0A\0\xC8\xC8\xC8\0", 8));
+}
+
+struct SRun {
+    int nExit = -1;
+    std::string strOut;
+    std::string strErr;
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> v;
+        std::istringstream in(strOut);
+        for (std::string s; std::getline(in, s);) v.push_back(s);
+        return v;
+    }
+};
+
+class HeadlessTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = fs::temp_directory_path() / ("pelora_headless_" + std::to_string(getpid()));
+        fs::create_directories(s_dir);
+        std::ofstream(s_dir / "grey.bmp", std::ios::binary) << PaletteBitmap();
+        std::ofstream(s_dir / "short.bmp", std::ios::binary) << PaletteBitmap().substr(0, 300);
+        std::ofstream(s_dir / "off.csv") << "origin: 600, y: 0\nsize: 2, y: 2\n-\n10,20\n30,40\n";
+        std::ofstream(s_dir / "not_a_clip.avi") << "this is no video\n";
+#ifdef PELORA_HAVE_FILE_GRAPH
+        SClipParams params;
+        params.eFormat = EClipFormat::AviMpeg4;
+        params.nWidth = 96;
+        params.nHeight = 64;
+        params.nFrames = 24;
+        params.nFpsNum = 24;
+        ASSERT_EQ(WriteClip((s_dir / "clip.avi").string(), params), "");
+        params.eFormat = EClipFormat::Mp4H264;
+        params.nFrames = 12;
+        ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), params), "");
+#endif
+    }
+    static void TearDownTestSuite() { fs::remove_all(s_dir); }
+
+    // Runs `pelora --headless FILE args...`; standard output and error go to files.
+    static SRun Run(const std::string& strFile, const std::vector<std::string>& args) {
+        const fs::path out = s_dir / "stdout.txt", err = s_dir / "stderr.txt";
+        std::string strCmd = "'" PELORA_PATH "' --headless";
+        if (!strFile.empty()) strCmd += " '" + (s_dir / strFile).string() + "'";
+        for (const std::string& a : args) strCmd += " '" + a + "'";
+        strCmd += " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
+        const int nStatus = std::system(strCmd.c_str());
+        SRun run;
+        run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+        run.strOut = ReadFile(out);
+        run.strErr = ReadFile(err);
+        return run;
+    }
+    static std::string Path(const char* name) { return (s_dir / name).string(); }
+
+    static fs::path s_dir;
+};
+fs::path HeadlessTest::s_dir;
+
+TEST_F(HeadlessTest, BadCommandLinesExitTwoWithUsage) {
+    const std::vector<std::string> cases[] = {
+        {"--bogus"},  {"--save-frame", "minus", "out.bmp"}, {"--save-frame", "3"},
+        {"--plugin"}, {"--no-plugin", "--plugin", "p.so"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args.front());
+        const SRun run = Run("x.avi", args);
+        EXPECT_EQ(run.nExit, 2);
+        EXPECT_NE(run.strErr.find("usage: pelora --headless"), std::string::npos);
+        EXPECT_TRUE(run.strOut.empty());
+    }
+    EXPECT_EQ(Run("", {}).nExit, 2);  // no file
+    // Still images: no frame but frame 0, and no canvas question for a bitmap.
+    EXPECT_EQ(Run("grey.bmp", {"--no-plugin", "--save-frame", "1", Path("x.bmp")}).nExit, 2);
+    EXPECT_FALSE(fs::exists(s_dir / "x.bmp"));
+    EXPECT_EQ(Run("grey.bmp", {"--canvas"}).nExit, 2);
+}
+
+TEST_F(HeadlessTest, FilesThatCannotBeShownExitOneWithTheirMessage) {
+    const struct {
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {"short.bmp", "ビットマップファイルを読み込めません"},
+#ifdef PELORA_HAVE_FILE_GRAPH
+        {"not_a_clip.avi", "ファイルを開くことが出来ません"},
+        {"missing.avi", "ファイルを開くことが出来ません"},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const SRun run = Run(c.file, {"--no-plugin"});
+        EXPECT_EQ(run.nExit, 1);
+        EXPECT_NE(run.strErr.find(c.message), std::string::npos) << run.strErr;
+        EXPECT_TRUE(run.strOut.empty());
+    }
+    const SRun run = Run("grey.bmp", {"--no-plugin", "--save-frame", "0", Path("no/such/x.bmp")});
+    EXPECT_EQ(run.nExit, 1);
+}
+
+TEST_F(HeadlessTest, StillImageIsSavedUprightAndTheTavroPluginMakesItBlackAndWhite) {
+    const std::string out = Path("out.bmp");
+    SRun run = Run("grey.bmp", {"--no-plugin", "--save-frame", "0", out});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_TRUE(std::regex_match(run.strOut, std::regex(R"( *\d+\(count\) +\d+\.\d\d\(msec\)\n)")))
+        << run.strOut;
+    std::string bmp = ReadFile(out);
+    ASSERT_EQ(bmp.size(), 54u + 2 * 12);  // 3 pixels * 3 bytes, padded to 12
+    EXPECT_EQ(Get32(bmp, 18), 3u);
+    EXPECT_EQ(Get32(bmp, 22), 2u);  // bottom-up: the stored rows show upright
+    EXPECT_EQ(Byte(bmp, 28), 24);
+    EXPECT_EQ(Byte(bmp, 54), 10);        // bottom row first
+    EXPECT_EQ(Byte(bmp, 54 + 12), 200);  // then the top row
+
+    run = Run("grey.bmp", {"--plugin", TAVRO_PATH, "--save-frame", "0", out});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    bmp = ReadFile(out);
+    ASSERT_EQ(bmp.size(), 54u + 24);
+    EXPECT_EQ(Byte(bmp, 54), 0);
+    EXPECT_EQ(Byte(bmp, 54 + 12), 255);
+}
+
+TEST_F(HeadlessTest, CsvWithAnOriginTakesItsOwnSizeUnlessCanvasSaysYes) {
+    const std::string out = Path("grid.bmp");
+    SRun run = Run("off.csv", {"--no-plugin", "--save-frame", "0", out});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    std::string bmp = ReadFile(out);
+    EXPECT_EQ(Get32(bmp, 18), 2u);
+    EXPECT_EQ(Get32(bmp, 22), 2u);
+    EXPECT_EQ(Byte(bmp, 54), 30);  // the last grid row is the bottom row
+
+    run = Run("off.csv", {"--no-plugin", "--canvas", "--save-frame", "0", out});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    bmp = ReadFile(out);
+    EXPECT_EQ(Get32(bmp, 18), 512u);
+    EXPECT_EQ(Get32(bmp, 22), 480u);
+    EXPECT_EQ(Byte(bmp, 54), 25);  // grid outside the canvas: its mean
+}
+
+#ifdef PELORA_HAVE_FILE_GRAPH
+
+TEST_F(HeadlessTest, RunPrintsTimingLinesAndStatisticsAndGoesOnWithoutAMissingPlugin) {
+    const std::regex kPassLine(R"( *-?\d+\(count\) +\d+\.\d\d\(msec\))");
+    const std::regex kFrameLine(R"(-?\d+\(count\) -?\d+\.\d\d\(msec\) \d+\.\d\d\(msec\))");
+    const struct {
+        const char* file;
+        int nFrames;
+        const char* plugin;
+    } cases[] = {{"clip.avi", 24, TAVRO_PATH}, {"clip.mp4", 12, "/nonexistent/Tavro.so"}};
+    for (const auto& [pszFile, nFrames, pszPlugin] : cases) {
+        SCOPED_TRACE(pszFile);
+        const SRun run = Run(pszFile, {"--plugin", pszPlugin});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        const std::vector<std::string> lines = run.Lines();
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_TRUE(std::regex_match(lines[0], kPassLine)) << lines[0];
+        int nFrameLines = 0;
+        size_t nStats = lines.size();
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (std::regex_match(lines[i], kFrameLine)) ++nFrameLines;
+            if (lines[i].rfind("処理フレーム数", 0) == 0) nStats = i;
+        }
+        EXPECT_GT(nFrameLines, nFrames / 2);  // real time: a few frames may be skipped
+        ASSERT_LT(nStats + 2, lines.size());
+        EXPECT_EQ(lines[nStats], "処理フレーム数 " + std::to_string(nFrames) + " Frame");
+        EXPECT_TRUE(std::regex_match(lines[nStats + 1],
+                                     std::regex(R"(１フレームあたりの処理時間 \d+\.\d\dms)")))
+            << lines[nStats + 1];
+        EXPECT_TRUE(std::regex_match(lines[nStats + 2], std::regex(R"(総処理時間 \d+\.\d\d msec)")))
+            << lines[nStats + 2];
+        const bool bMissing = std::string(pszPlugin) != TAVRO_PATH;
+        EXPECT_EQ(run.strErr.find("Tavro.soが見つかりません") != std::string::npos, bMissing);
+    }
+}
+
+TEST_F(HeadlessTest, EveryFrameWritesOneCsvRowPerFrameInOrder) {
+    const std::string csv = Path("frames.csv");
+    const SRun run = Run("clip.avi", {"--every-frame", "--csv", csv, "--no-plugin"});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    std::istringstream in(ReadFile(csv));
+    std::string strLine;
+    ASSERT_TRUE(std::getline(in, strLine));
+    EXPECT_EQ(strLine, "frame,plugin_ms,interval_ms");
+    const std::regex kRow(R"((\d+),\d+\.\d{3},\d+\.\d{3})");
+    int nExpected = 0;
+    for (std::smatch m; std::getline(in, strLine); ++nExpected) {
+        ASSERT_TRUE(std::regex_match(strLine, m, kRow)) << strLine;
+        EXPECT_EQ(std::stoi(m[1]), nExpected);
+    }
+    EXPECT_EQ(nExpected, 24);
+    EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, SaveFrameWritesThatFrameUprightAndProcessed) {
+    for (const char* pszFile : {"clip.avi", "clip.mp4"}) {
+        SCOPED_TRACE(pszFile);
+        const std::string out = Path("frame.bmp");
+        SRun run = Run(pszFile, {"--save-frame", "7", out, "--no-plugin"});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        const std::string plain = ReadFile(out);
+        ASSERT_EQ(plain.size(), 54u + 96 * 3 * 64);
+        ASSERT_EQ(Get32(plain, 18), 96u);
+        ASSERT_EQ(Get32(plain, 22), 64u);
+        EXPECT_EQ(
+            ReadFrameIndex(reinterpret_cast<const uint8_t*>(plain.data()) + 54, 96, 64, 96 * 3), 7);
+
+        run = Run(pszFile, {"--save-frame", "7", out, "--plugin", TAVRO_PATH});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        const std::string processed = ReadFile(out);
+        ASSERT_EQ(processed.size(), plain.size());
+        EXPECT_NE(processed, plain);
+        // Black and white only, grey rows included.
+        for (size_t i = 54; i < processed.size(); ++i)
+            ASSERT_TRUE(Byte(processed, i) == 0 || Byte(processed, i) == 255) << i;
+    }
+}
+
+#endif  // PELORA_HAVE_FILE_GRAPH
+
+}  // namespace
