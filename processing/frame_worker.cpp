@@ -496,33 +496,40 @@ void CFrameWorker::OnFrameDone(LONGLONG llT0) {
 void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
     LONGLONG llCurrent = 0, llStopNow = 0;
     m_pGraph->GetPositions(&llCurrent, &llStopNow);
-    const LONG nStep = m_nFrameStep.load();
     const LONGLONG llPos = m_llPosition.load();
     // A new frame is one whose number is past ours. Comparing media times
     // with llPos + nStep is not enough: the duration is rounded to 100 ns on
     // its own (166667 at 60 fps) while each frame's start is rounded from
     // the exact rate (frame 2 at 333333), so a frame can start one unit
     // short of "previous start + duration"; at 60 fps every third frame did
-    // and was never taken. Past the stop there is no next frame to wait for.
-    const LONGLONG llJump = IndexOf(llCurrent) - IndexOf(llPos);
-    if (llJump > 0 || (nStep > 1 && llCurrent >= llStop && llCurrent > llPos)) {
-        if (llJump > 1 && llCurrent < llStop) m_llSkippedInRun.fetch_add(llJump - 1);
-        m_llPosition.store(llCurrent);
+    // and was never taken. At the end of the stream the graph reports the stop position, which is
+    // no frame's start: the picture there is the last frame, and it is
+    // reported as that frame (not as frame N of an N-frame clip), once.
+    const bool bAtEnd = llCurrent >= llStop;
+    LONGLONG llFrame = llCurrent;
+    if (bAtEnd) {
+        const LONGLONG llLast = std::max<LONGLONG>(IndexOf(llStop) - 1, 0);
+        llFrame = std::min(llCurrent, PositionOf(ClampToInt(llLast)));
+    }
+    const LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
+    if (llJump > 0) {
+        if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
+        m_llPosition.store(llFrame);
         const LONGLONG llT0 = CounterNow();
         m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
         ProcessAndPublish(true);
         const LONGLONG llT1 = CounterNow();
         OnFrameDone(llT0);
-        bool bEnded = false;
-        if (llCurrent >= llStop) {
-            m_pGraph->Stop();
-            ReportRunStatistics(IndexOf(llCurrent));
-            m_llPosition.store(0);
-            bEnded = true;
-        }
         DrawFrameLine(llT0, llT1);
         m_llPrevFrameCount = llT0;
-        UpdateCounterAndSlider(bEnded);
+    }
+    if (bAtEnd) {
+        m_pGraph->Stop();
+        ReportRunStatistics(IndexOf(llCurrent));
+        m_llPosition.store(0);
+        UpdateCounterAndSlider(true);
+    } else if (llJump > 0) {
+        UpdateCounterAndSlider(false);
     } else {
         Sleep(1);  // nothing new yet: let the decoder and the GUI have the cores
     }

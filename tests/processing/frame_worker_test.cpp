@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -197,8 +199,11 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
             rig.Window([](auto& w) { return w.m_processedIndexes; });
         EXPECT_GE(indexes.size(), c.nMinProcessed);
         for (size_t i = 0; i < indexes.size(); ++i) {
-            EXPECT_LE(indexes[i], c.clip.nFrames);  // the end position counts as frame N
+            EXPECT_LT(indexes[i], c.clip.nFrames);  // the end position is the last frame, not frame N
             EXPECT_TRUE(i == 0 || indexes[i] > indexes[i - 1]) << i;
+        }
+        if (!indexes.empty()) {
+            EXPECT_EQ(indexes.back(), c.clip.nFrames - 1);
         }
         EXPECT_LE(rig.Window([](auto& w) { return w.m_llLastSkipped; }), c.llMaxSkipped);
         EXPECT_EQ(g_nPluginCalls.load() > 0, c.pfnPlugin != nullptr);
@@ -399,6 +404,10 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
         // rendered the last frame.
         rig.m_worker.RequestPlay();
         ASSERT_TRUE(rig.WaitForRunEnd());
+        const std::vector<LONGLONG> indexes = rig.Window([](auto& w) { return w.m_processedIndexes; });
+        ASSERT_FALSE(indexes.empty());
+        EXPECT_EQ(indexes.back(), c.nFrames - 1);  // the last frame once, as itself
+        EXPECT_TRUE(std::adjacent_find(indexes.begin(), indexes.end(), std::greater_equal<>()) == indexes.end());
         EXPECT_EQ(
             rig.m_window.LinesAt(210),
             std::vector<std::string>{"処理フレーム数 " + std::to_string(c.nFrames) + " Frame"});
