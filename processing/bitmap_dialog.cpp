@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <condition_variable>
@@ -207,7 +208,12 @@ void CBitmapDialog::SetUp() {
     m_bSetUp = m_pWorker->Start(this, m_strRunFlagName, m_hWndDisplay);
 }
 
-void CBitmapDialog::Layout(int W, int H) {
+void CBitmapDialog::Layout(int nPictureWidth, int H) {
+    // The controls are placed from the right edge; below this width the
+    // right-hand buttons would land on the left-hand ones (at 320 pixels the
+    // Close button lay half under Stop). A narrower picture keeps its size
+    // and the controls get this width.
+    const int W = std::max(nPictureWidth, kMinControlsWidth);
     const int d = (W - 10) / 5;
     // Beside the owner window: its right edge, its top edge.
     if (m_pOwner) {
@@ -215,7 +221,7 @@ void CBitmapDialog::Layout(int W, int H) {
         move(rcOwner.right() + 1, rcOwner.top());
     }
     setFixedSize(W + 15, H + 150);
-    m_stcPicture->setGeometry(5, 5, W, H);
+    m_stcPicture->setGeometry(5, 5, nPictureWidth, H);
     m_stcInfo->setGeometry(5, H + 95, 135, 25);
     m_stcInfo2->setGeometry(5, H + 10, d, 35);
     m_stcInfo3->setGeometry(d + 10, H + 10, d, 35);

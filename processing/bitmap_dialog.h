@@ -94,6 +94,7 @@ public:
 
     // Milliseconds Close waits for the worker before the forced stop.
     static constexpr int kCloseWaitMs = 2000;
+    static constexpr int kMinControlsWidth = 600;  // the buttons' row fits without overlap
 
     // Controls (children of the dialog), as the template names them.
     QPushButton* m_btnClip = nullptr;
@@ -140,7 +141,7 @@ protected:
 
 private:
     void SetUp();
-    void Layout(int nWidth, int nHeight);
+    void Layout(int nPictureWidth, int nHeight);
     void OnSliderAction(int nAction);
     // Frees the worker, buffers, plug-in and run flag, then deletes the
     // dialog (later). The worker has ended.
