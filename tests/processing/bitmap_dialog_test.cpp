@@ -260,7 +260,12 @@ TEST_F(BitmapDialogTest, StillImageIsShownAndProcessedWhileStarted) {
     pDialog->m_nSourceKind = SOURCE_STILL;
     pDialog->show();
     ASSERT_TRUE(WaitReady(pDialog));
-    EXPECT_EQ(pDialog->size(), QSize(335, 390));
+    // A 320-pixel picture keeps its size; the controls get 600 pixels, so the
+    // right-hand buttons do not fall on each other or on the left-hand ones.
+    EXPECT_EQ(pDialog->size(), QSize(615, 390));
+    EXPECT_EQ(pDialog->m_stcPicture->geometry(), QRect(5, 5, 320, 240));
+    EXPECT_FALSE(pDialog->m_btnClose->geometry().intersects(pDialog->m_btnStop->geometry()));
+    EXPECT_FALSE(pDialog->m_btnBefore->geometry().intersects(pDialog->m_btnClip->geometry()));
     EXPECT_EQ(pDialog->m_btnPlayPause->text(), QStringLiteral("開始"));
     EXPECT_TRUE(PumpUntil([&] { return !pDialog->m_sldPosition->isEnabled(); }));
     pDialog->m_btnPlayPause->click();
