@@ -46,9 +46,7 @@ TEST_F(RendererStateRaces, FlushInsideThePausedHandOverStrandsNoStreamingThread)
     // a looped flush hits only now and then, forced: the first sample of a
     // pause has been accepted, and the streaming thread is between the
     // receive stretch and retaking the filter lock when a whole flush runs.
-    SourceOptions o = HandDelivery();
-    o.keepGoingOnFailure = true;
-    RendererGraph g(o);
+    RendererGraph g(HandDelivery());
     std::atomic<bool> bInGap{false}, bLockHeld{false};
     g.Renderer()->SetPrepareRenderHook([&] {
         bInGap = true;
@@ -76,9 +74,7 @@ TEST_F(RendererStateRaces, SampleRefusedByAFlushThatEndsBeforeTheErrorCheckIsNoE
     // the pin is flushing, and the whole flush ends before the pin decides
     // whether the refusal was a run-time error. Taken for one, it would
     // refuse every later sample and the pause would never complete.
-    SourceOptions o = HandDelivery();
-    o.keepGoingOnFailure = true;
-    RendererGraph g(o);
+    RendererGraph g(HandDelivery());
     IMediaSeeking* pSeeking = nullptr;  // creates the position object, which asks upstream
     ASSERT_EQ(g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
               S_OK);

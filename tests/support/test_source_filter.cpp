@@ -148,9 +148,8 @@ void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
         REFERENCE_TIME tStop = tStart + tFrame;
         pSample->SetTime(&tStart, &tStop);
         pSample->SetActualDataLength(cb);
-        const HRESULT hr = Deliver(pSample);
+        Deliver(pSample);  // a refused sample is skipped
         pSample->Release();
-        if (FAILED(hr) && !options.keepGoingOnFailure) return;
     }
     if (!m_bStopThread) DeliverEndOfStream();
 }
@@ -194,20 +193,17 @@ HRESULT CTestSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTarget
 }
 
 void CTestSourcePin::SetStopPositionHook(std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(m_HookLock);
+    std::lock_guard<std::mutex> lock(m_SeekLock);
     m_StopPositionHook = std::move(hook);
 }
 
 HRESULT CTestSourcePin::GetStopPosition(LONGLONG* pStop) {
     std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> lock(m_HookLock);
-        hook.swap(m_StopPositionHook);
-    }
-    if (hook) hook();
     std::unique_lock<std::mutex> lock(m_SeekLock);
+    hook.swap(m_StopPositionHook);
     const LONGLONG media = m_llStop;
     lock.unlock();
+    if (hook) hook();
     return ConvertTimeFormat(pStop, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
 }
 

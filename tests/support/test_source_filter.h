@@ -2,9 +2,9 @@
 // one RGB24 VIDEOINFOHEADER type, taking the input pin's allocator.
 // - Pause from stopped starts a streaming thread that delivers
 //   Options::frames samples, each starting with its frame index (4 bytes),
-//   then EndOfStream. It stops on any failure (VFW_E_NOT_COMMITTED after a
-//   decommit included) and on Stop; keepGoingOnFailure skips a refused
-//   sample instead. With gated it delivers only what AllowFrames granted.
+//   then EndOfStream. A refused sample is skipped; the thread ends on Stop
+//   and when it gets no buffer (VFW_E_NOT_COMMITTED after a decommit). With
+//   gated it delivers only what AllowFrames granted.
 // - IMediaSeeking as far as a renderer's position object passes it on;
 //   SetPositions flushes downstream and restarts delivery when active.
 // - Locks: the filter lock for state and connection; leaf locks for seeking,
@@ -30,7 +30,6 @@ struct SourceOptions {
     int frames = 10;
     bool offerFrameFormat = false;
     bool gated = false;
-    bool keepGoingOnFailure = false;  // a refused sample does not end delivery
     LONG buffers = 2;
 };
 
@@ -99,8 +98,6 @@ private:
     LONGLONG m_llCurrent = 0;  // media time
     LONGLONG m_llStop = 0;     // media time; set from the options
     GUID m_TimeFormat;
-
-    std::mutex m_HookLock;  // leaf: guards m_StopPositionHook
     std::function<void()> m_StopPositionHook;
 };
 
