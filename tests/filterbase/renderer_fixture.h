@@ -1,6 +1,6 @@
 // Shared set-up of the renderer tests: a video renderer that records what it
 // renders, and a small graph (test source -> renderer, an event sink, a
-// manual or no clock) torn down the way the graph manager does it.
+// manual or no clock).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -86,7 +86,6 @@ public:
         return m_CompletesAtRender;
     }
 
-    // Views of the protected state for the tests.
     UINT ArmedTimer() const { return m_EndOfStreamTimer.load(); }
     DWORD_PTR Advise() const { return m_dwAdvise.load(); }
     void SetStreamStart(REFERENCE_TIME t) { m_tStart = t; }
@@ -95,7 +94,7 @@ public:
         m_bEOS = TRUE;
         m_SignalTime = tSignal;
     }
-    // The quality state is guarded by the interface lock.
+    // The quality state, under the interface lock.
     void SetRenderAvg(LONG tr) {
         CAutoLock lock(&m_InterfaceLock);
         m_trRenderAvg = tr;
@@ -151,13 +150,17 @@ public:
         }
     }
 
-    // Gives the test thread the role of a streaming thread: a sample from
-    // the connection's pool with the given times (null: none), delivered
-    // to the renderer's pin on a separate thread. The future holds the
-    // Receive result.
+    // Plays a streaming thread: a sample from the connection's pool with the
+    // given times (null: none), delivered to the renderer's pin on a thread
+    // of its own. The future holds the Receive result.
     std::future<HRESULT> DeliverAsync(const REFERENCE_TIME* ptStart, const REFERENCE_TIME* ptStop,
                                       uint32_t index = 0) {
-        IMediaSample* pSample = GetSample();
+        IMemAllocator* pAlloc = nullptr;
+        IMediaSample* pSample = nullptr;
+        if (SUCCEEDED(RendererPin()->GetAllocator(&pAlloc))) {
+            EXPECT_EQ(pAlloc->GetBuffer(&pSample, nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+            pAlloc->Release();
+        }
         if (pSample) {
             pSample->SetTime(const_cast<REFERENCE_TIME*>(ptStart),
                              const_cast<REFERENCE_TIME*>(ptStop));
@@ -173,17 +176,6 @@ public:
             pSample->Release();
             return hr;
         });
-    }
-
-    // One sample from the pool, with a reference for the caller.
-    IMediaSample* GetSample() {
-        IMemAllocator* pAlloc = nullptr;
-        if (FAILED(RendererPin()->GetAllocator(&pAlloc))) return nullptr;
-        IMediaSample* pSample = nullptr;
-        const HRESULT hr = pAlloc->GetBuffer(&pSample, nullptr, nullptr, AM_GBF_NOWAIT);
-        pAlloc->Release();
-        EXPECT_EQ(hr, S_OK);
-        return SUCCEEDED(hr) ? pSample : nullptr;
     }
 
 private:

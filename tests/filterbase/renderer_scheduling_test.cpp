@@ -1,41 +1,11 @@
 // Scheduling of the renderer base: when samples are rendered, when the pause
 // completes, and when EC_COMPLETE is sent, with no clock or the manual clock.
-#include <cwchar>
-
-#include "platform/com/com_runtime.h"
 #include "renderer_fixture.h"
 
 namespace pelora_test {
 namespace {
 
 class RendererScheduling : public LiveObjectsTest {};
-
-SourceOptions Frames(int n) {
-    SourceOptions o;
-    o.frames = n;
-    return o;
-}
-
-TEST_F(RendererScheduling, WithoutClockOrTimeStampsSamplesRenderOnArrival) {
-    {
-        RendererGraph g(Frames(5), /*bClock=*/false);
-        g.Pause();
-        g.Run(0);
-        ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 1));
-        EXPECT_EQ(g.Renderer()->Frames(), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
-        // EC_COMPLETE came after the last frame, and only once.
-        EXPECT_EQ(g.Renderer()->CompletesAtRender().back(), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(g.Sink().Count(EC_COMPLETE), 1);
-    }
-    SourceOptions o = Frames(4);
-    o.timeStamps = false;
-    RendererGraph g(o);
-    g.Pause();
-    g.Run(100 * 10000000LL);  // the clock (at 0) never gets near this start
-    ASSERT_TRUE(WaitUntil([&] { return g.Renderer()->Rendered() == 4; }));
-    EXPECT_EQ(g.Clock()->AdviseCount(), 0);
-}
 
 TEST_F(RendererScheduling, PauseCompletesWithTheFirstSampleButRendersNothingUntilRun) {
     RendererGraph g(HandDelivery());
@@ -84,10 +54,8 @@ TEST_F(RendererScheduling, EndOfStreamCloserThan50MsIsSentAtOnceOtherwiseByTimer
         REFERENCE_TIME tStop;
         bool bAtOnce;
     } cases[] = {
-        {49 * kMs, true},
         {50 * kMs - 1, true},  // 49.9999 ms: whole milliseconds count
         {50 * kMs, false},
-        {200 * kMs, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tStop);
@@ -132,7 +100,7 @@ TEST_F(RendererScheduling, StartOnlyStampsAreNotHeldBackByAStaleStopTime) {
     EXPECT_EQ(g.Renderer()->ArmedTimer(), 0u);
 }
 
-TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunFindsOnlyTheInIdAndReportsLeaving) {
+TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunAndReportsLeaving) {
     RendererGraph g(SourceOptions{}, /*bClock=*/true, /*bConnect=*/false);
     EXPECT_EQ(g.Renderer()->Run(0), S_OK);
     const auto events = g.Sink().Events();
@@ -140,22 +108,13 @@ TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunFindsOnlyTheInIdAndR
     EXPECT_EQ(events[0].code, EC_COMPLETE);
     EXPECT_EQ(events[0].param2,
               reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(g.Renderer())));
-
-    IPin* pPin = nullptr;
-    ASSERT_EQ(g.Renderer()->FindPin(L"In", &pPin), S_OK);
-    LPWSTR id = nullptr;
-    ASSERT_EQ(pPin->QueryId(&id), S_OK);
-    EXPECT_EQ(std::wcscmp(id, L"In"), 0);
-    CoTaskMemFree(id);
-    pPin->Release();
-    EXPECT_EQ(g.Renderer()->FindPin(L"Input", &pPin), VFW_E_NOT_FOUND);
-    EXPECT_EQ(pPin, nullptr);
     g.Teardown();  // leaving the graph closes the (notional) window
     EXPECT_EQ(g.Sink().Count(EC_WINDOW_DESTROYED), 1);
 }
 
 TEST_F(RendererScheduling, PositionReachesTheStopAndASeekFlushesAndDeliversAgain) {
-    SourceOptions o = Frames(3);
+    SourceOptions o;
+    o.frames = 3;
     o.offerFrameFormat = true;
     RendererGraph g(o, /*bClock=*/false);
     IMediaSeeking* pSeeking = nullptr;
@@ -164,6 +123,10 @@ TEST_F(RendererScheduling, PositionReachesTheStopAndASeekFlushesAndDeliversAgain
     g.Pause();
     g.Run(0);
     ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 1));
+    // Without a clock every sample rendered on arrival; EC_COMPLETE came
+    // after the last one.
+    EXPECT_EQ(g.Renderer()->Frames(), (std::vector<uint32_t>{0, 1, 2}));
+    EXPECT_EQ(g.Renderer()->CompletesAtRender().back(), 0);
     // After the end the current position is the stop position, in either format.
     for (const GUID* pFormat : {&TIME_FORMAT_MEDIA_TIME, &TIME_FORMAT_FRAME}) {
         ASSERT_EQ(pSeeking->SetTimeFormat(pFormat), S_OK);
@@ -179,17 +142,8 @@ TEST_F(RendererScheduling, PositionReachesTheStopAndASeekFlushesAndDeliversAgain
               S_OK);
     ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 2));
     EXPECT_EQ(g.Renderer()->Frames(), (std::vector<uint32_t>{0, 1, 2, 1, 2}));
+    EXPECT_EQ(g.Renderer()->CompletesAtRender().back(), 1);
 
-    // No type information library exists: a fixed failure, never S_OK with null.
-    IMediaPosition* pPosition = nullptr;
-    ASSERT_EQ(pSeeking->QueryInterface(IID_IMediaPosition, reinterpret_cast<void**>(&pPosition)),
-              S_OK);
-    ITypeInfo* pInfo = reinterpret_cast<ITypeInfo*>(1);
-    EXPECT_EQ(pPosition->GetTypeInfo(0, 0, &pInfo), E_NOTIMPL);
-    EXPECT_EQ(pInfo, nullptr);
-    EXPECT_EQ(pPosition->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
-    EXPECT_EQ(pPosition->Invoke(0, IID_NULL, 0, 0, nullptr, nullptr, nullptr, nullptr), E_NOTIMPL);
-    pPosition->Release();
     pSeeking->Release();
 }
 

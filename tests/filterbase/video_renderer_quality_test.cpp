@@ -1,8 +1,5 @@
-// Quality decisions of the video renderer, driven by the manual clock:
-// draw now, wait (and for how long) or drop; throttling; the quality sink's
-// ownership; the playback statistics.
-#include <climits>
-
+// Quality decisions of the video renderer, driven by the manual clock: draw
+// now, wait (and for how long) or drop.
 #include "renderer_fixture.h"
 
 namespace pelora_test {
@@ -98,14 +95,11 @@ TEST_F(VideoQuality, DrawWaitOrDropDecisions) {
     } cases[] = {
         // Early frames wait; they are never dropped while upstream ignores quality.
         {"0.1 ms early", -1000, kJustNow, false, S_FALSE},
-        {"a frame early", -kFrame, kJustNow, false, S_FALSE},
         {"2 s early", -20000000, kJustNow, false, S_FALSE},
         // A slow renderer drops frames late by half their duration or more.
         {"just under half a frame late", kFrame / 2 - 1, kJustNow, false, S_OK},
         {"half a frame late", kFrame / 2, kJustNow, false, E_FAIL},
-        {"five frames late", 5 * kFrame, kJustNow, false, E_FAIL},
         // After a drop the next frame plays at once unless over 900 ms early.
-        {"5 ms early after a drop", -50000, kJustNow, true, S_OK},
         {"900 ms early after a drop", -9000000, kJustNow, true, S_OK},
         {"over 900 ms early after a drop", -9000001, kJustNow, true, S_FALSE},
         // A frame is drawn after more than 1 s without drawing.
@@ -138,99 +132,6 @@ TEST_F(VideoQuality, DrawWaitOrDropDecisions) {
     EXPECT_EQ(m_pRenderer->get_FramesDroppedInRenderer(&dropped), S_OK);
     EXPECT_EQ(dropped, 1);
     EXPECT_EQ(m_pClock->AdviseCount(), 0);
-}
-
-TEST_F(VideoQuality, NotifySetsTheThrottleAndNeverDividesByZeroOrSleepsLong) {
-    struct Case {
-        LONG proportion;
-        LONG throttle;
-    } cases[] = {
-        {500, 253028},  // 25 ms after each frame
-        {0, 1998622},   // 199 ms
-        {999, 3516},      {1000, 0},
-        {5000, 0},        {-100, 1998622},  // negative proportions count as 0
-        {-166, 1998622},  {-167, 1998622},  // would divide by zero
-        {-1000, 1998622}, {INT_MIN, 1998622},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.proportion);
-        Quality q{Famine, c.proportion, 0, 0};
-        EXPECT_EQ(m_pRenderer->Notify(m_pRenderer, q), S_OK);
-        EXPECT_EQ(m_pRenderer->Throttle(), c.throttle);
-        EXPECT_LE(m_pRenderer->Throttle(), 2000000);  // at most 200 ms per frame
-    }
-}
-
-// A quality sink that counts its references and messages.
-class CCountingSink : public IQualityControl {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IQualityControl) {
-            *ppv = static_cast<IQualityControl*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return static_cast<ULONG>(++m_cRef); }
-    ULONG Release() override { return static_cast<ULONG>(--m_cRef); }
-    HRESULT Notify(IBaseFilter*, Quality) override {
-        m_nMessages.fetch_add(1);
-        return S_OK;
-    }
-    HRESULT SetSink(IQualityControl*) override { return E_NOTIMPL; }
-
-    int Refs() const { return m_cRef.load(); }
-    std::atomic<int> m_nMessages{0};
-
-private:
-    std::atomic<int> m_cRef{1};  // the test's own reference
-};
-
-TEST_F(VideoQuality, SetSinkKeepsExactlyOneReferenceAndBreakConnectGivesItBack) {
-    CCountingSink a, b;
-    EXPECT_EQ(m_pRenderer->SetSink(&a), S_OK);
-    EXPECT_EQ(a.Refs(), 2);
-    EXPECT_EQ(m_pRenderer->SetSink(&b), S_OK);
-    EXPECT_EQ(a.Refs(), 1);
-    EXPECT_EQ(b.Refs(), 2);
-    EXPECT_EQ(m_pRenderer->SetSink(&b), S_OK);  // the same sink again
-    EXPECT_EQ(b.Refs(), 2);
-
-    // The stored sink gets the quality messages, and accepting them makes
-    // the renderer treat upstream as handling quality.
-    EXPECT_EQ(Decide(80000 + kFrame), S_FALSE);
-    EXPECT_EQ(b.m_nMessages.load(), 1);
-    EXPECT_TRUE(m_pRenderer->SupplierHandlesQuality());
-
-    EXPECT_EQ(m_pRenderer->SetSink(nullptr), S_OK);
-    EXPECT_EQ(b.Refs(), 1);
-    EXPECT_EQ(m_pRenderer->SetSink(&a), S_OK);
-    Destroy();  // the destructor gives the reference back
-    EXPECT_EQ(a.Refs(), 1);
-
-    RendererGraph g(SourceOptions{});
-    EXPECT_EQ(g.Renderer()->SetSink(&a), S_OK);
-    g.Teardown();  // BreakConnect gives it back
-    EXPECT_EQ(a.Refs(), 1);
-}
-
-TEST_F(VideoQuality, StatisticsFollowTheirDefinitions) {
-    // Lateness 10, 20, 30 ms is summed from the third frame on; frame times
-    // from the fourth. Divisors: drawn - 1 and drawn - 2.
-    for (LONG lateMs : {500, 500, 10, 20, 30}) {
-        m_pRenderer->RecordFrameLateness(lateMs * 10000, 40 * 10000);
-    }
-    int v = -1;
-    EXPECT_EQ(m_pRenderer->get_FramesDrawn(&v), S_OK);
-    EXPECT_EQ(v, 5);
-    EXPECT_EQ(m_pRenderer->get_AvgSyncOffset(&v), S_OK);
-    EXPECT_EQ(v, 15);  // 60 / 4
-    EXPECT_EQ(m_pRenderer->get_DevSyncOffset(&v), S_OK);
-    EXPECT_EQ(v, 12);  // isqrt((1400 - 3600 / 4) / 3) = isqrt(166)
-    EXPECT_EQ(m_pRenderer->get_Jitter(&v), S_OK);
-    EXPECT_EQ(v, 23);  // isqrt((3200 - 6400 / 3) / 2) = isqrt(533)
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // A media sample owned by the test: a buffer of exactly GetSize() bytes (so
 // AddressSanitizer sees any read past it), an actual length that may lie,
-// optional time stamps and an optional media type. It offers IMediaSample
-// only, so receivers read it field by field. The reference count is tracked,
-// never used to delete.
+// optional times and media type. IMediaSample only, so receivers read it
+// field by field. The reference count is tracked, never used to delete.
 #pragma once
 
 #include <atomic>
@@ -22,8 +21,6 @@ public:
         m_tStart = tStart;
         m_tStop = tStop;
     }
-    virtual ~CFakeSample() = default;
-
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IMediaSample) {
             *ppv = static_cast<IMediaSample*>(this);

@@ -1,7 +1,6 @@
 // Test source -> a renderer, joined to an event sink, torn down the way the
 // graph manager does it: stop, disconnect both ends, leave the graph, then
-// release. Derived fixtures make the renderer and call Init; Teardown runs
-// in the destructor if the test did not call it.
+// release. Derived fixtures make the renderer and call Init.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,8 +28,7 @@ public:
         EXPECT_EQ(m_pRenderer->GetPin(0)->Disconnect(), S_OK);
     }
     // Renderer first (it releases a streaming thread waiting in Receive),
-    // then the source (it joins its thread). The renderer's answer is
-    // returned.
+    // then the source (it joins its thread). Answers the renderer's result.
     HRESULT Pause() {
         const HRESULT hr = m_pRenderer->Pause();
         EXPECT_TRUE(SUCCEEDED(m_pSource->Pause()));

@@ -1,12 +1,11 @@
 // Test stand-in for the filter graph as a filter sees it: JoinFilterGraph
 // gets this object, and QueryInterface(IMediaEventSink) answers it too.
 // Notify records every event under a leaf lock and never calls back.
-//
-// The object is owned by the test (stack or member); the reference count is
-// only tracked, never used to delete. It must outlive every filter that
-// joined it.
+// Owned by the test (the reference count is only tracked); it must outlive
+// every filter that joined it.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -25,18 +24,32 @@ struct RecordedEvent {
 
 class CTestEventSink final : public IFilterGraph, public IMediaEventSink {
 public:
-    CTestEventSink() = default;
-    ~CTestEventSink() override = default;
-
-    // IUnknown (both bases share it).
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IFilterGraph) {
+            *ppv = static_cast<IFilterGraph*>(this);
+        } else if (riid == IID_IMediaEventSink) {
+            *ppv = static_cast<IMediaEventSink*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
     ULONG AddRef() override { return m_cRef.fetch_add(1) + 1; }
     ULONG Release() override { return m_cRef.fetch_sub(1) - 1; }
 
-    // IMediaEventSink
-    HRESULT Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override;
+    HRESULT Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) override {
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            m_Events.push_back({EventCode, EventParam1, EventParam2});
+        }
+        m_cvEvent.notify_all();
+        return S_OK;
+    }
 
-    // IFilterGraph: nothing a filter calls; all E_NOTIMPL.
+    // IFilterGraph: nothing a filter calls.
     HRESULT AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
     HRESULT RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
     HRESULT EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
@@ -49,14 +62,31 @@ public:
     IFilterGraph* Graph() { return static_cast<IFilterGraph*>(this); }
 
     // How many events with this code arrived so far.
-    int Count(LONG code);
+    int Count(LONG code) {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return CountLocked(code);
+    }
     // Waits (bounded) until at least n events with this code arrived.
     bool WaitForCount(LONG code, int n,
-                      std::chrono::milliseconds bound = std::chrono::milliseconds(5000));
-    std::vector<RecordedEvent> Events();
-    void Clear();
+                      std::chrono::milliseconds bound = std::chrono::milliseconds(5000)) {
+        std::unique_lock<std::mutex> lock(m_Lock);
+        return m_cvEvent.wait_for(lock, bound, [&] { return CountLocked(code) >= n; });
+    }
+    std::vector<RecordedEvent> Events() {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_Events;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Events.clear();
+    }
 
 private:
+    int CountLocked(LONG code) const {
+        return static_cast<int>(std::count_if(m_Events.begin(), m_Events.end(),
+                                              [&](const RecordedEvent& e) { return e.code == code; }));
+    }
+
     std::atomic<ULONG> m_cRef{0};
     std::mutex m_Lock;                  // leaf lock: guards m_Events
     std::condition_variable m_cvEvent;  // an event arrived

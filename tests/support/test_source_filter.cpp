@@ -1,5 +1,6 @@
 #include "support/test_source_filter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -7,33 +8,14 @@
 
 namespace pelora_test {
 
-namespace {
-
 // {6A0C1D2E-8B3F-4E5A-9C71-2D4F6B8A0E13}
-constexpr CLSID CLSID_TestSource = {
+static constexpr CLSID CLSID_TestSource = {
     0x6A0C1D2E, 0x8B3F, 0x4E5A, {0x9C, 0x71, 0x2D, 0x4F, 0x6B, 0x8A, 0x0E, 0x13}};
-
-LONG ImageSize(const FrameSize& size) {
-    const LONG stride = (3 * size.width + 3) & ~3;
-    return stride * size.height;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// Filter
 
 CTestSourceFilter::CTestSourceFilter(const SourceOptions& options)
     : CBaseFilter("Test source", nullptr, &m_Lock, CLSID_TestSource),
       m_Options(options),
       m_Pin(this, &m_Lock, nullptr) {}
-
-CTestSourceFilter::~CTestSourceFilter() = default;
-
-CBasePin* CTestSourceFilter::GetPin(int n) { return n == 0 ? &m_Pin : nullptr; }
-
-// ---------------------------------------------------------------------------
-// Pin: connection
 
 CTestSourcePin::CTestSourcePin(CTestSourceFilter* pFilter, CCritSec* pLock, HRESULT* phr)
     : CBaseOutputPin("Test source pin", pFilter, pLock, phr, L"Out"),
@@ -53,48 +35,43 @@ HRESULT CTestSourcePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
 }
 
+// ---------------------------------------------------------------------------
+// Connection
+
 HRESULT CTestSourcePin::CheckMediaType(const CMediaType* pmt) {
-    if (!pmt) return E_POINTER;
-    if (*pmt->Type() != MEDIATYPE_Video || *pmt->Subtype() != MEDIASUBTYPE_RGB24 ||
-        *pmt->FormatType() != FORMAT_VideoInfo || pmt->FormatLength() < sizeof(VIDEOINFOHEADER)) {
-        return S_FALSE;
-    }
-    return S_OK;
+    return *pmt->Type() == MEDIATYPE_Video && *pmt->Subtype() == MEDIASUBTYPE_RGB24 &&
+                   *pmt->FormatType() == FORMAT_VideoInfo &&
+                   pmt->FormatLength() >= sizeof(VIDEOINFOHEADER)
+               ? S_OK
+               : S_FALSE;
 }
 
 HRESULT CTestSourcePin::GetMediaType(int iPosition, CMediaType* pmt) {
-    const std::vector<FrameSize>& sizes = m_pSource->Options().sizes;
+    const SourceOptions& options = m_pSource->Options();
     if (iPosition < 0) return E_INVALIDARG;
-    if (static_cast<size_t>(iPosition) >= sizes.size()) return S_FALSE;
-    const FrameSize& size = sizes[static_cast<size_t>(iPosition)];
+    if (iPosition > 0) return S_FALSE;
     VIDEOINFOHEADER vih{};
-    vih.AvgTimePerFrame = m_pSource->Options().frameDuration;
+    vih.AvgTimePerFrame = options.frameDuration;
     vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = size.width;
-    vih.bmiHeader.biHeight = size.height;
+    vih.bmiHeader.biWidth = options.width;
+    vih.bmiHeader.biHeight = options.height;
     vih.bmiHeader.biPlanes = 1;
     vih.bmiHeader.biBitCount = 24;
-    vih.bmiHeader.biCompression = 0;
-    vih.bmiHeader.biSizeImage = static_cast<DWORD>(ImageSize(size));
+    vih.bmiHeader.biSizeImage = static_cast<DWORD>(((3 * options.width + 3) & ~3) * options.height);
     pmt->InitMediaType();
     pmt->SetType(&MEDIATYPE_Video);
     pmt->SetSubtype(&MEDIASUBTYPE_RGB24);
     pmt->SetFormatType(&FORMAT_VideoInfo);
     pmt->SetSampleSize(vih.bmiHeader.biSizeImage);
-    if (!pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih))) return E_OUTOFMEMORY;
-    return S_OK;
+    return pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CTestSourcePin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) {
-    LONG cbImage = 0;
-    if (m_mt.FormatLength() >= sizeof(VIDEOINFOHEADER)) {
-        VIDEOINFOHEADER vih{};
-        std::memcpy(&vih, m_mt.Format(), sizeof(vih));
-        cbImage = static_cast<LONG>(vih.bmiHeader.biSizeImage);
-    }
+    VIDEOINFOHEADER vih{};
+    std::memcpy(&vih, m_mt.Format(), sizeof(vih));  // CheckMediaType saw the length
     ALLOCATOR_PROPERTIES request = *pProps;
     request.cBuffers = m_pSource->Options().buffers;
-    request.cbBuffer = cbImage > 0 ? cbImage : 4;
+    request.cbBuffer = static_cast<LONG>(vih.bmiHeader.biSizeImage);
     if (request.cbAlign < 1) request.cbAlign = 1;
     ALLOCATOR_PROPERTIES actual{};
     const HRESULT hr = pAlloc->SetProperties(&request, &actual);
@@ -102,26 +79,8 @@ HRESULT CTestSourcePin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPER
     return actual.cbBuffer >= request.cbBuffer ? S_OK : E_FAIL;
 }
 
-HRESULT CTestSourcePin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) {
-    if (!m_pSource->Options().ownAllocator) return CBaseOutputPin::DecideAllocator(pPin, ppAlloc);
-    if (*ppAlloc) {
-        (*ppAlloc)->Release();
-        *ppAlloc = nullptr;
-    }
-    ALLOCATOR_PROPERTIES prop{};
-    prop.cbAlign = 1;
-    HRESULT hr = InitAllocator(ppAlloc);
-    if (SUCCEEDED(hr)) hr = DecideBufferSize(*ppAlloc, &prop);
-    if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-    if (FAILED(hr) && *ppAlloc) {
-        (*ppAlloc)->Release();
-        *ppAlloc = nullptr;
-    }
-    return hr;
-}
-
 // ---------------------------------------------------------------------------
-// Pin: streaming
+// Streaming
 
 HRESULT CTestSourcePin::Active() {
     const HRESULT hr = CBaseOutputPin::Active();  // commits the pool
@@ -141,15 +100,9 @@ HRESULT CTestSourcePin::Inactive() {
 
 void CTestSourcePin::StartThread() {
     if (m_Thread.joinable()) return;
-    LONGLONG llStart = 0;
-    LONGLONG llStop = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
-        llStart = m_llCurrent;
-        llStop = m_llStop;
-    }
+    std::lock_guard<std::mutex> lock(m_SeekLock);
     m_bStopThread = false;
-    m_Thread = std::thread([this, llStart, llStop] { ThreadProc(llStart, llStop); });
+    m_Thread = std::thread(&CTestSourcePin::ThreadProc, this, m_llCurrent, m_llStop);
 }
 
 void CTestSourcePin::StopThread() {
@@ -170,73 +123,54 @@ void CTestSourcePin::AllowFrames(int n) {
 void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
     const SourceOptions& options = m_pSource->Options();
     const REFERENCE_TIME tFrame = options.frameDuration;
-    const LONGLONG firstFrame = tFrame > 0 ? llStart / tFrame : 0;
-    const LONGLONG lastFrame = tFrame > 0 ? (llStop + tFrame - 1) / tFrame : options.frames;
-    bool bFailed = false;
-    for (LONGLONG frame = firstFrame; frame < lastFrame && frame < options.frames; ++frame) {
+    const LONGLONG lastFrame = std::min<LONGLONG>((llStop + tFrame - 1) / tFrame, options.frames);
+    for (LONGLONG frame = llStart / tFrame; frame < lastFrame; ++frame) {
         if (options.gated) {
             std::unique_lock<std::mutex> lock(m_GateLock);
             // Bounded slices: the wait also sees the stop request.
             while (m_nAllowed == 0 && !m_bStopThread) {
                 m_cvGate.wait_for(lock, std::chrono::milliseconds(100));
             }
-            if (m_bStopThread) break;
+            if (m_bStopThread) return;
             --m_nAllowed;
         }
-        if (m_bStopThread) break;
+        if (m_bStopThread) return;
         IMediaSample* pSample = nullptr;
-        HRESULT hr = GetDeliveryBuffer(&pSample, nullptr, nullptr, 0);
-        if (FAILED(hr)) {
-            bFailed = true;
-            break;
-        }
+        if (FAILED(GetDeliveryBuffer(&pSample, nullptr, nullptr, 0))) return;
         BYTE* pData = nullptr;
         pSample->GetPointer(&pData);
         const LONG cb = pSample->GetSize();
         std::memset(pData, 0, static_cast<size_t>(cb));
         const uint32_t index = static_cast<uint32_t>(frame);
-        if (cb >= 4) std::memcpy(pData, &index, 4);
+        std::memcpy(pData, &index, 4);
         // Stream times are relative to the segment start (the seek position).
         REFERENCE_TIME tStart = frame * tFrame - llStart;
         REFERENCE_TIME tStop = tStart + tFrame;
-        if (options.timeStamps) {
-            pSample->SetTime(&tStart, &tStop);
-        } else {
-            pSample->SetTime(nullptr, nullptr);
-        }
+        pSample->SetTime(&tStart, &tStop);
         pSample->SetActualDataLength(cb);
-        hr = Deliver(pSample);
+        Deliver(pSample);  // a refused sample is skipped
         pSample->Release();
-        m_hrLastReceive = hr;
-        if (FAILED(hr)) {
-            if (options.keepGoingOnFailure) continue;
-            bFailed = true;
-            break;
-        }
-        m_nDelivered.fetch_add(1);
     }
-    if (!bFailed && !m_bStopThread) DeliverEndOfStream();
+    if (!m_bStopThread) DeliverEndOfStream();
 }
 
 // ---------------------------------------------------------------------------
-// Pin: seeking (leaf lock only)
+// Seeking (leaf locks only)
 
 HRESULT CTestSourcePin::IsFormatSupported(const GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
-    if (*pFormat == TIME_FORMAT_MEDIA_TIME) return S_OK;
-    if (*pFormat == TIME_FORMAT_FRAME && m_pSource->Options().offerFrameFormat) return S_OK;
-    return S_FALSE;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME ||
+                   (*pFormat == TIME_FORMAT_FRAME && m_pSource->Options().offerFrameFormat)
+               ? S_OK
+               : S_FALSE;
 }
 
 HRESULT CTestSourcePin::GetTimeFormat(GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
     std::lock_guard<std::mutex> lock(m_SeekLock);
     *pFormat = m_TimeFormat;
     return S_OK;
 }
 
 HRESULT CTestSourcePin::SetTimeFormat(const GUID* pFormat) {
-    if (!pFormat) return E_POINTER;
     if (IsFormatSupported(pFormat) != S_OK) return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(m_SeekLock);
     m_TimeFormat = *pFormat;
@@ -245,7 +179,6 @@ HRESULT CTestSourcePin::SetTimeFormat(const GUID* pFormat) {
 
 HRESULT CTestSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
                                           LONGLONG Source, const GUID* pSourceFormat) {
-    if (!pTarget) return E_POINTER;
     GUID current;
     GetTimeFormat(&current);
     const GUID target = pTargetFormat ? *pTargetFormat : current;
@@ -254,75 +187,58 @@ HRESULT CTestSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTarget
         return E_INVALIDARG;
     }
     const LONGLONG tFrame = m_pSource->Options().frameDuration;
-    LONGLONG media = source == TIME_FORMAT_FRAME ? Source * tFrame : Source;
-    *pTarget = target == TIME_FORMAT_FRAME ? (tFrame > 0 ? media / tFrame : 0) : media;
+    const LONGLONG media = source == TIME_FORMAT_FRAME ? Source * tFrame : Source;
+    *pTarget = target == TIME_FORMAT_FRAME ? media / tFrame : media;
     return S_OK;
 }
 
 void CTestSourcePin::SetStopPositionHook(std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(m_HookLock);
+    std::lock_guard<std::mutex> lock(m_SeekLock);
     m_StopPositionHook = std::move(hook);
 }
 
 HRESULT CTestSourcePin::GetStopPosition(LONGLONG* pStop) {
-    if (!pStop) return E_POINTER;
     std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> lock(m_HookLock);
-        hook.swap(m_StopPositionHook);
-    }
+    std::unique_lock<std::mutex> lock(m_SeekLock);
+    hook.swap(m_StopPositionHook);
+    const LONGLONG media = m_llStop;
+    lock.unlock();
     if (hook) hook();
-    LONGLONG media = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
-        media = m_llStop;
-    }
     return ConvertTimeFormat(pStop, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
 }
 
 HRESULT CTestSourcePin::GetCurrentPosition(LONGLONG* pCurrent) {
-    if (!pCurrent) return E_POINTER;
-    LONGLONG media = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
-        media = m_llCurrent;
-    }
+    std::unique_lock<std::mutex> lock(m_SeekLock);
+    const LONGLONG media = m_llCurrent;
+    lock.unlock();
     return ConvertTimeFormat(pCurrent, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
 }
 
+// Absolute positions only: that is all the renderer tests ask for.
 HRESULT CTestSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                      DWORD dwStopFlags) {
     const DWORD currentMode = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
     const DWORD stopMode = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    if ((currentMode != AM_SEEKING_NoPositioning && !pCurrent) ||
-        (stopMode != AM_SEEKING_NoPositioning && !pStop)) {
-        return E_POINTER;
+    for (DWORD mode : {currentMode, stopMode}) {
+        if (mode != AM_SEEKING_NoPositioning && mode != AM_SEEKING_AbsolutePositioning) {
+            return E_NOTIMPL;
+        }
     }
     LONGLONG llStart = 0;
     LONGLONG llStop = 0;
     {
         std::lock_guard<std::mutex> lock(m_SeekLock);
-        const LONGLONG tFrame = m_pSource->Options().frameDuration;
-        auto toMedia = [&](LONGLONG v) {
-            return m_TimeFormat == TIME_FORMAT_FRAME ? v * tFrame : v;
-        };
-        if (currentMode == AM_SEEKING_AbsolutePositioning) {
-            m_llCurrent = toMedia(*pCurrent);
-        } else if (currentMode == AM_SEEKING_RelativePositioning) {
-            m_llCurrent += toMedia(*pCurrent);
-        }
-        if (stopMode == AM_SEEKING_AbsolutePositioning) {
-            m_llStop = toMedia(*pStop);
-        } else if (stopMode == AM_SEEKING_RelativePositioning) {
-            m_llStop += toMedia(*pStop);
-        }
+        const LONGLONG tScale =
+            m_TimeFormat == TIME_FORMAT_FRAME ? m_pSource->Options().frameDuration : 1;
+        if (currentMode != AM_SEEKING_NoPositioning) m_llCurrent = *pCurrent * tScale;
+        if (stopMode != AM_SEEKING_NoPositioning) m_llStop = *pStop * tScale;
         llStart = m_llCurrent;
         llStop = m_llStop;
     }
     if (currentMode == AM_SEEKING_NoPositioning) return S_OK;
 
-    // Flush downstream and restart delivery at the new position. Called
-    // without the filter lock and without the leaf locks.
+    // Flush downstream and restart delivery at the new position, without
+    // the filter lock and the leaf locks.
     std::lock_guard<std::mutex> lock(m_ThreadLock);
     if (!m_Thread.joinable()) return S_OK;  // stopped: the next Pause starts there
     DeliverBeginFlush();

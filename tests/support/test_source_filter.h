@@ -1,30 +1,15 @@
-// Test upstream filter: a source with one output pin that stands in for a
-// decoder in renderer tests.
-//
-// - Connection: offers RGB24 VIDEOINFOHEADER types in the order of
-//   Options::sizes; takes the input pin's allocator (or, with
-//   ownAllocator, a CMemAllocator of its own) with Options::buffers buffers
-//   of biSizeImage bytes.
-// - Streaming: Pause from stopped starts a streaming thread that delivers
-//   Options::frames samples (GetDeliveryBuffer, fill, SetTime,
-//   SetActualDataLength, Receive) and then EndOfStream. Each sample's first
-//   four bytes hold its frame index. The thread stops on any failure
-//   (VFW_E_NOT_COMMITTED after a decommit included) and on Stop; with
-//   keepGoingOnFailure a refused sample is skipped instead.
-//   With Options::gated the thread delivers only as many samples as
-//   AllowFrames granted, so a test decides when each sample arrives.
-// - IMediaSeeking on the output pin, as far as a renderer's position object
-//   passes it on (formats, stop and current position, SetPositions); the
-//   rest answers E_NOTIMPL. SetPositions flushes downstream (BeginFlush,
-//   EndFlush, NewSegment) and restarts delivery at the new position when
-//   the filter is active.
-// - IQualityControl::Notify ignores the message.
-// - Locks: the filter lock (m_Lock) for state and connection; leaf locks for
-//   seeking (m_SeekLock), never held while calling downstream, so the
-//   renderer may call them under its own locks.
-//   m_ThreadLock serialises starting and stopping the streaming thread.
-// - Stop the renderer before this filter: a thread blocked in the
-//   renderer's Receive is released by the renderer, not by us.
+// Test upstream filter standing in for a decoder: one output pin offering
+// one RGB24 VIDEOINFOHEADER type, taking the input pin's allocator.
+// - Pause from stopped starts a streaming thread that delivers
+//   Options::frames samples, each starting with its frame index (4 bytes),
+//   then EndOfStream. A refused sample is skipped; the thread ends on Stop
+//   and when it gets no buffer (VFW_E_NOT_COMMITTED after a decommit). With
+//   gated it delivers only what AllowFrames granted.
+// - IMediaSeeking as far as a renderer's position object passes it on;
+//   SetPositions flushes downstream and restarts delivery when active.
+// - Locks: the filter lock for state and connection; leaf locks for seeking,
+//   never held while calling downstream. Stop the renderer first: it
+//   releases a thread blocked in its Receive.
 #pragma once
 
 #include <atomic>
@@ -32,27 +17,19 @@
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "filterbase/base_filter.h"
 #include "filterbase/base_output_pin.h"
 
 namespace pelora_test {
 
-struct FrameSize {
-    LONG width;
-    LONG height;
-};
-
 struct SourceOptions {
-    std::vector<FrameSize> sizes{{64, 48}};  // offered in this order
+    LONG width = 64;  // the one type offered: RGB24 of this size
+    LONG height = 48;
     REFERENCE_TIME frameDuration = 400000;   // 40 ms
     int frames = 10;
-    bool timeStamps = true;     // false: no time stamps at all
-    bool ownAllocator = false;  // do not take the input pin's allocator
     bool offerFrameFormat = false;
     bool gated = false;
-    bool keepGoingOnFailure = false;  // a refused sample does not end delivery
     LONG buffers = 2;
 };
 
@@ -69,7 +46,6 @@ public:
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override;
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProps) override;
-    HRESULT DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAlloc) override;
     HRESULT Active() override;
     HRESULT Inactive() override;
 
@@ -97,13 +73,10 @@ public:
     HRESULT GetRate(double*) override { return E_NOTIMPL; }
     HRESULT GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 
-    // Test controls.
     void AllowFrames(int n);
-    int Delivered() const { return m_nDelivered.load(); }
-    HRESULT LastReceiveResult() const { return m_hrLastReceive.load(); }
-    // Runs once, on the calling thread and with no lock held, the next time
-    // GetStopPosition is called (a renderer asks for it before it decides
-    // what a refused sample means).
+    // Runs once, on the calling thread and with no lock held, at the next
+    // GetStopPosition (a renderer asks before it decides what a refused
+    // sample means).
     void SetStopPositionHook(std::function<void()> hook);
 
 private:
@@ -125,21 +98,15 @@ private:
     LONGLONG m_llCurrent = 0;  // media time
     LONGLONG m_llStop = 0;     // media time; set from the options
     GUID m_TimeFormat;
-
-    std::mutex m_HookLock;  // leaf: guards m_StopPositionHook
     std::function<void()> m_StopPositionHook;
-
-    std::atomic<int> m_nDelivered{0};
-    std::atomic<HRESULT> m_hrLastReceive{S_OK};
 };
 
 class CTestSourceFilter : public CBaseFilter {
 public:
     explicit CTestSourceFilter(const SourceOptions& options);
-    ~CTestSourceFilter() override;
 
     int GetPinCount() override { return 1; }
-    CBasePin* GetPin(int n) override;
+    CBasePin* GetPin(int n) override { return n == 0 ? &m_Pin : nullptr; }
     CTestSourcePin* Pin() { return &m_Pin; }
     const SourceOptions& Options() const { return m_Options; }
 
