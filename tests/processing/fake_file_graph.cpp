@@ -1,7 +1,6 @@
 #include "fake_file_graph.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -11,10 +10,9 @@
 
 namespace {
 std::mutex g_mxClip;
-SFakeClip g_clip;
-std::atomic<int> g_nLive{0};
-}  // namespace
+SFakeClip g_clip;  // guarded by g_mxClip
 
+// Frame nIndex's pattern as a bottom-up 24-bit frame with padded rows.
 void DrawBottomUpPattern(BYTE* pDest, int nWidth, int nHeight, int nIndex) {
     const int nStride = (3 * nWidth + 3) & ~3;
     std::vector<BYTE> topDown(static_cast<size_t>(nStride) * nHeight, 0);
@@ -23,6 +21,7 @@ void DrawBottomUpPattern(BYTE* pDest, int nWidth, int nHeight, int nIndex) {
         std::memcpy(pDest + static_cast<size_t>(nHeight - 1 - y) * nStride,
                     topDown.data() + static_cast<size_t>(y) * nStride, nStride);
 }
+}  // namespace
 
 void CFakeFileGraph::SetClip(const SFakeClip& clip) {
     std::lock_guard<std::mutex> lock(g_mxClip);
@@ -34,10 +33,6 @@ std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     return std::make_unique<CFakeFileGraph>(g_clip);
 }
 
-int CFakeFileGraph::LiveCount() { return g_nLive.load(); }
-
-CFakeFileGraph::CFakeFileGraph(const SFakeClip& clip) : m_clip(clip) { ++g_nLive; }
-
 CFakeFileGraph::~CFakeFileGraph() {
     {
         std::lock_guard<std::mutex> lock(m_mx);
@@ -46,16 +41,11 @@ CFakeFileGraph::~CFakeFileGraph() {
     }
     m_cv.notify_all();
     if (m_thread.joinable()) m_thread.join();
-    --g_nLive;
 }
 
 HRESULT CFakeFileGraph::Open(const std::string&, EOpenStep* pFailedStep) {
-    if (m_clip.bFailOpen) {
-        *pFailedStep = EOpenStep::RenderFile;
-        return E_FAIL;
-    }
-    *pFailedStep = EOpenStep::None;
-    return S_OK;
+    *pFailedStep = m_clip.bFailOpen ? EOpenStep::RenderFile : EOpenStep::None;
+    return m_clip.bFailOpen ? E_FAIL : S_OK;
 }
 
 BITMAPINFO CFakeFileGraph::RendererFormat() const {
@@ -70,9 +60,8 @@ BITMAPINFO CFakeFileGraph::RendererFormat() const {
 }
 
 HRESULT CFakeFileGraph::IsFormatSupported(const GUID* pFormat) {
-    if (*pFormat == TIME_FORMAT_MEDIA_TIME) return S_OK;
-    if (*pFormat == TIME_FORMAT_FRAME) return m_clip.bFrameFormat ? S_OK : S_FALSE;
-    return S_FALSE;
+    const bool bFrames = *pFormat == TIME_FORMAT_FRAME && m_clip.bFrameFormat;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME || bFrames ? S_OK : S_FALSE;
 }
 
 HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
@@ -85,16 +74,14 @@ HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
 LONGLONG CFakeFileGraph::FrameTime(int nFrame) const {
     if (m_bFrameFormat) return nFrame;
     if (m_clip.nFpsNum > 0)
-        return std::llround(static_cast<double>(nFrame) * 1e7 * m_clip.nFpsDen / m_clip.nFpsNum);
-    const LONGLONG rt = m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333;
-    return nFrame * rt;
+        return std::llround(static_cast<double>(nFrame) * 1e7 / m_clip.nFpsNum);
+    return nFrame * Duration();
 }
 
 int CFakeFileGraph::FrameAt(LONGLONG llPos) const {
     if (m_bFrameFormat) return static_cast<int>(std::clamp<LONGLONG>(llPos, 0, m_clip.nFrames));
     // The last frame that starts at or before the position.
-    int n = static_cast<int>(std::clamp<LONGLONG>(llPos / (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) - 1,
-                                                  0, m_clip.nFrames));
+    int n = static_cast<int>(std::clamp<LONGLONG>(llPos / Duration() - 1, 0, m_clip.nFrames));
     while (n < m_clip.nFrames && FrameTime(n + 1) <= llPos) ++n;
     return n;
 }
@@ -108,9 +95,8 @@ HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
 HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop, DWORD) {
     {
         std::lock_guard<std::mutex> lock(m_mx);
-        m_llStart = *pCurrent;
+        m_llStart = m_llCurrent = *pCurrent;
         m_llStop = *pStop;
-        m_llCurrent = *pCurrent;
         m_bComplete = false;
         ++m_nSegment;
     }
@@ -188,8 +174,8 @@ void CFakeFileGraph::Stream() {
             continue;
         }
         // Presentation time of this frame relative to the segment start.
-        const double dSeconds = static_cast<double>(nFrame - FrameAt(llSegmentStart)) *
-                                (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) / 1e7 / m_clip.dSpeed;
+        const double dSeconds =
+            static_cast<double>(nFrame - FrameAt(llSegmentStart)) * Duration() / 1e7 / m_clip.dSpeed;
         const auto tDue = tStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                        std::chrono::duration<double>(dSeconds));
         const uint64_t nSegmentBefore = m_nSegment;
