@@ -291,11 +291,6 @@ TEST(ReadCsvImage, RefusesZeroNegativeAndAbsurdSizesWithoutAskingAndTakesTheLimi
         EXPECT_EQ(nAsked, 0);
         EXPECT_TRUE(out.Untouched());
     }
-    Outputs out;
-    EXPECT_EQ(ReadCsvImage(testing::TempDir() + "pelora_missing.csv", out.pHeader, out.nHeaderSize,
-                           out.pPixels, out.nPixelSize, {}),
-              EImageStatus::OpenFailed);
-    EXPECT_TRUE(out.Untouched());
 }
 
 // --- choosing the reader, messages ------------------------------------------

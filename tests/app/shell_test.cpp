@@ -354,7 +354,6 @@ TEST_F(ShellTest, CommandLineFileOpensAsTheVideoCommandWould) {
     Start({"-x", QString::fromStdString(TempPath("clip.MP4"))});
     ASSERT_NE(Current(), nullptr);
     EXPECT_EQ(Current()->m_path, TempPath("clip.MP4"));
-    EXPECT_EQ(Current()->m_nKind, 1);
     EXPECT_EQ(Current()->m_nSeekMode, 3);
     EXPECT_TRUE(Current()->isVisible());
     EXPECT_EQ(Doc()->FilePath(), TempPath("clip.MP4"));

