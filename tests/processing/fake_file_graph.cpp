@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "tools/frame_pattern.h"
@@ -31,16 +32,6 @@ void CFakeFileGraph::SetClip(const SFakeClip& clip) {
 std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     std::lock_guard<std::mutex> lock(g_mxClip);
     return std::make_unique<CFakeFileGraph>(g_clip);
-}
-
-CFakeFileGraph::~CFakeFileGraph() {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bQuit = true;
-        m_bRunning = false;
-    }
-    m_cv.notify_all();
-    if (m_thread.joinable()) m_thread.join();
 }
 
 HRESULT CFakeFileGraph::Open(const std::string&, EOpenStep* pFailedStep) {
@@ -93,19 +84,17 @@ HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
 }
 
 HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop, DWORD) {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_llStart = m_llCurrent = *pCurrent;
-        m_llStop = *pStop;
-        m_bComplete = false;
-        ++m_nSegment;
-    }
-    m_cv.notify_all();
+    std::lock_guard<std::mutex> lock(m_mx);
+    m_llStart = m_llCurrent = *pCurrent;
+    m_llStop = *pStop;
+    m_bComplete = false;
+    Restart();  // a running graph flushes and plays from the new start
     return S_OK;
 }
 
 HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     std::lock_guard<std::mutex> lock(m_mx);
+    Advance();
     *pCurrent = m_llCurrent;
     *pStop = m_llStop;
     return S_OK;
@@ -113,78 +102,51 @@ HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
 
 HRESULT CFakeFileGraph::Run() {
     std::lock_guard<std::mutex> lock(m_mx);
-    if (m_bRunning) return S_OK;
+    if (!m_bRunning) Restart();  // a (re)started run plays the segment from its start
     m_bRunning = true;
-    ++m_nSegment;  // a (re)started run plays the segment from its start
-    if (m_thread.joinable()) {
-        m_cv.notify_all();
-        return S_OK;
-    }
-    m_thread = std::thread(&CFakeFileGraph::Stream, this);
     return S_OK;
 }
 
 HRESULT CFakeFileGraph::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bRunning = false;
-    }
-    m_cv.notify_all();
+    std::lock_guard<std::mutex> lock(m_mx);
+    Advance();
+    m_bRunning = false;
     return S_OK;
 }
 
 HRESULT CFakeFileGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msTimeout);
     std::unique_lock<std::mutex> lock(m_mx);
-    const bool bDone = m_cv.wait_for(lock, std::chrono::milliseconds(msTimeout),
-                                     [&] { return m_bComplete; });
-    if (!bDone) return E_ABORT;
+    for (Advance(); !m_bComplete; Advance()) {
+        if (std::chrono::steady_clock::now() >= deadline) return E_ABORT;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.lock();
+    }
     *pEvCode = EC_COMPLETE;
     return S_OK;
 }
 
-void CFakeFileGraph::Stream() {
-    std::unique_lock<std::mutex> lock(m_mx);
-    uint64_t nSegmentSeen = 0;
-    int nFrame = 0;
-    std::chrono::steady_clock::time_point tStart;
-    LONGLONG llSegmentStart = 0;
-    bool bFirst = true;
-    while (!m_bQuit) {
-        if (!m_bRunning || m_bComplete) {
-            if (m_bComplete && nSegmentSeen == m_nSegment && m_bRunning) {
-                m_cv.wait(lock, [&] { return m_bQuit || nSegmentSeen != m_nSegment || !m_bRunning; });
-            } else {
-                m_cv.wait(lock, [&] { return m_bQuit || (m_bRunning && !m_bComplete); });
-            }
-            continue;
-        }
-        if (nSegmentSeen != m_nSegment) {  // flush and restart from the segment start
-            nSegmentSeen = m_nSegment;
-            llSegmentStart = m_llStart;
-            nFrame = FrameAt(m_llStart);
-            tStart = std::chrono::steady_clock::now();
-            bFirst = true;
-        }
-        const bool bPastEnd = nFrame >= m_clip.nFrames;
-        const bool bBeyondStop = !bFirst && FrameTime(nFrame) >= m_llStop;
-        if (bPastEnd || bBeyondStop) {
+void CFakeFileGraph::Restart() {
+    m_tStart = std::chrono::steady_clock::now();
+    m_nFirst = m_nNext = FrameAt(m_llStart);
+}
+
+void CFakeFileGraph::Advance() {
+    if (!m_bRunning || m_bComplete) return;
+    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
+    const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
+    for (;; ++m_nNext) {
+        // The end comes right after the last frame; a stop equal to the start
+        // still renders the first.
+        if (m_nNext >= m_clip.nFrames || (m_nNext > m_nFirst && FrameTime(m_nNext) >= m_llStop)) {
             m_llCurrent = m_llStop;
             m_bComplete = true;
-            m_cv.notify_all();
-            continue;
+            return;
         }
-        // Presentation time of this frame relative to the segment start.
-        const double dSeconds =
-            static_cast<double>(nFrame - FrameAt(llSegmentStart)) * Duration() / 1e7 / m_clip.dSpeed;
-        const auto tDue = tStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                       std::chrono::duration<double>(dSeconds));
-        const uint64_t nSegmentBefore = m_nSegment;
-        if (m_cv.wait_until(lock, tDue, [&] { return m_bQuit || !m_bRunning || m_nSegment != nSegmentBefore; }))
-            continue;
-        m_nLatestFrame = nFrame;
-        m_llCurrent = std::max(FrameTime(nFrame), m_llStart);
-        bFirst = false;
-        ++nFrame;
+        if (m_nNext > dDue) return;
+        m_nLatestFrame = m_nNext;
+        m_llCurrent = std::max(FrameTime(m_nNext), m_llStart);
     }
 }
 
@@ -192,6 +154,7 @@ LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest) {
     int nFrame;
     {
         std::lock_guard<std::mutex> lock(m_mx);
+        Advance();
         nFrame = m_nLatestFrame;
     }
     if (nFrame < 0 || pDest == nullptr) return 0;

@@ -2,17 +2,17 @@
 // and dialog tests. Towards the worker it behaves as the real graph does:
 // positions in frames (an "AVI") or 100-ns media time (an "MP4"); SetPositions
 // flushes and restarts a running graph; Run renders from the current position
-// on its own thread at the frames' presentation times (scaled by dSpeed); a
-// stop equal to the start still renders that frame; the current position is
-// the last rendered frame's time, the stop position after the end. Each frame
-// is the frame-numbered pattern of tools/frame_pattern.h.
+// at the frames' presentation times (scaled by dSpeed; each call catches up
+// with the clock, so no thread of its own); a stop equal to the start still
+// renders that frame; the current position is the last rendered frame's time,
+// the stop position after the end. Each frame is the frame-numbered pattern of
+// tools/frame_pattern.h.
 #pragma once
 
-#include <condition_variable>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "processing/file_graph.h"
 
@@ -32,7 +32,6 @@ struct SFakeClip {
 class CFakeFileGraph : public IFileGraph {
 public:
     explicit CFakeFileGraph(const SFakeClip& clip) : m_clip(clip) {}
-    ~CFakeFileGraph() override;
 
     // Factory() makes graphs playing the clip last set here.
     static void SetClip(const SFakeClip& clip);
@@ -53,7 +52,8 @@ public:
     LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override;
 
 private:
-    void Stream();
+    void Restart();  // m_mx held
+    void Advance();  // m_mx held: renders the frames that have become due
     LONGLONG Duration() const { return m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333; }
     LONGLONG FrameTime(int nFrame) const;  // in the time format in use
     int FrameAt(LONGLONG llPos) const;
@@ -62,10 +62,9 @@ private:
     bool m_bFrameFormat = false;  // the time format in use is frames
 
     std::mutex m_mx;  // guards everything below
-    std::condition_variable m_cv;
     LONGLONG m_llStart = 0, m_llStop = 0, m_llCurrent = 0;
-    uint64_t m_nSegment = 0;  // bumped by every SetPositions and Run
-    bool m_bRunning = false, m_bComplete = false, m_bQuit = false;
+    bool m_bRunning = false, m_bComplete = false;
+    std::chrono::steady_clock::time_point m_tStart;  // when the segment started playing
+    int m_nFirst = 0, m_nNext = 0;                    // its first frame, the next to render
     int m_nLatestFrame = -1;
-    std::thread m_thread;
 };
