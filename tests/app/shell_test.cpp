@@ -1,4 +1,4 @@
-// The application shell: main window, menus, toolbar, command routing, the
+// The application shell: main window, menus, command routing, the
 // source commands and their classification, refused images. Processing
 // dialogs are stand-ins that record what the commands did to them
 // (tests/app/shell_dialog_test.cpp has the real ones).
@@ -178,30 +178,6 @@ TEST_F(ShellTest, MenuHasItsCaptionsAndAGreyedCameraMenu) {
     EXPECT_TRUE(top[0]->isEnabled() && top[2]->isEnabled() && top[3]->isEnabled());
     // The video item only shows "Ctrl+O"; the key belongs to the image Open.
     EXPECT_TRUE(top[0]->menu()->actions()[0]->shortcut().isEmpty());
-}
-
-TEST_F(ShellTest, ToolbarHasEightButtonsInOrderWithTooltipsAndDisabledEditButtons) {
-    Start();
-    const QList<QAction*> actions = Frame()->ToolBar()->actions();
-    const std::vector<UINT> expected = {ID_FILE_NEW,   ID_FILE_OPEN, ID_FILE_SAVE,  0,
-                                        ID_EDIT_CUT,   ID_EDIT_COPY, ID_EDIT_PASTE, 0,
-                                        ID_FILE_PRINT, ID_APP_ABOUT};
-    ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
-    const QStringList tips = {"新規ファイル", "開く",     "保存", "",     "切り取り",
-                              "保存",         "貼り付け", "",     "印刷", "バージョン情報"};
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(i);
-        if (expected[i] == 0) {
-            EXPECT_TRUE(actions[i]->isSeparator());
-            continue;
-        }
-        EXPECT_EQ(actions[i]->data().toUInt(), expected[i]);
-        EXPECT_EQ(actions[i]->toolTip(), tips[static_cast<qsizetype>(i)]);
-        EXPECT_FALSE(actions[i]->icon().isNull());
-        const bool bEdit = expected[i] == ID_EDIT_CUT || expected[i] == ID_EDIT_COPY ||
-                           expected[i] == ID_EDIT_PASTE;
-        EXPECT_EQ(actions[i]->isEnabled(), !bEdit);
-    }
 }
 
 TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunNothing) {
