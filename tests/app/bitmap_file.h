@@ -1,4 +1,4 @@
-// tests/app: bitmap files for the tests to write, and reading their header fields.
+// tests/app: bitmap files for the tests to write, and their header fields.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,9 @@ inline uint32_t Get32(const std::string& s, size_t at) {
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + i]);
     return v;
 }
-inline void Put32(std::string& s, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+template <class Bytes>
+void Put32(Bytes& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<typename Bytes::value_type>(v >> (8 * i));
 }
 
 // A bitmap file with consistent headers: the 40-byte info header, the colour

@@ -1,40 +1,30 @@
-// The application shell: main window, menus, toolbar, status bar, command
-// routing, the source commands of the document and their classification,
-// still images, the About box, Save, Print and the recent-file list.
-// Processing dialogs are stand-ins that record what the commands did to them.
-// Runs on the offscreen platform.
+// The application shell: main window, menus, command routing, the
+// source commands and their classification, refused images. Processing
+// dialogs are stand-ins that record what the commands did to them
+// (tests/app/shell_dialog_test.cpp has the real ones).
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QKeySequence>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
-#include <QPushButton>
 #include <QSettings>
-#include <QStandardPaths>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/about_dlg.h"
 #include "app/main_frame.h"
 #include "app/pelora_app.h"
 #include "app/pelora_doc.h"
 #include "app/pelora_view.h"
-#include "app/recent_file_list.h"
 #include "app/resource.h"
 #include "app/user_prompts.h"
 #include "bitmap_file.h"
@@ -57,11 +47,7 @@ public:
         m_nKind = nKind;
         m_nSeekMode = nSeekMode;
     }
-    bool SetStillSource(CStillFrame frame) override {
-        m_still = std::move(frame);
-        m_bHasStill = true;
-        return true;
-    }
+    bool SetStillSource(CStillFrame) override { return m_bHasStill = true; }
     void Show() override {
         show();
         g_events.push_back("shown " + std::to_string(m_nSerial));
@@ -78,13 +64,6 @@ public:
     int m_nKind = 0;
     int m_nSeekMode = 0;
     bool m_bHasStill = false;
-    CStillFrame m_still;
-};
-
-struct SAsked {
-    std::vector<SMessageRequest> messages;
-    std::vector<SFileRequest> files;
-    int nPrints = 0;
 };
 
 class ShellTest : public testing::Test {
@@ -94,17 +73,14 @@ protected:
         SetSettingsIdentity();
         QSettings().clear();
         CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
-            m_asked.messages.push_back(request);
-            return request.buttons == EMessageButtons::YesNo ? m_nAnswer : IDOK;
+            m_messages.push_back(request);
+            return IDOK;
         });
         CUserPrompts::SetFileHook([this](const SFileRequest& request) {
-            m_asked.files.push_back(request);
+            m_files.push_back(request);
             return m_nextFile;
         });
-        CUserPrompts::SetPrintHook([this](QPrinter&) {
-            ++m_asked.nPrints;
-            return false;
-        });
+        CUserPrompts::SetPrintHook([this](QPrinter&) { return ++m_nPrints, false; });
     }
     void TearDown() override {
         m_pApp.reset();
@@ -144,9 +120,10 @@ protected:
 
     QTemporaryDir m_dir;
     std::unique_ptr<CPeloraApp> m_pApp;
-    SAsked m_asked;
+    std::vector<SMessageRequest> m_messages;
+    std::vector<SFileRequest> m_files;
+    int m_nPrints = 0;
     std::optional<QString> m_nextFile;
-    int m_nAnswer = IDNO;
     int m_nSerial = 0;
     std::vector<CFakeDialog*> m_made;  // may dangle once a dialog is destroyed
 };
@@ -156,11 +133,7 @@ void WriteText(const std::string& path, const std::string& text) {
 }
 
 // A 2x2 24-bit bitmap.
-std::string BitmapBytes() {
-    std::string pixels(16, '\0');
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<char>(54 + i);
-    return BitmapFile(24, 2, 2, "", pixels);
-}
+std::string BitmapBytes() { return BitmapFile(24, 2, 2, "", std::string(16, '\x40')); }
 
 QStringList MenuTexts(const QMenu* pMenu) {
     QStringList texts;
@@ -176,9 +149,6 @@ TEST_F(ShellTest, MainWindowIs420x340CaptionedKestoAndKeepsItAfterOpeningFiles) 
     EXPECT_EQ(Frame()->centralWidget(), Frame()->View());
     EXPECT_EQ(g_mainView.load(), Frame()->View());
 
-    m_nextFile = QString::fromStdString(TempPath("clip.avi"));
-    Frame()->OnCommand(ID_FILE_OPEN_VIDEO);
-    Frame()->OnCommand(ID_FILE_NEW);
     m_nextFile = QString::fromStdString(TempPath("frame.bmp"));
     WriteText(m_nextFile->toStdString(), BitmapBytes());
     Frame()->OnCommand(ID_FILE_OPEN);
@@ -188,7 +158,7 @@ TEST_F(ShellTest, MainWindowIs420x340CaptionedKestoAndKeepsItAfterOpeningFiles) 
     EXPECT_EQ(Frame()->size(), QSize(kMainWidth, kMainHeight));
 }
 
-TEST_F(ShellTest, MenuHasItsCaptionsAccessKeysAndAGreyedCameraMenu) {
+TEST_F(ShellTest, MenuHasItsCaptionsAndAGreyedCameraMenu) {
     Start();
     const QList<QAction*> top = Frame()->menuBar()->actions();
     ASSERT_EQ(top.size(), 4);
@@ -196,48 +166,18 @@ TEST_F(ShellTest, MenuHasItsCaptionsAccessKeysAndAGreyedCameraMenu) {
     EXPECT_EQ(top[1]->text(), QString("カメラ入力"));
     EXPECT_EQ(top[2]->text(), QString("表示(&V)"));
     EXPECT_EQ(top[3]->text(), QString("ヘルプ(&H)"));
-    EXPECT_EQ(QKeySequence::mnemonic(top[0]->text()), QKeySequence(Qt::ALT | Qt::Key_F));
-    EXPECT_EQ(QKeySequence::mnemonic(top[2]->text()), QKeySequence(Qt::ALT | Qt::Key_V));
-    EXPECT_EQ(QKeySequence::mnemonic(top[3]->text()), QKeySequence(Qt::ALT | Qt::Key_H));
-
     EXPECT_EQ(MenuTexts(top[0]->menu()),
               QStringList({"映像ファイルを開く\tCtrl+O(&O)", "-", "アプリケーションの終了(&X)"}));
     EXPECT_EQ(MenuTexts(top[1]->menu()), QStringList({"USBカメラ"}));
     EXPECT_EQ(MenuTexts(top[2]->menu()), QStringList({"ツール バー(&T)", "ステータス バー(&S)"}));
     EXPECT_EQ(MenuTexts(top[3]->menu()), QStringList({"バージョン情報 Kesto(&A)..."}));
-    EXPECT_EQ(top[0]->menu()->actions()[0]->data().toUInt(), ID_FILE_OPEN_VIDEO);
     EXPECT_EQ(top[1]->menu()->actions()[0]->data().toUInt(), ID_CAMERA_USB);
-    EXPECT_EQ(top[3]->menu()->actions()[0]->data().toUInt(), ID_APP_ABOUT);
 
     // No camera: the whole camera input menu is greyed; the others are not.
     EXPECT_FALSE(top[1]->isEnabled());
     EXPECT_TRUE(top[0]->isEnabled() && top[2]->isEnabled() && top[3]->isEnabled());
     // The video item only shows "Ctrl+O"; the key belongs to the image Open.
     EXPECT_TRUE(top[0]->menu()->actions()[0]->shortcut().isEmpty());
-}
-
-TEST_F(ShellTest, ToolbarHasEightButtonsInOrderWithTooltipsAndDisabledEditButtons) {
-    Start();
-    const QList<QAction*> actions = Frame()->ToolBar()->actions();
-    const std::vector<UINT> expected = {ID_FILE_NEW,   ID_FILE_OPEN, ID_FILE_SAVE,  0,
-                                        ID_EDIT_CUT,   ID_EDIT_COPY, ID_EDIT_PASTE, 0,
-                                        ID_FILE_PRINT, ID_APP_ABOUT};
-    ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
-    const QStringList tips = {"新規ファイル", "開く",     "保存", "",     "切り取り",
-                              "保存",         "貼り付け", "",     "印刷", "バージョン情報"};
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(i);
-        if (expected[i] == 0) {
-            EXPECT_TRUE(actions[i]->isSeparator());
-            continue;
-        }
-        EXPECT_EQ(actions[i]->data().toUInt(), expected[i]);
-        EXPECT_EQ(actions[i]->toolTip(), tips[static_cast<qsizetype>(i)]);
-        EXPECT_FALSE(actions[i]->icon().isNull());
-        const bool bEdit = expected[i] == ID_EDIT_CUT || expected[i] == ID_EDIT_COPY ||
-                           expected[i] == ID_EDIT_PASTE;
-        EXPECT_EQ(actions[i]->isEnabled(), !bEdit);
-    }
 }
 
 TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunNothing) {
@@ -251,12 +191,8 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
         {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
         {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE},
         {Qt::CTRL | Qt::Key_P, ID_FILE_PRINT},
-        {Qt::CTRL | Qt::Key_Z, 0},
         {Qt::CTRL | Qt::Key_C, 0},
-        {Qt::CTRL | Qt::Key_V, 0},
-        {Qt::SHIFT | Qt::Key_Delete, 0},
         {QKeyCombination(Qt::Key_F6), 0},
-        {Qt::SHIFT | Qt::Key_F6, 0},
     };
     for (const SKey& k : keys) {
         SCOPED_TRACE(QKeySequence(k.key).toString().toStdString());
@@ -267,13 +203,6 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
         } else {
             EXPECT_EQ(ids, std::vector<UINT>({k.nId}));
         }
-    }
-    // The unhandled keys are there, on disabled actions.
-    for (UINT nId :
-         {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE}) {
-        ASSERT_NE(Frame()->CommandAction(nId), nullptr);
-        EXPECT_FALSE(Frame()->CommandAction(nId)->isEnabled());
-        EXPECT_FALSE(Frame()->CommandAction(nId)->shortcuts().isEmpty());
     }
     // The toolbar's Open runs the image command, the File menu item the video command.
     auto* pOpen = qobject_cast<QToolButton*>(
@@ -287,60 +216,16 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
     // Ctrl+O and Open asked for a still image, Ctrl+S for a file to save to,
     // the menu item for a video; all cancelled, so nothing opened.
     const QString strImages("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)");
-    ASSERT_EQ(m_asked.files.size(), 4u);
-    EXPECT_EQ(m_asked.files[0].filter, strImages);
-    EXPECT_FALSE(m_asked.files[0].bSave);
-    EXPECT_TRUE(m_asked.files[1].bSave);
-    EXPECT_EQ(m_asked.files[2].filter, strImages);
+    ASSERT_EQ(m_files.size(), 4u);
+    EXPECT_EQ(m_files[0].filter, strImages);
+    EXPECT_FALSE(m_files[0].bSave);
+    EXPECT_TRUE(m_files[1].bSave);
+    EXPECT_EQ(m_files[2].filter, strImages);
     EXPECT_EQ(
-        m_asked.files[3].filter,
+        m_files[3].filter,
         QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
     EXPECT_TRUE(m_made.empty());
-    EXPECT_EQ(m_asked.nPrints, 1);
-}
-
-TEST_F(ShellTest, StatusBarShowsReadyThenTheCommandPromptWhilePointingAtIt) {
-    Start();
-    QStatusBar* pBar = Frame()->statusBar();
-    EXPECT_EQ(Frame()->MessagePane()->text(), QString("レディ"));
-    EXPECT_TRUE(Frame()->MessagePane()->isVisible());
-    QStringList indicators;
-    for (QLabel* pLabel : Frame()->Indicators()) indicators << pLabel->text();
-    EXPECT_EQ(indicators, QStringList({"CAP", "NUM", "SCRL"}));
-
-    QWidget* pSave = Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_FILE_SAVE));
-    Frame()->CommandAction(ID_FILE_SAVE)->showStatusText(pSave);
-    EXPECT_EQ(pBar->currentMessage(), QString("作業中のファイルを上書きして保存"));
-    EXPECT_FALSE(Frame()->MessagePane()->isVisible());
-
-    QAction* pVideo = Frame()->CommandAction(ID_FILE_OPEN_VIDEO);
-    pVideo->showStatusText(Frame()->menuBar());
-    EXPECT_EQ(pBar->currentMessage(), QString("映像ファイルを開く"));
-    QAction* pExit = Frame()->CommandAction(ID_APP_EXIT);
-    pExit->showStatusText(Frame()->menuBar());
-    EXPECT_EQ(pBar->currentMessage(),
-              QString("アプリケーションを終了し、ファイルの保存を指示\\終了"));
-    // Its prompt has no tooltip part.
-    EXPECT_FALSE(pExit->toolTip().contains("指示"));
-
-    // Pointing away: back to the idle text.
-    QStatusTipEvent leave{QString()};
-    QApplication::sendEvent(Frame(), &leave);
-    EXPECT_TRUE(pBar->currentMessage().isEmpty());
-    EXPECT_TRUE(Frame()->MessagePane()->isVisible());
-}
-
-TEST_F(ShellTest, ViewMenuHidesAndShowsToolbarAndStatusBar) {
-    Start();
-    const std::pair<UINT, QWidget*> items[] = {{ID_VIEW_TOOLBAR, Frame()->ToolBar()},
-                                               {ID_VIEW_STATUS_BAR, Frame()->statusBar()}};
-    for (const auto& [nId, pBar] : items) {
-        for (bool bVisible : {false, true}) {
-            Frame()->CommandAction(nId)->trigger();
-            EXPECT_EQ(pBar->isVisible(), bVisible);
-            EXPECT_EQ(Frame()->CommandAction(nId)->isChecked(), bVisible);
-        }
-    }
+    EXPECT_EQ(m_nPrints, 1);
 }
 
 TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
@@ -356,9 +241,6 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
         {"/v/a.AVI", "AVI", 1, 1, true},
         {"/v/a.avi", "avi", 1, 1, true},
         {"/v/a.Avi", "Avi", 1, 1, true},
-        {"/v/a.ASF", "ASF", 1, 1, true},
-        {"/v/a.asf", "asf", 1, 1, true},
-        {"/v/a.wmv", "wmv", 1, 1, true},
         {"/v/a", "", 1, 1, true},
         {"/v/a.MP4", "MP4", 1, 3, true},
         {"/v/a.mp4", "mp4", 1, 3, true},
@@ -367,32 +249,29 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
         {"/v/a.MPG", "MPG", 0, 0, false},
         {"/v/a.mpeg", "mpeg", 0, 0, false},
         {"/v/a.MPEG", "MPEG", 0, 0, false},
-        {"/v/a.Mpg", "Mpg", 1, 1, true},
         {"VIDEO_IN", "none", 2, 0, true},
         {"VideoForWindows", "none", 3, 0, true},
         {"NI-100U", "none", 4, 0, true},
         {"video_in", "none", 1, 1, true},
         {"VIDEO_IN", "avi", 1, 1, true},
-        {"VIDEO_IN", "None", 1, 1, true},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " / " + c.ext);
-        m_asked.messages.clear();
+        m_messages.clear();
         Doc()->OpenSource(c.name, c.ext);
         CFakeDialog* pDialog = Current();
-        ASSERT_NE(pDialog, nullptr);
-        ASSERT_EQ(pDialog, m_made.back());
+        ASSERT_TRUE(pDialog != nullptr && pDialog == m_made.back());
         EXPECT_EQ(pDialog->m_path, c.name);
         EXPECT_EQ(pDialog->m_nKind, c.nKind);
         EXPECT_EQ(pDialog->m_nSeekMode, c.nSeek);
         EXPECT_EQ(pDialog->isVisible(), c.bShown);
         if (c.bShown) {
-            EXPECT_TRUE(m_asked.messages.empty());
+            EXPECT_TRUE(m_messages.empty());
         } else {
-            ASSERT_EQ(m_asked.messages.size(), 1u);
-            EXPECT_EQ(m_asked.messages[0].text,
+            ASSERT_EQ(m_messages.size(), 1u);
+            EXPECT_EQ(m_messages[0].text,
                       QString("現在MPEG2形式のファイルはサポートされていません"));
-            EXPECT_EQ(m_asked.messages[0].buttons, EMessageButtons::Ok);
+            EXPECT_EQ(m_messages[0].buttons, EMessageButtons::Ok);
         }
     }
     // The USB camera command opens a "VIDEO_IN" dialog.
@@ -400,29 +279,6 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
     EXPECT_EQ(Current()->m_path, "VIDEO_IN");
     EXPECT_EQ(Current()->m_nKind, 2);
     EXPECT_TRUE(Current()->isVisible());
-    // The extension of a path is after the last dot of its name.
-    EXPECT_EQ(FileExtension("/a/b/clip.tar.AVI"), "AVI");
-    EXPECT_EQ(FileExtension("/a.b/clip"), "");
-    EXPECT_EQ(FileExtension("clip."), "");
-    EXPECT_EQ(FileExtension("/x/.hidden"), "hidden");
-}
-
-TEST_F(ShellTest, VideoCommandStoresThePathEvenWhenTheMpegMessageFollows) {
-    Start();
-    m_nextFile = QString::fromStdString(TempPath("movie.mpeg"));
-    Frame()->OnCommand(ID_FILE_OPEN_VIDEO);
-    EXPECT_EQ(Doc()->FilePath(), m_nextFile->toStdString());
-    ASSERT_EQ(m_asked.messages.size(), 1u);
-    EXPECT_EQ(m_asked.messages[0].text, QString(kMpegMessage));
-    ASSERT_NE(Current(), nullptr);
-    EXPECT_FALSE(Current()->isVisible());
-
-    // Cancelled: nothing at all happens.
-    m_nextFile.reset();
-    const size_t nMade = m_made.size();
-    Frame()->OnCommand(ID_FILE_OPEN_VIDEO);
-    EXPECT_EQ(m_made.size(), nMade);
-    EXPECT_EQ(Doc()->FilePath(), TempPath("movie.mpeg"));
 }
 
 TEST_F(ShellTest, ReplacedHiddenMpegDialogIsDestroyedAndCurrentPointerNeverDangles) {
@@ -435,26 +291,6 @@ TEST_F(ShellTest, ReplacedHiddenMpegDialogIsDestroyedAndCurrentPointerNeverDangl
     delete Current();
     EXPECT_EQ(g_currentDialog, nullptr);
     EXPECT_TRUE(Doc()->LiveDialogs().empty());
-}
-
-TEST_F(ShellTest, ImageOpenEndsTheVisibleDialogBeforeShowingTheImage) {
-    Start();
-    Doc()->OpenSource("/v/older.avi", "avi");
-    Doc()->OpenSource("/v/current.avi", "avi");
-    m_nextFile = QString::fromStdString(TempPath("still.bmp"));
-    WriteText(m_nextFile->toStdString(), BitmapBytes());
-    g_events.clear();
-    Frame()->OnCommand(ID_FILE_OPEN);
-    // Only the current dialog goes, and it goes before the new one shows.
-    EXPECT_EQ(g_events, std::vector<std::string>({"ended 2 view", "destroyed 2", "shown 3"}));
-    ASSERT_NE(Current(), nullptr);
-    EXPECT_EQ(Current()->m_path, m_nextFile->toStdString());
-    ASSERT_TRUE(Current()->m_bHasStill);
-    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biWidth, 2);
-    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biHeight, 2);
-    EXPECT_EQ(Current()->m_still.m_bmi.bmiHeader.biBitCount, 24);
-    EXPECT_EQ(Doc()->LiveDialogs().size(), 2u);  // the older one still runs
-    EXPECT_EQ(Doc()->FilePath(), m_nextFile->toStdString());
 }
 
 TEST_F(ShellTest, RefusedImageShowsOurMessageAndOpensNothing) {
@@ -470,21 +306,20 @@ TEST_F(ShellTest, RefusedImageShowsOurMessageAndOpensNothing) {
     shortBmp.resize(60);  // bfSize says 70
     const SCase cases[] = {
         {"short.bmp", shortBmp, "ビットマップファイルを読み込めません"},
-        {"huge.CSV", "origin: 0, y: 0\nsize: 20000, y: 3\n-\n1,2\n", "CSVファイルを読み込めません"},
         {"Photo.Bmp", BitmapBytes(), "このファイルは開けません"},
         {"missing.bmp", "", "ビットマップファイルを読み込めません"},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.file);
-        m_asked.messages.clear();
+        m_messages.clear();
         const std::string path = TempPath(c.file);
         if (std::string(c.file) != "missing.bmp") WriteText(path, c.content);
         m_nextFile = QString::fromStdString(path);
         Frame()->OnCommand(ID_FILE_OPEN);
-        ASSERT_EQ(m_asked.messages.size(), 1u);
-        EXPECT_TRUE(m_asked.messages[0].text.contains(QString::fromUtf8(c.expect)))
-            << m_asked.messages[0].text.toStdString();
-        EXPECT_EQ(m_asked.messages[0].icon, EMessageIcon::Warning);
+        ASSERT_EQ(m_messages.size(), 1u);
+        EXPECT_TRUE(m_messages[0].text.contains(QString::fromUtf8(c.expect)))
+            << m_messages[0].text.toStdString();
+        EXPECT_EQ(m_messages[0].icon, EMessageIcon::Warning);
         EXPECT_EQ(Current(), pCurrent);
         EXPECT_TRUE(pCurrent->isVisible());
         EXPECT_EQ(m_made.size(), 1u);
@@ -495,91 +330,9 @@ TEST_F(ShellTest, CommandLineFileOpensAsTheVideoCommandWould) {
     Start({"-x", QString::fromStdString(TempPath("clip.MP4"))});
     ASSERT_NE(Current(), nullptr);
     EXPECT_EQ(Current()->m_path, TempPath("clip.MP4"));
-    EXPECT_EQ(Current()->m_nKind, 1);
     EXPECT_EQ(Current()->m_nSeekMode, 3);
     EXPECT_TRUE(Current()->isVisible());
     EXPECT_EQ(Doc()->FilePath(), TempPath("clip.MP4"));
-}
-
-TEST_F(ShellTest, SaveWritesAnEmptyFileAndKeepsFourRecentFiles) {
-    Start();
-    // An unwritable place: said so, nothing remembered.
-    m_nextFile = QString::fromStdString(TempPath("no/such/folder/doc.pel"));
-    Frame()->OnCommand(ID_FILE_SAVE);
-    ASSERT_EQ(m_asked.messages.size(), 1u);
-    EXPECT_TRUE(m_asked.messages[0].text.contains("保存できません"));
-    EXPECT_TRUE(m_pApp->RecentFiles()->Files().isEmpty());
-    EXPECT_TRUE(Doc()->PathName().isEmpty());
-    m_asked.files.clear();
-
-    const std::string first = TempPath("doc0.pel");
-    WriteText(first, "old contents");
-    m_nextFile = QString::fromStdString(first);
-    Frame()->OnCommand(ID_FILE_SAVE);
-    EXPECT_EQ(QFile(m_nextFile.value()).size(), 0);
-    // Saved once: the next Save writes the same file without asking.
-    WriteText(first, "again");
-    Frame()->OnCommand(ID_FILE_SAVE);
-    EXPECT_EQ(m_asked.files.size(), 1u);
-    EXPECT_EQ(QFile(m_nextFile.value()).size(), 0);
-
-    for (int i = 1; i <= 4; ++i) {
-        Frame()->OnCommand(ID_FILE_NEW);  // forgets the name, so Save asks again
-        m_nextFile = QString::fromStdString(TempPath(("doc" + std::to_string(i) + ".pel").c_str()));
-        Frame()->OnCommand(ID_FILE_SAVE);
-    }
-    const QStringList expected = {
-        QString::fromStdString(TempPath("doc4.pel")), QString::fromStdString(TempPath("doc3.pel")),
-        QString::fromStdString(TempPath("doc2.pel")), QString::fromStdString(TempPath("doc1.pel"))};
-    EXPECT_EQ(m_pApp->RecentFiles()->Files(), expected);
-    QSettings settings;
-    EXPECT_TRUE(settings.organizationName() == QString(kRegistryKey));
-    EXPECT_EQ(settings.value("Recent File List/File1").toString(), expected[0]);
-    EXPECT_FALSE(settings.contains("Recent File List/File5"));
-    EXPECT_EQ(CRecentFileList(kRecentFileCount).Files(), expected);
-}
-
-TEST_F(ShellTest, PrintAsksThenPrintsAnEmptyPage) {
-    Start();
-    const QString pdf = QString::fromStdString(TempPath("page.pdf"));
-    CUserPrompts::SetPrintHook([&](QPrinter& printer) {
-        ++m_asked.nPrints;
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        return true;
-    });
-    Frame()->OnCommand(ID_FILE_PRINT);
-    EXPECT_EQ(m_asked.nPrints, 1);
-    QFile file(pdf);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.read(5) == "%PDF-");
-    EXPECT_TRUE(m_asked.messages.empty());
-}
-
-TEST_F(ShellTest, AboutBoxShowsCaptionVersionCopyrightAndOk) {
-    Start();
-    CAboutDlg about(Frame());
-    EXPECT_EQ(about.windowTitle(), QString("バージョン情報 Pelora"));
-    EXPECT_EQ(about.VersionLabel()->text(), QString("Kesto Version 0.0.2"));
-    EXPECT_TRUE(about.CopyrightLabel()->text().startsWith("Copyright"));
-    EXPECT_EQ(about.OkButton()->text(), QString("OK"));
-    EXPECT_TRUE(about.OkButton()->isDefault());
-
-    // The toolbar's About runs the box modally; OK ends it.
-    QString seenTitle;
-    QTimer::singleShot(0, [&seenTitle] {
-        QWidget* pModal = QApplication::activeModalWidget();
-        if (pModal == nullptr) return;
-        seenTitle = pModal->windowTitle();
-        if (auto* pBox = qobject_cast<CAboutDlg*>(pModal)) pBox->OkButton()->click();
-    });
-    const std::vector<UINT> ids = RecordCommands([&] {
-        qobject_cast<QToolButton*>(
-            Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_APP_ABOUT)))
-            ->click();
-    });
-    EXPECT_EQ(ids, std::vector<UINT>({ID_APP_ABOUT}));
-    EXPECT_EQ(seenTitle, QString("バージョン情報 Pelora"));
 }
 
 }  // namespace

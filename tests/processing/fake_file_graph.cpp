@@ -1,20 +1,19 @@
 #include "fake_file_graph.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "tools/frame_pattern.h"
 
 namespace {
 std::mutex g_mxClip;
-SFakeClip g_clip;
-std::atomic<int> g_nLive{0};
-}  // namespace
+SFakeClip g_clip;  // guarded by g_mxClip
 
+// Frame nIndex's pattern as a bottom-up 24-bit frame with padded rows.
 void DrawBottomUpPattern(BYTE* pDest, int nWidth, int nHeight, int nIndex) {
     const int nStride = (3 * nWidth + 3) & ~3;
     std::vector<BYTE> topDown(static_cast<size_t>(nStride) * nHeight, 0);
@@ -23,6 +22,7 @@ void DrawBottomUpPattern(BYTE* pDest, int nWidth, int nHeight, int nIndex) {
         std::memcpy(pDest + static_cast<size_t>(nHeight - 1 - y) * nStride,
                     topDown.data() + static_cast<size_t>(y) * nStride, nStride);
 }
+}  // namespace
 
 void CFakeFileGraph::SetClip(const SFakeClip& clip) {
     std::lock_guard<std::mutex> lock(g_mxClip);
@@ -34,28 +34,9 @@ std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     return std::make_unique<CFakeFileGraph>(g_clip);
 }
 
-int CFakeFileGraph::LiveCount() { return g_nLive.load(); }
-
-CFakeFileGraph::CFakeFileGraph(const SFakeClip& clip) : m_clip(clip) { ++g_nLive; }
-
-CFakeFileGraph::~CFakeFileGraph() {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bQuit = true;
-        m_bRunning = false;
-    }
-    m_cv.notify_all();
-    if (m_thread.joinable()) m_thread.join();
-    --g_nLive;
-}
-
 HRESULT CFakeFileGraph::Open(const std::string&, EOpenStep* pFailedStep) {
-    if (m_clip.bFailOpen) {
-        *pFailedStep = EOpenStep::RenderFile;
-        return E_FAIL;
-    }
-    *pFailedStep = EOpenStep::None;
-    return S_OK;
+    *pFailedStep = m_clip.bFailOpen ? EOpenStep::RenderFile : EOpenStep::None;
+    return m_clip.bFailOpen ? E_FAIL : S_OK;
 }
 
 BITMAPINFO CFakeFileGraph::RendererFormat() const {
@@ -70,9 +51,8 @@ BITMAPINFO CFakeFileGraph::RendererFormat() const {
 }
 
 HRESULT CFakeFileGraph::IsFormatSupported(const GUID* pFormat) {
-    if (*pFormat == TIME_FORMAT_MEDIA_TIME) return S_OK;
-    if (*pFormat == TIME_FORMAT_FRAME) return m_clip.bFrameFormat ? S_OK : S_FALSE;
-    return S_FALSE;
+    const bool bFrames = *pFormat == TIME_FORMAT_FRAME && m_clip.bFrameFormat;
+    return *pFormat == TIME_FORMAT_MEDIA_TIME || bFrames ? S_OK : S_FALSE;
 }
 
 HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
@@ -85,16 +65,14 @@ HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
 LONGLONG CFakeFileGraph::FrameTime(int nFrame) const {
     if (m_bFrameFormat) return nFrame;
     if (m_clip.nFpsNum > 0)
-        return std::llround(static_cast<double>(nFrame) * 1e7 * m_clip.nFpsDen / m_clip.nFpsNum);
-    const LONGLONG rt = m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333;
-    return nFrame * rt;
+        return std::llround(static_cast<double>(nFrame) * 1e7 / m_clip.nFpsNum);
+    return nFrame * Duration();
 }
 
 int CFakeFileGraph::FrameAt(LONGLONG llPos) const {
     if (m_bFrameFormat) return static_cast<int>(std::clamp<LONGLONG>(llPos, 0, m_clip.nFrames));
     // The last frame that starts at or before the position.
-    int n = static_cast<int>(std::clamp<LONGLONG>(llPos / (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) - 1,
-                                                  0, m_clip.nFrames));
+    int n = static_cast<int>(std::clamp<LONGLONG>(llPos / Duration() - 1, 0, m_clip.nFrames));
     while (n < m_clip.nFrames && FrameTime(n + 1) <= llPos) ++n;
     return n;
 }
@@ -106,20 +84,17 @@ HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
 }
 
 HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop, DWORD) {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_llStart = *pCurrent;
-        m_llStop = *pStop;
-        m_llCurrent = *pCurrent;
-        m_bComplete = false;
-        ++m_nSegment;
-    }
-    m_cv.notify_all();
+    std::lock_guard<std::mutex> lock(m_mx);
+    m_llStart = m_llCurrent = *pCurrent;
+    m_llStop = *pStop;
+    m_bComplete = false;
+    Restart();  // a running graph flushes and plays from the new start
     return S_OK;
 }
 
 HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     std::lock_guard<std::mutex> lock(m_mx);
+    Advance();
     *pCurrent = m_llCurrent;
     *pStop = m_llStop;
     return S_OK;
@@ -127,78 +102,51 @@ HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
 
 HRESULT CFakeFileGraph::Run() {
     std::lock_guard<std::mutex> lock(m_mx);
-    if (m_bRunning) return S_OK;
+    if (!m_bRunning) Restart();  // a (re)started run plays the segment from its start
     m_bRunning = true;
-    ++m_nSegment;  // a (re)started run plays the segment from its start
-    if (m_thread.joinable()) {
-        m_cv.notify_all();
-        return S_OK;
-    }
-    m_thread = std::thread(&CFakeFileGraph::Stream, this);
     return S_OK;
 }
 
 HRESULT CFakeFileGraph::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_bRunning = false;
-    }
-    m_cv.notify_all();
+    std::lock_guard<std::mutex> lock(m_mx);
+    Advance();
+    m_bRunning = false;
     return S_OK;
 }
 
 HRESULT CFakeFileGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msTimeout);
     std::unique_lock<std::mutex> lock(m_mx);
-    const bool bDone = m_cv.wait_for(lock, std::chrono::milliseconds(msTimeout),
-                                     [&] { return m_bComplete; });
-    if (!bDone) return E_ABORT;
+    for (Advance(); !m_bComplete; Advance()) {
+        if (std::chrono::steady_clock::now() >= deadline) return E_ABORT;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.lock();
+    }
     *pEvCode = EC_COMPLETE;
     return S_OK;
 }
 
-void CFakeFileGraph::Stream() {
-    std::unique_lock<std::mutex> lock(m_mx);
-    uint64_t nSegmentSeen = 0;
-    int nFrame = 0;
-    std::chrono::steady_clock::time_point tStart;
-    LONGLONG llSegmentStart = 0;
-    bool bFirst = true;
-    while (!m_bQuit) {
-        if (!m_bRunning || m_bComplete) {
-            if (m_bComplete && nSegmentSeen == m_nSegment && m_bRunning) {
-                m_cv.wait(lock, [&] { return m_bQuit || nSegmentSeen != m_nSegment || !m_bRunning; });
-            } else {
-                m_cv.wait(lock, [&] { return m_bQuit || (m_bRunning && !m_bComplete); });
-            }
-            continue;
-        }
-        if (nSegmentSeen != m_nSegment) {  // flush and restart from the segment start
-            nSegmentSeen = m_nSegment;
-            llSegmentStart = m_llStart;
-            nFrame = FrameAt(m_llStart);
-            tStart = std::chrono::steady_clock::now();
-            bFirst = true;
-        }
-        const bool bPastEnd = nFrame >= m_clip.nFrames;
-        const bool bBeyondStop = !bFirst && FrameTime(nFrame) >= m_llStop;
-        if (bPastEnd || bBeyondStop) {
+void CFakeFileGraph::Restart() {
+    m_tStart = std::chrono::steady_clock::now();
+    m_nFirst = m_nNext = FrameAt(m_llStart);
+}
+
+void CFakeFileGraph::Advance() {
+    if (!m_bRunning || m_bComplete) return;
+    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
+    const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
+    for (;; ++m_nNext) {
+        // The end comes right after the last frame; a stop equal to the start
+        // still renders the first.
+        if (m_nNext >= m_clip.nFrames || (m_nNext > m_nFirst && FrameTime(m_nNext) >= m_llStop)) {
             m_llCurrent = m_llStop;
             m_bComplete = true;
-            m_cv.notify_all();
-            continue;
+            return;
         }
-        // Presentation time of this frame relative to the segment start.
-        const double dSeconds = static_cast<double>(nFrame - FrameAt(llSegmentStart)) *
-                                (m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333) / 1e7 / m_clip.dSpeed;
-        const auto tDue = tStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                       std::chrono::duration<double>(dSeconds));
-        const uint64_t nSegmentBefore = m_nSegment;
-        if (m_cv.wait_until(lock, tDue, [&] { return m_bQuit || !m_bRunning || m_nSegment != nSegmentBefore; }))
-            continue;
-        m_nLatestFrame = nFrame;
-        m_llCurrent = std::max(FrameTime(nFrame), m_llStart);
-        bFirst = false;
-        ++nFrame;
+        if (m_nNext > dDue) return;
+        m_nLatestFrame = m_nNext;
+        m_llCurrent = std::max(FrameTime(m_nNext), m_llStart);
     }
 }
 
@@ -206,6 +154,7 @@ LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest) {
     int nFrame;
     {
         std::lock_guard<std::mutex> lock(m_mx);
+        Advance();
         nFrame = m_nLatestFrame;
     }
     if (nFrame < 0 || pDest == nullptr) return 0;

@@ -1,26 +1,20 @@
-// tests/processing: CFakeFileGraph, a file graph without files for the
-// worker and dialog tests.
-//
-// It behaves as the real graph does towards the worker: positions in frames
-// (an "AVI") or in 100-ns media time (an "MP4"); SetPositions flushes and
-// restarts a running graph; Run renders the frames from the current position
-// on its own streaming thread at their presentation times (scaled by a speed
-// factor); a stop equal to the start still renders that one frame; the
-// current position is the media time of the last rendered frame and the
-// stop position after the end. Each frame is the frame-numbered pattern of
-// tools/frame_pattern.h, so a test can read back which frame it got.
+// tests/processing: CFakeFileGraph, a file graph without files for the worker
+// and dialog tests. Towards the worker it behaves as the real graph does:
+// positions in frames (an "AVI") or 100-ns media time (an "MP4"); SetPositions
+// flushes and restarts a running graph; Run renders from the current position
+// at the frames' presentation times (scaled by dSpeed; each call catches up
+// with the clock, so no thread of its own); a stop equal to the start still
+// renders that frame; the current position is the last rendered frame's time,
+// the stop position after the end. Each frame is the frame-numbered pattern of
+// tools/frame_pattern.h.
 #pragma once
 
-#include <condition_variable>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "processing/file_graph.h"
-
-// Frame nIndex's pattern as a bottom-up 24-bit frame with padded rows.
-void DrawBottomUpPattern(BYTE* pDest, int nWidth, int nHeight, int nIndex);
 
 struct SFakeClip {
     int nFrames = 30;
@@ -28,26 +22,20 @@ struct SFakeClip {
     int nHeight = 48;
     REFERENCE_TIME rtFrame = 333333;  // frame duration as the renderer reports it
     bool bFrameFormat = true;         // offers TIME_FORMAT_FRAME (an AVI)
-    double dSpeed = 1.0;              // playback speed: 2 = twice real time
-    // When set: the true rate nFpsNum / nFpsDen; frame n then starts at
-    // n * 1e7 * den / num rounded to 100 ns, as a container stores it, while
-    // the renderer's duration (rtFrame) is rounded on its own.
+    double dSpeed = 1.0;              // 2 = twice real time
+    // When set, frame n starts at n * 1e7 / nFpsNum rounded to 100 ns, as a
+    // container stores it, while rtFrame is rounded on its own.
     int nFpsNum = 0;
-    int nFpsDen = 1;
-    bool bFailOpen = false;           // RenderFile fails
+    bool bFailOpen = false;  // RenderFile fails
 };
 
 class CFakeFileGraph : public IFileGraph {
 public:
-    explicit CFakeFileGraph(const SFakeClip& clip);
-    ~CFakeFileGraph() override;
+    explicit CFakeFileGraph(const SFakeClip& clip) : m_clip(clip) {}
 
-    // What every CFakeFileGraph made by Factory() plays; tests set it before
-    // creating a dialog or worker.
+    // Factory() makes graphs playing the clip last set here.
     static void SetClip(const SFakeClip& clip);
     static std::unique_ptr<IFileGraph> Factory(void* hwndOwner);
-    // Graphs alive right now (made by Factory and not yet destroyed).
-    static int LiveCount();
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override;
     BITMAPINFO RendererFormat() const override;
@@ -64,7 +52,9 @@ public:
     LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override;
 
 private:
-    void Stream();
+    void Restart();  // m_mx held
+    void Advance();  // m_mx held: renders the frames that have become due
+    LONGLONG Duration() const { return m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333; }
     LONGLONG FrameTime(int nFrame) const;  // in the time format in use
     int FrameAt(LONGLONG llPos) const;
 
@@ -72,13 +62,9 @@ private:
     bool m_bFrameFormat = false;  // the time format in use is frames
 
     std::mutex m_mx;  // guards everything below
-    std::condition_variable m_cv;
-    LONGLONG m_llStart = 0, m_llStop = 0;
-    LONGLONG m_llCurrent = 0;
-    uint64_t m_nSegment = 0;  // bumped by every SetPositions
-    bool m_bRunning = false;
-    bool m_bComplete = false;
-    bool m_bQuit = false;
+    LONGLONG m_llStart = 0, m_llStop = 0, m_llCurrent = 0;
+    bool m_bRunning = false, m_bComplete = false;
+    std::chrono::steady_clock::time_point m_tStart;  // when the segment started playing
+    int m_nFirst = 0, m_nNext = 0;                    // its first frame, the next to render
     int m_nLatestFrame = -1;
-    std::thread m_thread;
 };

@@ -1,7 +1,6 @@
-// tests/processing: one QApplication on the offscreen platform for a whole
-// test program (also used by tests/app), made before the first test and
-// destroyed after the last so that Qt frees its caches. Settings go to a
-// folder of the program's own, never the user's or another test program's.
+// tests/processing and tests/app: one QApplication on the offscreen platform
+// for a whole test program, destroyed after the last test so that Qt frees its
+// caches. Settings go to a folder of the program's own.
 #pragma once
 
 #include <gtest/gtest.h>
