@@ -8,10 +8,8 @@
 
 namespace tavro_test {
 
-// Every colour, except under the thread sanitizer, where every byte access is
-// instrumented and the full sweep would take most of a minute; there 2^20
-// colours spread over the whole cube (colour n = 17 * n mod 2^24) still run
-// through the code.
+// Every colour, except under the thread sanitizer (where the full sweep takes
+// most of a minute): there 2^20 colours spread over the cube (17 * n mod 2^24).
 #if defined(__SANITIZE_THREAD__)
 constexpr uint32_t kSweepColours = 1u << 20;
 constexpr uint32_t kSweepStep = 17;
