@@ -1,7 +1,7 @@
 // CFileDecoder on clips made by the clip generator: padded rows against an
-// independent decoder (the ffmpeg command), seeking within reach, damaged
-// files and stop requests. Geometry, timing, exact seeks and files that cannot
-// be opened are checked through the filter graph (tests/platform/media).
+// independent decoder (the ffmpeg command), damaged files and stop requests.
+// Geometry, timing, exact seeks forward and back, and files that cannot be
+// opened are checked through the filter graph (tests/platform/media).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -93,33 +93,6 @@ TEST(PaddedRows, ComeOutWithZeroPadNoStaleBytesAndTheReferencePixels) {
         EXPECT_EQ(nDiffering, 0u);
     }
     if (!bFfmpeg) GTEST_SKIP() << "no ffmpeg command: pixels not compared with it";
-}
-
-// ---------------------------------------------------------------------------
-// Seeking. Exact frames at any position are checked through the graph for
-// every kind of clip; here how the decoder gets there.
-
-TEST(Seek, ShortForwardSeekRepeatedPositionAndBackStepAvoidTheDemuxer) {
-    CFileDecoder dec;
-    ASSERT_EQ(dec.Open(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 64, 48, 40, 30, 100)), S_OK);
-    std::vector<BYTE> buf(dec.GetImageSize());
-    ASSERT_EQ(dec.SeekToFrame(5), S_OK);
-    EXPECT_EQ(Read(dec, buf), 5);
-    const LONGLONG llSeeks = dec.GetDemuxerSeekCount();
-    for (LONGLONG p : {5, 6, 9, 35}) {  // again, +1, +3, far ahead but no keyframe in between
-        ASSERT_EQ(dec.SeekToFrame(p), S_OK);
-        EXPECT_EQ(Read(dec, buf), p);
-    }
-    EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks) << "forward seeks within reach reposition";
-    for (LONGLONG p = 34; p >= 32; --p) {  // back among the frames kept behind
-        ASSERT_EQ(dec.SeekToFrame(p), S_OK);
-        EXPECT_EQ(Read(dec, buf), p);
-        EXPECT_EQ(Read(dec, buf), p + 1);
-    }
-    EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks) << "a step back to a kept frame repositions";
-    ASSERT_EQ(dec.SeekToFrame(2), S_OK);
-    EXPECT_EQ(Read(dec, buf), 2);
-    EXPECT_GT(dec.GetDemuxerSeekCount(), llSeeks);
 }
 
 // ---------------------------------------------------------------------------
