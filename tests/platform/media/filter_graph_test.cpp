@@ -217,10 +217,10 @@ INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
                                            std::tuple{EClipFormat::AsfWmv2, 96, 64},
                                            std::tuple{EClipFormat::AviRaw, 321, 241},
                                            std::tuple{EClipFormat::Mp4H264, 321, 241}),
-                         [](const auto& info) {  // "avi_mpeg4_96"
-                             std::string s = ClipFormatName(std::get<0>(info.param));
+                         [](const auto& kind) {  // "avi_mpeg4_96"
+                             std::string s = ClipFormatName(std::get<0>(kind.param));
                              std::replace(s.begin(), s.end(), '-', '_');
-                             return s + "_" + std::to_string(std::get<1>(info.param));
+                             return s + "_" + std::to_string(std::get<1>(kind.param));
                          });
 
 // ---------------------------------------------------------------------------
