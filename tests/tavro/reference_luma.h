@@ -1,7 +1,6 @@
-// The luminance rule written straight from its definition, and the colour
-// sweep the plug-in and its row kernels are checked over. The files that use
-// it are compiled with -ffp-contract=off, as the plug-in is, so that every
-// product and sum rounds on its own.
+// The luminance rule written straight from its definition (the files that use
+// it are built without floating-point contraction, as the plug-in is), and the
+// colour sweep the plug-in and its row kernels are checked over.
 #pragma once
 
 #include <cstdint>

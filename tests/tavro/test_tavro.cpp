@@ -1,7 +1,6 @@
-// The plug-in as the viewer sees it: Tavro.so loaded with dlopen, TavroFunc
-// looked up with dlsym and called with output, input and the BITMAPINFO by
-// value. Expected frames come from a plain per-pixel reference written here,
-// independent of the plug-in's planes and tiles.
+// The plug-in as the viewer sees it (dlopen, dlsym, TavroFunc called with
+// output, input and the BITMAPINFO by value), against a plain per-pixel
+// reference written here, independent of the plug-in's planes and tiles.
 
 #include <dlfcn.h>
 #include <sys/wait.h>
@@ -35,12 +34,11 @@ namespace {
 constexpr uint8_t kGuard = 0xCC;    // output bytes the plug-in must overwrite or leave alone
 constexpr size_t kGuardBytes = 64;  // after the frame: must never be written
 
+// The format as the viewer passes it; the plug-in reads only the size.
 BITMAPINFO MakeFormat(int32_t nWidth, int32_t nHeight) {
     BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bmi.bmiHeader.biWidth = nWidth;
     bmi.bmiHeader.biHeight = nHeight;
-    bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 24;
     return bmi;
 }

@@ -74,11 +74,8 @@ TEST(FramePattern, FlippedMirroredRotatedAndChannelSwappedPicturesAreRecognisedA
             EXPECT_EQ(p.Index(), -1);
         }
     }
-    SPicture p = Make(64, 48, 33);
-    for (int y = 0; y < p.h; ++y) {
-        for (int x = 0; x < p.w; ++x)
-            std::swap(p.bits[y * p.stride + 3 * x], p.bits[y * p.stride + 3 * x + 2]);
-    }
+    SPicture p = Make(64, 48, 33);  // 64 pixels: rows need no padding
+    for (size_t k = 0; k < p.bits.size(); k += 3) std::swap(p.bits[k], p.bits[k + 2]);
     EXPECT_EQ(p.Reading().eOrientation, EPatternOrientation::Upright);
     EXPECT_TRUE(p.Reading().bChannelsSwapped);
     EXPECT_EQ(p.Index(), -1);
