@@ -1,6 +1,5 @@
-// Window handles: InvalidateRect from any thread never reaches a closed
-// window, and closing waits for a callback already running. (Delivery to an
-// open window is checked by the grab renderer's tests.)
+// Window handles: InvalidateRect from any thread never reaches a closed window
+// (delivery to an open one is checked by the grab renderer's tests).
 #include <gtest/gtest.h>
 
 #include <atomic>
