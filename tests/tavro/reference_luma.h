@@ -1,17 +1,14 @@
-// The luminance rule written straight from its definition, and the colour
-// sweep the plug-in and its row kernels are checked over. The files that use
-// it are compiled with -ffp-contract=off, as the plug-in is, so that every
-// product and sum rounds on its own.
+// The luminance rule written straight from its definition (the files that use
+// it are built without floating-point contraction, as the plug-in is), and the
+// colour sweep the plug-in and its row kernels are checked over.
 #pragma once
 
 #include <cstdint>
 
 namespace tavro_test {
 
-// Every colour, except under the thread sanitizer, where every byte access is
-// instrumented and the full sweep would take most of a minute; there 2^20
-// colours spread over the whole cube (colour n = 17 * n mod 2^24) still run
-// through the code.
+// Every colour, except under the thread sanitizer (where the full sweep takes
+// most of a minute): there 2^20 colours spread over the cube (17 * n mod 2^24).
 #if defined(__SANITIZE_THREAD__)
 constexpr uint32_t kSweepColours = 1u << 20;
 constexpr uint32_t kSweepStep = 17;

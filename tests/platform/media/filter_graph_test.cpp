@@ -6,20 +6,20 @@
 // stop = position + 10000 and polling until the current position equals the
 // stop (media time); playback by SetPositions(position, duration) and Run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "grab/grab_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "platform/ffmpeg/file_decoder.h"
-#include "platform/ffmpeg/file_source_filter.h"
 #include "platform/media/filter_graph.h"
 #include "platform/media/media_guids.h"
 #include "platform/test_clips.h"
@@ -42,8 +42,7 @@ std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()
 // The worker's file graph: the grab renderer named "Renderer" (or, for the
 // tests that need every rendered frame's index and times, the frame keeping
 // test renderer), then RenderFile.
-class CWorkerGraph {
-public:
+struct CWorkerGraph {
     explicit CWorkerGraph(bool bGrab = true) {
         EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
                                    reinterpret_cast<void**>(m_pGraph.Receive())),
@@ -53,16 +52,13 @@ public:
         m_pGraph.QueryInto(IID_IMediaEventEx, &m_pEvent);
         HRESULT hr = S_OK;
         if (bGrab) {
-            m_pGrab = new CGrabRenderer(nullptr, &hr);
-            m_pGrab->NonDelegatingAddRef();
-            m_pFilter = m_pGrab;
+            m_pRenderer = m_pGrab = new CGrabRenderer(nullptr, &hr);
         } else {
-            m_pKeeper = new CFrameKeepingRenderer(&hr);
-            m_pKeeper->NonDelegatingAddRef();
-            m_pFilter = m_pKeeper;
+            m_pRenderer = m_pKeeper = new CFrameKeepingRenderer(&hr);
         }
+        m_pRenderer->NonDelegatingAddRef();
         EXPECT_EQ(hr, S_OK);
-        EXPECT_EQ(m_pGraph->AddFilter(m_pFilter, L"Renderer"), S_OK);
+        EXPECT_EQ(m_pGraph->AddFilter(m_pRenderer, L"Renderer"), S_OK);
     }
     ~CWorkerGraph() {
         if (m_pControl) m_pControl->Stop();
@@ -70,20 +66,20 @@ public:
         m_pSeeking.Release();
         m_pControl.Release();
         m_pGraph.Release();
-        if (m_pGrab) m_pGrab->NonDelegatingRelease();
-        if (m_pKeeper) m_pKeeper->NonDelegatingRelease();
+        m_pRenderer->NonDelegatingRelease();
     }
 
     // RenderFile, then the worker's time format choice.
     HRESULT Open(const std::string& strPath) {
-        m_strPath = Wide(strPath);
-        const HRESULT hr = m_pGraph->RenderFile(m_strPath.c_str(), nullptr);
+        const HRESULT hr = m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr);
         if (FAILED(hr)) return hr;
         m_bFrameFormat = m_pSeeking->IsFormatSupported(&TIME_FORMAT_FRAME) == S_OK;
         if (m_bFrameFormat) {
             EXPECT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
         }
-        m_llStep = m_bFrameFormat ? 1 : FrameDuration();
+        m_llStep = m_bFrameFormat ? 1
+                   : m_pKeeper    ? m_pKeeper->Format().AvgTimePerFrame
+                                  : m_pGrab->GetFrameDuration();
         return hr;
     }
 
@@ -120,15 +116,14 @@ public:
         return llDuration;
     }
 
-    // The latest frame the renderer holds, as the worker copies it.
+    // The latest frame the grab renderer holds, as the worker copies it.
     std::vector<BYTE> Frame() {
-        if (m_pKeeper) return m_pKeeper->Frame();
         BITMAPINFO bmi{};
         m_pGrab->GetFrameFormat(&bmi);
         std::vector<BYTE> frame(bmi.bmiHeader.biSizeImage);
         m_pGrab->UpdateFrameBuffer();
-        const LONG cb = m_pGrab->CopyFrameTo(frame.data(), static_cast<LONG>(frame.size()));
-        frame.resize(cb > 0 ? static_cast<size_t>(cb) : 0);
+        frame.resize(
+            std::max<LONG>(0, m_pGrab->CopyFrameTo(frame.data(), static_cast<LONG>(frame.size()))));
         return frame;
     }
     int LatestIndex() {
@@ -139,37 +134,16 @@ public:
         if (frame.size() < static_cast<size_t>(stride) * static_cast<size_t>(h)) return -1;
         return ReadFrameIndex(frame.data(), w, h, stride);
     }
-    REFERENCE_TIME FrameDuration() {
-        return m_pKeeper ? m_pKeeper->Format().AvgTimePerFrame : m_pGrab->GetFrameDuration();
-    }
 
-    IGraphBuilder* Graph() { return m_pGraph.Get(); }
-    IMediaControl* Control() { return m_pControl.Get(); }
-    IMediaSeeking* Seeking() { return m_pSeeking.Get(); }
-    IMediaEventEx* Event() { return m_pEvent.Get(); }
-    IBaseFilter* Renderer() { return m_pFilter; }
-    CBasePin* RendererPin() { return m_pGrab ? m_pGrab->GetPin(0) : m_pKeeper->GetPin(0); }
-    CFrameKeepingRenderer* Keeper() { return m_pKeeper; }  // null with the grab renderer
-    bool FrameFormat() const { return m_bFrameFormat; }
-    LONGLONG Step() const { return m_llStep; }
-    // The file source RenderFile added, named after its file.
-    CFileSourceFilter* Source() {
-        CComRef<IBaseFilter> pFilter;
-        EXPECT_EQ(m_pGraph->FindFilterByName(m_strPath.c_str(), pFilter.Receive()), S_OK);
-        return dynamic_cast<CFileSourceFilter*>(pFilter.Get());
-    }
-
-private:
     CComRef<IGraphBuilder> m_pGraph;
     CComRef<IMediaControl> m_pControl;
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
-    CGrabRenderer* m_pGrab = nullptr;
+    CBaseVideoRenderer* m_pRenderer = nullptr;
+    CGrabRenderer* m_pGrab = nullptr;  // one of these two is the renderer
     CFrameKeepingRenderer* m_pKeeper = nullptr;
-    IBaseFilter* m_pFilter = nullptr;  // whichever of the two
-    std::wstring m_strPath;
     bool m_bFrameFormat = false;
-    LONGLONG m_llStep = 1;
+    LONGLONG m_llStep = 1;  // units per frame in the time format in use
 };
 
 class GraphTest : public pelora_test::LiveObjectsTest {
@@ -185,72 +159,50 @@ protected:
     }
 };
 
-struct SKind {
-    EClipFormat eFormat;
-    int nWidth, nHeight;
-};
-
-std::string KindName(const ::testing::TestParamInfo<SKind>& param) {
-    std::string s = ClipFormatName(param.param.eFormat);
-    for (char& c : s) c = c == '-' ? '_' : c;
-    return s + "_" + std::to_string(param.param.nWidth) + "x" + std::to_string(param.param.nHeight);
-}
-
 // ---------------------------------------------------------------------------
 // Every kind of clip, built as the worker builds it.
 
-class EveryKind : public GraphTest, public ::testing::WithParamInterface<SKind> {};
+class EveryKind : public GraphTest,
+                  public ::testing::WithParamInterface<std::tuple<EClipFormat, int, int>> {};
 
 TEST_P(EveryKind, ConnectsRgb24ReportsItsFormatAndGrabsExactlyTheFrameAtEveryPosition) {
-    const SKind k = GetParam();
+    const auto [eFormat, nWidth, nHeight] = GetParam();
     const int nFrames = 30;
-    const std::string strPath = CClipCache::Get().Clip(k.eFormat, k.nWidth, k.nHeight, nFrames);
+    const std::string strPath = CClipCache::Get().Clip(eFormat, nWidth, nHeight, nFrames);
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
 
+    // Connected in 24-bit RGB (the only type the renderer takes) at the clip's geometry.
     AM_MEDIA_TYPE mt{};
-    ASSERT_EQ(g.RendererPin()->ConnectionMediaType(&mt), S_OK);
-    EXPECT_EQ(mt.majortype, MEDIATYPE_Video);
-    EXPECT_EQ(mt.subtype, MEDIASUBTYPE_RGB24);
-    EXPECT_EQ(mt.formattype, FORMAT_VideoInfo);
+    ASSERT_EQ(g.m_pRenderer->GetPin(0)->ConnectionMediaType(&mt), S_OK);
     ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
     VIDEOINFOHEADER vih{};
     std::memcpy(&vih, mt.pbFormat, sizeof vih);
     FreeMediaType(mt);
-    const LONG stride = (3 * k.nWidth + 3) & ~3;
-    EXPECT_EQ(vih.bmiHeader.biWidth, k.nWidth);
-    EXPECT_EQ(vih.bmiHeader.biHeight, k.nHeight);  // bottom-up
-    EXPECT_EQ(vih.bmiHeader.biBitCount, 24);
-    EXPECT_EQ(vih.bmiHeader.biSizeImage, static_cast<DWORD>(stride * k.nHeight));
+    const LONG stride = (3 * nWidth + 3) & ~3;
+    EXPECT_EQ(vih.bmiHeader.biWidth, nWidth);
+    EXPECT_EQ(vih.bmiHeader.biHeight, nHeight);  // bottom-up
+    EXPECT_EQ(vih.bmiHeader.biSizeImage, static_cast<DWORD>(stride * nHeight));
     EXPECT_EQ(vih.AvgTimePerFrame, kFrame);
 
-    const bool bAvi = k.eFormat == EClipFormat::AviMpeg4 || k.eFormat == EClipFormat::AviMjpeg ||
-                      k.eFormat == EClipFormat::AviRaw;
-    EXPECT_EQ(g.FrameFormat(), bAvi);
-    EXPECT_EQ(g.Seeking()->IsFormatSupported(&TIME_FORMAT_MEDIA_TIME), S_OK);
-    if (!bAvi) {
-        EXPECT_NE(g.Seeking()->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
-    }
-    LONGLONG llDuration = 0;
-    ASSERT_EQ(g.Seeking()->GetDuration(&llDuration), S_OK);
-    EXPECT_EQ(llDuration / g.Step(), nFrames);  // the worker's frame count
+    const bool bAvi = eFormat == EClipFormat::AviMpeg4 || eFormat == EClipFormat::AviMjpeg ||
+                      eFormat == EClipFormat::AviRaw;
+    EXPECT_EQ(g.m_bFrameFormat, bAvi);
+    EXPECT_EQ(g.Duration() / g.m_llStep, nFrames);  // the worker's frame count
 
-    std::vector<int> positions = {0, 17, 3, 29, 11, 12, 13, 14, 13, 12, 11, 28, 29, 0, 1, 2, 25, 5};
-    std::mt19937 rng(5);
-    for (int i = 0; i < 6; ++i) positions.push_back(static_cast<int>(rng() % nFrames));
-    for (int nPos : positions) EXPECT_EQ(g.SeekAndGrab(nPos), nPos) << "grab at frame " << nPos;
+    // Forward and back, single steps and jumps, the first and the last frame.
+    for (int nPos : {0, 17, 3, 29, 11, 12, 13, 12, 11, 28, 0, 1, 25}) {
+        EXPECT_EQ(g.SeekAndGrab(nPos), nPos) << "grab at frame " << nPos;
+    }
     // After a grab the graph reports the stop position as current.
     LONGLONG llCur = 0, llStop = 0;
-    ASSERT_EQ(g.Seeking()->GetPositions(&llCur, &llStop), S_OK);
+    ASSERT_EQ(g.m_pSeeking->GetPositions(&llCur, &llStop), S_OK);
     EXPECT_EQ(llCur, llStop);
 
-    // The copied frame is upright and, row padding included, the decoder's own.
+    // The copied frame (upright, or its index would not read) is, row padding
+    // included, the decoder's own.
     ASSERT_EQ(g.SeekAndGrab(7), 7);
     const std::vector<BYTE> frame = g.Frame();
-    ASSERT_EQ(frame.size(), static_cast<size_t>(stride) * k.nHeight);
-    const SPatternReading r = ReadFramePattern(frame.data(), k.nWidth, k.nHeight, stride);
-    EXPECT_EQ(r.eOrientation, EPatternOrientation::Upright);
-    EXPECT_FALSE(r.bChannelsSwapped);
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
     std::vector<BYTE> expected(dec.GetImageSize());
@@ -259,32 +211,20 @@ TEST_P(EveryKind, ConnectsRgb24ReportsItsFormatAndGrabsExactlyTheFrameAtEveryPos
     EXPECT_TRUE(frame == expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Clips, EveryKind,
-    ::testing::Values(SKind{EClipFormat::AviMpeg4, 96, 64}, SKind{EClipFormat::AviMjpeg, 96, 64},
-                      SKind{EClipFormat::AviRaw, 96, 64}, SKind{EClipFormat::Mp4H264, 96, 64},
-                      SKind{EClipFormat::AsfWmv2, 96, 64}, SKind{EClipFormat::AviMpeg4, 321, 241},
-                      SKind{EClipFormat::AviRaw, 321, 241}, SKind{EClipFormat::Mp4H264, 321, 241}),
-    KindName);
+INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
+                         ::testing::Values(std::tuple{EClipFormat::AviMpeg4, 96, 64},
+                                           std::tuple{EClipFormat::AviMjpeg, 96, 64},
+                                           std::tuple{EClipFormat::AsfWmv2, 96, 64},
+                                           std::tuple{EClipFormat::AviRaw, 321, 241},
+                                           std::tuple{EClipFormat::Mp4H264, 321, 241}),
+                         [](const auto& kind) {  // "avi_mpeg4_96"
+                             std::string s = ClipFormatName(std::get<0>(kind.param));
+                             std::replace(s.begin(), s.end(), '-', '_');
+                             return s + "_" + std::to_string(std::get<1>(kind.param));
+                         });
 
 // ---------------------------------------------------------------------------
-// Stepping
-
-TEST_F(GraphTest, ForwardStepsContinueDecodingAndBackwardStepsSeekExactly) {
-    // A long GOP: a step forward must not go back to the keyframe.
-    const std::string strPath = CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, 60, 25, 50);
-    CWorkerGraph g;
-    ASSERT_EQ(g.Open(strPath), S_OK);
-    CFileSourceFilter* pSource = g.Source();
-    ASSERT_NE(pSource, nullptr);
-    ASSERT_EQ(g.SeekAndGrab(20), 20);
-    const LONGLONG llSeeks = pSource->Decoder().GetDemuxerSeekCount();
-    for (int n = 21; n <= 30; ++n) ASSERT_EQ(g.SeekAndGrab(n), n);
-    EXPECT_EQ(pSource->Decoder().GetDemuxerSeekCount(), llSeeks);
-    for (int n = 29; n >= 24; --n) ASSERT_EQ(g.SeekAndGrab(n), n);
-    EXPECT_EQ(g.SeekAndGrab(59), 59);  // the last frame
-    EXPECT_EQ(g.SeekAndGrab(58), 58);
-}
+// Positions and time formats
 
 TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDuration) {
     // 30 fps: AvgTimePerFrame is 333333, so k x 333333 lies a few 100-ns
@@ -292,22 +232,42 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
     const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 60, 30);
     CWorkerGraph g(/*bGrab=*/false);
     ASSERT_EQ(g.Open(strPath), S_OK);
-    ASSERT_FALSE(g.FrameFormat());
-    ASSERT_EQ(g.Step(), 333333);
-    for (int n : {0, 1, 2, 3, 30, 31, 45, 58, 59, 44, 17}) {
-        g.Keeper()->ClearIndices();
+    ASSERT_FALSE(g.m_bFrameFormat);
+    ASSERT_EQ(g.m_llStep, 333333);
+    for (int n : {0, 1, 2, 31, 59, 44}) {
+        g.m_pKeeper->ClearIndices();
         EXPECT_EQ(g.SeekAndGrab(n), n) << "grab at " << n << " x 333333";
         // Frame n itself starts the segment: not frame n - 1 first (which
         // the 1 ms of slack before the stop would hide only for the first
         // 30000 frames).
-        EXPECT_EQ(g.Keeper()->Indices(), std::vector<LONGLONG>{n});
+        EXPECT_EQ(g.m_pKeeper->Indices(), std::vector<LONGLONG>{n});
     }
-    // A position inside a frame still gives that frame.
-    g.SetPositions(10 * 333333 + 200000, 10 * 333333 + 210000);
-    g.Control()->Run();
-    LONG lCode = 0;
-    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
-    EXPECT_EQ(g.LatestIndex(), 10);
+    // At or past the end: the last frame, so that a grab there has a picture.
+    EXPECT_EQ(g.SeekAndGrab(60), 59);
+}
+
+// The renderer reports positions in frames through these conversions; at
+// 30 fps a frame lasts 333333.3 units, so a rounding slip shows one frame off.
+TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::AviMjpeg, 64, 48, 40, 30)), S_OK);
+    ASSERT_TRUE(g.m_bFrameFormat);
+    IMediaSeeking* pSeeking = g.m_pSeeking.Get();
+    for (LONGLONG n = 0; n <= 40; ++n) {
+        LONGLONG llMedia = 0, llBack = -1, llInside = -1;
+        ASSERT_EQ(
+            pSeeking->ConvertTimeFormat(&llMedia, &TIME_FORMAT_MEDIA_TIME, n, &TIME_FORMAT_FRAME),
+            S_OK);
+        pSeeking->ConvertTimeFormat(&llBack, &TIME_FORMAT_FRAME, llMedia, &TIME_FORMAT_MEDIA_TIME);
+        pSeeking->ConvertTimeFormat(&llInside, &TIME_FORMAT_FRAME, llMedia + 333000,
+                                    &TIME_FORMAT_MEDIA_TIME);
+        EXPECT_EQ(llBack, n);
+        EXPECT_EQ(llInside, n) << "anywhere inside frame n is frame n";
+    }
+    LONGLONG llStop = 0;
+    EXPECT_EQ(g.Duration(), 40);
+    EXPECT_EQ(pSeeking->GetStopPosition(&llStop), S_OK);
+    EXPECT_EQ(llStop, 40);
 }
 
 // ---------------------------------------------------------------------------
@@ -323,21 +283,21 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
         SCOPED_TRACE(bGrab ? "grab renderer" : "frame keeping renderer");
         CWorkerGraph g(bGrab);
         ASSERT_EQ(g.Open(strPath), S_OK);
-        ASSERT_TRUE(g.FrameFormat());
+        ASSERT_TRUE(g.m_bFrameFormat);
         ASSERT_EQ(g.SeekAndGrab(10), 10);
-        if (!bGrab) g.Keeper()->ClearIndices();
+        if (!bGrab) g.m_pKeeper->ClearIndices();
 
         g.SetPositions(10, g.Duration());
         // Run returns once the first frame is there, with the stream time
         // starting 10 ms later: the clip's end is due 1.2 s after that.
-        g.Control()->Run();
+        g.m_pControl->Run();
         const auto t0 = steady_clock::now();
         bool bAhead = false;
         LONGLONG llLast = -1;
         bool bBackwards = false;
         for (;;) {
             LONGLONG llCur = 0, llStop = 0;
-            g.Seeking()->GetPositions(&llCur, &llStop);
+            g.m_pSeeking->GetPositions(&llCur, &llStop);
             const int nShown = g.LatestIndex();
             if (llCur < llStop && nShown >= 0 && llCur > nShown) bAhead = true;
             if (llCur < llLast) bBackwards = true;
@@ -347,7 +307,7 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
             std::this_thread::sleep_for(milliseconds(1));
         }
         LONG lCode = 0;
-        ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+        ASSERT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
         const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
         EXPECT_EQ(lCode, EC_COMPLETE);
         EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
@@ -359,10 +319,9 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
         EXPECT_LE(elapsed, 1200 + 3000);
         EXPECT_EQ(g.LatestIndex(), nFrames - 1);
         if (bGrab) continue;
-        const std::vector<LONGLONG> shown = g.Keeper()->Indices();
+        const std::vector<LONGLONG> shown = g.m_pKeeper->Indices();
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(shown.front(), 10);
-        EXPECT_EQ(shown.back(), nFrames - 1);
         EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
         EXPECT_EQ(shown.size(), 30u);  // none dropped
     }
@@ -372,41 +331,46 @@ TEST_F(GraphTest, PauseHoldsThePositionAndRunResumesStopEndsTheWait) {
     const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 50);
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
-    ASSERT_FALSE(g.FrameFormat());
+    ASSERT_FALSE(g.m_bFrameFormat);
     const LONGLONG llDuration = g.Duration();
     g.SetPositions(0, llDuration);
-    ASSERT_EQ(g.Control()->Run(), S_OK);
+    ASSERT_EQ(g.m_pControl->Run(), S_OK);
     std::this_thread::sleep_for(milliseconds(300));
-    ASSERT_EQ(g.Control()->Pause(), S_OK);
+    ASSERT_EQ(g.m_pControl->Pause(), S_OK);
     LONGLONG llPaused = 0, llLater = 0;
-    g.Seeking()->GetCurrentPosition(&llPaused);
+    g.m_pSeeking->GetCurrentPosition(&llPaused);
     std::this_thread::sleep_for(milliseconds(200));
-    g.Seeking()->GetCurrentPosition(&llLater);
+    g.m_pSeeking->GetCurrentPosition(&llLater);
     EXPECT_EQ(llPaused, llLater);
     EXPECT_GT(llPaused, 0);
-    EXPECT_LT(llPaused, llDuration);
-    const int nShownAtPause = g.LatestIndex();
-    EXPECT_EQ(nShownAtPause * kFrame, llPaused);
+    EXPECT_EQ(g.LatestIndex() * kFrame, llPaused);
 
     // Resumed: the stream time continues, it does not jump ahead.
-    ASSERT_EQ(g.Control()->Run(), S_OK);
+    ASSERT_EQ(g.m_pControl->Run(), S_OK);
     std::this_thread::sleep_for(milliseconds(150));
     LONGLONG llResumed = 0;
-    g.Seeking()->GetCurrentPosition(&llResumed);
+    g.m_pSeeking->GetCurrentPosition(&llResumed);
     EXPECT_GT(llResumed, llPaused);
     EXPECT_LE(llResumed, llPaused + 250 * 10000);
 
-    // Stop from another thread ends an infinite wait.
+    // A seek while paused flushes and prerolls the new position.
+    ASSERT_EQ(g.m_pControl->Pause(), S_OK);
+    g.SetPositions(20 * kFrame, llDuration);
+    OAFilterState fs = -1;
+    EXPECT_EQ(g.m_pControl->GetState(5000, &fs), S_OK);
+    EXPECT_EQ(fs, State_Paused);
+
+    // Stop from another thread ends an infinite wait, and releases the
+    // source thread waiting for a buffer that the paused renderer holds.
     LONG lCode = -1;
     HRESULT hrWait = S_OK;
     std::thread waiter(
-        [&] { hrWait = g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode); });
+        [&] { hrWait = g.m_pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode); });
     std::this_thread::sleep_for(milliseconds(100));
-    ASSERT_EQ(g.Control()->Stop(), S_OK);
+    ASSERT_EQ(g.m_pControl->Stop(), S_OK);
     waiter.join();
     EXPECT_EQ(hrWait, VFW_E_WRONG_STATE);
-    OAFilterState fs = -1;
-    EXPECT_EQ(g.Control()->GetState(100, &fs), S_OK);
+    EXPECT_EQ(g.m_pControl->GetState(100, &fs), S_OK);
     EXPECT_EQ(fs, State_Stopped);
 }
 
@@ -418,53 +382,29 @@ TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
         CWorkerGraph g(bGrab);
         ASSERT_EQ(g.Open(strPath), S_OK);
         g.SetPositions(0, nFrames);
-        ASSERT_EQ(g.Control()->Run(), S_OK);
+        ASSERT_EQ(g.m_pControl->Run(), S_OK);
         std::this_thread::sleep_for(milliseconds(250));
-        const LONGLONG llFlushesBefore = g.Source()->Pin()->EndOfStreamsSent();
-        if (!bGrab) g.Keeper()->ClearIndices();
+        if (!bGrab) g.m_pKeeper->ClearIndices();
         LONGLONG llPos = 40;
         // The seek returns running again, the new segment due 10 ms later.
-        ASSERT_EQ(g.Seeking()->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
-                                            AM_SEEKING_NoPositioning),
+        ASSERT_EQ(g.m_pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
+                                             AM_SEEKING_NoPositioning),
                   S_OK);
         const auto t0 = steady_clock::now();
         LONG lCode = 0;
-        ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+        ASSERT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
         const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
         EXPECT_EQ(lCode, EC_COMPLETE);
-        EXPECT_EQ(g.Source()->Pin()->EndOfStreamsSent(), llFlushesBefore + 1);
         // The new segment plays in real time: not all late (which an old
         // stream time would make it), and not held back by seconds either.
         EXPECT_GE(elapsed, 20 * 40 - 100);
         EXPECT_LE(elapsed, 20 * 40 + 3000);
         EXPECT_EQ(g.LatestIndex(), nFrames - 1);
         if (bGrab) continue;
-        const std::vector<LONGLONG> shown = g.Keeper()->Indices();
+        const std::vector<LONGLONG> shown = g.m_pKeeper->Indices();
         ASSERT_FALSE(shown.empty());
         EXPECT_EQ(shown.front(), 40);  // nothing of the old segment after the seek
-        EXPECT_EQ(shown.back(), nFrames - 1);
     }
-}
-
-TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunning) {
-    // 60 frames at 2 fps: half a minute of video that a free run takes in
-    // well under a second, so the bound below holds on any machine.
-    const std::string strPath = CClipCache::Get().Clip(EClipFormat::AviRaw, 96, 64, 60, 2);
-    CWorkerGraph g(/*bGrab=*/false);
-    ASSERT_EQ(g.Open(strPath), S_OK);
-    CComRef<IMediaFilter> pFilter;
-    ASSERT_EQ(
-        g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive())),
-        S_OK);
-    ASSERT_EQ(pFilter->SetSyncSource(nullptr), S_OK);
-    const auto t0 = steady_clock::now();
-    ASSERT_EQ(g.Control()->Run(), S_OK);
-    EXPECT_EQ(pFilter->SetSyncSource(nullptr), VFW_E_NOT_STOPPED);
-    LONG lCode = 0;
-    ASSERT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
-    EXPECT_EQ(lCode, EC_COMPLETE);
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - t0).count(), 15000);
-    EXPECT_EQ(g.Keeper()->Indices().size(), 60u);
 }
 
 // ---------------------------------------------------------------------------
@@ -472,56 +412,29 @@ TEST_F(GraphTest, WithoutAClockPlaybackRunsFreeAndTheClockCannotChangeWhileRunni
 
 TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) {
     CClipCache& cache = CClipCache::Get();
-    const std::string strGood = cache.Clip(EClipFormat::AviMpeg4, 96, 64, 30);
-    const std::string strEmpty = cache.Path("empty.avi");
-    const std::string strTruncated = cache.Path("truncated.avi");
-    const std::string strCorrupt = cache.Path("corrupt.avi");
-    const std::string strAudio = cache.Path("audio.wav");
-    const std::string strAudioMp4 = cache.Path("audio.mp4");
-    ASSERT_EQ(WriteEmptyFile(strEmpty), "");
-    ASSERT_EQ(WriteTruncatedCopy(strGood, strTruncated, 300), "");
-    ASSERT_EQ(
-        WriteCorruptedCopy(strGood, strCorrupt, 0, static_cast<int64_t>(fs::file_size(strGood)), 7),
-        "");
     const std::string strGoodMp4 = cache.Clip(EClipFormat::Mp4H264, 96, 64, 30);
-    const std::string strTruncatedMp4 = cache.Path("truncated.mp4");
+    const std::string strEmpty = cache.Path("empty.avi"), strAudio = cache.Path("audio.wav");
+    const std::string strTruncatedMp4 = cache.Path("truncated.mp4"),
+                      strFifo = cache.Path("pipe.avi");
+    ASSERT_EQ(WriteEmptyFile(strEmpty), "");
     ASSERT_EQ(WriteTruncatedCopy(strGoodMp4, strTruncatedMp4,
                                  static_cast<int64_t>(fs::file_size(strGoodMp4) / 2)),
               "");
     ASSERT_EQ(WriteAudioOnlyClip(strAudio), "");
-    ASSERT_EQ(WriteAudioOnlyClip(strAudioMp4), "");
-    for (const std::string& strPath : {strEmpty, strTruncated, strTruncatedMp4, strCorrupt,
-                                       strAudio, strAudioMp4, cache.Path("missing.avi")}) {
+    ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);  // no writer: opening it must not block
+    for (const std::string& strPath : {strEmpty, strTruncatedMp4, strAudio, strFifo, cache.Path(""),
+                                       cache.Path("missing.avi")}) {
         CWorkerGraph g;
-        EXPECT_TRUE(FAILED(g.Graph()->RenderFile(Wide(strPath).c_str(), nullptr))) << strPath;
-        EXPECT_FALSE(g.RendererPin()->IsConnected());
+        EXPECT_TRUE(FAILED(g.m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr))) << strPath;
+        EXPECT_FALSE(g.m_pRenderer->GetPin(0)->IsConnected());
         CComRef<IEnumFilters> pEnum;
-        ASSERT_EQ(g.Graph()->EnumFilters(pEnum.Receive()), S_OK);
+        ASSERT_EQ(g.m_pGraph->EnumFilters(pEnum.Receive()), S_OK);
         IBaseFilter* apFilters[4] = {};
         ULONG n = 0;
         pEnum->Next(4, apFilters, &n);
         EXPECT_EQ(n, 1u) << "only the renderer stays: " << strPath;
         for (ULONG i = 0; i < n; ++i) apFilters[i]->Release();
     }
-}
-
-TEST_F(GraphTest, ADecodeErrorInTheMiddleEndsTheStreamWithCompletion) {
-    const std::string strGood = CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, 60);
-    const std::string strPath = CClipCache::Get().Path("damaged-middle.avi");
-    const auto size = static_cast<int64_t>(fs::file_size(strGood));
-    ASSERT_EQ(WriteCorruptedCopy(strGood, strPath, size / 2, size / 3, 11), "");
-    CWorkerGraph g(/*bGrab=*/false);
-    if (FAILED(g.Open(strPath))) GTEST_SKIP() << "the damage reached the header";
-    CComRef<IMediaFilter> pFilter;
-    g.Graph()->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(pFilter.Receive()));
-    pFilter->SetSyncSource(nullptr);
-    g.Control()->Run();
-    LONG lCode = 0;
-    ASSERT_EQ(g.Event()->WaitForCompletion(10000, &lCode), S_OK);
-    EXPECT_EQ(lCode, EC_COMPLETE);
-    const std::vector<LONGLONG> shown = g.Keeper()->Indices();
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.front(), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -532,55 +445,39 @@ TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
     CWorkerGraph g;
     ASSERT_EQ(g.Open(strPath), S_OK);
     LONG lCode = -1;
-    EXPECT_EQ(g.Event()->WaitForCompletion(0, &lCode), VFW_E_WRONG_STATE);  // stopped
     g.SetPositions(0, 29);
-    g.Control()->Run();
-    EXPECT_EQ(g.Event()->WaitForCompletion(50, &lCode), E_ABORT);  // 1.2 s to go
+    g.m_pControl->Run();
+    EXPECT_EQ(g.m_pEvent->WaitForCompletion(50, &lCode), E_ABORT);  // 1.2 s to go
     CComRef<IMediaEventSink> pSink;
     ASSERT_EQ(
-        g.Graph()->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(pSink.Receive())),
+        g.m_pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(pSink.Receive())),
         S_OK);
     EXPECT_EQ(pSink->Notify(EC_ERRORABORT, E_FAIL, 0), S_OK);
-    EXPECT_EQ(g.Event()->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode), S_OK);
+    EXPECT_EQ(g.m_pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode), S_OK);
     EXPECT_EQ(lCode, EC_ERRORABORT);
-    LONG lEv = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    ASSERT_EQ(g.Event()->GetEvent(&lEv, &p1, &p2, 0), S_OK);
-    EXPECT_EQ(lEv, EC_ERRORABORT);
-    EXPECT_EQ(p1, static_cast<LONG_PTR>(E_FAIL));
-    EXPECT_EQ(g.Event()->FreeEventParams(lEv, p1, p2), S_OK);
     // A new run forgets the abort.
-    g.Control()->Stop();
+    g.m_pControl->Stop();
     g.SetPositions(3, 3);
-    g.Control()->Run();
-    EXPECT_EQ(g.Event()->WaitForCompletion(5000, &lCode), S_OK);
+    g.m_pControl->Run();
+    EXPECT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
     EXPECT_EQ(lCode, EC_COMPLETE);
     EXPECT_EQ(g.LatestIndex(), 3);
 }
 
 TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
-    const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 50);
-    CComRef<IGraphBuilder> pGraph;
-    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
-                               reinterpret_cast<void**>(pGraph.Receive())),
-              S_OK);
-    HRESULT hr = S_OK;
-    auto* pRenderer = new CGrabRenderer(nullptr, &hr);
-    pRenderer->NonDelegatingAddRef();
-    ASSERT_EQ(pGraph->AddFilter(pRenderer, L"Renderer"), S_OK);
-    ASSERT_EQ(pGraph->RenderFile(Wide(strPath).c_str(), nullptr), S_OK);
-    CComRef<IMediaControl> pControl;
-    pGraph.QueryInto(IID_IMediaControl, &pControl);
-    pControl->Run();
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 50)), S_OK);
+    g.m_pControl->Run();
     std::this_thread::sleep_for(milliseconds(100));
-    pControl.Release();
-    pGraph.Release();  // the last reference: teardown while running
+    g.m_pControl.Release();
+    g.m_pSeeking.Release();
+    g.m_pEvent.Release();
+    g.m_pGraph.Release();  // the last reference: teardown while running
     // The renderer has left the graph and is unconnected; we still own it.
-    EXPECT_FALSE(pRenderer->GetPin(0)->IsConnected());
+    EXPECT_FALSE(g.m_pRenderer->GetPin(0)->IsConnected());
     FILTER_INFO info{};
-    ASSERT_EQ(pRenderer->QueryFilterInfo(&info), S_OK);
+    ASSERT_EQ(g.m_pRenderer->QueryFilterInfo(&info), S_OK);
     EXPECT_EQ(info.pGraph, nullptr);
-    pRenderer->NonDelegatingRelease();
 }
 
 }  // namespace

@@ -11,14 +11,6 @@ using pelora_test::WaitUntil;
 
 namespace {
 
-struct Handles {
-    HANDLE h[2] = {nullptr, nullptr};
-    ~Handles() {
-        for (HANDLE x : h)
-            if (x) CloseHandle(x);
-    }
-};
-
 TEST(CritSec, ReentersOnItsThreadAndBlocksOthersUntilTheOutermostLeave) {
     CCritSec cs;
     std::atomic<bool> bEntered{false};
@@ -32,48 +24,28 @@ TEST(CritSec, ReentersOnItsThreadAndBlocksOthersUntilTheOutermostLeave) {
         bEntered = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(bEntered.load());
+    EXPECT_FALSE(bEntered.load());  // still held once
     cs.Unlock();
     EXPECT_FALSE(cs.IsOwnedByCurrentThread());
     EXPECT_TRUE(WaitUntil([&] { return bEntered.load(); }));
     t.join();
 }
 
-TEST(Events, AutoResetIsConsumedByOneWaitManualResetStaysUntilReset) {
-    CWinEvent autoEv(FALSE, TRUE);
-    ASSERT_TRUE(autoEv.IsValid());
-    EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(autoEv, 10), WAIT_TIMEOUT);
-
-    CWinEvent manualEv(TRUE, FALSE);
-    std::thread t([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        manualEv.Set();
-    });
-    EXPECT_EQ(WaitForSingleObject(manualEv, 5000), WAIT_OBJECT_0);
-    t.join();
-    EXPECT_EQ(WaitForSingleObject(manualEv, 0), WAIT_OBJECT_0);
-    manualEv.Reset();
-    EXPECT_EQ(WaitForSingleObject(manualEv, 10), WAIT_TIMEOUT);
-}
-
 // The renderer passes its state-change event first: it must win while set,
 // and a wait must consume only the auto-reset event it reports.
 TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatOne) {
-    Handles hs;
-    hs.h[0] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
-    hs.h[1] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 0), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(WaitForMultipleObjects(2, hs.h, FALSE, 10), WAIT_TIMEOUT);
+    CWinEvent autoA(FALSE, TRUE), autoB(FALSE, TRUE), manual(TRUE, TRUE);
+    const HANDLE bothAuto[2] = {autoA, autoB};
+    EXPECT_EQ(WaitForMultipleObjects(2, bothAuto, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, bothAuto, FALSE, 0), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(2, bothAuto, FALSE, 10), WAIT_TIMEOUT);
 
-    Handles manualFirst;
-    manualFirst.h[0] = CreateEvent(nullptr, TRUE, TRUE, nullptr);
-    manualFirst.h[1] = CreateEvent(nullptr, FALSE, TRUE, nullptr);
-    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst.h, FALSE, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst.h, FALSE, 0), WAIT_OBJECT_0);
-    ResetEvent(manualFirst.h[0]);
-    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst.h, FALSE, 0), WAIT_OBJECT_0 + 1);
+    autoB.Set();
+    const HANDLE manualFirst[2] = {manual, autoB};
+    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst, FALSE, 0), WAIT_OBJECT_0);
+    manual.Reset();
+    EXPECT_EQ(WaitForMultipleObjects(2, manualFirst, FALSE, 0), WAIT_OBJECT_0 + 1);
 
     HANDLE hNull = nullptr;
     EXPECT_EQ(WaitForSingleObject(hNull, INFINITE), WAIT_FAILED);
@@ -81,27 +53,27 @@ TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatOne) {
 }
 
 TEST(Semaphore, ReleaseByNWakesNWaitersAndAReleasePastTheMaximumReleasesNothing) {
-    Handles hs;
-    hs.h[0] = CreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr);
-    ASSERT_NE(hs.h[0], nullptr);
+    const HANDLE hSem = CreateSemaphore(nullptr, 0, 0x7FFFFFFF, nullptr);
+    ASSERT_NE(hSem, nullptr);
     std::atomic<int> nWoken{0};
     auto waiter = [&] {
-        if (WaitForSingleObject(hs.h[0], 5000) == WAIT_OBJECT_0) ++nWoken;
+        if (WaitForSingleObject(hSem, 5000) == WAIT_OBJECT_0) ++nWoken;
     };
     std::thread a(waiter), b(waiter);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     LONG lPrev = -1;
-    EXPECT_TRUE(ReleaseSemaphore(hs.h[0], 2, &lPrev));
+    EXPECT_TRUE(ReleaseSemaphore(hSem, 2, &lPrev));
     a.join();
     b.join();
     EXPECT_EQ(nWoken.load(), 2);
     EXPECT_EQ(lPrev, 0);
 
-    EXPECT_TRUE(ReleaseSemaphore(hs.h[0], 1, nullptr));
-    EXPECT_FALSE(ReleaseSemaphore(hs.h[0], 0x7FFFFFFF, nullptr));
-    EXPECT_FALSE(ReleaseSemaphore(hs.h[0], 0, nullptr));
-    EXPECT_EQ(WaitForSingleObject(hs.h[0], 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(hs.h[0], 10), WAIT_TIMEOUT);
+    EXPECT_TRUE(ReleaseSemaphore(hSem, 1, nullptr));
+    EXPECT_FALSE(ReleaseSemaphore(hSem, 0x7FFFFFFF, nullptr));
+    EXPECT_FALSE(ReleaseSemaphore(hSem, 0, nullptr));
+    EXPECT_EQ(WaitForSingleObject(hSem, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(hSem, 10), WAIT_TIMEOUT);
+    CloseHandle(hSem);
 }
 
 }  // namespace
