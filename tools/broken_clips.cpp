@@ -11,8 +11,9 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
 }
+
+#include "tools/av_encode.h"
 
 namespace {
 
@@ -28,43 +29,6 @@ std::string WriteWhole(const std::string& strPath, const char* pData, size_t cb)
     if (!out) return "cannot create " + strPath;
     out.write(pData, static_cast<std::streamsize>(cb));
     return out ? "" : "cannot write " + strPath;
-}
-
-std::string AvError(int nErr) {
-    char sz[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(nErr, sz, sizeof sz);
-    return sz;
-}
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct OutputDeleter {
-    void operator()(AVFormatContext* p) const {
-        if (p->pb) avio_closep(&p->pb);
-        avformat_free_context(p);
-    }
-};
-
-std::string Drain(AVCodecContext* pEnc, AVFrame* pFrame, AVFormatContext* pOut, AVStream* pStream,
-                  AVPacket* pPacket) {
-    int nErr = avcodec_send_frame(pEnc, pFrame);
-    if (nErr < 0) return "encoding failed: " + AvError(nErr);
-    for (;;) {
-        nErr = avcodec_receive_packet(pEnc, pPacket);
-        if (nErr == AVERROR(EAGAIN) || nErr == AVERROR_EOF) return "";
-        if (nErr < 0) return "encoding failed: " + AvError(nErr);
-        av_packet_rescale_ts(pPacket, pEnc->time_base, pStream->time_base);
-        pPacket->stream_index = pStream->index;
-        nErr = av_interleaved_write_frame(pOut, pPacket);
-        if (nErr < 0) return "writing failed: " + AvError(nErr);
-    }
 }
 
 }  // namespace
@@ -120,10 +84,9 @@ std::string WriteAudioOnlyClip(const std::string& strPath) {
     if (nErr < 0) return "cannot open the audio encoder: " + AvError(nErr);
     avcodec_parameters_from_context(pStream->codecpar, pEnc.get());
     pStream->time_base = pEnc->time_base;
-    nErr = avio_open(&pOut->pb, strPath.c_str(), AVIO_FLAG_WRITE);
-    if (nErr < 0) return "cannot create " + strPath + ": " + AvError(nErr);
-    nErr = avformat_write_header(pOut.get(), nullptr);
-    if (nErr < 0) return "cannot write the header: " + AvError(nErr);
+    if (std::string strErr = OpenAndWriteHeader(pOut.get(), strPath); !strErr.empty()) {
+        return strErr;
+    }
 
     std::unique_ptr<AVFrame, FrameDeleter> pFrame(av_frame_alloc());
     std::unique_ptr<AVPacket, PacketDeleter> pPacket(av_packet_alloc());
@@ -147,15 +110,11 @@ std::string WriteAudioOnlyClip(const std::string& strPath) {
         }
         pFrame->pts = nDone;
         nDone += nSamples;
-        if (std::string strErr = Drain(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());
+        if (std::string strErr =
+                EncodeAndWrite(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());
             !strErr.empty()) {
             return strErr;
         }
     }
-    if (std::string strErr = Drain(pEnc.get(), nullptr, pOut.get(), pStream, pPacket.get());
-        !strErr.empty()) {
-        return strErr;
-    }
-    nErr = av_write_trailer(pOut.get());
-    return nErr < 0 ? "cannot finish the file: " + AvError(nErr) : "";
+    return FlushAndFinish(pEnc.get(), pOut.get(), pStream, pPacket.get());
 }

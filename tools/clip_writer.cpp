@@ -6,11 +6,11 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
+#include "tools/av_encode.h"
 #include "tools/frame_pattern.h"
 
 namespace {
@@ -38,32 +38,9 @@ const SFormatInfo& InfoOf(EClipFormat e) {
     return kFormats[0];
 }
 
-std::string AvError(int nErr) {
-    char sz[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(nErr, sz, sizeof sz);
-    return sz;
-}
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 struct SwsDeleter {
     void operator()(SwsContext* p) const { sws_freeContext(p); }
 };
-// Closes the output file (if opened) and frees the muxer context.
-struct OutputDeleter {
-    void operator()(AVFormatContext* p) const {
-        if (p->pb && !(p->oformat->flags & AVFMT_NOFILE)) avio_closep(&p->pb);
-        avformat_free_context(p);
-    }
-};
-
 AVPixelFormat EncoderPixelFormat(const SClipParams& params) {
     switch (params.eFormat) {
         case EClipFormat::AviRaw:
@@ -72,26 +49,10 @@ AVPixelFormat EncoderPixelFormat(const SClipParams& params) {
             return AV_PIX_FMT_YUVJ420P;
         case EClipFormat::Mp4H264:
             // 4:2:0 needs even sizes in H.264; 4:4:4 takes any size.
-            return (params.nWidth % 2 || params.nHeight % 2) ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+            return (params.nWidth % 2 || params.nHeight % 2) ? AV_PIX_FMT_YUV444P
+                                                             : AV_PIX_FMT_YUV420P;
         default:
             return AV_PIX_FMT_YUV420P;
-    }
-}
-
-// Sends one frame (or the flush request, pFrame null) and writes every packet
-// the encoder hands back.
-std::string Encode(AVCodecContext* pEnc, AVFrame* pFrame, AVFormatContext* pOut, AVStream* pStream,
-                   AVPacket* pPacket) {
-    int nErr = avcodec_send_frame(pEnc, pFrame);
-    if (nErr < 0) return "encoding failed: " + AvError(nErr);
-    for (;;) {
-        nErr = avcodec_receive_packet(pEnc, pPacket);
-        if (nErr == AVERROR(EAGAIN) || nErr == AVERROR_EOF) return "";
-        if (nErr < 0) return "encoding failed: " + AvError(nErr);
-        av_packet_rescale_ts(pPacket, pEnc->time_base, pStream->time_base);
-        pPacket->stream_index = pStream->index;
-        nErr = av_interleaved_write_frame(pOut, pPacket);
-        if (nErr < 0) return "writing failed: " + AvError(nErr);
     }
 }
 
@@ -138,7 +99,8 @@ std::string WriteClip(const std::string& strPath, const SClipParams& params) {
 
     AVFormatContext* pRawOut = nullptr;
     int nErr = avformat_alloc_output_context2(&pRawOut, nullptr, info.pszMuxer, strPath.c_str());
-    if (nErr < 0 || !pRawOut) return std::string("no ") + info.pszMuxer + " muxer: " + AvError(nErr);
+    if (nErr < 0 || !pRawOut)
+        return std::string("no ") + info.pszMuxer + " muxer: " + AvError(nErr);
     std::unique_ptr<AVFormatContext, OutputDeleter> pOut(pRawOut);
 
     const AVCodec* pCodec = avcodec_find_encoder_by_name(info.pszEncoder);
@@ -185,16 +147,16 @@ std::string WriteClip(const std::string& strPath, const SClipParams& params) {
     }
 
     nErr = avcodec_open2(pEnc.get(), pCodec, nullptr);
-    if (nErr < 0) return std::string("cannot open the ") + info.pszEncoder + " encoder: " + AvError(nErr);
+    if (nErr < 0)
+        return std::string("cannot open the ") + info.pszEncoder + " encoder: " + AvError(nErr);
     nErr = avcodec_parameters_from_context(pStream->codecpar, pEnc.get());
     if (nErr < 0) return "cannot set the stream parameters: " + AvError(nErr);
     pStream->time_base = pEnc->time_base;
     pStream->avg_frame_rate = fps;
 
-    nErr = avio_open(&pOut->pb, strPath.c_str(), AVIO_FLAG_WRITE);
-    if (nErr < 0) return "cannot create " + strPath + ": " + AvError(nErr);
-    nErr = avformat_write_header(pOut.get(), nullptr);
-    if (nErr < 0) return "cannot write the header: " + AvError(nErr);
+    if (std::string strErr = OpenAndWriteHeader(pOut.get(), strPath); !strErr.empty()) {
+        return strErr;
+    }
 
     std::unique_ptr<AVFrame, FrameDeleter> pFrame(av_frame_alloc());
     std::unique_ptr<AVPacket, PacketDeleter> pPacket(av_packet_alloc());
@@ -210,29 +172,25 @@ std::string WriteClip(const std::string& strPath, const SClipParams& params) {
     // Same size, only the pixel format changes; the point sampler keeps the
     // block edges sharp in the chroma planes.
     std::unique_ptr<SwsContext, SwsDeleter> pSws(
-        sws_getContext(params.nWidth, params.nHeight, AV_PIX_FMT_BGR24, params.nWidth, params.nHeight,
-                       pEnc->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr));
+        sws_getContext(params.nWidth, params.nHeight, AV_PIX_FMT_BGR24, params.nWidth,
+                       params.nHeight, pEnc->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr));
     if (!pSws) return "no pixel format conversion to the encoder's format";
 
     for (int i = 0; i < params.nFrames; ++i) {
         nErr = av_frame_make_writable(pFrame.get());
         if (nErr < 0) return "out of memory";
-        DrawFramePattern(picture.data(), params.nWidth, params.nHeight, nStride, params.nFirstIndex + i);
+        DrawFramePattern(picture.data(), params.nWidth, params.nHeight, nStride,
+                         params.nFirstIndex + i);
         const uint8_t* src[1] = {picture.data()};
         const int srcStride[1] = {nStride};
         sws_scale(pSws.get(), src, srcStride, 0, params.nHeight, pFrame->data, pFrame->linesize);
         pFrame->pts = i;
         if (nQuality) pFrame->quality = nQuality;
-        if (std::string strErr = Encode(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());
+        if (std::string strErr =
+                EncodeAndWrite(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());
             !strErr.empty()) {
             return strErr;
         }
     }
-    if (std::string strErr = Encode(pEnc.get(), nullptr, pOut.get(), pStream, pPacket.get());
-        !strErr.empty()) {
-        return strErr;
-    }
-    nErr = av_write_trailer(pOut.get());
-    if (nErr < 0) return "cannot finish the file: " + AvError(nErr);
-    return "";
+    return FlushAndFinish(pEnc.get(), pOut.get(), pStream, pPacket.get());
 }

@@ -15,11 +15,9 @@
 //
 //   bench_graph [--repeat N] [--seeks N]
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
@@ -29,22 +27,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "bench/support/bench_clips.h"
 #include "filterbase/base_video_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "platform/media/filter_graph.h"
 #include "platform/media/media_guids.h"
-#include "tools/clip_writer.h"
 #include "tools/frame_pattern.h"
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
 namespace {
-
-double Seconds(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
 
 // {5E2A9C47-1B3D-4F86-A0E9-7C4B2D6F8A13}
 constexpr CLSID CLSID_BenchRenderer = {
@@ -134,46 +125,12 @@ struct SGraph {
     }
 };
 
-std::string EnsureClip(EClipFormat eFormat, int nFrames, int nFps, int nGop, const char* pszName) {
-    fs::create_directories(PELORA_BENCH_CLIP_DIR);
-    const std::string strPath = std::string(PELORA_BENCH_CLIP_DIR) + "/" + pszName;
-    if (fs::exists(strPath) && fs::file_size(strPath) > 0) return strPath;
-    SClipParams params;
-    params.eFormat = eFormat;
-    params.nWidth = 1920;
-    params.nHeight = 1080;
-    params.nFrames = nFrames;
-    params.nFpsNum = nFps;
-    params.nGop = nGop;
-    std::printf("writing %s (%d frames, once) ...\n", strPath.c_str(), nFrames);
-    std::fflush(stdout);
-    const std::string strTmp = strPath + ".part";
-    const std::string strErr = WriteClip(strTmp, params);
-    if (!strErr.empty()) {
-        std::fprintf(stderr, "bench_graph: %s\n", strErr.c_str());
-        std::exit(1);
-    }
-    fs::rename(strTmp, strPath);
-    return strPath;
-}
-
-struct SStats {
-    double dMin, dMedian, dMean, dMax;
-};
-
-SStats Summarise(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    double dSum = 0;
-    for (double d : v) dSum += d;
-    return {v.front(), v[v.size() / 2], dSum / v.size(), v.back()};
-}
-
 void DecodeAll(const std::string& strClip, int nRepeat) {
     std::printf("\n== decode all frames through the graph, no clock: %s\n", strClip.c_str());
     std::vector<double> ours, theirs;
     LONGLONG llFrames = 0;
     for (int r = 0; r < nRepeat; ++r) {
-        const auto t0 = Clock::now();
+        const auto t0 = BenchClock::now();
         {
             SGraph g(strClip);
             CComRef<IMediaFilter> pFilter;
@@ -183,20 +140,13 @@ void DecodeAll(const std::string& strClip, int nRepeat) {
             LONG lCode = 0;
             g.pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode);
             llFrames = g.pRenderer->Rendered();
-            const double d = Seconds(t0);
+            const double d = SecondsSince(t0);
             ours.push_back(d);
             std::printf("  graph run %d: %lld frames in %.3f s = %.1f frames/s (last frame %d)\n",
                         r + 1, static_cast<long long>(llFrames), d, llFrames / d,
                         g.pRenderer->LatestIndex());
         }
-        const std::string strCmd =
-            "ffmpeg -v error -i '" + strClip + "' -f rawvideo -pix_fmt bgr24 -y /dev/null";
-        const auto t1 = Clock::now();
-        const int nStatus = std::system(strCmd.c_str());
-        const double d2 = Seconds(t1);
-        theirs.push_back(d2);
-        std::printf("  ffmpeg command run %d: %.3f s = %.1f frames/s%s\n", r + 1, d2, llFrames / d2,
-                    nStatus ? "  (FAILED)" : "");
+        theirs.push_back(RunFfmpegDecode(strClip, r + 1, llFrames));
     }
     const SStats a = Summarise(ours), b = Summarise(theirs);
     std::printf("  median: graph %.1f frames/s, ffmpeg command %.1f frames/s (%lld frames)\n",
@@ -237,47 +187,28 @@ void Grabs(const std::string& strClip, int nSeeks) {
     std::vector<double> random, plus, minus;
     for (int i = 0; i < nSeeks; ++i) {
         const LONGLONG p = 1 + static_cast<LONGLONG>(rng() % (llCount - 2));
-        auto t0 = Clock::now();
+        random.push_back(MillisecondsOf([&] { Grab(p); }));
+        plus.push_back(MillisecondsOf([&] { Grab(p + 1); }));
         Grab(p);
-        random.push_back(Seconds(t0) * 1000);
-        t0 = Clock::now();
-        Grab(p + 1);
-        plus.push_back(Seconds(t0) * 1000);
-        Grab(p);
-        t0 = Clock::now();
-        Grab(p - 1);
-        minus.push_back(Seconds(t0) * 1000);
+        minus.push_back(MillisecondsOf([&] { Grab(p - 1); }));
     }
-    for (const auto& [pszWhat, v] :
-         {std::pair<const char*, std::vector<double>&>{"random position", random},
-          {"step +1", plus},
-          {"step -1", minus}}) {
-        const SStats s = Summarise(v);
-        std::printf("  %-16s min %7.2f  median %7.2f  mean %7.2f  max %7.2f ms\n", pszWhat, s.dMin,
-                    s.dMedian, s.dMean, s.dMax);
-    }
+    PrintMsStats("random position", random);
+    PrintMsStats("step +1", plus);
+    PrintMsStats("step -1", minus);
     std::printf("  %d grabs of each kind, %d wrong frames\n", nSeeks, nWrong);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int nRepeat = 3, nSeeks = 20;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string s = argv[i];
-        if (s == "--repeat") nRepeat = std::max(1, std::atoi(argv[i + 1]));
-        if (s == "--seeks") nSeeks = std::max(1, std::atoi(argv[i + 1]));
-    }
+    const SBenchArgs args = ParseBenchArgs(argc, argv);
     av_log_set_level(AV_LOG_ERROR);
     CFilterGraph::RegisterClass();
     CoInitialize(nullptr);
-    const std::string strH264 =
-        EnsureClip(EClipFormat::Mp4H264, 600, 60, 250, "h264-1920x1080-60fps-600f-gop250.mp4");
-    const std::string strAvi =
-        EnsureClip(EClipFormat::AviMpeg4, 600, 60, 250, "mpeg4-1920x1080-60fps-600f-gop250.avi");
-    DecodeAll(strH264, nRepeat);
-    Grabs(strH264, nSeeks);
-    Grabs(strAvi, nSeeks);
+    const SBenchClips clips = EnsureBenchClips("bench_graph");
+    DecodeAll(clips.strH264, args.nRepeat);
+    Grabs(clips.strH264, args.nSeeks);
+    Grabs(clips.strAvi, args.nSeeks);
     CoUninitialize();
     return 0;
 }

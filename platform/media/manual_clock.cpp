@@ -40,65 +40,7 @@ int CManualClock::PendingAdvises() {
     return static_cast<int>(m_Advises.PendingCount());
 }
 
-HRESULT CManualClock::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
-        *ppv = static_cast<IReferenceClock*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CManualClock::AddRef() { return m_cRef.fetch_add(1) + 1; }
-
-ULONG CManualClock::Release() {
-    const ULONG c = m_cRef.fetch_sub(1) - 1;
-    if (c == 0) {
-        delete this;
-    }
-    return c;
-}
-
-HRESULT CManualClock::GetTime(REFERENCE_TIME* pTime) {
-    if (pTime == nullptr) {
-        return E_POINTER;
-    }
-    *pTime = Now();
-    return S_OK;
-}
-
-HRESULT CManualClock::AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
-                                 DWORD_PTR* pdwAdviseCookie) {
-    if (pdwAdviseCookie == nullptr) {
-        return E_POINTER;
-    }
-    *pdwAdviseCookie = 0;
-    REFERENCE_TIME tDue = 0;
-    if (hEvent == nullptr || __builtin_add_overflow(baseTime, streamTime, &tDue)) {
-        return E_INVALIDARG;
-    }
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (!m_Advises.Add(tDue, m_tNow, hEvent, pdwAdviseCookie)) {
-        return E_OUTOFMEMORY;
-    }
+void CManualClock::OnAdvised(REFERENCE_TIME tDue) {
     m_tLastAdvise = tDue;
     ++m_nAdvises;
-    return S_OK;
-}
-
-HRESULT CManualClock::AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE,
-                                     DWORD_PTR* pdwAdviseCookie) {
-    if (pdwAdviseCookie != nullptr) {
-        *pdwAdviseCookie = 0;
-    }
-    return E_NOTIMPL;
-}
-
-HRESULT CManualClock::Unadvise(DWORD_PTR dwAdviseCookie) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return m_Advises.Remove(dwAdviseCookie) ? S_OK : S_FALSE;
 }

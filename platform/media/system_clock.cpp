@@ -41,29 +41,6 @@ HRESULT CSystemClock::RegisterClass() {
     return CoRegisterInprocClass(CLSID_SystemClock, &CSystemClock::CreateInstance);
 }
 
-HRESULT CSystemClock::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (riid == IID_IUnknown || riid == IID_IReferenceClock) {
-        *ppv = static_cast<IReferenceClock*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CSystemClock::AddRef() { return m_cRef.fetch_add(1) + 1; }
-
-ULONG CSystemClock::Release() {
-    const ULONG c = m_cRef.fetch_sub(1) - 1;
-    if (c == 0) {
-        delete this;
-    }
-    return c;
-}
-
 REFERENCE_TIME CSystemClock::Now() {
     LARGE_INTEGER count{};
     QueryPerformanceCounter(&count);
@@ -74,46 +51,11 @@ REFERENCE_TIME CSystemClock::Now() {
     return t > last ? t : last;
 }
 
-HRESULT CSystemClock::GetTime(REFERENCE_TIME* pTime) {
-    if (pTime == nullptr) {
-        return E_POINTER;
-    }
-    *pTime = Now();
-    return S_OK;
-}
-
-HRESULT CSystemClock::AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
-                                 DWORD_PTR* pdwAdviseCookie) {
-    if (pdwAdviseCookie == nullptr) {
-        return E_POINTER;
-    }
-    *pdwAdviseCookie = 0;
-    REFERENCE_TIME tDue = 0;
-    if (hEvent == nullptr || __builtin_add_overflow(baseTime, streamTime, &tDue)) {
-        return E_INVALIDARG;
-    }
-    std::lock_guard<std::mutex> lock(m_Lock);
-    if (!m_Advises.Add(tDue, Now(), hEvent, pdwAdviseCookie)) {
-        return E_OUTOFMEMORY;
-    }
+void CSystemClock::OnAdvised(REFERENCE_TIME) {
     if (m_Advises.PendingCount() != 0 && !m_Thread.joinable()) {
         m_Thread = std::thread([this] { ThreadProc(); });
     }
     m_cvChanged.notify_all();
-    return S_OK;
-}
-
-HRESULT CSystemClock::AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEMAPHORE,
-                                     DWORD_PTR* pdwAdviseCookie) {
-    if (pdwAdviseCookie != nullptr) {
-        *pdwAdviseCookie = 0;
-    }
-    return E_NOTIMPL;
-}
-
-HRESULT CSystemClock::Unadvise(DWORD_PTR dwAdviseCookie) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    return m_Advises.Remove(dwAdviseCookie) ? S_OK : S_FALSE;
 }
 
 void CSystemClock::ThreadProc() {
