@@ -5,11 +5,10 @@
 //   then EndOfStream. A refused sample is skipped; the thread ends on Stop
 //   and when it gets no buffer (VFW_E_NOT_COMMITTED after a decommit). With
 //   gated it delivers only what AllowFrames granted.
-// - IMediaSeeking as far as a renderer's position object passes it on;
-//   SetPositions flushes downstream and restarts delivery when active.
-// - Locks: the filter lock for state and connection; leaf locks for seeking,
-//   never held while calling downstream. Stop the renderer first: it
-//   releases a thread blocked in its Receive.
+// - IMediaSeeking as far as a renderer's end of stream asks it.
+// - Locks: the filter lock for state and connection; leaf locks for the
+//   gate and the hook, never held while calling downstream. Stop the
+//   renderer first: it releases a thread blocked in its Receive.
 #pragma once
 
 #include <atomic>
@@ -20,6 +19,7 @@
 
 #include "filterbase/base_filter.h"
 #include "filterbase/base_output_pin.h"
+#include "platform/media/media_guids.h"
 
 namespace pelora_test {
 
@@ -28,7 +28,6 @@ struct SourceOptions {
     LONG height = 48;
     REFERENCE_TIME frameDuration = 400000;   // 40 ms
     int frames = 10;
-    bool offerFrameFormat = false;
     bool gated = false;
     LONG buffers = 2;
 };
@@ -52,21 +51,25 @@ public:
     // IQualityControl
     HRESULT Notify(IBaseFilter*, Quality) override { return S_OK; }
 
-    // IMediaSeeking
+    // IMediaSeeking: the stop position (frames x frameDuration, media time)
+    // and the time format, which a renderer's position object asks for.
     HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
     HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
-    HRESULT IsFormatSupported(const GUID* pFormat) override;
+    HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
     HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
-    HRESULT GetTimeFormat(GUID* pFormat) override;
+    HRESULT GetTimeFormat(GUID* pFormat) override {
+        *pFormat = TIME_FORMAT_MEDIA_TIME;
+        return S_OK;
+    }
     HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
-    HRESULT SetTimeFormat(const GUID* pFormat) override;
+    HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
     HRESULT GetDuration(LONGLONG*) override { return E_NOTIMPL; }
     HRESULT GetStopPosition(LONGLONG* pStop) override;
-    HRESULT GetCurrentPosition(LONGLONG* pCurrent) override;
-    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                              const GUID* pSourceFormat) override;
-    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                         DWORD dwStopFlags) override;
+    HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
     HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
     HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
     HRESULT SetRate(double) override { return E_NOTIMPL; }
@@ -82,7 +85,7 @@ public:
 private:
     void StartThread();  // m_ThreadLock held
     void StopThread();   // m_ThreadLock held
-    void ThreadProc(LONGLONG llStart, LONGLONG llStop);
+    void ThreadProc();
 
     CTestSourceFilter* const m_pSource;
 
@@ -94,10 +97,7 @@ private:
     std::condition_variable m_cvGate;
     int m_nAllowed = 0;
 
-    std::mutex m_SeekLock;     // leaf: guards the seeking fields below
-    LONGLONG m_llCurrent = 0;  // media time
-    LONGLONG m_llStop = 0;     // media time; set from the options
-    GUID m_TimeFormat;
+    std::mutex m_HookLock;  // leaf: guards m_StopPositionHook
     std::function<void()> m_StopPositionHook;
 };
 
