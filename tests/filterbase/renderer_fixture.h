@@ -103,14 +103,6 @@ public:
         CAutoLock lock(&m_InterfaceLock);
         m_trLastDraw = tr;
     }
-    int Normal() {
-        CAutoLock lock(&m_InterfaceLock);
-        return m_nNormal;
-    }
-    BOOL SupplierHandlesQuality() {
-        CAutoLock lock(&m_InterfaceLock);
-        return m_bSupplierHandlingQuality;
-    }
 
 private:
     CTestEventSink* m_pSink;

@@ -173,34 +173,5 @@ TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeave
     EXPECT_EQ(pClock->Release(), 0u);
 }
 
-TEST_F(RendererStateRaces, SecondRunCompletesAfterTheFirstRunsTimerWasKilled) {
-    RendererGraph g(HandDelivery());
-    const int loops = RaceLoops(300);
-    for (int i = 0; i < loops; ++i) {
-        // First run: the end is 10 s away, so a timer is armed; Stop kills it.
-        g.Pause();
-        g.Run(g.Clock()->Now());
-        const REFERENCE_TIME tStart = 0, tFar = 10 * 10000000LL, tNear = 10 * kMs;
-        auto first = g.DeliverAsync(&tStart, &tFar);
-        ASSERT_TRUE(Finishes(first));
-        ASSERT_EQ(g.RendererPin()->EndOfStream(), S_OK);
-        ASSERT_NE(g.Renderer()->ArmedTimer(), 0u);
-        Jitter(i);
-        g.Stop();
-        ASSERT_EQ(g.Renderer()->ArmedTimer(), 0u);
-
-        // Second run: the end is due at once.
-        const int before = g.Sink().Count(EC_COMPLETE);
-        g.Pause();
-        g.Run(g.Clock()->Now());
-        auto second = g.DeliverAsync(&tStart, &tNear);
-        ASSERT_TRUE(Finishes(second));
-        ASSERT_EQ(g.RendererPin()->EndOfStream(), S_OK);
-        ASSERT_EQ(g.Sink().Count(EC_COMPLETE), before + 1) << "round " << i;
-        g.Stop();
-    }
-    EXPECT_EQ(g.Renderer()->Rendered(), 2 * loops);
-}
-
 }  // namespace
 }  // namespace pelora_test
