@@ -174,14 +174,8 @@ private:
     CManualClock* m_pClock = nullptr;
 };
 
-// A source whose thread waits at its gate: the test delivers by hand.
-inline SourceOptions HandDelivery() {
-    SourceOptions o;
-    o.gated = true;
-    o.frames = 1 << 30;
-    o.buffers = 4;
-    return o;
-}
+// A source that delivers only what AllowFrames grants: the test delivers by hand.
+inline SourceOptions HandDelivery() { return SourceOptions{.buffers = 4}; }
 
 // As WaitUntil, but yields before it starts sleeping: the looped races wait
 // for other threads that usually answer within microseconds.

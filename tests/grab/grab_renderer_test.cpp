@@ -131,11 +131,7 @@ public:
 
 // A source whose thread waits at its gate: the test delivers the samples.
 SourceOptions IdleSource(LONG width = 64, LONG height = 48) {
-    SourceOptions options;
-    options.width = width;
-    options.height = height;
-    options.gated = true;
-    return options;
+    return SourceOptions{.width = width, .height = height};
 }
 
 // Counts repaint requests; registered as a window for the renderer.

@@ -115,10 +115,9 @@ void CTestSourcePin::AllowFrames(int n) {
 }
 
 void CTestSourcePin::ThreadProc() {
-    const SourceOptions& options = m_pSource->Options();
-    const REFERENCE_TIME tFrame = options.frameDuration;
-    for (LONGLONG frame = 0; frame < options.frames; ++frame) {
-        if (options.gated) {
+    const REFERENCE_TIME tFrame = m_pSource->Options().frameDuration;
+    for (LONGLONG frame = 0;; ++frame) {
+        {
             std::unique_lock<std::mutex> lock(m_GateLock);
             // Bounded slices: the wait also sees the stop request.
             while (m_nAllowed == 0 && !m_bStopThread) {
@@ -127,7 +126,6 @@ void CTestSourcePin::ThreadProc() {
             if (m_bStopThread) return;
             --m_nAllowed;
         }
-        if (m_bStopThread) return;
         IMediaSample* pSample = nullptr;
         if (FAILED(GetDeliveryBuffer(&pSample, nullptr, nullptr, 0))) return;
         BYTE* pData = nullptr;
@@ -143,26 +141,24 @@ void CTestSourcePin::ThreadProc() {
         Deliver(pSample);  // a refused sample is skipped
         pSample->Release();
     }
-    if (!m_bStopThread) DeliverEndOfStream();
 }
 
 // ---------------------------------------------------------------------------
-// Seeking (a leaf lock only)
+// Seeking: the stop position hook (a leaf lock only)
 
 void CTestSourcePin::SetStopPositionHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(m_HookLock);
     m_StopPositionHook = std::move(hook);
 }
 
-HRESULT CTestSourcePin::GetStopPosition(LONGLONG* pStop) {
+HRESULT CTestSourcePin::GetStopPosition(LONGLONG*) {
     std::function<void()> hook;
     {
         std::lock_guard<std::mutex> lock(m_HookLock);
         hook.swap(m_StopPositionHook);
     }
     if (hook) hook();
-    *pStop = m_pSource->Options().frames * m_pSource->Options().frameDuration;
-    return S_OK;
+    return E_NOTIMPL;  // no stop position: the source delivers what it is allowed
 }
 
 }  // namespace pelora_test

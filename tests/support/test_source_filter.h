@@ -1,11 +1,11 @@
 // Test upstream filter standing in for a decoder: one output pin offering
 // one RGB24 VIDEOINFOHEADER type, taking the input pin's allocator.
-// - Pause from stopped starts a streaming thread that delivers
-//   Options::frames samples, each starting with its frame index (4 bytes),
-//   then EndOfStream. A refused sample is skipped; the thread ends on Stop
-//   and when it gets no buffer (VFW_E_NOT_COMMITTED after a decommit). With
-//   gated it delivers only what AllowFrames granted.
-// - IMediaSeeking as far as a renderer's end of stream asks it.
+// - Pause from stopped starts a streaming thread that delivers as many
+//   samples as AllowFrames granted, each starting with its frame index (4
+//   bytes). A refused sample is skipped; the thread ends on Stop and when
+//   it gets no buffer (VFW_E_NOT_COMMITTED after a decommit).
+// - IMediaSeeking only for the stop position a renderer asks for at the end
+//   of a stream, with a hook that runs inside that call.
 // - Locks: the filter lock for state and connection; leaf locks for the
 //   gate and the hook, never held while calling downstream. Stop the
 //   renderer first: it releases a thread blocked in its Receive.
@@ -19,7 +19,6 @@
 
 #include "filterbase/base_filter.h"
 #include "filterbase/base_output_pin.h"
-#include "platform/media/media_guids.h"
 
 namespace pelora_test {
 
@@ -27,8 +26,6 @@ struct SourceOptions {
     LONG width = 64;  // the one type offered: RGB24 of this size
     LONG height = 48;
     REFERENCE_TIME frameDuration = 400000;   // 40 ms
-    int frames = 10;
-    bool gated = false;
     LONG buffers = 2;
 };
 
@@ -51,16 +48,12 @@ public:
     // IQualityControl
     HRESULT Notify(IBaseFilter*, Quality) override { return S_OK; }
 
-    // IMediaSeeking: the stop position (frames x frameDuration, media time)
-    // and the time format, which a renderer's position object asks for.
+    // IMediaSeeking
     HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
     HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
     HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
     HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
-    HRESULT GetTimeFormat(GUID* pFormat) override {
-        *pFormat = TIME_FORMAT_MEDIA_TIME;
-        return S_OK;
-    }
+    HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
     HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
     HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
     HRESULT GetDuration(LONGLONG*) override { return E_NOTIMPL; }
