@@ -29,9 +29,6 @@ CMediaType MakeVideoType(const GUID& subtype, WORD bitCount) {
     mt.SetSubtype(&subtype);
     mt.SetFormatType(&FORMAT_VideoInfo);
     VIDEOINFOHEADER vih{};
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = 4;
-    vih.bmiHeader.biHeight = 2;
     vih.bmiHeader.biBitCount = bitCount;
     mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih));
     return mt;
@@ -76,8 +73,7 @@ public:
         return S_FALSE;
     }
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
-        if (iPosition < 0) return E_INVALIDARG;
-        if (iPosition >= static_cast<int>(m_Types.size())) return S_FALSE;
+        if (iPosition < 0 || iPosition >= static_cast<int>(m_Types.size())) return S_FALSE;
         *pmt = m_Types[static_cast<size_t>(iPosition)];
         return S_OK;
     }
@@ -113,17 +109,12 @@ private:
 using CTypeListSource = COnePinFilter<CTestOutputPin>;
 using CTestSinkFilter = COnePinFilter<CTestInputPin>;
 
-template <class T>
-CComRef<T> MakeFilter() {
-    return CComRef<T>(new T, AddRefTag);
-}
-
 class ConnectionTest : public LiveObjectsTest {
 protected:
     void SetUp() override {
         LiveObjectsTest::SetUp();
-        m_Source = MakeFilter<CTypeListSource>();
-        m_Sink = MakeFilter<CTestSinkFilter>();
+        m_Source.Reset(new CTypeListSource, AddRefTag);
+        m_Sink.Reset(new CTestSinkFilter, AddRefTag);
         m_Source->Pin()->m_Types = {MakeVideoType(MEDIASUBTYPE_RGB32, 32),
                                     MakeVideoType(MEDIASUBTYPE_RGB24, 24),
                                     MakeVideoType(MEDIASUBTYPE_RGB24, 25)};

@@ -31,24 +31,6 @@ TEST_F(RendererScheduling, PauseCompletesWithTheFirstSampleButRendersNothingUnti
     EXPECT_FALSE(g.Renderer()->HaveCurrentSample());
 }
 
-TEST_F(RendererScheduling, EndOfStreamWithAPendingSampleCompletesAfterItIsRendered) {
-    RendererGraph g(HandDelivery());
-    g.Pause();
-    g.Run(0);
-    const REFERENCE_TIME tStart = 100 * kMs, tStop = 140 * kMs;
-    auto receive = g.DeliverAsync(&tStart, &tStop, 7);
-    ASSERT_TRUE(WaitUntil([&] { return g.Clock()->PendingAdvises() == 1; }));
-    EXPECT_EQ(g.RendererPin()->EndOfStream(), S_OK);
-    EXPECT_EQ(g.Sink().Count(EC_COMPLETE), 0);
-
-    g.Clock()->SetTime(tStart);
-    ASSERT_TRUE(Finishes(receive));
-    EXPECT_EQ(receive.get(), S_OK);
-    ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 1));
-    EXPECT_EQ(g.Renderer()->Frames(), std::vector<uint32_t>{7});
-    EXPECT_EQ(g.Renderer()->CompletesAtRender(), std::vector<int>{0});
-}
-
 TEST_F(RendererScheduling, EndOfStreamCloserThan50MsIsSentAtOnceOtherwiseByTimer) {
     struct Case {
         REFERENCE_TIME tStop;
@@ -87,11 +69,11 @@ TEST_F(RendererScheduling, StartOnlyStampsAreNotHeldBackByAStaleStopTime) {
     g.Run(0);
     // A sample with a far stop time goes back to the pool ...
     const REFERENCE_TIME tStart = 0, tFarStop = 600 * 10000000LL;
-    auto first = g.DeliverAsync(&tStart, &tFarStop, 1);
+    auto first = g.DeliverAsync(&tStart, &tFarStop);
     ASSERT_TRUE(Finishes(first));
     // ... and comes out again stamped with a start time only (as after a
     // backward seek), still carrying the old stop value, marked invalid.
-    auto second = g.DeliverAsync(&tStart, nullptr, 2);
+    auto second = g.DeliverAsync(&tStart, nullptr);
     ASSERT_TRUE(Finishes(second));
     ASSERT_EQ(g.Renderer()->Rendered(), 2);
 

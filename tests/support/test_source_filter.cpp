@@ -128,16 +128,10 @@ void CTestSourcePin::ThreadProc() {
         }
         IMediaSample* pSample = nullptr;
         if (FAILED(GetDeliveryBuffer(&pSample, nullptr, nullptr, 0))) return;
-        BYTE* pData = nullptr;
-        pSample->GetPointer(&pData);
-        const LONG cb = pSample->GetSize();
-        std::memset(pData, 0, static_cast<size_t>(cb));
-        const uint32_t index = static_cast<uint32_t>(frame);
-        std::memcpy(pData, &index, 4);
         REFERENCE_TIME tStart = frame * tFrame;
         REFERENCE_TIME tStop = tStart + tFrame;
         pSample->SetTime(&tStart, &tStop);
-        pSample->SetActualDataLength(cb);
+        pSample->SetActualDataLength(pSample->GetSize());
         Deliver(pSample);  // a refused sample is skipped
         pSample->Release();
     }

@@ -1,8 +1,8 @@
 // Test upstream filter standing in for a decoder: one output pin offering
 // one RGB24 VIDEOINFOHEADER type, taking the input pin's allocator.
 // - Pause from stopped starts a streaming thread that delivers as many
-//   samples as AllowFrames granted, each starting with its frame index (4
-//   bytes). A refused sample is skipped; the thread ends on Stop and when
+//   time-stamped samples (frame n at n x frameDuration) as AllowFrames
+//   granted. A refused sample is skipped; the thread ends on Stop and when
 //   it gets no buffer (VFW_E_NOT_COMMITTED after a decommit).
 // - IMediaSeeking only for the stop position a renderer asks for at the end
 //   of a stream, with a hook that runs inside that call.
