@@ -29,9 +29,6 @@ CMediaType MakeVideoType(const GUID& subtype, WORD bitCount) {
     mt.SetSubtype(&subtype);
     mt.SetFormatType(&FORMAT_VideoInfo);
     VIDEOINFOHEADER vih{};
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = 4;
-    vih.bmiHeader.biHeight = 2;
     vih.bmiHeader.biBitCount = bitCount;
     mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih));
     return mt;
@@ -43,10 +40,6 @@ public:
         : CBaseInputPin("CTestInputPin", pFilter, pLock, phr, L"In") {}
 
     HRESULT CheckMediaType(const CMediaType* pmt) override { return m_fnCheck(pmt); }
-    HRESULT CompleteConnect(IPin* pPin) override {
-        if (FAILED(m_hrCompleteConnect)) return m_hrCompleteConnect;
-        return CBaseInputPin::CompleteConnect(pPin);
-    }
     HRESULT Receive(IMediaSample* pSample) override {
         const HRESULT hr = CBaseInputPin::Receive(pSample);
         if (hr == S_OK) {
@@ -64,7 +57,6 @@ public:
     std::function<HRESULT(const CMediaType*)> m_fnCheck = [](const CMediaType* pmt) {
         return *pmt->Subtype() == MEDIASUBTYPE_RGB24 ? S_OK : S_FALSE;
     };
-    HRESULT m_hrCompleteConnect = S_OK;
     std::atomic<int> m_cEndOfStream{0};
     std::atomic<bool> m_bLastHadType{false};
 };
@@ -81,8 +73,7 @@ public:
         return S_FALSE;
     }
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
-        if (iPosition < 0) return E_INVALIDARG;
-        if (iPosition >= static_cast<int>(m_Types.size())) return S_FALSE;
+        if (iPosition < 0 || iPosition >= static_cast<int>(m_Types.size())) return S_FALSE;
         *pmt = m_Types[static_cast<size_t>(iPosition)];
         return S_OK;
     }
@@ -118,17 +109,12 @@ private:
 using CTypeListSource = COnePinFilter<CTestOutputPin>;
 using CTestSinkFilter = COnePinFilter<CTestInputPin>;
 
-template <class T>
-CComRef<T> MakeFilter() {
-    return CComRef<T>(new T, AddRefTag);
-}
-
 class ConnectionTest : public LiveObjectsTest {
 protected:
     void SetUp() override {
         LiveObjectsTest::SetUp();
-        m_Source = MakeFilter<CTypeListSource>();
-        m_Sink = MakeFilter<CTestSinkFilter>();
+        m_Source.Reset(new CTypeListSource, AddRefTag);
+        m_Sink.Reset(new CTestSinkFilter, AddRefTag);
         m_Source->Pin()->m_Types = {MakeVideoType(MEDIASUBTYPE_RGB32, 32),
                                     MakeVideoType(MEDIASUBTYPE_RGB24, 24),
                                     MakeVideoType(MEDIASUBTYPE_RGB24, 25)};
@@ -187,16 +173,14 @@ TEST_F(ConnectionTest, ChoosesTheFirstUpstreamTypeTheInputAccepts) {
 TEST_F(ConnectionTest, FailedAttemptLeavesBothPinsUnconnected) {
     struct Case {
         const char* what;
-        HRESULT hrCheck, hrComplete, hrDecide, expected;
+        HRESULT hrCheck, hrDecide, expected;
     } cases[] = {
-        {"no acceptable type", E_FAIL, S_OK, S_OK, VFW_E_NO_ACCEPTABLE_TYPES},
-        {"input refuses in CompleteConnect", S_OK, E_OUTOFMEMORY, S_OK, E_OUTOFMEMORY},
-        {"allocator negotiation fails", S_OK, S_OK, E_OUTOFMEMORY, E_OUTOFMEMORY},
+        {"no acceptable type", E_FAIL, S_OK, VFW_E_NO_ACCEPTABLE_TYPES},
+        {"allocator negotiation fails", S_OK, E_OUTOFMEMORY, E_OUTOFMEMORY},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         In()->m_fnCheck = [hr = c.hrCheck](const CMediaType*) { return hr; };
-        In()->m_hrCompleteConnect = c.hrComplete;
         Out()->m_hrDecide = c.hrDecide;
         EXPECT_EQ(Connect(), c.expected);
         EXPECT_FALSE(Out()->IsConnected());
@@ -207,6 +191,9 @@ TEST_F(ConnectionTest, FailedAttemptLeavesBothPinsUnconnected) {
     }
 }
 
+// Pool samples carry their type in the property record; a sample with
+// IMediaSample only is read field by field, and the pin owns the type copy
+// GetMediaType hands it (freed, or LeakSanitizer objects).
 TEST_F(ConnectionTest, RefusedTypeInSampleAbortsUntilFlushOrStop) {
     ASSERT_EQ(Connect(), S_OK);
     Pause();
@@ -218,28 +205,11 @@ TEST_F(ConnectionTest, RefusedTypeInSampleAbortsUntilFlushOrStop) {
     EXPECT_EQ(events[0].code, EC_ERRORABORT);
     EXPECT_EQ(events[0].param1, VFW_E_TYPE_NOT_ACCEPTED);
     EXPECT_EQ(DeliverOne(), VFW_E_RUNTIME_ERROR);
-    EXPECT_EQ(DeliverOne(), VFW_E_RUNTIME_ERROR);
     In()->BeginFlush();
     In()->EndFlush();
     EXPECT_EQ(DeliverOne(), S_OK);
 
-    EXPECT_EQ(DeliverOne(&refused), VFW_E_INVALIDMEDIATYPE);
-    Stop();
-    Pause();
-    EXPECT_EQ(DeliverOne(), S_OK);
-    // An accepted changed type passes and is visible to the derived pin.
     const CMediaType accepted = MakeVideoType(MEDIASUBTYPE_RGB24, 24);
-    EXPECT_EQ(DeliverOne(&accepted), S_OK);
-    EXPECT_TRUE(In()->m_bLastHadType.load());
-}
-
-// A sample with IMediaSample only is read field by field, and the pin owns
-// the type copy GetMediaType hands it (freed, or LeakSanitizer objects).
-TEST_F(ConnectionTest, PlainSampleTypeCopiesAreCheckedAndFreed) {
-    ASSERT_EQ(Connect(), S_OK);
-    Pause();
-    const CMediaType accepted = MakeVideoType(MEDIASUBTYPE_RGB24, 24);
-    const CMediaType refused = MakeVideoType(MEDIASUBTYPE_RGB32, 32);
     CFakeSample good, plain, bad;
     good.SetType(&accepted);
     bad.SetType(&refused);
@@ -249,8 +219,10 @@ TEST_F(ConnectionTest, PlainSampleTypeCopiesAreCheckedAndFreed) {
     EXPECT_FALSE(In()->m_bLastHadType.load());
     EXPECT_EQ(In()->Receive(&bad), VFW_E_INVALIDMEDIATYPE);
     EXPECT_TRUE(In()->HasRunTimeError());
-    m_Sink->Stop();
+    Stop();
     EXPECT_EQ(In()->Receive(&plain), VFW_E_WRONG_STATE);
+    Pause();
+    EXPECT_EQ(DeliverOne(), S_OK);
 }
 
 }  // namespace

@@ -7,12 +7,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "filterbase/base_video_renderer.h"
 #include "filterbase/mem_allocator.h"
@@ -32,30 +30,16 @@ inline constexpr CLSID kClsidTestRenderer = {
 
 constexpr REFERENCE_TIME kMs = 10000;  // 100-ns units per millisecond
 
-// A video renderer that accepts RGB24 and records the frame index (the first
-// four bytes) of every sample it renders, and how many EC_COMPLETE events the
-// graph had seen at that moment.
+// A video renderer that takes the test source's type and counts the samples it renders.
 class CTestRenderer : public CBaseVideoRenderer {
 public:
-    explicit CTestRenderer(HRESULT* phr, CTestEventSink* pSink = nullptr)
-        : CBaseVideoRenderer(kClsidTestRenderer, "Test renderer", nullptr, phr), m_pSink(pSink) {}
+    explicit CTestRenderer(HRESULT* phr)
+        : CBaseVideoRenderer(kClsidTestRenderer, "Test renderer", nullptr, phr) {}
     ~CTestRenderer() override { ShutdownTimerAndAdvise(); }
 
-    HRESULT CheckMediaType(const CMediaType* pmt) override {
-        return *pmt->Type() == MEDIATYPE_Video && *pmt->Subtype() == MEDIASUBTYPE_RGB24 &&
-                       *pmt->FormatType() == FORMAT_VideoInfo
-                   ? S_OK
-                   : S_FALSE;
-    }
+    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }  // the source's one type
 
-    HRESULT DoRenderSample(IMediaSample* pSample) override {
-        BYTE* p = nullptr;
-        pSample->GetPointer(&p);
-        uint32_t index = 0;
-        if (pSample->GetActualDataLength() >= 4) std::memcpy(&index, p, 4);
-        std::lock_guard<std::mutex> lock(m_RecordLock);
-        m_Frames.push_back(index);
-        m_CompletesAtRender.push_back(m_pSink ? m_pSink->Count(EC_COMPLETE) : 0);
+    HRESULT DoRenderSample(IMediaSample*) override {
         m_nRendered.fetch_add(1);
         return S_OK;
     }
@@ -64,30 +48,21 @@ public:
     // called, i.e. just before the thread leaves the receive stretch with no
     // lock held. Set before the sample is delivered.
     void SetPrepareRenderHook(std::function<void()> hook) {
-        std::lock_guard<std::mutex> lock(m_RecordLock);
+        std::lock_guard<std::mutex> lock(m_HookLock);
         m_PrepareRenderHook = std::move(hook);
     }
     void PrepareRender() override {
         std::function<void()> hook;
         {
-            std::lock_guard<std::mutex> lock(m_RecordLock);
+            std::lock_guard<std::mutex> lock(m_HookLock);
             hook.swap(m_PrepareRenderHook);
         }
         if (hook) hook();
     }
 
     int Rendered() const { return m_nRendered.load(); }
-    std::vector<uint32_t> Frames() {
-        std::lock_guard<std::mutex> lock(m_RecordLock);
-        return m_Frames;
-    }
-    std::vector<int> CompletesAtRender() {
-        std::lock_guard<std::mutex> lock(m_RecordLock);
-        return m_CompletesAtRender;
-    }
 
     UINT ArmedTimer() const { return m_EndOfStreamTimer.load(); }
-    DWORD_PTR Advise() const { return m_dwAdvise.load(); }
     void SetStreamStart(REFERENCE_TIME t) { m_tStart = t; }
     void ForceEndOfStream(REFERENCE_TIME tSignal) {
         CAutoLock lock(&m_RendererLock);
@@ -103,44 +78,28 @@ public:
         CAutoLock lock(&m_InterfaceLock);
         m_trLastDraw = tr;
     }
-    int Normal() {
-        CAutoLock lock(&m_InterfaceLock);
-        return m_nNormal;
-    }
-    BOOL SupplierHandlesQuality() {
-        CAutoLock lock(&m_InterfaceLock);
-        return m_bSupplierHandlingQuality;
-    }
 
 private:
-    CTestEventSink* m_pSink;
-    std::mutex m_RecordLock;  // guards the two vectors and the hook
+    std::mutex m_HookLock;  // guards m_PrepareRenderHook
     std::function<void()> m_PrepareRenderHook;
-    std::vector<uint32_t> m_Frames;
-    std::vector<int> m_CompletesAtRender;
     std::atomic<int> m_nRendered{0};
 };
 
 // Test source -> test renderer, with a manual clock or none.
 class RendererGraph : public SourceRendererGraph<CTestRenderer> {
 public:
-    explicit RendererGraph(const SourceOptions& options, bool bClock = true, bool bConnect = true) {
+    explicit RendererGraph(const SourceOptions& options) {
         HRESULT hr = S_OK;
-        auto* pRenderer = new CTestRenderer(&hr, &Sink());
+        auto* pRenderer = new CTestRenderer(&hr);
         EXPECT_EQ(hr, S_OK);
-        if (bClock) {
-            m_pClock = new CManualClock(0);
-            m_pClock->AddRef();
-        }
-        Init(pRenderer, options, m_pClock, bConnect);
+        m_pClock = new CManualClock(0);
+        m_pClock->AddRef();
+        Init(pRenderer, options, m_pClock, /*bConnect=*/true);
     }
     ~RendererGraph() { Teardown(); }
 
     CManualClock* Clock() { return m_pClock; }
-    CRendererInputPin* RendererPin() {
-        Renderer()->GetPinCount();
-        return Renderer()->InputPin();
-    }
+    CRendererInputPin* RendererPin() { return Renderer()->InputPin(); }  // made by the connection
     void Teardown() {
         SourceRendererGraph::Teardown();
         if (m_pClock) {
@@ -153,8 +112,7 @@ public:
     // Plays a streaming thread: a sample from the connection's pool with the
     // given times (null: none), delivered to the renderer's pin on a thread
     // of its own. The future holds the Receive result.
-    std::future<HRESULT> DeliverAsync(const REFERENCE_TIME* ptStart, const REFERENCE_TIME* ptStop,
-                                      uint32_t index = 0) {
+    std::future<HRESULT> DeliverAsync(const REFERENCE_TIME* ptStart, const REFERENCE_TIME* ptStop) {
         IMemAllocator* pAlloc = nullptr;
         IMediaSample* pSample = nullptr;
         if (SUCCEEDED(RendererPin()->GetAllocator(&pAlloc))) {
@@ -164,10 +122,6 @@ public:
         if (pSample) {
             pSample->SetTime(const_cast<REFERENCE_TIME*>(ptStart),
                              const_cast<REFERENCE_TIME*>(ptStop));
-            BYTE* p = nullptr;
-            pSample->GetPointer(&p);
-            std::memcpy(p, &index, 4);
-            pSample->SetActualDataLength(4);
         }
         CRendererInputPin* pPin = RendererPin();
         return std::async(std::launch::async, [pPin, pSample] {
@@ -182,14 +136,8 @@ private:
     CManualClock* m_pClock = nullptr;
 };
 
-// A source whose thread waits at its gate: the test delivers by hand.
-inline SourceOptions HandDelivery() {
-    SourceOptions o;
-    o.gated = true;
-    o.frames = 1 << 30;
-    o.buffers = 4;
-    return o;
-}
+// A source that delivers only what AllowFrames grants: the test delivers by hand.
+inline SourceOptions HandDelivery() { return SourceOptions{.buffers = 4}; }
 
 // As WaitUntil, but yields before it starts sleeping: the looped races wait
 // for other threads that usually answer within microseconds.

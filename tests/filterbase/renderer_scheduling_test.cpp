@@ -31,24 +31,6 @@ TEST_F(RendererScheduling, PauseCompletesWithTheFirstSampleButRendersNothingUnti
     EXPECT_FALSE(g.Renderer()->HaveCurrentSample());
 }
 
-TEST_F(RendererScheduling, EndOfStreamWithAPendingSampleCompletesAfterItIsRendered) {
-    RendererGraph g(HandDelivery());
-    g.Pause();
-    g.Run(0);
-    const REFERENCE_TIME tStart = 100 * kMs, tStop = 140 * kMs;
-    auto receive = g.DeliverAsync(&tStart, &tStop, 7);
-    ASSERT_TRUE(WaitUntil([&] { return g.Clock()->PendingAdvises() == 1; }));
-    EXPECT_EQ(g.RendererPin()->EndOfStream(), S_OK);
-    EXPECT_EQ(g.Sink().Count(EC_COMPLETE), 0);
-
-    g.Clock()->SetTime(tStart);
-    ASSERT_TRUE(Finishes(receive));
-    EXPECT_EQ(receive.get(), S_OK);
-    ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 1));
-    EXPECT_EQ(g.Renderer()->Frames(), std::vector<uint32_t>{7});
-    EXPECT_EQ(g.Renderer()->CompletesAtRender(), std::vector<int>{0});
-}
-
 TEST_F(RendererScheduling, EndOfStreamCloserThan50MsIsSentAtOnceOtherwiseByTimer) {
     struct Case {
         REFERENCE_TIME tStop;
@@ -87,64 +69,17 @@ TEST_F(RendererScheduling, StartOnlyStampsAreNotHeldBackByAStaleStopTime) {
     g.Run(0);
     // A sample with a far stop time goes back to the pool ...
     const REFERENCE_TIME tStart = 0, tFarStop = 600 * 10000000LL;
-    auto first = g.DeliverAsync(&tStart, &tFarStop, 1);
+    auto first = g.DeliverAsync(&tStart, &tFarStop);
     ASSERT_TRUE(Finishes(first));
     // ... and comes out again stamped with a start time only (as after a
     // backward seek), still carrying the old stop value, marked invalid.
-    auto second = g.DeliverAsync(&tStart, nullptr, 2);
+    auto second = g.DeliverAsync(&tStart, nullptr);
     ASSERT_TRUE(Finishes(second));
     ASSERT_EQ(g.Renderer()->Rendered(), 2);
 
     EXPECT_EQ(g.RendererPin()->EndOfStream(), S_OK);
     EXPECT_EQ(g.Sink().Count(EC_COMPLETE), 1);
     EXPECT_EQ(g.Renderer()->ArmedTimer(), 0u);
-}
-
-TEST_F(RendererScheduling, UnconnectedRendererCompletesOnRunAndReportsLeaving) {
-    RendererGraph g(SourceOptions{}, /*bClock=*/true, /*bConnect=*/false);
-    EXPECT_EQ(g.Renderer()->Run(0), S_OK);
-    const auto events = g.Sink().Events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].code, EC_COMPLETE);
-    EXPECT_EQ(events[0].param2,
-              reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(g.Renderer())));
-    g.Teardown();  // leaving the graph closes the (notional) window
-    EXPECT_EQ(g.Sink().Count(EC_WINDOW_DESTROYED), 1);
-}
-
-TEST_F(RendererScheduling, PositionReachesTheStopAndASeekFlushesAndDeliversAgain) {
-    SourceOptions o;
-    o.frames = 3;
-    o.offerFrameFormat = true;
-    RendererGraph g(o, /*bClock=*/false);
-    IMediaSeeking* pSeeking = nullptr;
-    ASSERT_EQ(g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
-              S_OK);
-    g.Pause();
-    g.Run(0);
-    ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 1));
-    // Without a clock every sample rendered on arrival; EC_COMPLETE came
-    // after the last one.
-    EXPECT_EQ(g.Renderer()->Frames(), (std::vector<uint32_t>{0, 1, 2}));
-    EXPECT_EQ(g.Renderer()->CompletesAtRender().back(), 0);
-    // After the end the current position is the stop position, in either format.
-    for (const GUID* pFormat : {&TIME_FORMAT_MEDIA_TIME, &TIME_FORMAT_FRAME}) {
-        ASSERT_EQ(pSeeking->SetTimeFormat(pFormat), S_OK);
-        LONGLONG llCurrent = 0, llStop = 0;
-        EXPECT_EQ(pSeeking->GetStopPosition(&llStop), S_OK);
-        EXPECT_EQ(llStop, *pFormat == TIME_FORMAT_FRAME ? 3 : 3 * o.frameDuration);
-        EXPECT_EQ(pSeeking->GetCurrentPosition(&llCurrent), S_OK);
-        EXPECT_EQ(llCurrent, llStop);
-    }
-    LONGLONG llPos = 1;  // back to frame 1
-    EXPECT_EQ(pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
-                                     AM_SEEKING_NoPositioning),
-              S_OK);
-    ASSERT_TRUE(g.Sink().WaitForCount(EC_COMPLETE, 2));
-    EXPECT_EQ(g.Renderer()->Frames(), (std::vector<uint32_t>{0, 1, 2, 1, 2}));
-    EXPECT_EQ(g.Renderer()->CompletesAtRender().back(), 1);
-
-    pSeeking->Release();
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // The grab renderer: which types it accepts and what it adopts from them,
-// which sample is kept, how much of it is copied, which pool decides the
-// path, and the consumer's copies racing the streaming thread. Real-time
-// playback with the system clock is tested with the file graph.
+// which sample is kept, how much of it is copied, and the consumer's copies
+// racing the streaming thread. Real-time playback with the system clock is
+// tested with the file graph.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -14,9 +13,7 @@
 #include <vector>
 
 #include "filterbase/media_type.h"
-#include "filterbase/mem_allocator.h"
 #include "grab/grab_renderer.h"
-#include "platform/com/com_ref.h"
 #include "platform/media/media_guids.h"
 #include "support/fake_sample.h"
 #include "support/live_objects.h"
@@ -133,26 +130,8 @@ public:
 
 // A source whose thread waits at its gate: the test delivers the samples.
 SourceOptions IdleSource(LONG width = 64, LONG height = 48) {
-    SourceOptions options;
-    options.width = width;
-    options.height = height;
-    options.gated = true;
-    return options;
+    return SourceOptions{.width = width, .height = height};
 }
-
-// Counts repaint requests; registered as a window for the renderer.
-class RepaintCounter {
-public:
-    RepaintCounter() : m_hWnd(RegisterWindowHandle(&RepaintCounter::OnRepaint, this)) {}
-    ~RepaintCounter() { UnregisterWindowHandle(m_hWnd); }
-    HWND Handle() const { return m_hWnd; }
-    int Count() const { return m_nRepaints.load(); }
-
-private:
-    static void OnRepaint(void* p) { static_cast<RepaintCounter*>(p)->m_nRepaints.fetch_add(1); }
-    std::atomic<int> m_nRepaints{0};
-    HWND m_hWnd;
-};
 
 class GrabRendererTest : public LiveObjectsTest {
 protected:
@@ -161,12 +140,6 @@ protected:
         LiveObjectsTest::TearDown();
     }
 };
-
-BITMAPINFOHEADER Header(CGrabRenderer* pRenderer) {
-    BITMAPINFO bmi;
-    pRenderer->GetFrameFormat(&bmi);
-    return bmi.bmiHeader;
-}
 
 // Copies the frame into dest prefilled with 0xAA; returns the bytes copied.
 LONG CopyOut(CGrabRenderer* pRenderer, std::vector<BYTE>& dest) {
@@ -186,7 +159,6 @@ TEST_F(GrabRendererTest, AcceptsOnlyValidRgb24UnderTwoGiBAndAdoptsItsGeometry) {
         {[](VideoTypeParams& s) { s.format = FORMAT_VideoInfo2; }, S_FALSE},
         {[](VideoTypeParams& s) { s.cbFormat = 87; }, S_FALSE},
         {[](VideoTypeParams& s) { s.width = -1; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.height = 0; }, S_FALSE},
         {[](VideoTypeParams& s) { s.height = INT32_MIN; }, S_FALSE},
         {[](VideoTypeParams& s) { s.width = 30000, s.height = -30000; }, S_FALSE},  // 2.7e9 bytes
     };
@@ -215,7 +187,9 @@ TEST_F(GrabRendererTest, AcceptsOnlyValidRgb24UnderTwoGiBAndAdoptsItsGeometry) {
     ASSERT_EQ(pRenderer->SetMediaType(&mt), S_OK);
     EXPECT_EQ(pRenderer->GetFrameWidth(), 64);
     EXPECT_EQ(pRenderer->GetFrameHeight(), 48);
-    EXPECT_EQ(Header(pRenderer).biHeight, -48);  // top-down stays top-down
+    BITMAPINFO bmi;
+    pRenderer->GetFrameFormat(&bmi);
+    EXPECT_EQ(bmi.bmiHeader.biHeight, -48);  // top-down stays top-down
     EXPECT_EQ(pRenderer->GetFrameDuration(), 333667);
 
     // Consumers size their buffers from biSizeImage, which BI_RGB may leave
@@ -228,40 +202,9 @@ TEST_F(GrabRendererTest, AcceptsOnlyValidRgb24UnderTwoGiBAndAdoptsItsGeometry) {
         params.sizeImage = given;
         mt = MakeVideoType(params);
         ASSERT_EQ(pRenderer->SetMediaType(&mt), S_OK);
-        EXPECT_EQ(Header(pRenderer).biSizeImage, adopted);
+        pRenderer->GetFrameFormat(&bmi);
+        EXPECT_EQ(bmi.bmiHeader.biSizeImage, adopted);
     }
-}
-
-// A frame buffer that cannot be created is a failure, and the renderer keeps
-// the format, duration, buffer and copied frame it had: a consumer that sized
-// its buffers from the format is never handed another frame size.
-TEST_F(GrabRendererTest, FailedFrameBufferReportsOutOfMemoryAndKeepsOldState) {
-    GrabGraph graph(IdleSource(64, 48));
-    CGrabRenderer* pRenderer = graph.Renderer();
-    graph.Run();
-    const LONG cb = PaddedSize(64, 48);
-    ASSERT_EQ(graph.DeliverFrame(7, cb), S_OK);
-    pRenderer->UpdateFrameBuffer();
-    BITMAPINFO before;
-    pRenderer->GetFrameFormat(&before);
-
-    // 40000 x 40000 x 3 bytes: no frame buffer. VIDEOINFOHEADER2 passes
-    // SetMediaType without CheckMediaType's size limit.
-    VideoTypeParams huge;
-    huge.format = FORMAT_VideoInfo2;
-    huge.width = huge.height = 40000;
-    huge.avgTimePerFrame = 1;
-    const CMediaType mt = MakeVideoType(huge);
-    EXPECT_EQ(pRenderer->SetMediaType(&mt), E_OUTOFMEMORY);
-    BITMAPINFO after;
-    pRenderer->GetFrameFormat(&after);
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof(before)), 0);
-    EXPECT_EQ(pRenderer->GetFrameDuration(), 400000);
-    EXPECT_EQ(DIBSectionsActive(), 1);
-    std::vector<BYTE> dest(static_cast<size_t>(cb));
-    ASSERT_EQ(CopyOut(pRenderer, dest), cb);
-    EXPECT_TRUE(IsFramePattern(dest.data(), dest.size()));
-    EXPECT_EQ(FrameIndex(dest.data()), 7u);
 }
 
 // A copy goes no further than the frame, the sample's actual length, the
@@ -275,7 +218,6 @@ TEST_F(GrabRendererTest, CopyIsBoundedBySampleLengthBufferAndDestination) {
     CGrabRenderer* pRenderer = graph.Renderer();
     std::vector<BYTE> dest(64);
     EXPECT_EQ(CopyOut(pRenderer, dest), 0);  // nothing before the first sample
-    EXPECT_EQ(dest[0], 0xAA);
 
     const LONG cbFrame = 964 * 241;
     struct Case {
@@ -310,38 +252,6 @@ TEST_F(GrabRendererTest, CopyIsBoundedBySampleLengthBufferAndDestination) {
     }
 }
 
-// The grab path is chosen by comparing with the very interface pointer that
-// GetAllocator handed out. Any other pool selects the copying path: a sample
-// still held from our pool is dropped (the pool gets its buffer back), each
-// frame is copied on the streaming thread, and the consumer gets nothing.
-TEST_F(GrabRendererTest, OnlyTheOfferedPoolSelectsTheGrabPathAndAForeignOneHoldsNothing) {
-    GrabGraph graph(IdleSource(64, 48));
-    CGrabRendererInputPin* pPin = graph.Pin();
-    EXPECT_TRUE(pPin->UsingGrabAllocator());  // upstream named the pool it was offered
-    graph.Run();
-    ASSERT_EQ(graph.DeliverFrame(1, PaddedSize(64, 48)), S_OK);
-    graph.Stop();
-    ASSERT_TRUE(graph.Renderer()->HasLatestSample());
-
-    IMemAllocator* pForeign = nullptr;
-    ASSERT_EQ(CMemAllocator::Create(&pForeign), S_OK);
-    ALLOCATOR_PROPERTIES request{1, PaddedSize(64, 48), 1, 0}, actual{};
-    ASSERT_EQ(pForeign->SetProperties(&request, &actual), S_OK);
-    ASSERT_EQ(pPin->NotifyAllocator(pForeign, FALSE), S_OK);
-    pForeign->Release();
-    EXPECT_FALSE(pPin->UsingGrabAllocator());
-    EXPECT_FALSE(graph.Renderer()->HasLatestSample());
-    ASSERT_EQ(graph.Run(), S_OK);
-    CFakeSample sample(PaddedSize(64, 48));
-    FillFrame(sample.Data(), static_cast<size_t>(sample.GetSize()), 2);
-    ASSERT_EQ(pPin->Receive(&sample), S_OK);
-    EXPECT_EQ(sample.RefCount(), 0);
-    EXPECT_FALSE(graph.Renderer()->HasLatestSample());
-    EXPECT_EQ(graph.Renderer()->GetFrameCopySize(), PaddedSize(64, 48));
-    std::vector<BYTE> dest(64);
-    EXPECT_EQ(CopyOut(graph.Renderer(), dest), 0);
-}
-
 // The consumer sized its buffer once, for the first format. The stream then
 // changes to a larger and later to a smaller frame while the consumer keeps
 // updating and copying: every copy stays within the consumer's buffer, no
@@ -354,8 +264,7 @@ TEST_F(GrabRendererTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
     const LONG cbLarge = PaddedSize(320, 240);
     {
         IMemAllocator* pAlloc = graph.Allocator();
-        ALLOCATOR_PROPERTIES request{3, cbLarge, 1, 0};
-        ALLOCATOR_PROPERTIES actual{};
+        ALLOCATOR_PROPERTIES request{3, cbLarge, 1, 0}, actual{};
         ASSERT_EQ(pAlloc->SetProperties(&request, &actual), S_OK);
         pAlloc->Release();
     }
@@ -408,16 +317,21 @@ TEST_F(GrabRendererTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
 
 // A sample held across stop and disconnection would keep the pool's
 // decommit from completing, and the next connection's SetProperties would
-// fail with buffers outstanding. Every rendered sample asks the owner window
-// to repaint; a window that closes meanwhile is skipped. The fixture checks
-// that destruction with a held sample frees it and the frame buffer.
+// fail with buffers outstanding. The grab path is chosen by comparing with
+// the very interface pointer GetAllocator handed out. Every rendered sample
+// asks the owner window to repaint; a window that closes meanwhile is
+// skipped. The fixture checks that destruction with a held sample frees it
+// and the frame buffer.
 TEST_F(GrabRendererTest, ReconnectionAfterStopWithHeldSampleSucceeds) {
-    auto window = std::make_unique<RepaintCounter>();
-    GrabGraph graph(IdleSource(64, 48), window->Handle());
+    // A window that counts repaint requests.
+    auto pRepaints = std::make_unique<std::atomic<int>>(0);
+    const HWND hWnd = RegisterWindowHandle(
+        [](void* p) { static_cast<std::atomic<int>*>(p)->fetch_add(1); }, pRepaints.get());
+    GrabGraph graph(IdleSource(64, 48), hWnd);
     CGrabRenderer* pRenderer = graph.Renderer();
     graph.Run();
     ASSERT_EQ(graph.DeliverFrame(5, PaddedSize(64, 48)), S_OK);
-    EXPECT_EQ(window->Count(), 1);
+    EXPECT_EQ(pRepaints->load(), 1);
     graph.Stop();
     ASSERT_TRUE(pRenderer->HasLatestSample());  // kept across stop
     graph.Disconnect();
@@ -426,14 +340,32 @@ TEST_F(GrabRendererTest, ReconnectionAfterStopWithHeldSampleSucceeds) {
     ASSERT_EQ(graph.Connect(), S_OK);
     EXPECT_TRUE(graph.Pin()->UsingGrabAllocator());
     graph.Run();
-    window.reset();
+    UnregisterWindowHandle(hWnd);  // the window closes
+    pRepaints.reset();
     // Two samples between updates: only the second is copied.
     ASSERT_EQ(graph.DeliverFrame(6, PaddedSize(64, 48)), S_OK);
     ASSERT_EQ(graph.DeliverFrame(7, PaddedSize(64, 48)), S_OK);
     std::vector<BYTE> dest(static_cast<size_t>(PaddedSize(64, 48)));
     ASSERT_EQ(CopyOut(pRenderer, dest), PaddedSize(64, 48));
     EXPECT_EQ(FrameIndex(dest.data()), 7u);
-    EXPECT_TRUE(IsFramePattern(dest.data(), dest.size()));
+
+    // A frame buffer that cannot be created (40000 x 40000 x 3 bytes; a
+    // VIDEOINFOHEADER2 type skips CheckMediaType's size limit) is a failure,
+    // and the format, duration, buffer and frame stay: a consumer that sized
+    // its buffers from the format is never handed another frame size.
+    BITMAPINFO before, after;
+    pRenderer->GetFrameFormat(&before);
+    VideoTypeParams huge;
+    huge.format = FORMAT_VideoInfo2;
+    huge.width = huge.height = 40000;
+    huge.avgTimePerFrame = 1;
+    const CMediaType mt = MakeVideoType(huge);
+    EXPECT_EQ(pRenderer->SetMediaType(&mt), E_OUTOFMEMORY);
+    pRenderer->GetFrameFormat(&after);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof(before)), 0);
+    EXPECT_EQ(pRenderer->GetFrameDuration(), 400000);
+    ASSERT_EQ(CopyOut(pRenderer, dest), PaddedSize(64, 48));
+    EXPECT_EQ(FrameIndex(dest.data()), 7u);
     EXPECT_EQ(DIBSectionsActive(), 1);
 }
 

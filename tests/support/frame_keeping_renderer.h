@@ -1,8 +1,6 @@
 // Test renderer for graph tests: a CBaseVideoRenderer that accepts 24-bit
-// RGB in FORMAT_VideoInfo and copies every rendered frame into a buffer of
-// its own (the whole padded image), like the frame grabbing renderer the
-// program uses. Tests read the latest frame, the number of frames rendered
-// and the frame index the pattern of each rendered frame showed.
+// RGB in FORMAT_VideoInfo and records the frame index the pattern of each
+// rendered frame (the whole padded image) showed.
 #pragma once
 
 #include <cstring>
@@ -44,28 +42,16 @@ public:
     HRESULT DoRenderSample(IMediaSample* pSample) override {
         BYTE* p = nullptr;
         pSample->GetPointer(&p);
-        const LONG cb = pSample->GetActualDataLength();
         std::lock_guard<std::mutex> lock(m_FrameLock);
-        m_frame.assign(p, p + (cb > 0 ? cb : 0));
-        const LONG w = m_vih.bmiHeader.biWidth;
-        const LONG h = m_vih.bmiHeader.biHeight;
+        const LONG w = m_vih.bmiHeader.biWidth, h = m_vih.bmiHeader.biHeight;
         const LONG stride = (3 * w + 3) & ~3;
-        SRendered r{};
-        pSample->GetTime(&r.tStart, &r.tStop);
-        r.bMediaTime = pSample->GetMediaTime(&r.llMediaStart, &r.llMediaStop) == S_OK;
-        m_rendered.push_back(r);
-        m_indices.push_back(static_cast<LONGLONG>(m_frame.size()) >=
-                                    static_cast<LONGLONG>(stride) * h
-                                ? ReadFrameIndex(m_frame.data(), w, h, stride)
+        m_indices.push_back(pSample->GetActualDataLength() >= stride * h
+                                ? ReadFrameIndex(p, w, h, stride)
                                 : -1);
         return S_OK;
     }
 
     // Any thread.
-    std::vector<BYTE> Frame() {
-        std::lock_guard<std::mutex> lock(m_FrameLock);
-        return m_frame;
-    }
     VIDEOINFOHEADER Format() {
         std::lock_guard<std::mutex> lock(m_FrameLock);
         return m_vih;
@@ -82,25 +68,12 @@ public:
     void ClearIndices() {
         std::lock_guard<std::mutex> lock(m_FrameLock);
         m_indices.clear();
-        m_rendered.clear();
-    }
-    // Times of every rendered sample.
-    struct SRendered {
-        REFERENCE_TIME tStart, tStop;
-        bool bMediaTime;
-        LONGLONG llMediaStart, llMediaStop;
-    };
-    std::vector<SRendered> Rendered() {
-        std::lock_guard<std::mutex> lock(m_FrameLock);
-        return m_rendered;
     }
 
 private:
-    std::mutex m_FrameLock;  // guards the four fields below
+    std::mutex m_FrameLock;  // guards the two fields below
     VIDEOINFOHEADER m_vih{};
-    std::vector<BYTE> m_frame;
     std::vector<LONGLONG> m_indices;  // pattern index of every rendered frame
-    std::vector<SRendered> m_rendered;
 };
 
 }  // namespace pelora_test

@@ -76,10 +76,6 @@ public:
         std::lock_guard<std::mutex> lock(m_Lock);
         return m_Events;
     }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Events.clear();
-    }
 
 private:
     int CountLocked(LONG code) const {

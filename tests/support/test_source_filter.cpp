@@ -1,6 +1,5 @@
 #include "support/test_source_filter.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -18,11 +17,7 @@ CTestSourceFilter::CTestSourceFilter(const SourceOptions& options)
       m_Pin(this, &m_Lock, nullptr) {}
 
 CTestSourcePin::CTestSourcePin(CTestSourceFilter* pFilter, CCritSec* pLock, HRESULT* phr)
-    : CBaseOutputPin("Test source pin", pFilter, pLock, phr, L"Out"),
-      m_pSource(pFilter),
-      m_TimeFormat(TIME_FORMAT_MEDIA_TIME) {
-    m_llStop = static_cast<LONGLONG>(pFilter->Options().frames) * pFilter->Options().frameDuration;
-}
+    : CBaseOutputPin("Test source pin", pFilter, pLock, phr, L"Out"), m_pSource(pFilter) {}
 
 CTestSourcePin::~CTestSourcePin() {
     std::lock_guard<std::mutex> lock(m_ThreadLock);
@@ -100,9 +95,8 @@ HRESULT CTestSourcePin::Inactive() {
 
 void CTestSourcePin::StartThread() {
     if (m_Thread.joinable()) return;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
     m_bStopThread = false;
-    m_Thread = std::thread(&CTestSourcePin::ThreadProc, this, m_llCurrent, m_llStop);
+    m_Thread = std::thread(&CTestSourcePin::ThreadProc, this);
 }
 
 void CTestSourcePin::StopThread() {
@@ -120,12 +114,10 @@ void CTestSourcePin::AllowFrames(int n) {
     m_cvGate.notify_all();
 }
 
-void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
-    const SourceOptions& options = m_pSource->Options();
-    const REFERENCE_TIME tFrame = options.frameDuration;
-    const LONGLONG lastFrame = std::min<LONGLONG>((llStop + tFrame - 1) / tFrame, options.frames);
-    for (LONGLONG frame = llStart / tFrame; frame < lastFrame; ++frame) {
-        if (options.gated) {
+void CTestSourcePin::ThreadProc() {
+    const REFERENCE_TIME tFrame = m_pSource->Options().frameDuration;
+    for (LONGLONG frame = 0;; ++frame) {
+        {
             std::unique_lock<std::mutex> lock(m_GateLock);
             // Bounded slices: the wait also sees the stop request.
             while (m_nAllowed == 0 && !m_bStopThread) {
@@ -134,119 +126,33 @@ void CTestSourcePin::ThreadProc(LONGLONG llStart, LONGLONG llStop) {
             if (m_bStopThread) return;
             --m_nAllowed;
         }
-        if (m_bStopThread) return;
         IMediaSample* pSample = nullptr;
         if (FAILED(GetDeliveryBuffer(&pSample, nullptr, nullptr, 0))) return;
-        BYTE* pData = nullptr;
-        pSample->GetPointer(&pData);
-        const LONG cb = pSample->GetSize();
-        std::memset(pData, 0, static_cast<size_t>(cb));
-        const uint32_t index = static_cast<uint32_t>(frame);
-        std::memcpy(pData, &index, 4);
-        // Stream times are relative to the segment start (the seek position).
-        REFERENCE_TIME tStart = frame * tFrame - llStart;
+        REFERENCE_TIME tStart = frame * tFrame;
         REFERENCE_TIME tStop = tStart + tFrame;
         pSample->SetTime(&tStart, &tStop);
-        pSample->SetActualDataLength(cb);
+        pSample->SetActualDataLength(pSample->GetSize());
         Deliver(pSample);  // a refused sample is skipped
         pSample->Release();
     }
-    if (!m_bStopThread) DeliverEndOfStream();
 }
 
 // ---------------------------------------------------------------------------
-// Seeking (leaf locks only)
-
-HRESULT CTestSourcePin::IsFormatSupported(const GUID* pFormat) {
-    return *pFormat == TIME_FORMAT_MEDIA_TIME ||
-                   (*pFormat == TIME_FORMAT_FRAME && m_pSource->Options().offerFrameFormat)
-               ? S_OK
-               : S_FALSE;
-}
-
-HRESULT CTestSourcePin::GetTimeFormat(GUID* pFormat) {
-    std::lock_guard<std::mutex> lock(m_SeekLock);
-    *pFormat = m_TimeFormat;
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::SetTimeFormat(const GUID* pFormat) {
-    if (IsFormatSupported(pFormat) != S_OK) return E_INVALIDARG;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
-    m_TimeFormat = *pFormat;
-    return S_OK;
-}
-
-HRESULT CTestSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
-                                          LONGLONG Source, const GUID* pSourceFormat) {
-    GUID current;
-    GetTimeFormat(&current);
-    const GUID target = pTargetFormat ? *pTargetFormat : current;
-    const GUID source = pSourceFormat ? *pSourceFormat : current;
-    if (IsFormatSupported(&target) != S_OK || IsFormatSupported(&source) != S_OK) {
-        return E_INVALIDARG;
-    }
-    const LONGLONG tFrame = m_pSource->Options().frameDuration;
-    const LONGLONG media = source == TIME_FORMAT_FRAME ? Source * tFrame : Source;
-    *pTarget = target == TIME_FORMAT_FRAME ? media / tFrame : media;
-    return S_OK;
-}
+// Seeking: the stop position hook (a leaf lock only)
 
 void CTestSourcePin::SetStopPositionHook(std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(m_SeekLock);
+    std::lock_guard<std::mutex> lock(m_HookLock);
     m_StopPositionHook = std::move(hook);
 }
 
-HRESULT CTestSourcePin::GetStopPosition(LONGLONG* pStop) {
+HRESULT CTestSourcePin::GetStopPosition(LONGLONG*) {
     std::function<void()> hook;
-    std::unique_lock<std::mutex> lock(m_SeekLock);
-    hook.swap(m_StopPositionHook);
-    const LONGLONG media = m_llStop;
-    lock.unlock();
-    if (hook) hook();
-    return ConvertTimeFormat(pStop, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
-}
-
-HRESULT CTestSourcePin::GetCurrentPosition(LONGLONG* pCurrent) {
-    std::unique_lock<std::mutex> lock(m_SeekLock);
-    const LONGLONG media = m_llCurrent;
-    lock.unlock();
-    return ConvertTimeFormat(pCurrent, nullptr, media, &TIME_FORMAT_MEDIA_TIME);
-}
-
-// Absolute positions only: that is all the renderer tests ask for.
-HRESULT CTestSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                                     DWORD dwStopFlags) {
-    const DWORD currentMode = dwCurrentFlags & AM_SEEKING_PositioningBitsMask;
-    const DWORD stopMode = dwStopFlags & AM_SEEKING_PositioningBitsMask;
-    for (DWORD mode : {currentMode, stopMode}) {
-        if (mode != AM_SEEKING_NoPositioning && mode != AM_SEEKING_AbsolutePositioning) {
-            return E_NOTIMPL;
-        }
-    }
-    LONGLONG llStart = 0;
-    LONGLONG llStop = 0;
     {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
-        const LONGLONG tScale =
-            m_TimeFormat == TIME_FORMAT_FRAME ? m_pSource->Options().frameDuration : 1;
-        if (currentMode != AM_SEEKING_NoPositioning) m_llCurrent = *pCurrent * tScale;
-        if (stopMode != AM_SEEKING_NoPositioning) m_llStop = *pStop * tScale;
-        llStart = m_llCurrent;
-        llStop = m_llStop;
+        std::lock_guard<std::mutex> lock(m_HookLock);
+        hook.swap(m_StopPositionHook);
     }
-    if (currentMode == AM_SEEKING_NoPositioning) return S_OK;
-
-    // Flush downstream and restart delivery at the new position, without
-    // the filter lock and the leaf locks.
-    std::lock_guard<std::mutex> lock(m_ThreadLock);
-    if (!m_Thread.joinable()) return S_OK;  // stopped: the next Pause starts there
-    DeliverBeginFlush();
-    StopThread();
-    DeliverEndFlush();
-    DeliverNewSegment(llStart, llStop, 1.0);
-    StartThread();
-    return S_OK;
+    if (hook) hook();
+    return E_NOTIMPL;  // no stop position: the source delivers what it is allowed
 }
 
 }  // namespace pelora_test

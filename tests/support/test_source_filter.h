@@ -1,15 +1,14 @@
 // Test upstream filter standing in for a decoder: one output pin offering
 // one RGB24 VIDEOINFOHEADER type, taking the input pin's allocator.
-// - Pause from stopped starts a streaming thread that delivers
-//   Options::frames samples, each starting with its frame index (4 bytes),
-//   then EndOfStream. A refused sample is skipped; the thread ends on Stop
-//   and when it gets no buffer (VFW_E_NOT_COMMITTED after a decommit). With
-//   gated it delivers only what AllowFrames granted.
-// - IMediaSeeking as far as a renderer's position object passes it on;
-//   SetPositions flushes downstream and restarts delivery when active.
-// - Locks: the filter lock for state and connection; leaf locks for seeking,
-//   never held while calling downstream. Stop the renderer first: it
-//   releases a thread blocked in its Receive.
+// - Pause from stopped starts a streaming thread that delivers as many
+//   time-stamped samples (frame n at n x frameDuration) as AllowFrames
+//   granted. A refused sample is skipped; the thread ends on Stop and when
+//   it gets no buffer (VFW_E_NOT_COMMITTED after a decommit).
+// - IMediaSeeking only for the stop position a renderer asks for at the end
+//   of a stream, with a hook that runs inside that call.
+// - Locks: the filter lock for state and connection; leaf locks for the
+//   gate and the hook, never held while calling downstream. Stop the
+//   renderer first: it releases a thread blocked in its Receive.
 #pragma once
 
 #include <atomic>
@@ -27,9 +26,6 @@ struct SourceOptions {
     LONG width = 64;  // the one type offered: RGB24 of this size
     LONG height = 48;
     REFERENCE_TIME frameDuration = 400000;   // 40 ms
-    int frames = 10;
-    bool offerFrameFormat = false;
-    bool gated = false;
     LONG buffers = 2;
 };
 
@@ -55,18 +51,18 @@ public:
     // IMediaSeeking
     HRESULT GetCapabilities(DWORD*) override { return E_NOTIMPL; }
     HRESULT CheckCapabilities(DWORD*) override { return E_NOTIMPL; }
-    HRESULT IsFormatSupported(const GUID* pFormat) override;
+    HRESULT IsFormatSupported(const GUID*) override { return E_NOTIMPL; }
     HRESULT QueryPreferredFormat(GUID*) override { return E_NOTIMPL; }
-    HRESULT GetTimeFormat(GUID* pFormat) override;
+    HRESULT GetTimeFormat(GUID*) override { return E_NOTIMPL; }
     HRESULT IsUsingTimeFormat(const GUID*) override { return E_NOTIMPL; }
-    HRESULT SetTimeFormat(const GUID* pFormat) override;
+    HRESULT SetTimeFormat(const GUID*) override { return E_NOTIMPL; }
     HRESULT GetDuration(LONGLONG*) override { return E_NOTIMPL; }
     HRESULT GetStopPosition(LONGLONG* pStop) override;
-    HRESULT GetCurrentPosition(LONGLONG* pCurrent) override;
-    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                              const GUID* pSourceFormat) override;
-    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
-                         DWORD dwStopFlags) override;
+    HRESULT GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
     HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
     HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
     HRESULT SetRate(double) override { return E_NOTIMPL; }
@@ -82,7 +78,7 @@ public:
 private:
     void StartThread();  // m_ThreadLock held
     void StopThread();   // m_ThreadLock held
-    void ThreadProc(LONGLONG llStart, LONGLONG llStop);
+    void ThreadProc();
 
     CTestSourceFilter* const m_pSource;
 
@@ -94,10 +90,7 @@ private:
     std::condition_variable m_cvGate;
     int m_nAllowed = 0;
 
-    std::mutex m_SeekLock;     // leaf: guards the seeking fields below
-    LONGLONG m_llCurrent = 0;  // media time
-    LONGLONG m_llStop = 0;     // media time; set from the options
-    GUID m_TimeFormat;
+    std::mutex m_HookLock;  // leaf: guards m_StopPositionHook
     std::function<void()> m_StopPositionHook;
 };
 

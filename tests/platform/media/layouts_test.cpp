@@ -1,5 +1,5 @@
-// The records exchanged through the media interfaces keep the byte layout that
-// format blocks and property records are read with.
+// The record layouts are static_asserted where they are declared; here the
+// result codes' signs and the identifiers' uniqueness.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -7,24 +7,6 @@
 #include "platform/media/graph_interfaces.h"
 #include "platform/media/media_guids.h"
 #include "platform/media/media_types.h"
-
-static_assert(sizeof(LONG) == 4 && sizeof(ULONG) == 4 && sizeof(DWORD) == 4);
-static_assert(sizeof(BOOL) == 4 && sizeof(REFERENCE_TIME) == 8 && sizeof(WORD) == 2);
-static_assert(sizeof(BITMAPINFOHEADER) == 40 && sizeof(BITMAPINFO) == 44);
-static_assert(offsetof(BITMAPINFOHEADER, biWidth) == 4);
-static_assert(offsetof(BITMAPINFOHEADER, biBitCount) == 14);
-static_assert(offsetof(BITMAPINFOHEADER, biCompression) == 16);
-static_assert(offsetof(BITMAPINFOHEADER, biSizeImage) == 20);
-static_assert(offsetof(VIDEOINFOHEADER, AvgTimePerFrame) == 40);
-static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) == 48);
-static_assert(offsetof(VIDEOINFOHEADER2, AvgTimePerFrame) == 40);
-static_assert(offsetof(VIDEOINFOHEADER2, bmiHeader) == 72);
-static_assert(sizeof(AM_SAMPLE2_PROPERTIES) == 64);
-static_assert(offsetof(AM_SAMPLE2_PROPERTIES, pMediaType) == 40);
-static_assert(offsetof(AM_SAMPLE2_PROPERTIES, pbBuffer) == 48);
-static_assert(offsetof(AM_SAMPLE2_PROPERTIES, cbBuffer) == 56);
-static_assert(sizeof(ALLOCATOR_PROPERTIES) == 16 && sizeof(Quality) == 24);
-static_assert(sizeof(FILTER_STATE) == 4 && sizeof(PIN_DIRECTION) == 4);
 
 // Codes at or above 0x80000000 must be negative once converted, or FAILED()
 // would take them for success; S_FALSE is a success that is not S_OK.

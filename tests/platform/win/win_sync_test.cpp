@@ -3,33 +3,9 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/win/crit_sec.h"
 #include "platform/win/win_sync.h"
-#include "support/watchdog.h"
-
-using pelora_test::WaitUntil;
 
 namespace {
-
-TEST(CritSec, ReentersOnItsThreadAndBlocksOthersUntilTheOutermostLeave) {
-    CCritSec cs;
-    std::atomic<bool> bEntered{false};
-    cs.Lock();
-    {
-        CAutoLock again(&cs);
-        EXPECT_TRUE(cs.IsOwnedByCurrentThread());
-    }
-    std::thread t([&] {
-        CAutoLock lock(&cs);
-        bEntered = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(bEntered.load());  // still held once
-    cs.Unlock();
-    EXPECT_FALSE(cs.IsOwnedByCurrentThread());
-    EXPECT_TRUE(WaitUntil([&] { return bEntered.load(); }));
-    t.join();
-}
 
 // The renderer passes its state-change event first: it must win while set,
 // and a wait must consume only the auto-reset event it reports.
@@ -46,10 +22,6 @@ TEST(Waits, WaitAnyReportsTheLowestSignalledIndexAndConsumesOnlyThatOne) {
     EXPECT_EQ(WaitForMultipleObjects(2, manualFirst, FALSE, 0), WAIT_OBJECT_0);
     manual.Reset();
     EXPECT_EQ(WaitForMultipleObjects(2, manualFirst, FALSE, 0), WAIT_OBJECT_0 + 1);
-
-    HANDLE hNull = nullptr;
-    EXPECT_EQ(WaitForSingleObject(hNull, INFINITE), WAIT_FAILED);
-    EXPECT_EQ(WaitForMultipleObjects(0, &hNull, FALSE, INFINITE), WAIT_FAILED);
 }
 
 TEST(Semaphore, ReleaseByNWakesNWaitersAndAReleasePastTheMaximumReleasesNothing) {
@@ -70,7 +42,6 @@ TEST(Semaphore, ReleaseByNWakesNWaitersAndAReleasePastTheMaximumReleasesNothing)
 
     EXPECT_TRUE(ReleaseSemaphore(hSem, 1, nullptr));
     EXPECT_FALSE(ReleaseSemaphore(hSem, 0x7FFFFFFF, nullptr));
-    EXPECT_FALSE(ReleaseSemaphore(hSem, 0, nullptr));
     EXPECT_EQ(WaitForSingleObject(hSem, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(hSem, 10), WAIT_TIMEOUT);
     CloseHandle(hSem);
