@@ -240,6 +240,30 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
     EXPECT_EQ(g.SeekAndGrab(60), 59);
 }
 
+// The renderer reports positions in frames through these conversions; at
+// 30 fps a frame lasts 333333.3 units, so a rounding slip shows one frame off.
+TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
+    CWorkerGraph g;
+    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::AviMjpeg, 64, 48, 40, 30)), S_OK);
+    ASSERT_TRUE(g.m_bFrameFormat);
+    IMediaSeeking* pSeeking = g.m_pSeeking.Get();
+    for (LONGLONG n = 0; n <= 40; ++n) {
+        LONGLONG llMedia = 0, llBack = -1, llInside = -1;
+        ASSERT_EQ(
+            pSeeking->ConvertTimeFormat(&llMedia, &TIME_FORMAT_MEDIA_TIME, n, &TIME_FORMAT_FRAME),
+            S_OK);
+        pSeeking->ConvertTimeFormat(&llBack, &TIME_FORMAT_FRAME, llMedia, &TIME_FORMAT_MEDIA_TIME);
+        pSeeking->ConvertTimeFormat(&llInside, &TIME_FORMAT_FRAME, llMedia + 333000,
+                                    &TIME_FORMAT_MEDIA_TIME);
+        EXPECT_EQ(llBack, n);
+        EXPECT_EQ(llInside, n) << "anywhere inside frame n is frame n";
+    }
+    LONGLONG llStop = 0;
+    EXPECT_EQ(g.Duration(), 40);
+    EXPECT_EQ(pSeeking->GetStopPosition(&llStop), S_OK);
+    EXPECT_EQ(llStop, 40);
+}
+
 // ---------------------------------------------------------------------------
 // Playback
 
