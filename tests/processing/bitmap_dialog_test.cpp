@@ -134,11 +134,16 @@ TEST_F(BitmapDialogTest, ButtonStatesFollowPlayPauseStopAndTheEndOfTheStream) {
     ASSERT_TRUE(PumpUntil([&] { return pDialog->Worker()->Position() >= 3; }));
     pDialog->m_btnPlayPause->click();  // pause
     EXPECT_EQ(State(pDialog), "再生 P--FB");
-    // What the buttons do to the position is checked on the worker.
+    ASSERT_TRUE(PumpUntil([&] { return !pDialog->Worker()->IsRunning(); }));
+    const LONGLONG llPaused = pDialog->Worker()->Position();
+    pDialog->m_btnForward->click();
+    EXPECT_EQ(pDialog->Worker()->Position(), llPaused + 1);
     pDialog->m_btnPlayPause->click();  // resume
     EXPECT_EQ(State(pDialog), "一時停止 PS---");
     pDialog->m_btnStop->click();
     EXPECT_EQ(State(pDialog), "再生 P-C--");
+    EXPECT_TRUE(PumpUntil(
+        [&] { return !pDialog->Worker()->IsPlaying() && pDialog->Worker()->Position() == 0; }));
     CloseAndWait(pDialog);
 
     pDialog = Open({.nFrames = 10, .nWidth = 640, .nHeight = 480, .dSpeed = 4});
