@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <thread>
-#include <vector>
 
 #include "tools/frame_pattern.h"
 
@@ -13,15 +11,6 @@ namespace {
 std::mutex g_mxClip;
 SFakeClip g_clip;  // guarded by g_mxClip
 
-// Frame nIndex's pattern as a bottom-up 24-bit frame with padded rows.
-void DrawBottomUpPattern(BYTE* pDest, int nWidth, int nHeight, int nIndex) {
-    const int nStride = (3 * nWidth + 3) & ~3;
-    std::vector<BYTE> topDown(static_cast<size_t>(nStride) * nHeight, 0);
-    DrawFramePattern(topDown.data(), nWidth, nHeight, nStride, nIndex);
-    for (int y = 0; y < nHeight; ++y)
-        std::memcpy(pDest + static_cast<size_t>(nHeight - 1 - y) * nStride,
-                    topDown.data() + static_cast<size_t>(y) * nStride, nStride);
-}
 }  // namespace
 
 void CFakeFileGraph::SetClip(const SFakeClip& clip) {
@@ -40,14 +29,10 @@ HRESULT CFakeFileGraph::Open(const std::string&, EOpenStep* pFailedStep) {
 }
 
 BITMAPINFO CFakeFileGraph::RendererFormat() const {
-    BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = 40;
-    bmi.bmiHeader.biWidth = m_clip.nWidth;
-    bmi.bmiHeader.biHeight = m_clip.nHeight;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 24;
-    bmi.bmiHeader.biSizeImage = ((3 * m_clip.nWidth + 3) & ~3) * m_clip.nHeight;
-    return bmi;
+    const DWORD cbImage = ((3 * m_clip.nWidth + 3) & ~3) * m_clip.nHeight;
+    return {{.biSize = 40, .biWidth = m_clip.nWidth, .biHeight = m_clip.nHeight, .biPlanes = 1,
+             .biBitCount = 24, .biSizeImage = cbImage},
+            {}};
 }
 
 HRESULT CFakeFileGraph::IsFormatSupported(const GUID* pFormat) {
@@ -161,6 +146,10 @@ LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest) {
     const int nStride = (3 * m_clip.nWidth + 3) & ~3;
     const LONG cb = nStride * m_clip.nHeight;
     if (cbDest < cb) return 0;
-    DrawBottomUpPattern(pDest, m_clip.nWidth, m_clip.nHeight, nFrame);
+    // Drawn top-down, then the rows turned over into a bottom-up frame.
+    DrawFramePattern(pDest, m_clip.nWidth, m_clip.nHeight, nStride, nFrame);
+    for (int y = 0; y < m_clip.nHeight / 2; ++y)
+        std::swap_ranges(pDest + y * nStride, pDest + (y + 1) * nStride,
+                         pDest + (m_clip.nHeight - 1 - y) * nStride);
     return cb;
 }

@@ -22,9 +22,7 @@ TEST(TavroRowKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnlyI
     std::vector<uint8_t> abWant(kSweepColours);
     for (uint32_t k = 0; k < kSweepColours; ++k) {
         const uint32_t nColour = SweepColour(k);
-        abPixels[3 * k] = static_cast<uint8_t>(nColour);
-        abPixels[3 * k + 1] = static_cast<uint8_t>(nColour >> 8);
-        abPixels[3 * k + 2] = static_cast<uint8_t>(nColour >> 16);
+        for (int c = 0; c < 3; ++c) abPixels[3 * k + c] = static_cast<uint8_t>(nColour >> 8 * c);
         abWant[k] = tavro_test::ReferenceLuma(nColour & 255, nColour >> 8 & 255, nColour >> 16);
     }
     int nLevelsRun = 0;
