@@ -415,7 +415,9 @@ TEST(ConvertImageToFrame, GivesTheHeaderBlockAndTheRightPixelsForEveryBitDepthWi
                 // 8 bits: 48, 104, 1064 bytes), else 44 with 4 zero bytes after it.
                 ASSERT_EQ(out.nHeaderSize, c.bits < 16 ? 40 + (4 << c.bits) : 44);
                 EXPECT_EQ(0, std::memcmp(out.pHeader.get(), file.data() + 14, 40));
-                if (c.bits >= 16) EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, "\0\0\0\0", 4));
+                if (c.bits >= 16) {
+                    EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, "\0\0\0\0", 4));
+                }
                 CStillFrame frame;
                 ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
                 ExpectFrame(frame, nW, 2, c.expected);

@@ -30,9 +30,14 @@ HRESULT CFakeFileGraph::Open(const std::string&, EOpenStep* pFailedStep) {
 
 BITMAPINFO CFakeFileGraph::RendererFormat() const {
     const DWORD cbImage = ((3 * m_clip.nWidth + 3) & ~3) * m_clip.nHeight;
-    return {{.biSize = 40, .biWidth = m_clip.nWidth, .biHeight = m_clip.nHeight, .biPlanes = 1,
-             .biBitCount = 24, .biSizeImage = cbImage},
-            {}};
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = 40;
+    bmi.bmiHeader.biWidth = m_clip.nWidth;
+    bmi.bmiHeader.biHeight = m_clip.nHeight;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    bmi.bmiHeader.biSizeImage = cbImage;
+    return bmi;
 }
 
 HRESULT CFakeFileGraph::IsFormatSupported(const GUID* pFormat) {

@@ -36,7 +36,11 @@ constexpr size_t kGuardBytes = 64;  // after the frame: must never be written
 
 // The format as the viewer passes it; the plug-in reads only the size.
 BITMAPINFO MakeFormat(int32_t nWidth, int32_t nHeight) {
-    return {{.biWidth = nWidth, .biHeight = nHeight, .biBitCount = 24}, {}};
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biWidth = nWidth;
+    bmi.bmiHeader.biHeight = nHeight;
+    bmi.bmiHeader.biBitCount = 24;
+    return bmi;
 }
 
 // Loaded once, never unloaded (the trace test loads it in a process of its own).
