@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win/dib_section.h"
+
 const char* const kCanvasQuestion = "512×480画像にしますか？";
 
 namespace {
@@ -19,20 +21,6 @@ constexpr int kSpareBytes = 4;  // after the info header of a 16-bit-and-above b
 uint32_t ReadLe32(const BYTE* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool IsSupportedBitCount(int nBitCount) {
-    switch (nBitCount) {
-        case 1:
-        case 4:
-        case 8:
-        case 16:
-        case 24:
-        case 32:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // Reads exactly n bytes or reports how far it got.

@@ -17,20 +17,6 @@ std::atomic<LONG> g_cDIBSections{0};
 
 constexpr LONGLONG kMaxImageSize = 0x7FFFFFFF;
 
-bool IsSupportedBitCount(WORD bitCount) {
-    switch (bitCount) {
-        case 1:
-        case 4:
-        case 8:
-        case 16:
-        case 24:
-        case 32:
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace
 
 LONGLONG DIBStride(LONG width, WORD bitCount) {

@@ -29,6 +29,12 @@ using HBITMAP = HBITMAP__*;
 
 constexpr UINT DIB_RGB_COLORS = 0;
 
+// The bit counts a BI_RGB bitmap may have: 1, 4, 8, 16, 24, 32.
+inline bool IsSupportedBitCount(int nBitCount) {
+    return nBitCount == 1 || nBitCount == 4 || nBitCount == 8 || nBitCount == 16 ||
+           nBitCount == 24 || nBitCount == 32;
+}
+
 // Bytes per row of a DIB of this width and bit count (rows padded to 4
 // bytes), or -1 when width or bit count are not valid or the row would not
 // fit in 32 bits.
