@@ -81,12 +81,19 @@ inline uint32_t RoundsDown(uint32_t nGreen, uint32_t nBlue) noexcept {
     return kRoundDown.m_anBits[nIndex >> 5] >> (nIndex & 31) & 1;
 }
 
-// The luminance of one pixel, 0 to 255.
+// The luminance of one pixel, 0 to 255. One multiplication gives both the
+// quotient and whether S is a multiple of 1000: with M = ceil(2^28 / 1000)
+// = 268436 = 2^28 / 1000 + 0.544 and S = 1000q + rest,
+// S * M = q * 2^28 + rest * 2^28 / 1000 + 0.544 * S, where 0.544 * S <= 138721
+// < 2^18 and rest * 2^28 / 1000 + 0.544 * S < 2^28. So the bits from 28 up
+// are q, and bits 18 to 27 are all zero exactly when rest = 0.
 inline uint8_t ExactLuma(uint32_t nBlue, uint32_t nGreen, uint32_t nRed) noexcept {
-    const uint32_t nSum = 299 * nRed + 587 * nGreen + 114 * nBlue;
-    const uint32_t nQuotient = nSum / 1000;
-    return static_cast<uint8_t>(nQuotient -
-                                ((nSum == 1000 * nQuotient) & RoundsDown(nGreen, nBlue)));
+    const uint64_t nScaled = uint64_t{299 * nRed + 587 * nGreen + 114 * nBlue} * 268436;
+    uint32_t nLuma = static_cast<uint32_t>(nScaled >> 28);
+    // Rare in natural pictures, every pixel of a grey one: either way the
+    // branch predicts well.
+    if ((nScaled >> 18 & 0x3FF) == 0) nLuma -= RoundsDown(nGreen, nBlue);
+    return static_cast<uint8_t>(nLuma);
 }
 
 }  // namespace tavro
