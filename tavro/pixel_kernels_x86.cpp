@@ -10,7 +10,7 @@
 // S / 1000 + 0.0005 lies at least 0.0005 from an integer, as does
 // S / 1000 + 0.9995, which truncates to q + 1 unless S = 1000q. Only lanes
 // with S = 1000q consult the round-down bits of luma_rule.h: greys (black
-// borders, white, monochrome pictures) from the 256 bits of grey bits held in
+// borders, white, monochrome pictures) from the grey table's 256 bits held in
 // a register, other colours (about one in a thousand in natural pictures)
 // with a gather from the full table.
 
@@ -30,7 +30,7 @@
 
 #include "tavro/luma_rule.h"
 
-// The AVX2 level includes FMA (every processor with AVX2 that we know of has it).
+// The AVX2 level needs FMA as well; both are asked for at run time.
 #define TAVRO_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define TAVRO_TARGET_AVX512 __attribute__((target("avx2,fma,avx512f,avx512vl,avx512bw,avx512dq")))
 

@@ -1,13 +1,12 @@
 // tavro: TavroFunc and its three passes. See tavro.h for the plane layout.
 //
-// Speed without changing a single output bit: every pixel still goes through
-// the double-precision chain (0.299*r + 0.587*g) + 0.114*b (built without
-// floating-point contraction, so no fused multiply-add rounds differently),
-// truncated toward zero, low 8 bits kept. What makes the passes fast is the
-// traversal: the frame is walked in tiles of kTileRows rows by kTileCols
-// columns. Inside a tile the pixel arithmetic runs along contiguous rows,
-// where the compiler vectorises it (row_kernels.h), and the transposition
-// between the tile and a plane moves 8 x 8 byte blocks, so each column run
+// Speed without changing a single output bit. The luminance is the integer
+// rule of luma_rule.h, equal to the truncated double-precision chain
+// (0.299*r + 0.587*g) + 0.114*b for every colour, computed by the widest
+// kernels this processor runs (pixel_kernels.h). The frame is walked in
+// tiles of kTileRows rows by kTileCols columns: inside a tile the pixel
+// arithmetic runs along contiguous rows, and the transposition between the
+// tile and a plane moves square blocks through registers, so each column run
 // of the plane is written (or read) in contiguous pieces instead of one byte
 // every H bytes across the whole plane.
 
