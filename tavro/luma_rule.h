@@ -4,10 +4,11 @@
 //     grey = trunc((0.299*r + 0.587*g) + 0.114*b)
 //
 // Why an integer formula can match: let S = 299*r + 587*g + 114*b, so the
-// exact value is S/1000. Each of the chain's five operations rounds by far
-// less than 1e-13 on values below 256. Where S is not a multiple of 1000 the
-// exact value lies at least 0.001 from an integer, so rounding cannot move it
-// across one and the result is floor(S/1000). Where S is a multiple of 1000
+// exact value is S/1000. The chain's three constants are off by less than
+// 1e-16 each and its five operations round by at most 2^-45 each (values
+// below 256): together far less than 0.001. Where S is not a multiple of 1000
+// the exact value lies at least 0.001 from an integer, so rounding cannot
+// move it across one and the result is floor(S/1000). Where S is a multiple of 1000
 // the exact value is the integer S/1000 itself and the rounding decides:
 // the double lands on it (S/1000) or just below it (S/1000 - 1 after
 // truncation; grey 128,128,128 is such a colour). Which of the two happens
