@@ -69,31 +69,31 @@ TEST(TavroPixelKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnl
 
 // In the sweep above, colours whose exact luminance is a whole number (the
 // ones the double rounding may pull one lower) are one in a thousand. Here
-// they come densely, greys among other colours in every lane position, at
-// every run length up to three vector widths: the lanes that take the slow
-// path must get their own correction and no other lane's, and nothing may
-// be written past the run.
+// every lane holds one, at every run length up to three vector widths: runs
+// of greys alone (a ramp, as in grey pictures) alternate with runs of all
+// such colours shuffled, greys among them. The lanes that take the slow path
+// must get their own correction and no other lane's, and nothing may be
+// written past the run.
 TEST(TavroPixelKernels, LumaIsExactWhereEveryLaneNeedsTheRoundingCorrection) {
-    std::vector<uint32_t> anColours;  // blue | green << 8 | red << 16
+    std::vector<uint32_t> anGreys, anWhole;  // blue | green << 8 | red << 16
+    for (uint32_t v = 0; v < 256; ++v) anGreys.push_back(v * 0x010101);
     for (uint32_t nRed = 0; nRed < 256; ++nRed) {
         for (uint32_t nGreen = 0; nGreen < 256; ++nGreen) {
             for (uint32_t nBlue = 0; nBlue < 256; ++nBlue) {
-                const bool bWhole = (299 * nRed + 587 * nGreen + 114 * nBlue) % 1000 == 0;
-                // Greys three times over, so that runs of them occur.
-                if (bWhole)
-                    anColours.insert(anColours.end(), nRed == nGreen && nGreen == nBlue ? 3 : 1,
-                                     nBlue | nGreen << 8 | nRed << 16);
+                if ((299 * nRed + 587 * nGreen + 114 * nBlue) % 1000 == 0)
+                    anWhole.push_back(nBlue | nGreen << 8 | nRed << 16);
             }
         }
     }
-    // A fixed shuffle: greys next to other colours in every arrangement.
-    for (size_t k = anColours.size() - 1; k > 0; --k)
-        std::swap(anColours[k], anColours[k * 7919 % (k + 1)]);
+    for (size_t k = anWhole.size() - 1; k > 0; --k)  // a fixed shuffle
+        std::swap(anWhole[k], anWhole[k * 7919 % (k + 1)]);
 
     ForEachLevel([&](const tavro::CPixelKernels& kernels) {
-        size_t nNext = 0;
+        size_t anNext[2] = {0, 0};
         for (int64_t nCount = 1; nCount <= 48; ++nCount) {
             for (int nRun = 0; nRun < 40; ++nRun) {
+                const std::vector<uint32_t>& anColours = nRun % 2 ? anWhole : anGreys;
+                size_t& nNext = anNext[nRun % 2];
                 std::vector<uint8_t> abPixels(3 * nCount), abWant(nCount + 8, 0xCC);
                 for (int64_t c = 0; c < nCount; ++c, nNext = (nNext + 1) % anColours.size()) {
                     const uint32_t nColour = anColours[nNext];
