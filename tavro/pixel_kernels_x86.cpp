@@ -12,7 +12,8 @@
 // with S = 1000q consult the round-down bits of luma_rule.h: greys (black
 // borders, white, monochrome pictures) from the grey table's 256 bits held in
 // a register, other colours (about one in a thousand in natural pictures)
-// with a gather from the full table.
+// from the full table: one lookup when all such lanes hold the same colour
+// (a flat area), a gather otherwise.
 
 #include "tavro/pixel_kernels.h"
 
@@ -87,8 +88,19 @@ TAVRO_TARGET_AVX2 __attribute__((always_inline)) inline __m256i Luma8(__m256i vP
     const __m256i vGrey = _mm256_cmpeq_epi32(vBg, _mm256_or_si256(vR, _mm256_slli_epi32(vR, 16)));
     const __m256i vOther = _mm256_andnot_si256(vGrey, vMultiple);
     if (!_mm256_testz_si256(vOther, vOther)) {
-        vWord = _mm256_mask_i32gather_epi32(vWord, RoundDownWords(), _mm256_srli_epi32(vIndex, 5),
-                                            vOther, 4);
+        // A flat area of one such colour needs one lookup, not a gather
+        // (which some processors take a long time over).
+        const __m256i vFirst = _mm256_permutevar8x32_epi32(
+            vIndex,
+            _mm256_set1_epi32(__builtin_ctz(_mm256_movemask_ps(_mm256_castsi256_ps(vOther)))));
+        const __m256i vDiffers = _mm256_andnot_si256(_mm256_cmpeq_epi32(vIndex, vFirst), vOther);
+        if (_mm256_testz_si256(vDiffers, vDiffers)) {
+            const int nWord = RoundDownWords()[_mm256_cvtsi256_si32(vFirst) >> 5];
+            vWord = _mm256_blendv_epi8(vWord, _mm256_set1_epi32(nWord), vOther);
+        } else {
+            vWord = _mm256_mask_i32gather_epi32(vWord, RoundDownWords(),
+                                                _mm256_srli_epi32(vIndex, 5), vOther, 4);
+        }
     }
     const __m256i vDown = _mm256_srlv_epi32(vWord, _mm256_and_si256(vIndex, _mm256_set1_epi32(31)));
     return _mm256_sub_epi32(vLuma, _mm256_and_si256(vDown, _mm256_srli_epi32(vMultiple, 31)));
@@ -142,8 +154,17 @@ TAVRO_TARGET_AVX512 __attribute__((always_inline)) inline __m512i Luma16(
     const __mmask16 mOther = static_cast<__mmask16>(
         mMultiple & ~_mm512_cmpeq_epi32_mask(vBg, _mm512_or_si512(vR, _mm512_slli_epi32(vR, 16))));
     if (mOther != 0) {
-        vWord = _mm512_mask_i32gather_epi32(vWord, mOther, _mm512_srli_epi32(vIndex, 5),
-                                            RoundDownWords(), 4);
+        // As in Luma8: a flat area of one such colour needs one lookup.
+        const __m512i vFirst =
+            _mm512_permutexvar_epi32(_mm512_set1_epi32(__builtin_ctz(mOther)), vIndex);
+        if (_mm512_mask_cmpneq_epi32_mask(mOther, vIndex, vFirst) == 0) {
+            const int nWord =
+                RoundDownWords()[_mm_cvtsi128_si32(_mm512_castsi512_si128(vFirst)) >> 5];
+            vWord = _mm512_mask_mov_epi32(vWord, mOther, _mm512_set1_epi32(nWord));
+        } else {
+            vWord = _mm512_mask_i32gather_epi32(vWord, mOther, _mm512_srli_epi32(vIndex, 5),
+                                                RoundDownWords(), 4);
+        }
     }
     const __m512i vDown =
         _mm512_and_si512(_mm512_srlv_epi32(vWord, _mm512_and_si512(vIndex, _mm512_set1_epi32(31))),

@@ -70,10 +70,10 @@ TEST(TavroPixelKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnl
 // In the sweep above, colours whose exact luminance is a whole number (the
 // ones the double rounding may pull one lower) are one in a thousand. Here
 // every lane holds one, at every run length up to three vector widths: runs
-// of greys alone (a ramp, as in grey pictures) alternate with runs of all
-// such colours shuffled, greys among them. The lanes that take the slow path
-// must get their own correction and no other lane's, and nothing may be
-// written past the run.
+// of greys alone (a ramp, as in grey pictures), runs of all such colours
+// shuffled (greys among them) and runs of one such colour (a flat area)
+// take turns. The lanes that take the slow path must get their own
+// correction and no other lane's, and nothing may be written past the run.
 TEST(TavroPixelKernels, LumaIsExactWhereEveryLaneNeedsTheRoundingCorrection) {
     std::vector<uint32_t> anGreys, anWhole;  // blue | green << 8 | red << 16
     for (uint32_t v = 0; v < 256; ++v) anGreys.push_back(v * 0x010101);
@@ -89,14 +89,16 @@ TEST(TavroPixelKernels, LumaIsExactWhereEveryLaneNeedsTheRoundingCorrection) {
         std::swap(anWhole[k], anWhole[k * 7919 % (k + 1)]);
 
     ForEachLevel([&](const tavro::CPixelKernels& kernels) {
-        size_t anNext[2] = {0, 0};
+        size_t anNext[3] = {0, 0, 0};
         for (int64_t nCount = 1; nCount <= 48; ++nCount) {
-            for (int nRun = 0; nRun < 40; ++nRun) {
-                const std::vector<uint32_t>& anColours = nRun % 2 ? anWhole : anGreys;
-                size_t& nNext = anNext[nRun % 2];
+            for (int nRun = 0; nRun < 60; ++nRun) {
+                const int nKind = nRun % 3;  // greys, shuffled, flat
+                const std::vector<uint32_t>& anColours = nKind == 0 ? anGreys : anWhole;
+                size_t& nNext = anNext[nKind];
                 std::vector<uint8_t> abPixels(3 * nCount), abWant(nCount + 8, 0xCC);
-                for (int64_t c = 0; c < nCount; ++c, nNext = (nNext + 1) % anColours.size()) {
+                for (int64_t c = 0; c < nCount; ++c) {
                     const uint32_t nColour = anColours[nNext];
+                    if (nKind != 2 || c + 1 == nCount) nNext = (nNext + 1) % anColours.size();
                     for (int k = 0; k < 3; ++k) abPixels[3 * c + k] = nColour >> 8 * k & 255;
                     abWant[c] =
                         tavro_test::ReferenceLuma(nColour & 255, nColour >> 8 & 255, nColour >> 16);
