@@ -1,13 +1,12 @@
 // tavro: TavroFunc and its three passes. See tavro.h for the plane layout.
 //
-// Speed without changing a single output bit: every pixel still goes through
-// the double-precision chain (0.299*r + 0.587*g) + 0.114*b (built without
-// floating-point contraction, so no fused multiply-add rounds differently),
-// truncated toward zero, low 8 bits kept. What makes the passes fast is the
-// traversal: the frame is walked in tiles of kTileRows rows by kTileCols
-// columns. Inside a tile the pixel arithmetic runs along contiguous rows,
-// where the compiler vectorises it (row_kernels.h), and the transposition
-// between the tile and a plane moves 8 x 8 byte blocks, so each column run
+// Speed without changing a single output bit. The luminance is the integer
+// rule of luma_rule.h, equal to the truncated double-precision chain
+// (0.299*r + 0.587*g) + 0.114*b for every colour, computed by the widest
+// kernels this processor runs (pixel_kernels.h). The frame is walked in
+// tiles of kTileRows rows by kTileCols columns: inside a tile the pixel
+// arithmetic runs along contiguous rows, and the transposition between the
+// tile and a plane moves square blocks through registers, so each column run
 // of the plane is written (or read) in contiguous pieces instead of one byte
 // every H bytes across the whole plane.
 
@@ -15,13 +14,12 @@
 #include "tavro/tavro.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "pelora/tavro_plugin.h"
-#include "tavro/row_kernels.h"
+#include "tavro/pixel_kernels.h"
 
 namespace tavro {
 
@@ -37,43 +35,6 @@ constexpr int64_t kTileCols = 512;
 
 constexpr uint8_t kThreshold = 128;
 
-// Swaps the bit fields selected by nMask in b with those nShift bits higher
-// in a: one step of the 8 x 8 byte transposition.
-inline void SwapFields(uint64_t& a, uint64_t& b, int nShift, uint64_t nMask) noexcept {
-    const uint64_t t = ((a >> nShift) ^ b) & nMask;
-    b ^= t;
-    a ^= t << nShift;
-}
-
-// The swap steps treat byte k of an 8-byte load as bits 8k to 8k+7.
-static_assert(std::endian::native == std::endian::little);
-
-// pDst[c * nDstStride + r] = pSrc[r * nSrcStride + c] for r < nRows,
-// c < nCols. Full 8 x 8 blocks go through 64-bit registers (three swap
-// steps); the ragged edges byte by byte.
-void TransposeBlock(const uint8_t* pSrc, int64_t nSrcStride, uint8_t* pDst, int64_t nDstStride,
-                    int64_t nRows, int64_t nCols) noexcept {
-    const int64_t nRows8 = nRows & ~int64_t{7};
-    const int64_t nCols8 = nCols & ~int64_t{7};
-    for (int64_t r = 0; r < nRows8; r += 8) {
-        for (int64_t c = 0; c < nCols8; c += 8) {
-            uint64_t x[8];
-            for (int k = 0; k < 8; ++k) std::memcpy(&x[k], pSrc + (r + k) * nSrcStride + c, 8);
-            for (int k = 0; k < 8; k += 2) SwapFields(x[k], x[k + 1], 8, 0x00FF00FF00FF00FFull);
-            for (int k : {0, 1, 4, 5}) SwapFields(x[k], x[k + 2], 16, 0x0000FFFF0000FFFFull);
-            for (int k = 0; k < 4; ++k) SwapFields(x[k], x[k + 4], 32, 0x00000000FFFFFFFFull);
-            for (int k = 0; k < 8; ++k) std::memcpy(pDst + (c + k) * nDstStride + r, &x[k], 8);
-        }
-        for (int64_t c = nCols8; c < nCols; ++c) {
-            for (int64_t k = r; k < r + 8; ++k) pDst[c * nDstStride + k] = pSrc[k * nSrcStride + c];
-        }
-    }
-    for (int64_t c = 0; c < nCols; ++c) {
-        for (int64_t r = nRows8; r < nRows; ++r)
-            pDst[c * nDstStride + r] = pSrc[r * nSrcStride + c];
-    }
-}
-
 }  // namespace
 
 void ConvertToGrey(const uint8_t* pInput, uint8_t* pGrey, int32_t nWidth,
@@ -81,7 +42,7 @@ void ConvertToGrey(const uint8_t* pInput, uint8_t* pGrey, int32_t nWidth,
     const int64_t nW = nWidth;
     const int64_t nH = nHeight;
     const int64_t nStride = RowStride(nWidth);
-    const CRowKernels kernels = BestRowKernels();
+    const CPixelKernels kernels = BestPixelKernels();
     // Tile row r holds source row i0 + nRows - 1 - r: column c of the tile is
     // then already in plane order (the last source row first).
     alignas(64) uint8_t abTile[kTileRows * kTileCols];
@@ -108,8 +69,8 @@ void ConvertToGrey(const uint8_t* pInput, uint8_t* pGrey, int32_t nWidth,
                                   abTile + r * kTileCols, nCols);
             }
             // Source row i0 + nRows - 1 is at index H - i0 - nRows of every run.
-            TransposeBlock(abTile, kTileCols, pGrey + j0 * nH + (nH - i0 - nRows), nH, nRows,
-                           nCols);
+            kernels.m_pfnTranspose(abTile, kTileCols, pGrey + j0 * nH + (nH - i0 - nRows), nH,
+                                   nRows, nCols);
         }
     }
 }
@@ -127,7 +88,7 @@ void ConvertToRgb24(const uint8_t* pBilevel, uint8_t* pOutput, int32_t nWidth,
     const int64_t nH = nHeight;
     const int64_t nStride = RowStride(nWidth);
     const int64_t nPad = nStride - 3 * nW;
-    const CRowKernels kernels = BestRowKernels();
+    const CPixelKernels kernels = BestPixelKernels();
     // Same tile layout as in ConvertToGrey: tile row r is output row
     // i0 + nRows - 1 - r.
     alignas(64) uint8_t abTile[kTileRows * kTileCols];
@@ -135,8 +96,8 @@ void ConvertToRgb24(const uint8_t* pBilevel, uint8_t* pOutput, int32_t nWidth,
         const int64_t nRows = std::min(kTileRows, nH - i0);
         for (int64_t j0 = 0; j0 < nW; j0 += kTileCols) {
             const int64_t nCols = std::min(kTileCols, nW - j0);
-            TransposeBlock(pBilevel + j0 * nH + (nH - i0 - nRows), nH, abTile, kTileCols, nCols,
-                           nRows);
+            kernels.m_pfnTranspose(pBilevel + j0 * nH + (nH - i0 - nRows), nH, abTile, kTileCols,
+                                   nCols, nRows);
             for (int64_t r = 0; r < nRows; ++r) {
                 kernels.m_pfnExpand(abTile + r * kTileCols,
                                     pOutput + (i0 + nRows - 1 - r) * nStride + 3 * j0, nCols);

@@ -1,6 +1,6 @@
 // The luminance rule written straight from its definition (the files that use
 // it are built without floating-point contraction, as the plug-in is), and the
-// colour sweep the plug-in and its row kernels are checked over.
+// colour sweep the plug-in and its pixel kernels are checked over.
 #pragma once
 
 #include <cstdint>

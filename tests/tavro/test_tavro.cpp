@@ -128,9 +128,8 @@ TEST_F(TavroPlugin, MatchesReferenceKeepsOrientationAndZeroesPaddingAtEveryWidth
     other.join();
 }
 
-// The row kernels are checked over every colour on their own as well; this
-// checks the shipped binary, whose build must keep floating-point contraction
-// off (a fused multiply-add changes the result for a few colours).
+// Every level of the pixel kernels is checked over every colour on its own as
+// well; this checks the shipped binary as the viewer calls it.
 TEST_F(TavroPlugin, IsBitExactOverEveryColour) {
     // 4096 x 256 frames (no padding); pixel k of frame n has sweep colour n * 2^20 + k.
     CFrame frame(4096, 256);

@@ -1,15 +1,16 @@
-// Every instruction set level of the plug-in's row kernels that this
-// processor runs, against the luminance rule. The plug-in only ever uses the
-// widest level, so without this test the narrower ones (what other machines
-// run) would go unchecked.
+// Every instruction set level of the plug-in's pixel kernels that this
+// processor runs, against the luminance rule and plain loops. The plug-in
+// only ever uses the widest level, so without this test the narrower ones
+// (what other machines run) would go unchecked.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "tavro/row_kernels.h"
+#include "tavro/pixel_kernels.h"
 #include "reference_luma.h"
 
 namespace {
@@ -17,7 +18,23 @@ namespace {
 using tavro_test::kSweepColours;
 using tavro_test::SweepColour;
 
-TEST(TavroRowKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnlyItsTriplets) {
+// Runs fnCheck(kernels) once per level this processor runs, at least the
+// portable one.
+template <typename FCheck>
+void ForEachLevel(FCheck fnCheck) {
+    int nLevelsRun = 0;
+    for (tavro::EIsaLevel eLevel :
+         {tavro::EIsaLevel::Portable, tavro::EIsaLevel::Avx2, tavro::EIsaLevel::Avx512}) {
+        tavro::CPixelKernels kernels{};
+        if (!tavro::GetPixelKernels(eLevel, &kernels)) continue;  // not on this processor
+        SCOPED_TRACE("level " + std::to_string(static_cast<int>(eLevel)));
+        ++nLevelsRun;
+        fnCheck(kernels);
+    }
+    EXPECT_GE(nLevelsRun, 1);
+}
+
+TEST(TavroPixelKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnlyItsTriplets) {
     std::vector<uint8_t> abPixels(3 * static_cast<size_t>(kSweepColours));
     std::vector<uint8_t> abWant(kSweepColours);
     for (uint32_t k = 0; k < kSweepColours; ++k) {
@@ -25,13 +42,7 @@ TEST(TavroRowKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnlyI
         for (int c = 0; c < 3; ++c) abPixels[3 * k + c] = static_cast<uint8_t>(nColour >> 8 * c);
         abWant[k] = tavro_test::ReferenceLuma(nColour & 255, nColour >> 8 & 255, nColour >> 16);
     }
-    int nLevelsRun = 0;
-    for (tavro::EIsaLevel eLevel :
-         {tavro::EIsaLevel::Baseline, tavro::EIsaLevel::Avx2, tavro::EIsaLevel::Avx512}) {
-        tavro::CRowKernels kernels{};
-        if (!tavro::GetRowKernels(eLevel, &kernels)) continue;  // not on this processor
-        SCOPED_TRACE("level " + std::to_string(static_cast<int>(eLevel)));
-        ++nLevelsRun;
+    ForEachLevel([&](const tavro::CPixelKernels& kernels) {
         // Rows of 4093 pixels: not a multiple of any vector width, so every
         // vector loop's tail runs too.
         constexpr int64_t kRow = 4093;
@@ -53,8 +64,76 @@ TEST(TavroRowKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnlyI
             for (int64_t c = 0; c < 3 * nCount; ++c) abExpanded[c] = abValues[c / 3];
             ASSERT_EQ(abBgr, abExpanded) << nCount << " pixels";
         }
+    });
+}
+
+// In the sweep above, colours whose exact luminance is a whole number (the
+// ones the double rounding may pull one lower) are one in a thousand. Here
+// every lane holds one, at every run length up to three vector widths: runs
+// of greys alone (a ramp, as in grey pictures), runs of all such colours
+// shuffled (greys among them) and runs of one such colour (a flat area)
+// take turns. The lanes that take the slow path must get their own
+// correction and no other lane's, and nothing may be written past the run.
+TEST(TavroPixelKernels, LumaIsExactWhereEveryLaneNeedsTheRoundingCorrection) {
+    std::vector<uint32_t> anGreys, anWhole;  // blue | green << 8 | red << 16
+    for (uint32_t v = 0; v < 256; ++v) anGreys.push_back(v * 0x010101);
+    for (uint32_t nRed = 0; nRed < 256; ++nRed) {
+        for (uint32_t nGreen = 0; nGreen < 256; ++nGreen) {
+            for (uint32_t nBlue = 0; nBlue < 256; ++nBlue) {
+                if ((299 * nRed + 587 * nGreen + 114 * nBlue) % 1000 == 0)
+                    anWhole.push_back(nBlue | nGreen << 8 | nRed << 16);
+            }
+        }
     }
-    EXPECT_GE(nLevelsRun, 1);
+    for (size_t k = anWhole.size() - 1; k > 0; --k)  // a fixed shuffle
+        std::swap(anWhole[k], anWhole[k * 7919 % (k + 1)]);
+
+    ForEachLevel([&](const tavro::CPixelKernels& kernels) {
+        size_t anNext[3] = {0, 0, 0};
+        for (int64_t nCount = 1; nCount <= 48; ++nCount) {
+            for (int nRun = 0; nRun < 60; ++nRun) {
+                const int nKind = nRun % 3;  // greys, shuffled, flat
+                const std::vector<uint32_t>& anColours = nKind == 0 ? anGreys : anWhole;
+                size_t& nNext = anNext[nKind];
+                std::vector<uint8_t> abPixels(3 * nCount), abWant(nCount + 8, 0xCC);
+                for (int64_t c = 0; c < nCount; ++c) {
+                    const uint32_t nColour = anColours[nNext];
+                    if (nKind != 2 || c + 1 == nCount) nNext = (nNext + 1) % anColours.size();
+                    for (int k = 0; k < 3; ++k) abPixels[3 * c + k] = nColour >> 8 * k & 255;
+                    abWant[c] =
+                        tavro_test::ReferenceLuma(nColour & 255, nColour >> 8 & 255, nColour >> 16);
+                }
+                std::vector<uint8_t> abGrey(nCount + 8, 0xCC);
+                kernels.m_pfnLuma(abPixels.data(), abGrey.data(), nCount);
+                ASSERT_EQ(abGrey, abWant) << nCount << " pixels";
+            }
+        }
+    });
+}
+
+TEST(TavroPixelKernels, TransposeMovesEveryByteAndNothingElseAtBlockEdges) {
+    // Sizes below, at and beyond the 8- and 16-byte blocks, strides wider
+    // than the areas (as in the plug-in's tiles and planes).
+    const int64_t anSizes[] = {1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 48};
+    ForEachLevel([&](const tavro::CPixelKernels& kernels) {
+        for (int64_t nRows : anSizes) {
+            for (int64_t nCols : anSizes) {
+                const int64_t nSrcStride = nCols + 5;
+                const int64_t nDstStride = nRows + 3;
+                std::vector<uint8_t> abSrc(nRows * nSrcStride);
+                for (size_t k = 0; k < abSrc.size(); ++k)
+                    abSrc[k] = static_cast<uint8_t>(k * 131 + 7);
+                std::vector<uint8_t> abDst(nCols * nDstStride, 0xCC), abWant(abDst);
+                for (int64_t r = 0; r < nRows; ++r) {
+                    for (int64_t c = 0; c < nCols; ++c)
+                        abWant[c * nDstStride + r] = abSrc[r * nSrcStride + c];
+                }
+                kernels.m_pfnTranspose(abSrc.data(), nSrcStride, abDst.data(), nDstStride, nRows,
+                                       nCols);
+                ASSERT_EQ(abDst, abWant) << nRows << " rows x " << nCols << " columns";
+            }
+        }
+    });
 }
 
 }  // namespace
