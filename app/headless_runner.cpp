@@ -17,6 +17,7 @@
 #include "app/image_frame.h"
 #include "app/image_readers.h"
 #include "platform/win/time_services.h"
+#include "processing/frame_source_factory.h"
 #include "processing/frame_window.h"
 #include "processing/frame_worker.h"
 #include "processing/plugin_module.h"
@@ -266,9 +267,11 @@ int RunHeadless(int argc, char** argv) {
     if (eImageKind) return RunHeadlessStill(opt, *eImageKind, plugin.Function());
 
     CFrameWorker worker;
-    worker.m_strSourcePath = opt.strFile;
-    worker.m_nSourceKind = SOURCE_FILE;
-    worker.m_nSeekMode = SeekModeForPath(opt.strFile.c_str());
+    SFrameSourceChoice choice;
+    choice.nKind = SOURCE_FILE;
+    choice.strPath = opt.strFile;
+    choice.nSeekMode = SeekModeForPath(opt.strFile.c_str());
+    worker.SetSource(CreateFrameSource(choice));
     worker.SetPlugin(plugin.Function());
     worker.SetEveryFrame(opt.bEveryFrame);
     std::string strMessage;

@@ -21,6 +21,7 @@
 #include <cstdio>
 
 #include "platform/win/time_services.h"
+#include "processing/frame_source_factory.h"
 #include "processing/text_sink.h"
 
 namespace {
@@ -174,27 +175,26 @@ void CBitmapDialog::SetUp() {
 
     m_hWndDisplay = RegisterWindowHandle(&CBitmapDialog::RepaintFromHandle, this);
     m_pWorker = std::make_unique<CFrameWorker>();
-    m_pWorker->m_strSourcePath = m_strSourcePath;
-    m_pWorker->m_nSourceKind = m_nSourceKind;
-    m_pWorker->m_nSeekMode = m_nSeekMode;
     m_pWorker->SetPlugin(m_plugin.Function());
 
-    if (m_nSourceKind == SOURCE_FILE) {
-        std::string strMessage;
-        if (FAILED(m_pWorker->ProbeFormat(m_hWndDisplay, &strMessage))) {
-            ShowMessage(QString::fromStdString(strMessage));
-            ReleaseDialog();
-            return;
-        }
-    } else if (m_nSourceKind == SOURCE_STILL) {
-        if (FAILED(m_pWorker->TakeStillFrame(m_bmiStill, m_stillBits.data()))) {
-            ShowMessage(QStringLiteral("ビットマップヘッダーか画像メモリ領域の確保が出来ません"));
-            ReleaseDialog();
-            return;
-        }
-    } else {
+    SFrameSourceChoice choice;
+    choice.nKind = m_nSourceKind;
+    choice.strPath = m_strSourcePath;
+    choice.nSeekMode = m_nSeekMode;
+    choice.bmiStill = m_bmiStill;
+    choice.pStillBits = m_stillBits.data();
+    choice.cbStillBits = m_stillBits.size();
+    std::unique_ptr<IFrameSource> pSource = CreateFrameSource(choice);
+    if (!pSource) {
         // Camera and device kinds have no frame source here.
         ShowMessage(QStringLiteral("このソースは表示できません"));
+        ReleaseDialog();
+        return;
+    }
+    m_pWorker->SetSource(std::move(pSource));
+    std::string strMessage;
+    if (FAILED(m_pWorker->ProbeFormat(m_hWndDisplay, &strMessage))) {
+        ShowMessage(QString::fromStdString(strMessage));
         ReleaseDialog();
         return;
     }

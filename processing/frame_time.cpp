@@ -1,5 +1,6 @@
 #include "processing/frame_time.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,29 @@ double FramesPerSecondOf(LONG nFrameDuration) {
     const double dNtsc = std::round(dFps * 1001.0 / 1000.0) * 1000.0 / 1001.0;
     if (std::fabs(dFps - dNtsc) <= dTolerance) return dNtsc;
     return dFps;
+}
+
+LONGLONG FrameIndexAt(LONGLONG llPos, LONG nFrameStep, double dFps) {
+    if (nFrameStep <= 1) return llPos;  // frame time format: positions are frame numbers
+    // Media time: the frame duration is rounded to 100 ns, so dividing a
+    // frame's start time by it can land just below the frame's number
+    // (frame 3 of a 24 fps clip starts at 1250000, and 1250000 / 416667 is
+    // 2.99999). The exact rate counts frames instead. Every position the
+    // worker holds is a frame's start (a rendered sample's time, a slider
+    // position, a sum of steps), so the nearest frame number is its frame.
+    if (!(dFps > 0.0)) return llPos / nFrameStep;
+    return static_cast<LONGLONG>(std::llround(static_cast<long double>(llPos) * dFps / 1e7L));
+}
+
+LONGLONG FrameStartAt(LONG nFrame, LONG nFrameStep, double dFps) {
+    if (nFrameStep <= 1 || !(dFps > 0.0)) return static_cast<LONGLONG>(nFrame) * nFrameStep;
+    return static_cast<LONGLONG>(std::llround(static_cast<long double>(nFrame) * 1e7L / dFps));
+}
+
+INT FrameCountOf(LONGLONG llDuration, LONG nFrameStep, double dFps) {
+    const LONGLONG llCount = FrameIndexAt(llDuration, nFrameStep, dFps);
+    return static_cast<INT>(std::clamp<LONGLONG>(llCount, std::numeric_limits<INT>::min(),
+                                                 std::numeric_limits<INT>::max()));
 }
 
 SFrameTime SplitFrameTime(INT nFrame, double dFps) {

@@ -28,6 +28,18 @@ SFrameTime SplitFrameTime(INT nFrame, double dFps);
 // n * 1000 / 1001 is taken as exactly that.
 double FramesPerSecondOf(LONG nFrameDuration);
 
+// Positions and frames of a stream with nFrameStep position units per frame
+// (1: frame time format, positions are frame numbers; else 100-ns media
+// time) at dFps frames per second.
+// The frame at a position: the position itself in frame time format; in
+// media time, counted at the exact frame rate.
+LONGLONG FrameIndexAt(LONGLONG llPos, LONG nFrameStep, double dFps);
+// The start of frame nFrame: the frame number in frame time format, in media
+// time its start at the exact rate (64-bit, never wrapping).
+LONGLONG FrameStartAt(LONG nFrame, LONG nFrameStep, double dFps);
+// The frames of a stream ending at llDuration, saturated to 32 bits.
+INT FrameCountOf(LONGLONG llDuration, LONG nFrameStep, double dFps);
+
 // The worker's counter text: "%7I64d/%7d (%ld:%02ld:%02ld:%02ld / ...)".
 std::string FormatCounterText(LONGLONG llIndex, INT nFrameCount, const SFrameTime& ftNow,
                               const SFrameTime& ftTotal);

@@ -50,57 +50,22 @@ double CFrameWorker::CountToMs(LONGLONG llCount) const {
 LONGLONG CFrameWorker::FrameIndex() const { return IndexOf(m_llPosition.load()); }
 
 LONGLONG CFrameWorker::IndexOf(LONGLONG llPos) const {
-    const LONG nStep = m_nFrameStep.load();
-    if (nStep <= 1) return llPos;  // frame time format: positions are frame numbers
-    // Media time: the frame duration is rounded to 100 ns, so dividing a
-    // frame's start time by it can land just below the frame's number
-    // (frame 3 of a 24 fps clip starts at 1250000, and 1250000 / 416667 is
-    // 2.99999). The exact rate counts frames instead. Every position the
-    // worker holds is a frame's start (a rendered sample's time, a slider
-    // position, a sum of steps), so the nearest frame number is its frame.
-    const double dFps = m_dFramesPerSecond.load();
-    if (!(dFps > 0.0)) return llPos / nStep;
-    return static_cast<LONGLONG>(std::llround(static_cast<long double>(llPos) * dFps / 1e7L));
+    return FrameIndexAt(llPos, m_nFrameStep.load(), m_dFramesPerSecond.load());
 }
 
 LONGLONG CFrameWorker::PositionOf(LONG nFrame) const {
-    const LONG nStep = m_nFrameStep.load();
-    const double dFps = m_dFramesPerSecond.load();
-    if (nStep <= 1 || !(dFps > 0.0)) return static_cast<LONGLONG>(nFrame) * nStep;
-    return static_cast<LONGLONG>(std::llround(static_cast<long double>(nFrame) * 1e7L / dFps));
+    return FrameStartAt(nFrame, m_nFrameStep.load(), m_dFramesPerSecond.load());
 }
 
 HRESULT CFrameWorker::ProbeFormat(void* hwndOwner, std::string* pstrMessage) {
-    // The graph manager is created through COM on the calling thread.
-    const HRESULT hrCo = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const HRESULT hr = ProbeFormatInitialised(hwndOwner, pstrMessage);
-    if (SUCCEEDED(hrCo)) CoUninitialize();
-    return hr;
-}
-
-HRESULT CFrameWorker::ProbeFormatInitialised(void* hwndOwner, std::string* pstrMessage) {
-    std::unique_ptr<IFileGraph> pProbe = CreateFileGraph(hwndOwner);
-    if (!pProbe) {
-        *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
-        return E_FAIL;
+    if (!m_pSource) {
+        *pstrMessage = "このソースは表示できません";
+        return E_UNEXPECTED;
     }
-    IFileGraph::EOpenStep eStep = IFileGraph::EOpenStep::None;
-    const HRESULT hr = pProbe->Open(m_strSourcePath, &eStep);
-    if (FAILED(hr)) {
-        switch (eStep) {
-        case IFileGraph::EOpenStep::CreateGraph:
-            *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
-            break;
-        case IFileGraph::EOpenStep::AddRenderer:
-            *pstrMessage = "グラフにグラブレンダーフィルタを追加することが出来ません";
-            break;
-        default:
-            *pstrMessage = "ファイルを開くことが出来ません";
-            break;
-        }
-        return hr;
-    }
-    const HRESULT hrFormat = TakeRendererFormat(pProbe->RendererFormat());
+    BITMAPINFO bmi{};
+    const HRESULT hr = m_pSource->ProbeFormat(hwndOwner, &bmi, pstrMessage);
+    if (FAILED(hr)) return hr;
+    const HRESULT hrFormat = TakeRendererFormat(bmi);
     if (FAILED(hrFormat)) {
         *pstrMessage = "ビットマップヘッダーか画像メモリ領域の確保が出来ません";
         return hrFormat;
@@ -127,17 +92,6 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     m_pWorkBits = std::move(pWork);
     std::lock_guard<std::mutex> lock(m_mxDisplay);
     m_pDisplayBits = std::move(pDisplay);
-    return S_OK;
-}
-
-HRESULT CFrameWorker::TakeStillFrame(const BITMAPINFO& bmi, const BYTE* pBits) {
-    if (pBits == nullptr) return E_POINTER;
-    const HRESULT hr = TakeRendererFormat(bmi);
-    if (FAILED(hr)) return hr;
-    const size_t cbGiven = bmi.bmiHeader.biSizeImage ? bmi.bmiHeader.biSizeImage : m_bmiFormat.bmiHeader.biSizeImage;
-    std::memcpy(m_pFrameBits.get(), pBits, std::min<size_t>(cbGiven, m_bmiFormat.bmiHeader.biSizeImage));
-    std::lock_guard<std::mutex> lock(m_mxDisplay);
-    std::memcpy(m_pDisplayBits.get(), m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
     return S_OK;
 }
 
@@ -231,9 +185,7 @@ void CFrameWorker::Run() {
     m_bStopRequest.store(FALSE);
     const HRESULT hrCo = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    bool bSetUp = true;
-    if (m_nSourceKind == SOURCE_FILE) bSetUp = SetUpFile();
-    if (!bSetUp) {
+    if (!SetUpSource()) {
         m_bSetUpFailed.store(true);
     } else {
         ShowPositionDisplay();
@@ -242,77 +194,55 @@ void CFrameWorker::Run() {
         while (Running()) MainPass();
     }
 
-    // Exit: the graph is stopped and released here, on the worker, so that
-    // its streaming threads are gone before the owner frees anything.
-    if (m_pGraph) {
-        m_pGraph->Stop();
-        m_pGraph.reset();
-    }
+    // Exit: the source is closed here, on the worker, so that its threads
+    // (the graph's streaming threads) are gone before the owner frees anything.
+    if (m_pSource) m_pSource->Close();
     if (SUCCEEDED(hrCo)) CoUninitialize();
     m_runFlag.Close();
 }
 
 HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
                                       LONG nSliderPos, bool bProcess) {
-    if (m_thread.joinable() || pWindow == nullptr || m_nSourceKind != SOURCE_FILE) return E_UNEXPECTED;
+    if (m_thread.joinable() || pWindow == nullptr || !m_pSource) return E_UNEXPECTED;
     m_pWindow = pWindow;
     m_runFlag = CRunFlag::Open(strRunFlagName);
     if (!m_runFlag.IsValid()) return E_UNEXPECTED;
     const HRESULT hrCo = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     HRESULT hr = E_FAIL;
-    if (SetUpFile()) {
+    if (SetUpSource()) {
         ShowPositionDisplay();
         MoveToSliderPos(nSliderPos);
-        const LONGLONG llPos = m_llPosition.load();
-        if (SeekAndGrab(llPos) == 0 || llPos == m_llLastSeekPosition) {
+        // S_FALSE: the frame there is in the buffer already.
+        if (SUCCEEDED(Acquire(m_llPosition.load()))) {
             ProcessAndPublish(bProcess);
             UpdateCounterAndSlider(true);
             hr = S_OK;
         }
     }
-    if (m_pGraph) {
-        m_pGraph->Stop();
-        m_pGraph.reset();
-    }
+    m_pSource->Close();
     if (SUCCEEDED(hrCo)) CoUninitialize();
     m_runFlag.Close();
     return hr;
 }
 
-bool CFrameWorker::SetUpFile() {
-    m_pGraph = CreateFileGraph(m_hwndOwner);
-    if (!m_pGraph) return false;
-    IFileGraph::EOpenStep eStep = IFileGraph::EOpenStep::None;
-    if (FAILED(m_pGraph->Open(m_strSourcePath, &eStep))) return false;
-
-    const REFERENCE_TIME rtFrame = m_pGraph->RendererFrameDuration();
-    // A duration of 0, a negative one or one that does not fit 32 bits
-    // gives the fallback 1/30 s, so nothing divides by zero or wraps.
-    const LONG nFrameDuration = (rtFrame > 0 && rtFrame <= std::numeric_limits<LONG>::max())
-                                    ? static_cast<LONG>(rtFrame)
-                                    : kFallbackFrameDuration;
-    LONGLONG llDuration = 0;
-    if (m_pGraph->IsFormatSupported(&TIME_FORMAT_FRAME) == S_OK) {
-        if (FAILED(m_pGraph->SetTimeFormat(&TIME_FORMAT_FRAME))) return false;
-        m_pGraph->GetDuration(&llDuration);
-        m_nFrameStep.store(1);
-        m_nFrameCount.store(ClampToInt(llDuration));
-    } else {
-        m_pGraph->GetDuration(&llDuration);
-        m_nFrameStep.store(nFrameDuration);
-    }
-    m_llDuration = llDuration;
-    m_dFramesPerSecond.store(FramesPerSecondOf(nFrameDuration));
-    if (m_nFrameStep.load() != 1) m_nFrameCount.store(ClampToInt(IndexOf(llDuration)));
+bool CFrameWorker::SetUpSource() {
+    if (!m_pSource || FAILED(m_pSource->Open(m_hwndOwner, m_runFlag, &m_timeline))) return false;
+    m_nFrameStep.store(m_timeline.nFrameStep);
+    m_nFrameCount.store(m_timeline.nFrameCount);
+    m_dFramesPerSecond.store(m_timeline.dFramesPerSecond);
     m_ftTotal = SplitFrameTime(m_nFrameCount.load(), m_dFramesPerSecond.load());
 
-    SeekAndGrab(0);
+    Acquire(0);
     ProcessAndPublish(false);
     return true;
 }
 
+HRESULT CFrameWorker::Acquire(LONGLONG p) {
+    return m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+}
+
 void CFrameWorker::ShowPositionDisplay() {
-    if (m_nSourceKind == SOURCE_FILE) {
+    if (m_timeline.bSeekable) {
         m_pWindow->SetSliderRange(m_nFrameCount.load(), 1800);
         m_pWindow->SetCounterText(FormatInitialCounterText(m_nFrameCount.load(), m_ftTotal));
     } else {
@@ -337,57 +267,6 @@ void CFrameWorker::ProcessAndPublish(bool bProcess) {
     m_pWindow->InvalidatePicture();
 }
 
-int CFrameWorker::SeekAndGrab(LONGLONG p) {
-    if (!m_pGraph) return -1;
-    if (p == m_llLastSeekPosition) return -1;
-    LONGLONG llCurrent = p;
-    LONGLONG llStop = (m_nSeekMode == SEEK_POLL) ? p + 10000 : p;
-    if (FAILED(m_pGraph->SetPositions(&llCurrent, AM_SEEKING_AbsolutePositioning, &llStop,
-                                      AM_SEEKING_AbsolutePositioning))) {
-        m_llLastSeekPosition = kNoSeek;
-        return -1;
-    }
-    m_pGraph->Run();
-    const LONGLONG llWanted = llStop;
-    const ULONGLONG ullDeadline = GetTickCount64() + kSeekTimeoutMs;
-    bool bArrived = false;
-    if (m_nSeekMode == SEEK_POLL) {
-        while (Running() && GetTickCount64() < ullDeadline) {
-            LONGLONG llNow = 0, llStopNow = 0;
-            m_pGraph->GetPositions(&llNow, &llStopNow);
-            if (llNow == llWanted) {
-                bArrived = true;
-                break;
-            }
-            // Between polls, sleep on the graph's completion (the end of the
-            // segment is what brings current to stop), so the poll wakes as
-            // soon as the frame is there without spinning.
-            LONG lEvent = 0;
-            if (m_pGraph->WaitForCompletion(5, &lEvent) != E_ABORT) Sleep(1);
-        }
-    } else {
-        while (Running() && GetTickCount64() < ullDeadline) {
-            LONG lEvent = 0;
-            const HRESULT hrWait = m_pGraph->WaitForCompletion(50, &lEvent);
-            if (hrWait == S_OK) {
-                bArrived = true;
-                break;
-            }
-            if (hrWait != E_ABORT) break;  // not running, or aborted: no frame to wait for
-        }
-    }
-    if (!bArrived) {
-        // Not there (stopping, or a graph that never gets there): try again
-        // on the next pass.
-        m_llLastSeekPosition = kNoSeek;
-        return -1;
-    }
-    m_llLastSeekPosition = p;
-    m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
-    m_llSeekCount.fetch_add(1);
-    return 0;
-}
-
 void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
     char sz[96];
     std::snprintf(sz, sizeof sz, "%10" PRId64 "(count) %10.2f(msec)",
@@ -404,7 +283,7 @@ void CFrameWorker::DrawFrameLine(LONGLONG llT0, LONGLONG llT1) {
 }
 
 void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
-    if (m_nSourceKind != SOURCE_FILE) return;
+    if (!m_timeline.bSeekable) return;
     const LONGLONG llNow = CounterNow();
     if (!bForce && CountToMs(llNow - m_llLastDisplayUpdate) < kDisplayPeriodMs) return;
     m_llLastDisplayUpdate = llNow;
@@ -416,14 +295,15 @@ void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
 
 void CFrameWorker::MainPass() {
     const LONGLONG llT0 = CounterNow();
-    if (m_nSourceKind == SOURCE_FILE) SeekAndGrab(m_llPosition.load());
+    Acquire(m_llPosition.load());
     const bool bPlaying = m_bPlaying.load() != FALSE;
     ProcessAndPublish(bPlaying);
     const LONGLONG llT1 = CounterNow();
     DrawPassLine(llT0, llT1);
     if (!Running()) return;
 
-    if (m_nSourceKind != SOURCE_FILE) {
+    if (!m_timeline.bSeekable) {
+        // No positions: no run, no playback loop, no end of stream.
         if (m_bStopRequest.load()) {
             m_bPlaying.store(FALSE);
             m_bRunning.store(FALSE);
@@ -431,8 +311,9 @@ void CFrameWorker::MainPass() {
             m_bStopRequest.store(FALSE);
             m_llPosition.store(0);
         }
-        // A still picture changes only when a request comes; while playing
-        // it is processed again at the display's rate.
+        // A still picture changes only when a request comes (a live source
+        // gives its newest frame on the next pass); while playing the frame
+        // is processed again at the display's rate.
         WaitForChange(m_bPlaying.load() ? kDisplayPeriodMs : 1000);
         return;
     }
@@ -447,7 +328,7 @@ void CFrameWorker::MainPass() {
         m_llPosition.store(0);
         return;
     }
-    const LONGLONG llStop = m_llDuration;
+    const LONGLONG llStop = m_timeline.llDuration;
     if (m_bPlaying.load() && !m_bPauseRequest.load()) {
         m_llProcessedInRun.store(0);
         m_llSkippedInRun.store(0);
@@ -462,14 +343,8 @@ void CFrameWorker::MainPass() {
             ProcessAndPublish(true);
             OnFrameDone(llP0);
         }
-        if (!m_bEveryFrame) {
-            LONGLONG llCurrent = m_llPosition.load();
-            LONGLONG llStopPos = llStop;
-            m_pGraph->SetPositions(&llCurrent, AM_SEEKING_AbsolutePositioning, &llStopPos,
-                                   AM_SEEKING_AbsolutePositioning);
-            m_pGraph->Run();
-        }
-        m_llLastSeekPosition = kNoSeek;  // the graph moves from here on
+        if (!m_bEveryFrame) m_pSource->StartStream(m_llPosition.load(), llStop);
+        m_pSource->ForgetPosition();  // the stream moves from here on
         m_bRunning.store(TRUE);
     }
     m_llPrevFrameCount = CounterNow();
@@ -494,8 +369,7 @@ void CFrameWorker::OnFrameDone(LONGLONG llT0) {
 }
 
 void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
-    LONGLONG llCurrent = 0, llStopNow = 0;
-    m_pGraph->GetPositions(&llCurrent, &llStopNow);
+    const LONGLONG llCurrent = m_pSource->StreamPosition();
     const LONGLONG llPos = m_llPosition.load();
     // A new frame is one whose number is past ours. Comparing media times
     // with llPos + nStep is not enough: the duration is rounded to 100 ns on
@@ -505,7 +379,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
     // and was never taken. At the end of the stream the graph reports the stop position, which is
     // no frame's start: the picture there is the last frame, and it is
     // reported as that frame (not as frame N of an N-frame clip), once.
-    const bool bAtEnd = llCurrent >= llStop;
+    const bool bAtEnd = m_timeline.IsEndOfStream(llCurrent);
     LONGLONG llFrame = llCurrent;
     if (bAtEnd) {
         const LONGLONG llLast = std::max<LONGLONG>(IndexOf(llStop) - 1, 0);
@@ -516,7 +390,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
         m_llPosition.store(llFrame);
         const LONGLONG llT0 = CounterNow();
-        m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
+        m_pSource->AcquireLatest(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
         ProcessAndPublish(true);
         const LONGLONG llT1 = CounterNow();
         OnFrameDone(llT0);
@@ -524,7 +398,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         m_llPrevFrameCount = llT0;
     }
     if (bAtEnd) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         ReportRunStatistics(IndexOf(llCurrent));
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
@@ -534,11 +408,11 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         Sleep(1);  // nothing new yet: let the decoder and the GUI have the cores
     }
     if (m_bPauseRequest.load()) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
     } else if (m_bStopRequest.load()) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         m_bPlaying.store(FALSE);
         m_bPauseRequest.store(FALSE);
         m_bStopRequest.store(FALSE);
@@ -546,7 +420,7 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
     } else if (!Running()) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         m_bRunning.store(FALSE);
     }
 }
@@ -554,15 +428,15 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     const LONG nStep = m_nFrameStep.load();
     const LONGLONG llNext = m_llPosition.load() + nStep;
-    if (llNext >= llStop) {
-        m_pGraph->Stop();
+    if (m_timeline.IsEndOfStream(llNext)) {
+        m_pSource->StopStream();
         ReportRunStatistics(IndexOf(llStop));
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     } else {
         m_llPosition.store(llNext);
         const LONGLONG llT0 = CounterNow();
-        if (SeekAndGrab(llNext) == 0) {
+        if (Acquire(llNext) == S_OK) {
             ProcessAndPublish(true);
             const LONGLONG llT1 = CounterNow();
             OnFrameDone(llT0);
@@ -572,20 +446,20 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
         }
     }
     if (m_bPauseRequest.load()) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         m_bRunning.store(FALSE);
     } else if (m_bStopRequest.load()) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         m_bPlaying.store(FALSE);
         m_bPauseRequest.store(FALSE);
         m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
     } else if (!Running()) {
-        m_pGraph->Stop();
+        m_pSource->StopStream();
         m_bRunning.store(FALSE);
     }
-    if (!m_bRunning.load()) m_llLastSeekPosition = kNoSeek;
+    if (!m_bRunning.load()) m_pSource->ForgetPosition();
 }
 
 void CFrameWorker::ReportRunStatistics(LONGLONG llIndexReached) {

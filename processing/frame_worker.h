@@ -1,12 +1,14 @@
 // processing: CFrameWorker, the frame-processing worker of one processing
 // dialog, and the record it shares with the dialog's controls.
 //
-// The worker thread (FrameWorkerProc) acquires frames from the source (a
-// video file played through its own file graph, or a still image held in
-// memory), hands each frame to the plug-in while playback is on, keeps the
-// window's counter and slider current through IFrameWindow, times every step
-// with the performance counter and writes the timing lines through the
-// window. It runs until its run flag (CRunFlag, named per dialog) reads 0.
+// The worker thread (FrameWorkerProc) acquires frames from its frame source
+// (IFrameSource, processing/frame_source.h: a video file played through its
+// own file graph, or a still image held in memory), hands each frame to the
+// plug-in while playback is on, keeps the window's counter and slider current
+// through IFrameWindow, times every step with the performance counter and
+// writes the timing lines through the window. It runs until its run flag
+// (CRunFlag, named per dialog) reads 0. The pass never asks what kind of
+// source it has, only whether its frames have positions.
 //
 // The controls steer it only through the request operations below (Play,
 // Pause, Stop, +1/-1 frame, slider), which write atomics and wake the worker.
@@ -16,12 +18,12 @@
 // display buffer under m_mxDisplay, so a paint never sees a half-written
 // frame (LockDisplay).
 //
-// Waits: every loop and wait of the worker sees its run flag (graph
-// completion in 50 ms slices, position polling with 1 ms pauses, idle waits
-// in slices), so clearing the flag ends the worker within about 50 ms unless
-// the plug-in itself does not return.
+// Waits: every loop and wait of the worker and its source sees its run flag
+// (graph completion in 50 ms slices, position polling with 1 ms pauses, idle
+// waits in slices), so clearing the flag ends the worker within about 50 ms
+// unless the plug-in itself does not return.
 //
-// Threads: set-up calls (ProbeFormat, TakeRendererFormat, TakeStillFrame,
+// Threads: set-up calls (SetSource, ProbeFormat, TakeRendererFormat,
 // SetPlugin, SetEveryFrame, Start) on the owner's thread before Start; the
 // request operations and the readers from any thread; Join on the owner's
 // thread. The owner must keep the window, the plug-in and this object alive
@@ -39,10 +41,9 @@
 
 #include "pelora/tavro_plugin.h"
 #include "platform/win/win_types.h"
-#include "processing/file_graph.h"
+#include "processing/frame_source.h"
 #include "processing/frame_time.h"
 #include "processing/frame_window.h"
-#include "processing/processing_types.h"
 #include "processing/run_flag.h"
 
 class CFrameWorker {
@@ -53,43 +54,33 @@ public:
     CFrameWorker(const CFrameWorker&) = delete;
     CFrameWorker& operator=(const CFrameWorker&) = delete;
 
-    // Frame step and rate used when the file reports a frame duration of 0:
-    // 1/30 s.
-    static constexpr LONG kFallbackFrameDuration = 333333;
-    // "No position sought yet" for the last-seek memory.
-    static constexpr LONGLONG kNoSeek = INT64_MIN;
-    // How long a seek may take before the grab is given up (ms).
-    static constexpr DWORD kSeekTimeoutMs = 10000;
     // Counter and slider refresh period during playback (ms): the display rate.
     static constexpr DWORD kDisplayPeriodMs = 16;
 
     // ---- set-up, owner thread, before Start ----
-    std::string m_strSourcePath;
-    SourceKind m_nSourceKind = SOURCE_NONE;
-    SeekMode m_nSeekMode = SEEK_NONE;
-
-    // Kind 1: renders the file once into a probe graph (never run) and takes
-    // its renderer's format. On failure returns the code and sets
-    // *pstrMessage to the message the user sees.
+    // The source to take frames from (see CreateFrameSource).
+    void SetSource(std::unique_ptr<IFrameSource> pSource) { m_pSource = std::move(pSource); }
+    // Learns the source's frame format (a file is rendered once into a probe
+    // graph that never runs) and takes it (TakeRendererFormat). On failure
+    // returns the code and sets *pstrMessage to the message the user sees.
     HRESULT ProbeFormat(void* hwndOwner, std::string* pstrMessage);
     // Adopts a frame format (biCompression forced to 0, biSizeImage raised
     // to the padded size) and allocates the frame, work and display buffers.
     // E_INVALIDARG for a format that is not 24-bit with a positive size,
     // E_OUTOFMEMORY when a buffer cannot be had.
     HRESULT TakeRendererFormat(const BITMAPINFO& bmi);
-    // Kind 5: takes the format and the frame (biSizeImage bytes of bits).
-    HRESULT TakeStillFrame(const BITMAPINFO& bmi, const BYTE* pBits);
     void SetPlugin(TAVROFUNC pfnProcess) { m_pfnProcess = pfnProcess; }
     // Every frame in order, none skipped and none waiting for its time.
     void SetEveryFrame(bool bEveryFrame) { m_bEveryFrame = bEveryFrame; }
     // Starts FrameWorkerProc on a new thread. The flag named strRunFlagName
-    // must exist; hwndOwner is handed to the worker's grab renderer.
+    // must exist; hwndOwner is handed to the source (the window its own
+    // threads invalidate, e.g. the file graph's grab renderer).
     bool Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner);
     // Runs the set-up and grabs the one frame at slider position nSliderPos
     // on the calling thread, without playback, exactly as the worker shows
     // it after the slider was moved there; processed by the plug-in when
     // bProcess. The flag named strRunFlagName must exist. S_OK, or E_FAIL
-    // when the graph could not be set up or the frame not grabbed.
+    // when the source could not be set up or the frame not grabbed.
     HRESULT GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
                             LONG nSliderPos, bool bProcess);
     // Waits for the thread (owner thread). Call after HasEnded() or after
@@ -123,11 +114,9 @@ public:
     INT FrameCount() const { return m_nFrameCount.load(); }
     double FramesPerSecond() const { return m_dFramesPerSecond.load(); }
     LONGLONG FrameIndex() const;  // the frame at the current position
-    // The frame at a position: the position itself in frame time format;
-    // in media time, counted at the exact frame rate.
+    // The frame at a position and the start of frame nFrame, at the current
+    // step and rate (FrameIndexAt, FrameStartAt).
     LONGLONG IndexOf(LONGLONG llPos) const;
-    // The start of frame nFrame: the frame number in frame time format, in
-    // media time its start at the exact rate (64-bit, never wrapping).
     LONGLONG PositionOf(LONG nFrame) const;
     const BITMAPINFO& Format() const { return m_bmiFormat; }
     // A format was taken (set-up thread, before Start; constant afterwards).
@@ -135,16 +124,13 @@ public:
     LONG Width() const { return m_bmiFormat.bmiHeader.biWidth; }
     LONG Height() const { return m_bmiFormat.bmiHeader.biHeight; }
     DWORD ImageSize() const { return m_bmiFormat.bmiHeader.biSizeImage; }
-    // The graph could not be set up: the worker ended without a frame.
+    // The source could not be set up: the worker ended without a frame.
     bool SetUpFailed() const { return m_bSetUpFailed.load(); }
     // The set-up is done and the first frame shown: requests are served.
     bool IsReady() const { return m_bReady.load(); }
     // Frames processed / skipped by the last (or current) playback run.
     LONGLONG ProcessedInRun() const { return m_llProcessedInRun.load(); }
     LONGLONG SkippedInRun() const { return m_llSkippedInRun.load(); }
-    // Counts completed seeks (a seek that found the position already sought
-    // does not count). For tests.
-    LONGLONG SeekCount() const { return m_llSeekCount.load(); }
 
     // The display buffer, locked: no frame is published while the lock is
     // held. Any thread (the paint).
@@ -161,15 +147,14 @@ public:
 
 private:
     static void FrameWorkerProc(CFrameWorker* pWorker);
-    HRESULT ProbeFormatInitialised(void* hwndOwner, std::string* pstrMessage);
     void Run();
-    bool SetUpFile();
+    bool SetUpSource();
     void ShowPositionDisplay();
     void MainPass();
     void PlaybackIteration(LONGLONG llStop);
     void EveryFrameIteration(LONGLONG llStop);
-    // 0, or -1 when p was the position sought last (nothing done).
-    int SeekAndGrab(LONGLONG p);
+    // The source's frame at p into the frame buffer (IFrameSource::AcquireAt).
+    HRESULT Acquire(LONGLONG p);
     // Plug-in (when bProcess and one is loaded) or copy, then publish.
     void ProcessAndPublish(bool bProcess);
     void ReportRunStatistics(LONGLONG llIndexReached);
@@ -195,10 +180,9 @@ private:
     // Worker thread only (after Start).
     std::unique_ptr<BYTE[]> m_pFrameBits;  // grabbed frame, unprocessed
     std::unique_ptr<BYTE[]> m_pWorkBits;   // the plug-in's output before publishing
-    std::unique_ptr<IFileGraph> m_pGraph;
+    std::unique_ptr<IFrameSource> m_pSource;  // set up before Start, then the worker's
     CRunFlag m_runFlag;
-    LONGLONG m_llDuration = 0;              // stop position of playback
-    LONGLONG m_llLastSeekPosition = kNoSeek;  // forgotten whenever the graph moved
+    SFrameTimeline m_timeline;              // from the source's Open
     SFrameTime m_ftTotal;
     LONGLONG m_llPrevFrameCount = 0;        // counter of the previous processed frame
     bool m_bFirstFrameOfRun = true;
@@ -224,7 +208,6 @@ private:
     std::atomic<bool> m_bEnded{false};
     std::atomic<LONGLONG> m_llProcessedInRun{0};
     std::atomic<LONGLONG> m_llSkippedInRun{0};
-    std::atomic<LONGLONG> m_llSeekCount{0};
 
     std::mutex m_mxChange;                // guards m_nChangeSerial
     std::condition_variable m_cvChange;   // signalled when m_nChangeSerial moves

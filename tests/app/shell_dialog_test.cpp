@@ -19,7 +19,7 @@
 #include "app/resource.h"
 #include "app/user_prompts.h"
 #include "processing/bitmap_dialog.h"
-#include "processing/qt_environment.h"
+#include "support/qt_environment.h"
 #include "bitmap_file.h"
 #include "tools/clip_writer.h"
 

@@ -28,7 +28,7 @@
 #include "app/resource.h"
 #include "app/user_prompts.h"
 #include "bitmap_file.h"
-#include "processing/qt_environment.h"
+#include "support/qt_environment.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "app/pelora_view.h"
 #include "app/view_text.h"
-#include "processing/qt_environment.h"
+#include "support/qt_environment.h"
 
 namespace {
 

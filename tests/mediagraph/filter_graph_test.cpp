@@ -1,14 +1,15 @@
 // The filter graph manager with the FFmpeg file source, on generated clips
-// whose frames show their own index, built and driven the way the
-// frame-processing worker does it: a renderer added as "Renderer", then
-// RenderFile; frame time format when offered; grabs by seeking with
-// stop = position and WaitForCompletion (frame format), or with
-// stop = position + 10000 and polling until the current position equals the
-// stop (media time); playback by SetPositions(position, duration) and Run.
+// whose frames show their own index. What the worker relies on is driven
+// through the worker's own file frame source (processing/file_frame_source.h:
+// the graph with a grab renderer named "Renderer", frame time format when
+// offered, the seek mode the worker picks for the file); what it never asks
+// of the graph (time conversions, events, teardown, the filters a failed
+// RenderFile leaves) through the graph's own interfaces.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -24,15 +25,16 @@
 #include "mediagraph/media_classes.h"
 #include "platform/media/media_guids.h"
 #include "platform/test_clips.h"
-#include "support/frame_keeping_renderer.h"
+#include "platform/win/window_handle.h"
+#include "processing/file_frame_source.h"
 #include "support/live_objects.h"
+#include "support/watchdog.h"
 #include "tools/broken_clips.h"
 #include "tools/frame_pattern.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
 using pelora_test::CClipCache;
-using pelora_test::CFrameKeepingRenderer;
 
 namespace {
 
@@ -40,11 +42,60 @@ constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps clips: 40 ms per frame
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// The worker's file graph: the grab renderer named "Renderer" (or, for the
-// tests that need every rendered frame's index and times, the frame keeping
-// test renderer), then RenderFile.
-struct CWorkerGraph {
-    explicit CWorkerGraph(bool bGrab = true) {
+// The worker's file source on a clip, probed and opened as the worker does
+// it, with an owner window that counts the samples the grab renderer
+// renders (it invalidates the owner once per rendered sample).
+class CFileSourceRig {
+public:
+    explicit CFileSourceRig(const std::string& strPath)
+        : m_source(strPath, SeekModeForPath(strPath.c_str())),
+          m_hwnd(RegisterWindowHandle(&CFileSourceRig::OnRender, this)) {}
+    ~CFileSourceRig() {
+        m_source.Close();
+        UnregisterWindowHandle(m_hwnd);
+    }
+
+    HRESULT Open() {
+        HRESULT hr = m_source.ProbeFormat(m_hwnd, &m_bmi, &m_strMessage);
+        if (SUCCEEDED(hr)) hr = m_source.Open(m_hwnd, m_flag, &m_timeline);
+        m_frame.assign(m_bmi.bmiHeader.biSizeImage, 0);
+        return hr;
+    }
+    // The frame index that the frame acquired at llPos shows.
+    int GrabAt(LONGLONG llPos) {
+        EXPECT_EQ(m_source.AcquireAt(llPos, m_frame.data(), Size()), S_OK) << "at " << llPos;
+        return Shown();
+    }
+    // The index the stream's latest frame shows (-1: none rendered yet).
+    int Latest() {
+        m_source.AcquireLatest(m_frame.data(), Size());
+        return Shown();
+    }
+    LONG Renders() const { return m_nRenders.load(); }
+
+    CFileFrameSource m_source;
+    BITMAPINFO m_bmi{};
+    SFrameTimeline m_timeline;
+    std::string m_strMessage;
+    std::vector<BYTE> m_frame;  // the worker's frame buffer
+
+private:
+    static void OnRender(void* pContext) { ++static_cast<CFileSourceRig*>(pContext)->m_nRenders; }
+    DWORD Size() const { return static_cast<DWORD>(m_frame.size()); }
+    int Shown() const {
+        const LONG w = m_bmi.bmiHeader.biWidth, h = m_bmi.bmiHeader.biHeight;
+        return m_frame.empty() ? -1 : ReadFrameIndex(m_frame.data(), w, h, (3 * w + 3) & ~3);
+    }
+
+    const CRunFlag m_flag = CRunFlag::Create(CRunFlag::NextName(), 1);
+    std::atomic<LONG> m_nRenders{0};
+    const HWND m_hwnd;
+};
+
+// The graph manager's own interfaces around a grab renderer named
+// "Renderer", for what the worker's source never asks of the graph.
+struct CGraphWithRenderer {
+    CGraphWithRenderer() {
         EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
                                    reinterpret_cast<void**>(m_pGraph.Receive())),
                   S_OK);
@@ -52,16 +103,12 @@ struct CWorkerGraph {
         m_pGraph.QueryInto(IID_IMediaSeeking, &m_pSeeking);
         m_pGraph.QueryInto(IID_IMediaEventEx, &m_pEvent);
         HRESULT hr = S_OK;
-        if (bGrab) {
-            m_pRenderer = m_pGrab = new CGrabRenderer(nullptr, &hr);
-        } else {
-            m_pRenderer = m_pKeeper = new CFrameKeepingRenderer(&hr);
-        }
+        m_pRenderer = new CGrabRenderer(nullptr, &hr);
         m_pRenderer->NonDelegatingAddRef();
         EXPECT_EQ(hr, S_OK);
         EXPECT_EQ(m_pGraph->AddFilter(m_pRenderer, L"Renderer"), S_OK);
     }
-    ~CWorkerGraph() {
+    ~CGraphWithRenderer() {
         if (m_pControl) m_pControl->Stop();
         m_pEvent.Release();
         m_pSeeking.Release();
@@ -69,82 +116,21 @@ struct CWorkerGraph {
         m_pGraph.Release();
         m_pRenderer->NonDelegatingRelease();
     }
-
-    // RenderFile, then the worker's time format choice.
-    HRESULT Open(const std::string& strPath) {
-        const HRESULT hr = m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr);
-        if (FAILED(hr)) return hr;
-        m_bFrameFormat = m_pSeeking->IsFormatSupported(&TIME_FORMAT_FRAME) == S_OK;
-        if (m_bFrameFormat) {
-            EXPECT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
-        }
-        m_llStep = m_bFrameFormat ? 1
-                   : m_pKeeper    ? m_pKeeper->Format().AvgTimePerFrame
-                                  : m_pGrab->GetFrameDuration();
-        return hr;
+    // RenderFile, then frame time format (the clips given are AVIs).
+    void RenderInFrames(const std::string& strPath) {
+        ASSERT_EQ(m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr), S_OK);
+        ASSERT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
     }
-
-    // The worker's grab: mode 1 in frame format, mode 3 in media time.
-    int SeekAndGrab(LONGLONG llFrame) {
-        const LONGLONG llPos = llFrame * m_llStep;
-        EXPECT_EQ(SetPositions(llPos, m_bFrameFormat ? llPos : llPos + 10000), S_OK);
-        m_pControl->Run();
-        if (m_bFrameFormat) {
-            LONG lCode = 0;
-            EXPECT_EQ(m_pEvent->WaitForCompletion(static_cast<LONG>(INFINITE), &lCode), S_OK);
-            EXPECT_EQ(lCode, EC_COMPLETE);
-        } else {
-            const auto deadline = steady_clock::now() + seconds(10);
-            LONGLONG llCur = -1, llStopNow = 0;
-            do {
-                m_pSeeking->GetPositions(&llCur, &llStopNow);
-                if (steady_clock::now() > deadline) {
-                    ADD_FAILURE() << "position never reached the stop " << llStopNow;
-                    break;
-                }
-            } while (llCur != llStopNow);
-        }
-        return LatestIndex();
-    }
-
     HRESULT SetPositions(LONGLONG llPos, LONGLONG llStop) {
         return m_pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, &llStop,
                                         AM_SEEKING_AbsolutePositioning);
-    }
-    LONGLONG Duration() {
-        LONGLONG llDuration = 0;
-        EXPECT_EQ(m_pSeeking->GetDuration(&llDuration), S_OK);
-        return llDuration;
-    }
-
-    // The latest frame the grab renderer holds, as the worker copies it.
-    std::vector<BYTE> Frame() {
-        BITMAPINFO bmi{};
-        m_pGrab->GetFrameFormat(&bmi);
-        std::vector<BYTE> frame(bmi.bmiHeader.biSizeImage);
-        m_pGrab->UpdateFrameBuffer();
-        frame.resize(
-            std::max<LONG>(0, m_pGrab->CopyFrameTo(frame.data(), static_cast<LONG>(frame.size()))));
-        return frame;
-    }
-    int LatestIndex() {
-        if (m_pKeeper) return m_pKeeper->LatestIndex();
-        const std::vector<BYTE> frame = Frame();
-        const LONG w = m_pGrab->GetFrameWidth(), h = m_pGrab->GetFrameHeight();
-        const LONG stride = (3 * w + 3) & ~3;
-        if (frame.size() < static_cast<size_t>(stride) * static_cast<size_t>(h)) return -1;
-        return ReadFrameIndex(frame.data(), w, h, stride);
     }
 
     CComRef<IGraphBuilder> m_pGraph;
     CComRef<IMediaControl> m_pControl;
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
-    CBaseVideoRenderer* m_pRenderer = nullptr;
-    CGrabRenderer* m_pGrab = nullptr;  // one of these two is the renderer
-    CFrameKeepingRenderer* m_pKeeper = nullptr;
-    bool m_bFrameFormat = false;
-    LONGLONG m_llStep = 1;  // units per frame in the time format in use
+    CGrabRenderer* m_pRenderer = nullptr;
 };
 
 class GraphTest : public pelora_test::LiveObjectsTest {
@@ -161,49 +147,48 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
-// Every kind of clip, built as the worker builds it.
+// Every kind of clip, through the worker's file source.
 
 class EveryKind : public GraphTest,
                   public ::testing::WithParamInterface<std::tuple<EClipFormat, int, int>> {};
 
-TEST_P(EveryKind, ConnectsRgb24ReportsItsFormatAndGrabsExactlyTheFrameAtEveryPosition) {
+TEST_P(EveryKind, ReportsTheClipsFormatAndTimelineAndGrabsExactlyTheFrameAtEveryPosition) {
     const auto [eFormat, nWidth, nHeight] = GetParam();
     const int nFrames = 30;
     const std::string strPath = CClipCache::Get().Clip(eFormat, nWidth, nHeight, nFrames);
-    CWorkerGraph g;
-    ASSERT_EQ(g.Open(strPath), S_OK);
+    CFileSourceRig rig(strPath);
+    ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
 
-    // Connected in 24-bit RGB (the only type the renderer takes) at the clip's geometry.
-    AM_MEDIA_TYPE mt{};
-    ASSERT_EQ(g.m_pRenderer->GetPin(0)->ConnectionMediaType(&mt), S_OK);
-    ASSERT_GE(mt.cbFormat, sizeof(VIDEOINFOHEADER));
-    VIDEOINFOHEADER vih{};
-    std::memcpy(&vih, mt.pbFormat, sizeof vih);
-    FreeMediaType(mt);
-    EXPECT_EQ(vih.bmiHeader.biWidth, nWidth);
-    EXPECT_EQ(vih.bmiHeader.biHeight, nHeight);  // bottom-up
-    EXPECT_EQ(vih.AvgTimePerFrame, kFrame);
+    // 24-bit bottom-up rows padded to four bytes, at the clip's geometry.
+    const BITMAPINFOHEADER& bih = rig.m_bmi.bmiHeader;
+    EXPECT_EQ(bih.biWidth, nWidth);
+    EXPECT_EQ(bih.biHeight, nHeight);
+    EXPECT_EQ(bih.biBitCount, 24);
+    EXPECT_EQ(bih.biSizeImage, static_cast<DWORD>(((3 * nWidth + 3) & ~3) * nHeight));
 
+    // Frame time format for AVIs only; 30 frames at 25 fps either way.
     const bool bAvi = eFormat == EClipFormat::AviMpeg4 || eFormat == EClipFormat::AviMjpeg ||
                       eFormat == EClipFormat::AviRaw;
-    EXPECT_EQ(g.m_bFrameFormat, bAvi);
-    EXPECT_EQ(g.Duration() / g.m_llStep, nFrames);  // the worker's frame count
+    EXPECT_TRUE(rig.m_timeline.bSeekable);
+    EXPECT_EQ(rig.m_timeline.nFrameStep, bAvi ? 1 : kFrame);
+    EXPECT_EQ(rig.m_timeline.nFrameCount, nFrames);
+    EXPECT_EQ(rig.m_timeline.dFramesPerSecond, 25.0);
 
     // Forward and back, single steps and jumps, the first and the last frame.
+    const LONG nStep = rig.m_timeline.nFrameStep;
     for (int nPos : {0, 17, 3, 29, 11, 12, 13, 12, 11, 28, 0, 1, 25}) {
-        EXPECT_EQ(g.SeekAndGrab(nPos), nPos) << "grab at frame " << nPos;
+        EXPECT_EQ(rig.GrabAt(nPos * nStep), nPos) << "grab at frame " << nPos;
     }
 
     // The copied frame (upright, or its index would not read) is, row padding
     // included, the decoder's own.
-    ASSERT_EQ(g.SeekAndGrab(7), 7);
-    const std::vector<BYTE> frame = g.Frame();
+    ASSERT_EQ(rig.GrabAt(7 * nStep), 7);
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
     std::vector<BYTE> expected(dec.GetImageSize());
     ASSERT_EQ(dec.SeekToTime(7 * kFrame), S_OK);
     ASSERT_EQ(dec.ReadFrame(expected.data(), expected.size(), nullptr), S_OK);
-    EXPECT_TRUE(frame == expected);
+    EXPECT_TRUE(rig.m_frame == expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
@@ -222,31 +207,44 @@ INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
 // Positions and time formats
 
 TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDuration) {
-    // 30 fps: AvgTimePerFrame is 333333, so k x 333333 lies a few 100-ns
-    // units before frame k starts; the worker means frame k.
-    const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 60, 30);
-    CWorkerGraph g(/*bGrab=*/false);
-    ASSERT_EQ(g.Open(strPath), S_OK);
-    ASSERT_FALSE(g.m_bFrameFormat);
-    ASSERT_EQ(g.m_llStep, 333333);
+    // 30 fps: the frame step is 333333, so k x 333333 (k steps from 0) lies
+    // a few 100-ns units before frame k starts; the worker means frame k.
+    CFileSourceRig rig(CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 60, 30));
+    ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
+    ASSERT_EQ(rig.m_timeline.nFrameStep, 333333);
     for (int n : {0, 1, 2, 31, 59, 44}) {
-        g.m_pKeeper->ClearIndices();
-        EXPECT_EQ(g.SeekAndGrab(n), n) << "grab at " << n << " x 333333";
+        const LONG nRendersBefore = rig.Renders();
+        EXPECT_EQ(rig.GrabAt(n * 333333LL), n) << "grab at " << n << " x 333333";
         // Frame n itself starts the segment: not frame n - 1 first (which
         // the 1 ms of slack before the stop would hide only for the first
         // 30000 frames).
-        EXPECT_EQ(g.m_pKeeper->Indices(), std::vector<LONGLONG>{n});
+        EXPECT_EQ(rig.Renders() - nRendersBefore, 1) << "grab at " << n;
     }
-    // At or past the end: the last frame, so that a grab there has a picture.
-    EXPECT_EQ(g.SeekAndGrab(60), 59);
+}
+
+// A segment starting at or past the end renders the last frame, so that a
+// grab there has a picture.
+TEST_F(GraphTest, ASegmentPastTheEndRendersTheLastFrame) {
+    const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 60, 30);
+    CGraphWithRenderer g;
+    ASSERT_EQ(g.m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr), S_OK);
+    g.SetPositions(60 * 333333LL, 60 * 333333LL + 10000);
+    g.m_pControl->Run();
+    LONG lCode = 0;
+    ASSERT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
+    const LONG nStride = (3 * 96 + 3) & ~3;
+    std::vector<BYTE> frame(static_cast<size_t>(nStride * 64));
+    g.m_pRenderer->UpdateFrameBuffer();
+    ASSERT_EQ(g.m_pRenderer->CopyFrameTo(frame.data(), static_cast<LONG>(frame.size())),
+              static_cast<LONG>(frame.size()));
+    EXPECT_EQ(ReadFrameIndex(frame.data(), 96, 64, nStride), 59);
 }
 
 // The renderer reports positions in frames through these conversions; at
 // 30 fps a frame lasts 333333.3 units, so a rounding slip shows one frame off.
 TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
-    CWorkerGraph g;
-    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::AviMjpeg, 64, 48, 40, 30)), S_OK);
-    ASSERT_TRUE(g.m_bFrameFormat);
+    CGraphWithRenderer g;
+    g.RenderInFrames(CClipCache::Get().Clip(EClipFormat::AviMjpeg, 64, 48, 40, 30));
     IMediaSeeking* pSeeking = g.m_pSeeking.Get();
     for (LONGLONG n = 0; n <= 40; ++n) {
         LONGLONG llMedia = 0, llBack = -1, llInside = -1;
@@ -259,8 +257,9 @@ TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
         EXPECT_EQ(llBack, n);
         EXPECT_EQ(llInside, n) << "anywhere inside frame n is frame n";
     }
-    LONGLONG llStop = 0;
-    EXPECT_EQ(g.Duration(), 40);
+    LONGLONG llDuration = 0, llStop = 0;
+    EXPECT_EQ(pSeeking->GetDuration(&llDuration), S_OK);
+    EXPECT_EQ(llDuration, 40);
     EXPECT_EQ(pSeeking->GetStopPosition(&llStop), S_OK);
     EXPECT_EQ(llStop, 40);
 }
@@ -268,34 +267,32 @@ TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
 // ---------------------------------------------------------------------------
 // Playback
 
-// Plays [start, end) with the system clock: frames in order, paced in real
-// time, EC_COMPLETE close to the end, and a polled position that never runs
-// ahead of the frame the renderer holds.
-TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
+// Plays [10, end) as the worker's playback loop does: frames in order, none
+// dropped, paced in real time to the end of the stream, and a polled
+// position that never runs ahead of the frame the renderer holds.
+TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndReachesTheEnd) {
     const int nFrames = 40;
-    CWorkerGraph g(/*bGrab=*/false);
-    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, nFrames)), S_OK);
-    ASSERT_EQ(g.SeekAndGrab(10), 10);  // frame format: an AVI
-    g.m_pKeeper->ClearIndices();
+    CFileSourceRig rig(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, nFrames));
+    ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
+    ASSERT_EQ(rig.m_timeline.nFrameStep, 1);  // frame format: an AVI
 
-    g.SetPositions(10, g.Duration());
     // Run returns once the first frame is there, with the stream time
     // starting 10 ms later: the clip's end is due 1.2 s after that.
-    g.m_pControl->Run();
+    rig.m_source.StartStream(10, rig.m_timeline.llDuration);
     const auto t0 = steady_clock::now();
     bool bAhead = false, bBackwards = false;
-    for (LONGLONG llLast = -1, llCur = 0, llStop = 1;
-         llCur < llStop && steady_clock::now() - t0 < seconds(10); llLast = llCur) {
+    std::vector<int> shown;
+    for (LONGLONG llLast = -1, llCur = 0;
+         !rig.m_timeline.IsEndOfStream(llCur) && steady_clock::now() - t0 < seconds(10);
+         llLast = llCur) {
         std::this_thread::sleep_for(milliseconds(1));
-        g.m_pSeeking->GetPositions(&llCur, &llStop);
-        const int nShown = g.LatestIndex();
-        if (llCur < llStop && nShown >= 0 && llCur > nShown) bAhead = true;
+        llCur = rig.m_source.StreamPosition();
+        const int nShown = rig.Latest();
+        if (!rig.m_timeline.IsEndOfStream(llCur) && nShown >= 0 && llCur > nShown) bAhead = true;
         if (llCur < llLast) bBackwards = true;
+        if (nShown >= 0 && (shown.empty() || shown.back() != nShown)) shown.push_back(nShown);
     }
-    LONG lCode = 0;
-    ASSERT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
     const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
-    EXPECT_EQ(lCode, EC_COMPLETE);
     EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
     EXPECT_FALSE(bBackwards);
     // 30 frames of 40 ms. The renderer signals the end at once when less
@@ -303,46 +300,39 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndCompletesAtTheEnd) {
     // it can come late on a busy machine, but not by seconds.
     EXPECT_GE(elapsed, 1200 - 100);
     EXPECT_LE(elapsed, 1200 + 3000);
-    const std::vector<LONGLONG> shown = g.m_pKeeper->Indices();
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), 10);
     EXPECT_EQ(shown.back(), nFrames - 1);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
-    EXPECT_EQ(shown.size(), 30u);  // none dropped
+    EXPECT_EQ(rig.Renders(), 30) << "frames dropped or rendered twice";
 }
 
 TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {
     const int nFrames = 60;
-    CWorkerGraph g(/*bGrab=*/false);
-    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, nFrames)), S_OK);
-    g.SetPositions(0, nFrames);
-    ASSERT_EQ(g.m_pControl->Run(), S_OK);
+    CFileSourceRig rig(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, nFrames));
+    ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
+    rig.m_source.StartStream(0, nFrames);
     std::this_thread::sleep_for(milliseconds(250));
-    g.m_pKeeper->ClearIndices();
-    LONGLONG llPos = 40;
+    const LONG nRendersBefore = rig.Renders();
     // The seek returns running again, the new segment due 10 ms later.
-    ASSERT_EQ(g.m_pSeeking->SetPositions(&llPos, AM_SEEKING_AbsolutePositioning, nullptr,
-                                         AM_SEEKING_NoPositioning),
-              S_OK);
+    rig.m_source.StartStream(40, nFrames);
     const auto t0 = steady_clock::now();
-    LONG lCode = 0;
-    ASSERT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
+    EXPECT_TRUE(pelora_test::WaitUntil(
+        [&] { return rig.m_timeline.IsEndOfStream(rig.m_source.StreamPosition()); }, seconds(10)));
     const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
-    EXPECT_EQ(lCode, EC_COMPLETE);
     // The new segment plays in real time: not all late (which an old
     // stream time would make it), and not held back by seconds either.
     EXPECT_GE(elapsed, 20 * 40 - 100);
     EXPECT_LE(elapsed, 20 * 40 + 3000);
-    const std::vector<LONGLONG> shown = g.m_pKeeper->Indices();
-    ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown.front(), 40);  // nothing of the old segment after the seek
-    EXPECT_EQ(shown.back(), nFrames - 1);
+    // Frames 40 to 59, nothing of the old segment after the seek.
+    EXPECT_EQ(rig.Renders() - nRendersBefore, 20);
+    EXPECT_EQ(rig.Latest(), nFrames - 1);
 }
 
 // ---------------------------------------------------------------------------
 // Failures
 
-TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) {
+TEST_F(GraphTest, BrokenOrUnsuitableFilesFailToOpenAndLeaveTheGraphAsItWas) {
     CClipCache& cache = CClipCache::Get();
     const std::string strGoodMp4 = cache.Clip(EClipFormat::Mp4H264, 96, 64, 30);
     const std::string strTruncatedMp4 = cache.Path("truncated.mp4"),
@@ -354,7 +344,16 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
     ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);  // no writer: opening it must not block
     for (const std::string& strPath :
          {strTruncatedMp4, strAudio, strFifo, cache.Path("missing.avi")}) {
-        CWorkerGraph g;
+        // The message the dialog shows, and no worker graph either.
+        CFileSourceRig rig(strPath);
+        EXPECT_TRUE(FAILED(rig.Open())) << strPath;
+        EXPECT_EQ(rig.m_strMessage, "ファイルを開くことが出来ません") << strPath;
+        const CRunFlag flag = CRunFlag::Create(CRunFlag::NextName(), 1);
+        SFrameTimeline timeline;
+        EXPECT_TRUE(FAILED(rig.m_source.Open(nullptr, flag, &timeline))) << strPath;
+        rig.m_source.Close();
+
+        CGraphWithRenderer g;
         EXPECT_TRUE(FAILED(g.m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr))) << strPath;
         EXPECT_FALSE(g.m_pRenderer->GetPin(0)->IsConnected());
         CComRef<IEnumFilters> pEnum;
@@ -371,9 +370,8 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailRenderFileAndLeaveTheGraphAsItWas) 
 // Graph bookkeeping and events
 
 TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
-    const std::string strPath = CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, 30);
-    CWorkerGraph g;
-    ASSERT_EQ(g.Open(strPath), S_OK);
+    CGraphWithRenderer g;
+    g.RenderInFrames(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, 30));
     LONG lCode = -1;
     g.SetPositions(0, 29);
     g.m_pControl->Run();
@@ -391,12 +389,13 @@ TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
     g.m_pControl->Run();
     EXPECT_EQ(g.m_pEvent->WaitForCompletion(5000, &lCode), S_OK);
     EXPECT_EQ(lCode, EC_COMPLETE);
-    EXPECT_EQ(g.LatestIndex(), 3);
 }
 
 TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
-    CWorkerGraph g;
-    ASSERT_EQ(g.Open(CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 50)), S_OK);
+    CGraphWithRenderer g;
+    ASSERT_EQ(g.m_pGraph->RenderFile(
+                  Wide(CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 50)).c_str(), nullptr),
+              S_OK);
     g.m_pControl->Run();
     std::this_thread::sleep_for(milliseconds(100));
     g.m_pControl.Release();

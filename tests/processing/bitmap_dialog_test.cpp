@@ -14,7 +14,7 @@
 #include "fake_file_graph.h"
 #include "processing/bitmap_dialog.h"
 #include "processing/text_sink.h"
-#include "qt_environment.h"
+#include "support/qt_environment.h"
 #include "tools/frame_pattern.h"
 
 namespace {

@@ -14,12 +14,17 @@
 #include <thread>
 
 #include "fake_file_graph.h"
+#include "support/watchdog.h"
+#include "processing/file_frame_source.h"
+#include "processing/still_frame_source.h"
 #include "processing/frame_window.h"
 #include "processing/frame_worker.h"
 #include "tools/clip_writer.h"
 #include "tools/frame_pattern.h"
 
 namespace {
+
+using pelora_test::WaitUntil;
 
 std::atomic<int> g_nPluginCalls{0};
 int32_t CountingPlugin(uint8_t* pOut, const uint8_t* pIn, BITMAPINFO bmi) {
@@ -34,15 +39,9 @@ int32_t InvertingPlugin(uint8_t* pOut, const uint8_t* pIn, BITMAPINFO bmi) {
     return 0;
 }
 
-template <class Pred>
-bool WaitUntil(Pred pred, int nMs = 30000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+// Hang guard for waits that may span a whole playback run on a loaded
+// machine (sanitizer builds).
+constexpr std::chrono::seconds kRunBound{30};
 
 // Records what the worker asked of its window: one (what, value) pair a call.
 class CRecordingWindow : public IFrameWindow {
@@ -52,7 +51,7 @@ public:
         Add("range", std::to_string(nMax) + " " + std::to_string(nTickFreq));
     }
     void SetSliderPos(LONG nPos) override { Add("pos", std::to_string(nPos)); }
-    void DisableSlider() override {}
+    void DisableSlider() override { Add("disable", ""); }
     void ResetButtonsAfterRun() override { Add("reset", ""); }
     void InvalidatePicture() override {}
     void DrawTextAt(int y, const std::string& s) override { Add("line " + std::to_string(y), s); }
@@ -91,40 +90,47 @@ public:
                         bool bEveryFrame = false) {
         SetFileGraphFactory(&CFakeFileGraph::Factory);
         CFakeFileGraph::SetClip(clip);
-        Start("clip", clip.bFrameFormat ? SEEK_COMPLETION : SEEK_POLL, pfnPlugin, bEveryFrame);
+        const SeekMode eMode = clip.bFrameFormat ? SEEK_COMPLETION : SEEK_POLL;
+        Start(std::make_unique<CFileFrameSource>("clip", eMode), pfnPlugin, bEveryFrame);
     }
     // A clip file on the real file graph.
     CWorkerRig(const std::string& strPath, SeekMode eMode) {
         SetFileGraphFactory(nullptr);
-        Start(strPath, eMode, &CountingPlugin, false);
+        Start(std::make_unique<CFileFrameSource>(strPath, eMode), &CountingPlugin, false);
+    }
+    CWorkerRig(std::unique_ptr<IFrameSource> pSource, TAVROFUNC pfnPlugin) {
+        Start(std::move(pSource), pfnPlugin, false);
     }
     ~CWorkerRig() {
         m_flag.Set(0);
         m_worker.Wake();
-        EXPECT_TRUE(WaitUntil([&] { return m_worker.HasEnded(); }));  // hang guard
+        EXPECT_TRUE(WaitUntil([&] { return m_worker.HasEnded(); }, kRunBound));  // hang guard
         m_worker.Join();
     }
 
+    std::vector<uint8_t> DisplayedBytes() {
+        const CFrameWorker::CDisplayLock lock = m_worker.LockDisplay();
+        return std::vector<uint8_t>(lock.Bits(), lock.Bits() + m_worker.ImageSize());
+    }
     // The frame index the display buffer shows (-1 when it shows none).
     int DisplayedIndex(bool bInverted = false) {
-        const CFrameWorker::CDisplayLock lock = m_worker.LockDisplay();
-        std::vector<uint8_t> bits(lock.Bits(), lock.Bits() + m_worker.ImageSize());
+        std::vector<uint8_t> bits = DisplayedBytes();
         if (bInverted)
             for (uint8_t& b : bits) b = static_cast<uint8_t>(~b);
         const int nStride = (3 * m_worker.Width() + 3) & ~3;
         return ReadFrameIndex(bits.data(), m_worker.Width(), m_worker.Height(), nStride);
     }
     bool WaitForDisplayed(int n, bool bInverted = false) {
-        return WaitUntil([&] { return DisplayedIndex(bInverted) == n; });
+        return WaitUntil([&] { return DisplayedIndex(bInverted) == n; }, kRunBound);
     }
     bool WaitForRunEnd() {
-        return WaitUntil([&] { return !m_window.Values("end").empty(); });
+        return WaitUntil([&] { return !m_window.Values("end").empty(); }, kRunBound);
     }
     bool WaitForSliderAt(int n) {
         return WaitUntil([&] {
             const std::vector<std::string> v = m_window.Values("pos");
             return !v.empty() && v.back() == std::to_string(n);
-        });
+        }, kRunBound);
     }
 
     CFrameWorker m_worker;
@@ -132,10 +138,8 @@ public:
     CRunFlag m_flag;
 
 private:
-    void Start(const std::string& strPath, SeekMode eMode, TAVROFUNC pfnPlugin, bool bEveryFrame) {
-        m_worker.m_strSourcePath = strPath;
-        m_worker.m_nSourceKind = SOURCE_FILE;
-        m_worker.m_nSeekMode = eMode;
+    void Start(std::unique_ptr<IFrameSource> pSource, TAVROFUNC pfnPlugin, bool bEveryFrame) {
+        m_worker.SetSource(std::move(pSource));
         std::string strMessage;
         EXPECT_EQ(m_worker.ProbeFormat(nullptr, &strMessage), S_OK) << strMessage;
         m_worker.SetPlugin(pfnPlugin);
@@ -143,7 +147,8 @@ private:
         const std::string strFlag = CRunFlag::NextName();
         m_flag = CRunFlag::Create(strFlag, 1);
         EXPECT_TRUE(m_worker.Start(&m_window, strFlag, nullptr));
-        EXPECT_TRUE(WaitUntil([&] { return m_worker.IsReady() || m_worker.HasEnded(); }));
+        EXPECT_TRUE(
+            WaitUntil([&] { return m_worker.IsReady() || m_worker.HasEnded(); }, kRunBound));
     }
 };
 
@@ -189,7 +194,7 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
         // Buttons reset, playing ended, position rewound, a frame of the clip shown.
         EXPECT_EQ(rig.m_window.Values("reset").size(), 1u);
         EXPECT_TRUE(
-            WaitUntil([&] { return rig.m_worker.Position() == 0 && !rig.m_worker.IsPlaying(); }));
+            WaitUntil([&] { return rig.m_worker.Position() == 0 && !rig.m_worker.IsPlaying(); }, kRunBound));
         EXPECT_GE(rig.DisplayedIndex(), 0);
     }
 }
@@ -204,7 +209,7 @@ TEST(FrameWorker, ShowsFrameZeroFirstAndStepsAndSliderMoveThePositionAndShowThat
         {"media time", {.nFrames = 300, .bFrameFormat = false, .dSpeed = 4}, 333333},
         {"zero duration falls back to 30 fps",
          {.nFrames = 300, .rtFrame = 0, .bFrameFormat = false, .dSpeed = 4},
-         CFrameWorker::kFallbackFrameDuration},
+         CFileFrameSource::kFallbackFrameDuration},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -212,7 +217,7 @@ TEST(FrameWorker, ShowsFrameZeroFirstAndStepsAndSliderMoveThePositionAndShowThat
         const auto positionOf = [&](int n) { return bFrames ? n : std::llround(n * 1e7 / 30.0); };
         CWorkerRig rig(c.clip);
         ASSERT_TRUE(rig.WaitForDisplayed(0));
-        ASSERT_TRUE(WaitUntil([&] { return !rig.m_window.Values("counter").empty(); }));
+        ASSERT_TRUE(WaitUntil([&] { return !rig.m_window.Values("counter").empty(); }, kRunBound));
         EXPECT_EQ(rig.m_window.Values("counter").front(), "0/    300 (0:00:00:00 / 0:00:10:00)");
         EXPECT_EQ(rig.m_window.Values("range").front(), "300 1800");
         EXPECT_EQ(rig.m_worker.FrameStep(), c.llStep);
@@ -247,13 +252,13 @@ TEST(FrameWorker, ShowsFrameZeroFirstAndStepsAndSliderMoveThePositionAndShowThat
 TEST(FrameWorker, PauseKeepsThePositionAndProcessesTheFrameAgain) {
     CWorkerRig rig({.nFrames = 300}, &InvertingPlugin);
     rig.m_worker.RequestPlay();
-    ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }, kRunBound));
     rig.m_worker.RequestPause();
-    ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsRunning(); }, kRunBound));
     const LONGLONG llPaused = rig.m_worker.Position();
     const int nCalls = g_nPluginCalls.load();
     // Paused passes call the plug-in again on the same frame, and show it processed.
-    EXPECT_TRUE(WaitUntil([&] { return g_nPluginCalls.load() >= nCalls + 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return g_nPluginCalls.load() >= nCalls + 3; }, kRunBound));
     EXPECT_EQ(rig.m_worker.Position(), llPaused);
     EXPECT_TRUE(rig.m_worker.IsPlaying());
     EXPECT_EQ(rig.DisplayedIndex(/*bInverted=*/true), llPaused);
@@ -261,20 +266,59 @@ TEST(FrameWorker, PauseKeepsThePositionAndProcessesTheFrameAgain) {
     rig.m_worker.StepForward();
     EXPECT_TRUE(rig.WaitForDisplayed(static_cast<int>(llPaused) + 1, /*bInverted=*/true));
     rig.m_worker.RequestPlay();
-    EXPECT_TRUE(WaitUntil([&] { return rig.m_worker.Position() > llPaused + 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return rig.m_worker.Position() > llPaused + 2; }, kRunBound));
 }
 
 TEST(FrameWorker, StopRewindsAndShowsFrameZeroAgain) {
     CWorkerRig rig({.nFrames = 300});
     ASSERT_TRUE(rig.WaitForDisplayed(0));
     rig.m_worker.RequestPlay();  // from the position last sought
-    ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }, kRunBound));
     rig.m_worker.RequestStop();
-    ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying() && !rig.m_worker.IsRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying() && !rig.m_worker.IsRunning(); }, kRunBound));
     EXPECT_EQ(rig.m_worker.Position(), 0);
     // The frame shown is the frame at the position shown, not the last one played.
     EXPECT_TRUE(rig.WaitForDisplayed(0));
     EXPECT_TRUE(rig.WaitForSliderAt(0));
+}
+
+// A source without positions (a still image; a camera alike): no slider, no
+// counter, no run to an end of stream. Playing processes the frame on every
+// pass; Stop ends playing and the frame is shown unprocessed again.
+TEST(FrameWorker, SourceWithoutPositionsIsProcessedEveryPassWhilePlayingAndNeverRuns) {
+    const LONG nWidth = 30, nHeight = 20;
+    std::vector<uint8_t> image(static_cast<size_t>(((3 * nWidth + 3) & ~3) * nHeight));
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> inverted(image);
+    for (uint8_t& b : inverted) b = static_cast<uint8_t>(~b);
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = 40;
+    bmi.bmiHeader.biWidth = nWidth;
+    bmi.bmiHeader.biHeight = nHeight;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 24;
+    bmi.bmiHeader.biSizeImage = static_cast<DWORD>(image.size());
+
+    g_nPluginCalls = 0;
+    CWorkerRig rig(std::make_unique<CStillFrameSource>(bmi, image.data(), image.size()),
+                   &InvertingPlugin);
+    ASSERT_TRUE(rig.m_worker.IsReady());
+    EXPECT_EQ(rig.m_window.Values("disable").size(), 1u);
+    EXPECT_EQ(rig.m_window.Values("counter"), std::vector<std::string>{""});
+    EXPECT_TRUE(rig.m_window.Values("range").empty());
+    EXPECT_TRUE(WaitUntil([&] { return rig.DisplayedBytes() == image; }, kRunBound));
+
+    rig.m_worker.RequestPlay();
+    EXPECT_TRUE(WaitUntil([&] { return g_nPluginCalls.load() >= 3; }, kRunBound));
+    EXPECT_TRUE(rig.DisplayedBytes() == inverted);
+    EXPECT_FALSE(rig.m_worker.IsRunning());
+    EXPECT_TRUE(rig.m_window.Processed().empty()) << "no run, so no per-frame report";
+    EXPECT_GE(rig.m_window.Values("line 10").size(), 3u);  // a pass line for every pass
+
+    rig.m_worker.RequestStop();
+    EXPECT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying(); }, kRunBound));
+    EXPECT_TRUE(WaitUntil([&] { return rig.DisplayedBytes() == image; }, kRunBound));
+    EXPECT_TRUE(rig.m_window.Values("line 210").empty());
 }
 
 #ifdef PELORA_HAVE_FILE_GRAPH

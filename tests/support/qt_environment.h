@@ -1,6 +1,6 @@
-// tests/processing and tests/app: one QApplication on the offscreen platform
-// for a whole test program, destroyed after the last test so that Qt frees its
-// caches. Settings go to a folder of the program's own.
+// Qt tests (tests/processing, tests/app): one QApplication on the offscreen
+// platform for a whole test program, destroyed after the last test so that Qt
+// frees its caches. Settings go to a folder of the program's own.
 #pragma once
 
 #include <gtest/gtest.h>
