@@ -179,9 +179,11 @@ void CFrameWorker::WaitForChange(DWORD dwMs) {
 void CFrameWorker::RequestPlay() {
     m_bPlaying.store(TRUE);
     m_bPauseRequest.store(FALSE);
-    // A timed run starts at position 0; a run that never saw position 0
-    // starts at its first Play, so its total time is not measured from 0.
-    if (m_llPosition.load() == 0 || m_llRunStart.load() == 0) m_llRunStart.store(CounterNow());
+    // A timed run starts at position 0 (where a pending Stop puts it); a run
+    // that never saw position 0 starts at its first Play, so its total time
+    // is not measured from 0.
+    if (m_llPosition.load() == 0 || m_bStopRequest.load() || m_llRunStart.load() == 0)
+        m_llRunStart.store(CounterNow());
     Wake();
 }
 
@@ -191,7 +193,13 @@ void CFrameWorker::RequestPause() {
 }
 
 void CFrameWorker::RequestStop() {
+    // Stop ends playing and pausing at once; the worker only has to stop the
+    // graph and rewind. So a Play or Pause that follows before the worker got
+    // to the Stop is served after it, in the order given, instead of being
+    // wiped out by it.
     m_bStopRequest.store(TRUE);
+    m_bPlaying.store(FALSE);
+    m_bPauseRequest.store(FALSE);
     Wake();
 }
 
@@ -264,7 +272,8 @@ HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& 
         ShowPositionDisplay();
         MoveToSliderPos(nSliderPos);
         const LONGLONG llPos = m_llPosition.load();
-        if (SeekAndGrab(llPos) == 0 || llPos == m_llLastSeekPosition) {
+        // Position 0 was sought by the set-up already; a seek given up is no frame.
+        if (SeekAndGrab(llPos) == 0 || (llPos == m_llLastSeekPosition && !m_bSeekFailureShown)) {
             ProcessAndPublish(bProcess);
             UpdateCounterAndSlider(true);
             hr = S_OK;
@@ -376,16 +385,32 @@ int CFrameWorker::SeekAndGrab(LONGLONG p) {
             if (hrWait != E_ABORT) break;  // not running, or aborted: no frame to wait for
         }
     }
+    if (!bArrived && Running() && GetTickCount64() >= ullDeadline) {
+        // A graph that never gets there: given up once, said on the status
+        // line, and not tried again until the position changes.
+        m_llLastSeekPosition = p;
+        ReportSeekFailure(p);
+        return -1;
+    }
     if (!bArrived) {
-        // Not there (stopping, or a graph that never gets there): try again
-        // on the next pass.
+        // Not there (stopping, or the graph stopped running): try again on
+        // the next pass.
         m_llLastSeekPosition = kNoSeek;
         return -1;
     }
     m_llLastSeekPosition = p;
+    if (m_bSeekFailureShown) ReportSeekFailure(kNoSeek);
     m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
     m_llSeekCount.fetch_add(1);
     return 0;
+}
+
+void CFrameWorker::ReportSeekFailure(LONGLONG p) {
+    m_bSeekFailureShown = (p != kNoSeek);
+    char sz[96] = "";
+    if (m_bSeekFailureShown)
+        std::snprintf(sz, sizeof sz, "フレーム %" PRId64 " へのシークが完了しません", static_cast<int64_t>(IndexOf(p)));
+    m_pWindow->DrawTextAt(kSeekStatusY, sz);
 }
 
 void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
@@ -424,11 +449,8 @@ void CFrameWorker::MainPass() {
     if (!Running()) return;
 
     if (m_nSourceKind != SOURCE_FILE) {
-        if (m_bStopRequest.load()) {
-            m_bPlaying.store(FALSE);
+        if (m_bStopRequest.exchange(FALSE)) {  // playing and pausing ended with the request
             m_bRunning.store(FALSE);
-            m_bPauseRequest.store(FALSE);
-            m_bStopRequest.store(FALSE);
             m_llPosition.store(0);
         }
         // A still picture changes only when a request comes; while playing
@@ -438,12 +460,9 @@ void CFrameWorker::MainPass() {
     }
 
     UpdateCounterAndSlider(true);
-    if (m_bStopRequest.load() && !m_bRunning.load()) {
+    if (!m_bRunning.load() && m_bStopRequest.exchange(FALSE)) {
         // Stop pressed while paused: the playback loop is not running to
         // handle it, so the rewind happens here.
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         return;
     }
@@ -537,11 +556,8 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         m_pGraph->Stop();
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
-    } else if (m_bStopRequest.load()) {
+    } else if (m_bStopRequest.exchange(FALSE)) {
         m_pGraph->Stop();
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
@@ -574,11 +590,8 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     if (m_bPauseRequest.load()) {
         m_pGraph->Stop();
         m_bRunning.store(FALSE);
-    } else if (m_bStopRequest.load()) {
+    } else if (m_bStopRequest.exchange(FALSE)) {
         m_pGraph->Stop();
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
     } else if (!Running()) {

@@ -58,8 +58,12 @@ public:
     static constexpr LONG kFallbackFrameDuration = 333333;
     // "No position sought yet" for the last-seek memory.
     static constexpr LONGLONG kNoSeek = INT64_MIN;
-    // How long a seek may take before the grab is given up (ms).
+    // How long a seek may take before the grab is given up (ms). A seek
+    // given up is not tried again until the position changes, and the
+    // status line at row kSeekStatusY of the main view says so until a
+    // later seek completes.
     static constexpr DWORD kSeekTimeoutMs = 10000;
+    static constexpr int kSeekStatusY = 20;
     // Counter and slider refresh period during playback (ms): the display rate.
     static constexpr DWORD kDisplayPeriodMs = 16;
 
@@ -168,8 +172,11 @@ private:
     void MainPass();
     void PlaybackIteration(LONGLONG llStop);
     void EveryFrameIteration(LONGLONG llStop);
-    // 0, or -1 when p was the position sought last (nothing done).
+    // 0, or -1 when p was the position sought last (nothing done) or the
+    // seek was not completed.
     int SeekAndGrab(LONGLONG p);
+    // The seek status line: the seek to p was given up, or (kNoSeek) clears it.
+    void ReportSeekFailure(LONGLONG p);
     // Plug-in (when bProcess and one is loaded) or copy, then publish.
     void ProcessAndPublish(bool bProcess);
     void ReportRunStatistics(LONGLONG llIndexReached);
@@ -199,6 +206,7 @@ private:
     CRunFlag m_runFlag;
     LONGLONG m_llDuration = 0;              // stop position of playback
     LONGLONG m_llLastSeekPosition = kNoSeek;  // forgotten whenever the graph moved
+    bool m_bSeekFailureShown = false;         // the seek status line says a seek was given up
     SFrameTime m_ftTotal;
     LONGLONG m_llPrevFrameCount = 0;        // counter of the previous processed frame
     bool m_bFirstFrameOfRun = true;
