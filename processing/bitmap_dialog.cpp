@@ -124,13 +124,31 @@ private:
 
 namespace {
 
-// Workers abandoned by their dialogs, with their links: kept (never freed)
-// for the rest of the process, since such a worker may still run. GUI thread.
+// Workers abandoned by their dialogs, with their links: each is kept until
+// it ends (it may never), then joined and freed. The list itself is never
+// freed, so that a worker still stuck at exit is not destroyed under itself.
+// GUI thread only.
 struct SAbandonedWorker {
     std::unique_ptr<CWorkerWindowLink> pLink;
     std::unique_ptr<CFrameWorker> pWorker;
 };
 std::vector<SAbandonedWorker>* const g_pAbandonedWorkers = new std::vector<SAbandonedWorker>;
+
+// Joins and frees the abandoned workers that have ended; looks again later
+// while any is left (as long as the application runs). GUI thread.
+void ReapAbandonedWorkers() {
+    std::vector<SAbandonedWorker>& workers = *g_pAbandonedWorkers;
+    for (auto it = workers.begin(); it != workers.end();) {
+        if (it->pWorker->HasEnded()) {
+            it->pWorker->Join();
+            it = workers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!workers.empty() && QCoreApplication::instance() != nullptr)
+        QTimer::singleShot(100, QCoreApplication::instance(), &ReapAbandonedWorkers);
+}
 
 }  // namespace
 
@@ -205,7 +223,11 @@ void CBitmapDialog::AbandonWorker() {
     m_pWindowLink->Detach();
     g_pAbandonedWorkers->push_back(SAbandonedWorker{std::move(m_pWindowLink), std::move(m_pWorker)});
     m_plugin.Abandon();  // its code stays loaded under the worker
+    if (g_pAbandonedWorkers->size() == 1 && QCoreApplication::instance() != nullptr)
+        QTimer::singleShot(100, QCoreApplication::instance(), &ReapAbandonedWorkers);
 }
+
+size_t CBitmapDialog::AbandonedWorkerCount() { return g_pAbandonedWorkers->size(); }
 
 void CBitmapDialog::RepaintFromHandle(void* pContext) {
     // Any thread, possibly with the renderer's locks held: only queue.

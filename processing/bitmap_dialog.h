@@ -126,6 +126,9 @@ public:
     bool IsSetUp() const { return m_bSetUp; }
     // The run flag's name (empty before set-up).
     const std::string& RunFlagName() const { return m_strRunFlagName; }
+    // Workers left behind by destroyed dialogs that have not ended yet (an
+    // ended one is joined and freed within about 100 ms). GUI thread.
+    static size_t AbandonedWorkerCount();
 
     // IFrameWindow (worker thread).
     void SetCounterText(const std::string& strText) override;

@@ -275,8 +275,9 @@ TEST_F(BitmapDialogTest, DialogDestroyedWhileItsWorkerIsStuckLeavesTheWorkerBehi
     ASSERT_FALSE(pDialog.isNull());
     delete pDialog.data();
     EXPECT_TRUE(pDialog.isNull());
-    SetBlocking(0);
-    PumpUntil([] { return false; }, 200);  // the worker returns into its cut-off link and ends
+    EXPECT_EQ(CBitmapDialog::AbandonedWorkerCount(), 1u);
+    SetBlocking(0);  // the worker returns into its cut-off link, ends and is joined
+    EXPECT_TRUE(PumpUntil([] { return CBitmapDialog::AbandonedWorkerCount() == 0; }));
 }
 
 }  // namespace
