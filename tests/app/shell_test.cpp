@@ -171,10 +171,10 @@ TEST_F(ShellTest, StandardFileDialogIsInJapanese) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     const QLabel* pLookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
     ASSERT_NE(pLookIn, nullptr);
-    EXPECT_NE(pLookIn->text(), QStringLiteral("Look in:"));
-    EXPECT_TRUE(std::any_of(pLookIn->text().begin(), pLookIn->text().end(),
-                            [](QChar c) { return c.unicode() >= 0x3000; }))
-        << pLookIn->text().toStdString();
+    const QString lookIn = pLookIn->text();
+    EXPECT_NE(lookIn, QStringLiteral("Look in:"));
+    EXPECT_TRUE(std::any_of(lookIn.begin(), lookIn.end(), [](QChar c) { return c.unicode() >= 0x3000; }))
+        << lookIn.toStdString();
     const auto* pButtons = dialog.findChild<QDialogButtonBox*>();
     ASSERT_NE(pButtons, nullptr);
     EXPECT_NE(pButtons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));

@@ -201,7 +201,7 @@ TEST(ViewText, ShorterLineReplacesTheWholeRowOfALongerOne) {
     spy.pRegion = &repainted;
     view.installEventFilter(&spy);
     DrawTextLine(21, "118682(count)", RGB(0, 0, 0));
-    QApplication::processEvents();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
     view.removeEventFilter(&spy);
 
     const QImage img = view.TextImage();
