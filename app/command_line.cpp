@@ -167,7 +167,7 @@ std::string CommandLineHelp() {
             std::string strUsage = std::string("  ") + opt.pszName;
             if (opt.nValues == 1) strUsage += std::string("=") + opt.pszValues;
             if (opt.nValues == 2) strUsage += std::string(" ") + opt.pszValues;
-            if (strUsage.size() < 22) strUsage.resize(22, ' ');
+            if (strUsage.size() <= 20) strUsage.resize(22, ' ');
             else strUsage += "\n" + std::string(22, ' ');
             str += strUsage + opt.pszHelp + "\n";
         }
