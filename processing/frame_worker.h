@@ -111,6 +111,9 @@ public:
     // timed run) the run's start time is taken.
     void RequestPlay();
     void RequestPause();
+    // Stop: playing and pausing end at once; the worker stops the graph and
+    // rewinds to 0 when it gets to it, and a Play or Pause given after the
+    // Stop is served after that rewind.
     void RequestStop();
     void StepForward();
     void StepBackward();
