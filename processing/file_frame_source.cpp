@@ -115,9 +115,15 @@ HRESULT CFileFrameSource::AcquireAt(LONGLONG p, BYTE* pDest, DWORD cbDest) {
             if (hrWait != E_ABORT) break;  // not running, or aborted: no frame to wait for
         }
     }
+    if (!bArrived && Running() && GetTickCount64() >= ullDeadline) {
+        // A graph that never gets there: given up once, and not tried again
+        // until the position changes (the worker says so on its status line).
+        m_llLastSeekPosition = p;
+        return VFW_E_TIMEOUT;
+    }
     if (!bArrived) {
-        // Not there (stopping, or a graph that never gets there): try again
-        // on the next pass.
+        // Not there (stopping, or the graph stopped running): try again on
+        // the next pass.
         m_llLastSeekPosition = kNoSeek;
         return E_ABORT;
     }

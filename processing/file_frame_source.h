@@ -41,6 +41,9 @@ public:
     HRESULT Open(void* hwndOwner, const CRunFlag& runFlag, SFrameTimeline* pTimeline) override;
     // Seeks and runs the graph until the frame at llPos has been rendered,
     // then copies it. S_FALSE for the position sought last (nothing done).
+    // VFW_E_TIMEOUT when the frame did not arrive within kSeekTimeoutMs: the
+    // seek is given up, and the same position answers S_FALSE until the
+    // position changes.
     HRESULT AcquireAt(LONGLONG llPos, BYTE* pDest, DWORD cbDest) override;
     void ForgetPosition() override { m_llLastSeekPosition = kNoSeek; }
     void StartStream(LONGLONG llFrom, LONGLONG llStop) override;

@@ -65,8 +65,10 @@ public:
     // The frame at llPos into pDest (cbDest bytes, the format's biSizeImage).
     // S_OK: a frame was copied. S_FALSE: nothing copied, pDest already holds
     // that frame (the position acquired last) or the source has nothing new.
-    // A failure (a seek that did not arrive, a stop request) copies nothing;
-    // the next call tries again. Sources without positions ignore llPos.
+    // A failure (a stop request) copies nothing; the next call tries again.
+    // VFW_E_TIMEOUT: a seek that never arrived was given up; the same
+    // position then answers S_FALSE until another position is asked for.
+    // Sources without positions ignore llPos.
     virtual HRESULT AcquireAt(LONGLONG llPos, BYTE* pDest, DWORD cbDest) = 0;
     // The stream has moved: the next AcquireAt fetches its frame even at the
     // position acquired last.

@@ -133,9 +133,11 @@ void CFrameWorker::WaitForChange(DWORD dwMs) {
 void CFrameWorker::RequestPlay() {
     m_bPlaying.store(TRUE);
     m_bPauseRequest.store(FALSE);
-    // A timed run starts at position 0; a run that never saw position 0
-    // starts at its first Play, so its total time is not measured from 0.
-    if (m_llPosition.load() == 0 || m_llRunStart.load() == 0) m_llRunStart.store(CounterNow());
+    // A timed run starts at position 0 (where a pending Stop puts it); a run
+    // that never saw position 0 starts at its first Play, so its total time
+    // is not measured from 0.
+    if (m_llPosition.load() == 0 || m_bStopRequest.load() || m_llRunStart.load() == 0)
+        m_llRunStart.store(CounterNow());
     Wake();
 }
 
@@ -145,7 +147,13 @@ void CFrameWorker::RequestPause() {
 }
 
 void CFrameWorker::RequestStop() {
+    // Stop ends playing and pausing at once; the worker only has to stop the
+    // stream and rewind. So a Play or Pause that follows before the worker
+    // got to the Stop is served after it, in the order given, instead of
+    // being wiped out by it.
     m_bStopRequest.store(TRUE);
+    m_bPlaying.store(FALSE);
+    m_bPauseRequest.store(FALSE);
     Wake();
 }
 
@@ -212,8 +220,10 @@ HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& 
     if (SetUpSource()) {
         ShowPositionDisplay();
         MoveToSliderPos(nSliderPos);
-        // S_FALSE: the frame there is in the buffer already.
-        if (SUCCEEDED(Acquire(m_llPosition.load()))) {
+        // S_FALSE: the frame there is in the buffer already, unless the seek
+        // to it was given up (a given-up seek is no frame).
+        const HRESULT hrAcquire = Acquire(m_llPosition.load());
+        if (hrAcquire == S_OK || (hrAcquire == S_FALSE && !m_bSeekFailureShown)) {
             ProcessAndPublish(bProcess);
             UpdateCounterAndSlider(true);
             hr = S_OK;
@@ -238,7 +248,18 @@ bool CFrameWorker::SetUpSource() {
 }
 
 HRESULT CFrameWorker::Acquire(LONGLONG p) {
-    return m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+    const HRESULT hr = m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+    if (hr == VFW_E_TIMEOUT) ReportSeekFailure(true, p);
+    else if (hr == S_OK && m_bSeekFailureShown) ReportSeekFailure(false, 0);
+    return hr;
+}
+
+void CFrameWorker::ReportSeekFailure(bool bShown, LONGLONG p) {
+    m_bSeekFailureShown = bShown;
+    char sz[96] = "";
+    if (bShown)
+        std::snprintf(sz, sizeof sz, "フレーム %" PRId64 " へのシークが完了しません", static_cast<int64_t>(IndexOf(p)));
+    m_pWindow->DrawTextAt(kSeekStatusY, sz);
 }
 
 void CFrameWorker::ShowPositionDisplay() {
@@ -304,11 +325,8 @@ void CFrameWorker::MainPass() {
 
     if (!m_timeline.bSeekable) {
         // No positions: no run, no playback loop, no end of stream.
-        if (m_bStopRequest.load()) {
-            m_bPlaying.store(FALSE);
+        if (m_bStopRequest.exchange(FALSE)) {  // playing and pausing ended with the request
             m_bRunning.store(FALSE);
-            m_bPauseRequest.store(FALSE);
-            m_bStopRequest.store(FALSE);
             m_llPosition.store(0);
         }
         // A still picture changes only when a request comes (a live source
@@ -319,12 +337,9 @@ void CFrameWorker::MainPass() {
     }
 
     UpdateCounterAndSlider(true);
-    if (m_bStopRequest.load() && !m_bRunning.load()) {
+    if (!m_bRunning.load() && m_bStopRequest.exchange(FALSE)) {
         // Stop pressed while paused: the playback loop is not running to
         // handle it, so the rewind happens here.
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         return;
     }
@@ -411,11 +426,8 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         m_pSource->StopStream();
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
-    } else if (m_bStopRequest.load()) {
+    } else if (m_bStopRequest.exchange(FALSE)) {
         m_pSource->StopStream();
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
@@ -448,11 +460,8 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     if (m_bPauseRequest.load()) {
         m_pSource->StopStream();
         m_bRunning.store(FALSE);
-    } else if (m_bStopRequest.load()) {
+    } else if (m_bStopRequest.exchange(FALSE)) {
         m_pSource->StopStream();
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
     } else if (!Running()) {

@@ -56,6 +56,9 @@ public:
 
     // Counter and slider refresh period during playback (ms): the display rate.
     static constexpr DWORD kDisplayPeriodMs = 16;
+    // A seek the source gave up (VFW_E_TIMEOUT) is said on this row of the
+    // main view until a later acquire completes.
+    static constexpr int kSeekStatusY = 20;
 
     // ---- set-up, owner thread, before Start ----
     // The source to take frames from (see CreateFrameSource).
@@ -154,7 +157,11 @@ private:
     void PlaybackIteration(LONGLONG llStop);
     void EveryFrameIteration(LONGLONG llStop);
     // The source's frame at p into the frame buffer (IFrameSource::AcquireAt).
+    // A seek the source gives up is said on the seek status line; the next
+    // frame acquired clears it.
     HRESULT Acquire(LONGLONG p);
+    // The seek status line: the seek to p was given up (bShown), or cleared.
+    void ReportSeekFailure(bool bShown, LONGLONG p);
     // Plug-in (when bProcess and one is loaded) or copy, then publish.
     void ProcessAndPublish(bool bProcess);
     void ReportRunStatistics(LONGLONG llIndexReached);
@@ -183,6 +190,7 @@ private:
     std::unique_ptr<IFrameSource> m_pSource;  // set up before Start, then the worker's
     CRunFlag m_runFlag;
     SFrameTimeline m_timeline;              // from the source's Open
+    bool m_bSeekFailureShown = false;       // the seek status line says a seek was given up
     SFrameTime m_ftTotal;
     LONGLONG m_llPrevFrameCount = 0;        // counter of the previous processed frame
     bool m_bFirstFrameOfRun = true;

@@ -35,6 +35,12 @@ public:
     // no explicit path. Any module loaded before is unloaded first.
     EResult Load(const std::string& strExplicitPath = std::string());
     void Unload();
+    // Forgets the module without unloading it: it stays loaded for the rest
+    // of the process, for a worker that may still be inside TavroFunc.
+    void Abandon() {
+        m_pfnProcess = nullptr;
+        m_hPlugin = nullptr;
+    }
 
     TAVROFUNC Function() const { return m_pfnProcess; }
     bool IsLoaded() const { return m_hPlugin != nullptr; }

@@ -42,13 +42,18 @@ constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps clips: 40 ms per frame
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
+// The seek mode the video command gives a clip of ours (by its extension).
+SeekMode SeekModeFor(const std::string& strPath) {
+    return strPath.ends_with(".mp4") ? SEEK_POLL : SEEK_COMPLETION;
+}
+
 // The worker's file source on a clip, probed and opened as the worker does
 // it, with an owner window that counts the samples the grab renderer
 // renders (it invalidates the owner once per rendered sample).
 class CFileSourceRig {
 public:
     explicit CFileSourceRig(const std::string& strPath)
-        : m_source(strPath, SeekModeForPath(strPath.c_str())),
+        : m_source(strPath, SeekModeFor(strPath)),
           m_hwnd(RegisterWindowHandle(&CFileSourceRig::OnRender, this)) {}
     ~CFileSourceRig() {
         m_source.Close();

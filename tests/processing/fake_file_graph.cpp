@@ -1,6 +1,7 @@
 #include "fake_file_graph.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -10,13 +11,17 @@
 namespace {
 std::mutex g_mxClip;
 SFakeClip g_clip;  // guarded by g_mxClip
+std::atomic<int> g_nSeeksToNeverFrame{0};
 
 }  // namespace
 
 void CFakeFileGraph::SetClip(const SFakeClip& clip) {
     std::lock_guard<std::mutex> lock(g_mxClip);
     g_clip = clip;
+    g_nSeeksToNeverFrame.store(0);
 }
+
+int CFakeFileGraph::SeeksToNeverFrame() { return g_nSeeksToNeverFrame.load(); }
 
 std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     std::lock_guard<std::mutex> lock(g_mxClip);
@@ -79,6 +84,7 @@ HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop,
     m_llStop = *pStop;
     m_bComplete = false;
     Restart();  // a running graph flushes and plays from the new start
+    if (m_nFirst == m_clip.nNeverSeekTo) g_nSeeksToNeverFrame.fetch_add(1);
     return S_OK;
 }
 
@@ -123,7 +129,7 @@ void CFakeFileGraph::Restart() {
 }
 
 void CFakeFileGraph::Advance() {
-    if (!m_bRunning || m_bComplete) return;
+    if (!m_bRunning || m_bComplete || m_nFirst == m_clip.nNeverSeekTo) return;
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
     const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
     for (;; ++m_nNext) {

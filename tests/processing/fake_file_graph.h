@@ -27,6 +27,7 @@ struct SFakeClip {
     // container stores it, while rtFrame is rounded on its own.
     int nFpsNum = 0;
     bool bFailOpen = false;  // RenderFile fails
+    int nNeverSeekTo = -1;   // a segment starting at this frame never renders nor completes
 };
 
 class CFakeFileGraph : public IFileGraph {
@@ -36,6 +37,9 @@ public:
     // Factory() makes graphs playing the clip last set here.
     static void SetClip(const SFakeClip& clip);
     static std::unique_ptr<IFileGraph> Factory(void* hwndOwner);
+    // SetPositions calls whose start is the clip's nNeverSeekTo frame, in
+    // every graph since the last SetClip.
+    static int SeeksToNeverFrame();
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override;
     BITMAPINFO RendererFormat() const override;

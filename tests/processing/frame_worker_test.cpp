@@ -321,6 +321,27 @@ TEST(FrameWorker, SourceWithoutPositionsIsProcessedEveryPassWhilePlayingAndNever
     EXPECT_TRUE(rig.m_window.Values("line 210").empty());
 }
 
+// A seek the graph never completes holds the worker for the seek time-out
+// once: then it is given up, said on the status line, and not tried again
+// on the following passes (woken here at once) until the position changes.
+TEST(FrameWorker, SeekThatNeverCompletesIsGivenUpOnceAndSaidOnTheStatusLine) {
+    CWorkerRig rig({.nFrames = 30, .nNeverSeekTo = 5});
+    ASSERT_TRUE(rig.WaitForDisplayed(0));
+    rig.m_worker.MoveToSliderPos(5);
+    const std::string strLine = "line " + std::to_string(CFrameWorker::kSeekStatusY);
+    ASSERT_TRUE(WaitUntil([&] { return !rig.m_window.Values(strLine).empty(); },
+                          std::chrono::milliseconds(CFileFrameSource::kSeekTimeoutMs + 20000)));  // hang guard
+    EXPECT_EQ(rig.m_window.Values(strLine).back(), "フレーム 5 へのシークが完了しません");
+    for (int i = 0; i < 5; ++i) {
+        rig.m_worker.Wake();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(CFakeFileGraph::SeeksToNeverFrame(), 1);
+    rig.m_worker.StepForward();
+    EXPECT_TRUE(rig.WaitForDisplayed(6));
+    EXPECT_EQ(rig.m_window.Values(strLine).back(), "");  // the next seek completed
+}
+
 #ifdef PELORA_HAVE_FILE_GRAPH
 namespace fs = std::filesystem;
 
