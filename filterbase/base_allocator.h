@@ -22,7 +22,9 @@
 // - Properties change only while decommitted with every sample back.
 // - The notify callback is called once per returned sample, after the lock,
 //   with a reference taken under the lock (so SetNotify on another thread
-//   cannot free it during the call).
+//   cannot free it during the call). It runs on whichever thread releases
+//   the sample, under that thread's locks (a renderer releases its pending
+//   sample with both of its locks held): it must use leaf locks only.
 #pragma once
 
 #include "filterbase/media_sample.h"

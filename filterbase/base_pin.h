@@ -10,8 +10,12 @@
 // - A pin has no lifetime of its own: its references are its filter's.
 // - m_Connected holds one reference on the peer. It changes only under
 //   m_pLock, and only while the filter is stopped (unless the pin may
-//   reconnect while active); streaming threads and ConnectedTo read it
-//   without the lock, which is safe because a streaming filter is active.
+//   reconnect while active). ConnectedTo (position queries call it from any
+//   thread) reads it and adds the caller's reference under m_pLock, so the
+//   callers must not hold a lock that is taken after m_pLock. IsConnected and
+//   GetConnected read it without the lock and without a reference: only for
+//   the graph thread and for streaming threads while the filter is active,
+//   when nothing can disconnect it.
 // - CheckMediaType answers exactly S_OK to accept; any other answer refuses.
 // - Called on the graph thread: connection, Active/Inactive/Run (from the
 //   filter's state changes), QueryPinInfo and the like. NewSegment, EndOfStream

@@ -22,10 +22,17 @@
 //   between them, and Stop and BeginFlush wait for that stretch to end.
 // - The timer callback takes m_RendererLock, so the end-of-stream timer is
 //   only ever killed with m_RendererLock not held by the caller.
-// - Nothing calls upstream while holding m_RendererLock except the leaf-
-//   locked IQualityControl::Notify; the upstream stop position needed at the
-//   end of the stream is fetched before the locks are taken. The graph's
-//   event sink is leaf-locked and may be called under both locks.
+// - Calls out of the filter with both locks held, besides DoRenderSample:
+//   the graph's event sink (NotifyEvent); the release of the pending sample
+//   (ClearPendingSample from Receive and BeginFlush, and from Stop under the
+//   interface lock), whose last reference reaches the allocator's
+//   ReleaseBuffer and its IMemAllocatorNotifyCallbackTemp::NotifyRelease; and
+//   in the video renderer the upstream pin's QueryInterface for
+//   IQualityControl and the quality sink's Notify (SendQuality). Each of
+//   these must use leaf locks only and never call back into this filter.
+// - Upstream's seeking interface is never called under either lock: the
+//   stop position needed at the end of the stream is fetched before the
+//   locks are taken (PrefetchEndOfStreamPosition).
 // - GetState waits without any filter lock.
 // - A derived class supplies CheckMediaType (exactly S_OK accepts) and
 //   DoRenderSample (streaming thread, both locks held). Its destructor must
@@ -188,7 +195,6 @@ protected:
     CWinEvent m_RenderEvent{FALSE, FALSE};   // auto-reset: the sample is due
     CWinEvent m_ThreadSignal{TRUE, FALSE};   // manual: release a waiting streaming thread
     CWinEvent m_evComplete{TRUE, TRUE};      // manual: the state transition is complete
-    std::atomic<BOOL> m_bAbort{FALSE};       // refuse samples; written under m_InterfaceLock
     std::atomic<BOOL> m_bStreaming{FALSE};   // written under m_RendererLock
     std::atomic<DWORD_PTR> m_dwAdvise{0};    // outstanding clock advise, 0 if none
     IMediaSample* m_pMediaSample = nullptr;  // one reference; under m_RendererLock

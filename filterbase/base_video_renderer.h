@@ -20,8 +20,9 @@
 //   releases the old one after leaving the lock. BreakConnect and the
 //   destructor release it. Without a sink, SendQuality asks the connected
 //   upstream pin for IQualityControl and keeps that reference.
-// - The upstream sink's Notify is called with both locks held, so it must
-//   use leaf locks only.
+// - SendQuality runs with both locks held: the QueryInterface on the
+//   upstream pin and the sink's Notify must use leaf locks only and never
+//   call back into this filter.
 #pragma once
 
 #include <atomic>

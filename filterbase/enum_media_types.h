@@ -4,6 +4,8 @@
 // - Holds one reference on its pin (that is, on the pin's filter).
 // - Each type is handed out in a new task-allocated AM_MEDIA_TYPE that owns
 //   its format block; the caller frees it with DeleteMediaType.
+// - Next answers E_OUTOFMEMORY, having changed nothing, when a type cannot
+//   be copied (by the pin, which then answers E_OUTOFMEMORY, or here).
 // - When the pin's type version changes, Next, Skip and Clone answer
 //   VFW_E_ENUM_OUT_OF_SYNC until Reset.
 // - One enumerator is used by one thread at a time; the reference count is
