@@ -124,8 +124,8 @@ public:
     virtual HRESULT StopStreaming();
 
     // Flushing, from the pin with both locks held.
-    virtual HRESULT BeginFlush();
-    virtual HRESULT EndFlush();
+    virtual HRESULT BeginFlush() REQUIRES(m_InterfaceLock, m_RendererLock);
+    virtual HRESULT EndFlush() REQUIRES(m_InterfaceLock, m_RendererLock);
 
     // Connection, from the pin with the interface lock held.
     virtual HRESULT BreakConnect();
@@ -140,7 +140,7 @@ public:
     // The pending sample with a reference for the caller, or null.
     virtual IMediaSample* GetCurrentSample();
     // Both locks held: OnRenderStart, DoRenderSample, OnRenderEnd.
-    virtual HRESULT Render(IMediaSample* pMediaSample);
+    virtual HRESULT Render(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock, m_RendererLock);
 
     virtual HRESULT DoRenderSample(IMediaSample* pMediaSample) = 0;
     virtual HRESULT CheckMediaType(const CMediaType* pmt) = 0;
@@ -191,18 +191,18 @@ protected:
     std::atomic<BOOL> m_bAbort{FALSE};       // refuse samples; written under m_InterfaceLock
     std::atomic<BOOL> m_bStreaming{FALSE};   // written under m_RendererLock
     std::atomic<DWORD_PTR> m_dwAdvise{0};    // outstanding clock advise, 0 if none
-    IMediaSample* m_pMediaSample = nullptr;  // one reference; under m_RendererLock
-    BOOL m_bEOS = FALSE;                     // under m_RendererLock
-    BOOL m_bEOSDelivered = FALSE;            // under m_RendererLock
+    IMediaSample* m_pMediaSample GUARDED_BY(m_RendererLock) = nullptr;  // one reference; under m_RendererLock
+    BOOL m_bEOS GUARDED_BY(m_RendererLock) = FALSE;                     // under m_RendererLock
+    BOOL m_bEOSDelivered GUARDED_BY(m_RendererLock) = FALSE;            // under m_RendererLock
     // Our pin (created by GetPin, or installed by a derived class before
     // the first GetPin); deleted by our destructor when still set.
     std::atomic<CRendererInputPin*> m_pInputPin{nullptr};
     CCritSec m_InterfaceLock;
     CCritSec m_RendererLock;
-    IQualityControl* m_pQSink = nullptr;      // one reference; under m_RendererLock
-    BOOL m_bRepaintStatus = TRUE;             // under m_RendererLock
+    IQualityControl* m_pQSink GUARDED_BY(m_RendererLock) = nullptr;      // one reference; under m_RendererLock
+    BOOL m_bRepaintStatus GUARDED_BY(m_RendererLock) = TRUE;             // under m_RendererLock
     std::atomic<BOOL> m_bInReceive{FALSE};    // set only under m_InterfaceLock
-    REFERENCE_TIME m_SignalTime = 0;          // under m_RendererLock
+    REFERENCE_TIME m_SignalTime GUARDED_BY(m_RendererLock) = 0;          // under m_RendererLock
     std::atomic<UINT> m_EndOfStreamTimer{0};  // changed under m_RendererLock
     CCritSec m_ObjectCreationLock;            // guards creating m_pPosition and m_pInputPin
 
@@ -213,9 +213,9 @@ private:
     // Upstream stop position fetched by PrefetchEndOfStreamPosition, and
     // whether the position object holds sample times (it refuses the end of
     // the stream while reset). Under m_RendererLock.
-    LONGLONG m_llEOSStop = 0;
-    BOOL m_bEOSStopValid = FALSE;
-    BOOL m_bPositionHasTime = FALSE;
+    LONGLONG m_llEOSStop GUARDED_BY(m_RendererLock) = 0;
+    BOOL m_bEOSStopValid GUARDED_BY(m_RendererLock) = FALSE;
+    BOOL m_bPositionHasTime GUARDED_BY(m_RendererLock) = FALSE;
     // Timer callbacks running in this object; the destructor waits for 0.
     std::atomic<int> m_cTimerCallbacks{0};
 };

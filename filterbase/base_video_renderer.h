@@ -82,8 +82,8 @@ protected:
     int GetStdDev(int nSamples, LONGLONG llSumSq, LONGLONG iTot);
 
     // Under m_InterfaceLock (see the contract), except m_trThrottle.
-    int m_nNormal = 0;  // frames drawn on time in a row; -1 after a drop
-    BOOL m_bSupplierHandlingQuality = FALSE;
+    int m_nNormal GUARDED_BY(m_InterfaceLock) = 0;  // frames drawn on time in a row; -1 after a drop
+    BOOL m_bSupplierHandlingQuality GUARDED_BY(m_InterfaceLock) = FALSE;
     std::atomic<LONG> m_trThrottle{0};
     LONG m_trRenderAvg = 0;
     LONG m_trRenderLast = 0;
