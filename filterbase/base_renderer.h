@@ -82,10 +82,10 @@ public:
 
     // Hooks for derived classes; the base versions do nothing.
     virtual void OnReceiveFirstSample(IMediaSample* pMediaSample);
-    virtual void OnRenderStart(IMediaSample* pMediaSample);
-    virtual void OnRenderEnd(IMediaSample* pMediaSample);
-    virtual HRESULT OnStartStreaming();
-    virtual HRESULT OnStopStreaming();
+    virtual void OnRenderStart(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
+    virtual void OnRenderEnd(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
+    virtual HRESULT OnStartStreaming() REQUIRES(m_InterfaceLock);
+    virtual HRESULT OnStopStreaming() REQUIRES(m_InterfaceLock);
     virtual void OnWaitStart();
     virtual void OnWaitEnd();
     virtual void PrepareRender();
@@ -93,14 +93,14 @@ public:
     // Under m_RendererLock. Arranges for m_RenderEvent to be set when the
     // sample is due: at once, or by a clock advise. FALSE when the sample
     // cannot be scheduled (it is then dropped).
-    virtual BOOL ScheduleSample(IMediaSample* pMediaSample);
+    virtual BOOL ScheduleSample(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
     // The sample's times, possibly changed by ShouldDrawSampleNow. S_OK:
     // render now; S_FALSE: wait until *pStartTime; a failure drops it.
     virtual HRESULT GetSampleTimes(IMediaSample* pMediaSample, REFERENCE_TIME* pStartTime,
-                                   REFERENCE_TIME* pEndTime);
+                                   REFERENCE_TIME* pEndTime) REQUIRES(m_InterfaceLock);
     // Called only with a clock. The base always waits (S_FALSE).
     virtual HRESULT ShouldDrawSampleNow(IMediaSample* pMediaSample, REFERENCE_TIME* ptrStartTime,
-                                        REFERENCE_TIME* ptrEndTime);
+                                        REFERENCE_TIME* ptrEndTime) REQUIRES(m_InterfaceLock);
 
     // Under m_RendererLock: sends EC_COMPLETE now or arms the timer for the
     // stop time of the last sample.
@@ -120,17 +120,17 @@ public:
     virtual HRESULT Inactive();
 
     // Under m_RendererLock (taken here).
-    virtual HRESULT StartStreaming();
-    virtual HRESULT StopStreaming();
+    virtual HRESULT StartStreaming() REQUIRES(m_InterfaceLock);
+    virtual HRESULT StopStreaming() REQUIRES(m_InterfaceLock);
 
     // Flushing, from the pin with both locks held.
     virtual HRESULT BeginFlush() REQUIRES(m_InterfaceLock, m_RendererLock);
     virtual HRESULT EndFlush() REQUIRES(m_InterfaceLock, m_RendererLock);
 
     // Connection, from the pin with the interface lock held.
-    virtual HRESULT BreakConnect();
+    virtual HRESULT BreakConnect() REQUIRES(m_InterfaceLock);
     virtual HRESULT SetMediaType(const CMediaType* pmt);
-    virtual HRESULT CompleteConnect(IPin* pReceivePin);
+    virtual HRESULT CompleteConnect(IPin* pReceivePin) REQUIRES(m_InterfaceLock);
 
     // Streaming thread.
     virtual HRESULT PrepareReceive(IMediaSample* pMediaSample);
@@ -171,8 +171,8 @@ public:
     BOOL IsEndOfStream();
     BOOL IsEndOfStreamDelivered();
     BOOL IsStreaming() { return m_bStreaming.load(); }
-    CCritSec* InterfaceLock() { return &m_InterfaceLock; }
-    CCritSec* RendererLock() { return &m_RendererLock; }
+    CCritSec* InterfaceLock() RETURN_CAPABILITY(m_InterfaceLock) { return &m_InterfaceLock; }
+    CCritSec* RendererLock() RETURN_CAPABILITY(m_RendererLock) { return &m_RendererLock; }
     CRendererInputPin* InputPin() { return m_pInputPin.load(); }
 
 protected:

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <mutex>
 #include <thread>
 
@@ -41,6 +42,11 @@ public:
     bool IsOwnedByCurrentThread() const {
         return m_Owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
     }
+
+    // Where the lock was taken through another pointer to it (a base class's
+    // m_pLock set to a derived class's member), tells the lock analysis that
+    // the calling thread holds it; checked in debug builds.
+    void AssertHeld() const ASSERT_CAPABILITY(this) { assert(IsOwnedByCurrentThread()); }
 
 private:
     std::recursive_mutex m_Mutex;

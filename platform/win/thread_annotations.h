@@ -36,6 +36,9 @@
 #define ACQUIRE(...) PELORA_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 // On a function: it leaves the locks (none named: the object itself).
 #define RELEASE(...) PELORA_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+// On a function: it checks that the calling thread holds the lock (none
+// named: the object itself); the analysis takes it as held from there on.
+#define ASSERT_CAPABILITY(lock) PELORA_THREAD_ANNOTATION(assert_capability(lock))
 // On a function: it returns the named lock (an accessor of a member lock).
 #define RETURN_CAPABILITY(lock) PELORA_THREAD_ANNOTATION(lock_returned(lock))
 // On a function: not analysed. Only with a comment saying why the access is safe.
