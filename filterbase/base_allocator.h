@@ -27,6 +27,7 @@
 
 #include "filterbase/media_sample.h"
 #include "filterbase/unknown.h"
+#include "platform/com/com_ref.h"
 #include "platform/media/media_interfaces.h"
 #include "platform/win/crit_sec.h"
 
@@ -106,7 +107,7 @@ protected:
     BOOL m_bChanged GUARDED_BY(this) = FALSE;
     BOOL m_bCommitted GUARDED_BY(this) = FALSE;
     BOOL m_bDecommitInProgress GUARDED_BY(this) = FALSE;
-    IMemAllocatorNotifyCallbackTemp* m_pNotify GUARDED_BY(this) = nullptr;  // one reference
+    CComRef<IMemAllocatorNotifyCallbackTemp> m_pNotify GUARDED_BY(this);
     const BOOL m_fEnableReleaseCallback;
 
 private:

@@ -82,7 +82,7 @@ public:
         ALLOCATOR_PROPERTIES actual{};
         return pAlloc->SetProperties(&m_Request, &actual);
     }
-    IMemInputPin* PeerInput() const { return m_pInputPin; }
+    IMemInputPin* PeerInput() const { return m_pInputPin.Get(); }
 
     std::vector<CMediaType> m_Types;
     ALLOCATOR_PROPERTIES m_Request{2, 64, 1, 0};
