@@ -350,7 +350,7 @@ void CFilterGraph::ResetCompletion() {
     for (const SFilter& f : m_Filters) {
         if (IsConnectedRenderer(f.pFilter.Get())) renderers.push_back(f.pFilter.Get());
     }
-    std::lock_guard<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     m_Renderers = std::move(renderers);
     m_Completed.clear();
     m_bComplete = m_Renderers.empty();
@@ -370,7 +370,7 @@ HRESULT CFilterGraph::PauseInternal() {
     }
     m_State = State_Paused;
     {
-        std::lock_guard<std::mutex> lock(m_EventLock);
+        CStdMutexLock lock(&m_EventLock);
         m_cvEvent.notify_all();
     }
     return hrResult;
@@ -425,7 +425,7 @@ HRESULT CFilterGraph::StopInternal() {
     m_State = State_Stopped;
     m_bResumable = false;
     {
-        std::lock_guard<std::mutex> lock(m_EventLock);
+        CStdMutexLock lock(&m_EventLock);
         m_cvEvent.notify_all();
     }
     return hrResult;
@@ -661,7 +661,7 @@ void CFilterGraph::QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2) {
 }
 
 HRESULT CFilterGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) {
-    std::lock_guard<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     if (EventCode == EC_COMPLETE) {
         // The renderer's filter pointer is an identity only.
         const void* pId = reinterpret_cast<const void*>(EventParam2);
@@ -692,10 +692,10 @@ HRESULT CFilterGraph::GetEvent(LONG* lEventCode, LONG_PTR* lParam1, LONG_PTR* lP
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
-    std::unique_lock<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     while (m_Events.empty()) {
         if (!bInfinite && std::chrono::steady_clock::now() >= deadline) return E_ABORT;
-        m_cvEvent.wait_for(lock, kWaitSlice);
+        m_cvEvent.wait_for(lock.Native(), kWaitSlice);
     }
     const SEvent e = m_Events.front();
     m_Events.pop_front();
@@ -712,7 +712,7 @@ HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
-    std::unique_lock<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     for (;;) {
         if (m_bAborted) {
             *pEvCode = EC_ERRORABORT;
@@ -726,7 +726,7 @@ HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
             return S_OK;
         }
         if (!bInfinite && std::chrono::steady_clock::now() >= deadline) return E_ABORT;
-        m_cvEvent.wait_for(lock, kWaitSlice);
+        m_cvEvent.wait_for(lock.Native(), kWaitSlice);
     }
 }
 

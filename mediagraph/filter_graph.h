@@ -67,6 +67,7 @@
 #include "platform/media/graph_interfaces.h"
 #include "platform/media/media_interfaces.h"
 #include "platform/win/crit_sec.h"
+#include "platform/win/std_mutex.h"
 
 class CFilterGraph final : public CUnknown,
                            public IGraphBuilder,
@@ -200,7 +201,7 @@ private:
     // Starts a new run for completion tracking: the renderers to wait for.
     void ResetCompletion() REQUIRES(m_Lock);
     void DisconnectAll() REQUIRES(m_Lock);
-    void QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2);  // m_EventLock held
+    void QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2) REQUIRES(m_EventLock);
 
     // Runs f on the first seeking target (outside m_Lock); E_NOTIMPL without one.
     template <class F>
@@ -214,12 +215,12 @@ private:
     REFERENCE_TIME m_tPausedAt GUARDED_BY(m_Lock) = 0;                    // clock time of a Pause from running
     bool m_bResumable GUARDED_BY(m_Lock) = false;  // a Run after this pause continues the stream time
 
-    std::mutex m_EventLock;             // leaf lock: guards the fields below
+    CStdMutex m_EventLock;              // leaf lock: guards the fields below
     std::condition_variable m_cvEvent;  // an event arrived, or the state changed
-    std::deque<SEvent> m_Events;
+    std::deque<SEvent> m_Events GUARDED_BY(m_EventLock);
     std::vector<const void*>
-        m_Renderers;  // identities to hear EC_COMPLETE from (never used as pointers)
-    std::vector<const void*> m_Completed;  // those that did, this run
-    bool m_bComplete = false;              // every renderer completed this run
-    bool m_bAborted = false;               // EC_ERRORABORT this run
+        m_Renderers GUARDED_BY(m_EventLock);  // identities to hear EC_COMPLETE from (never used as pointers)
+    std::vector<const void*> m_Completed GUARDED_BY(m_EventLock);  // those that did, this run
+    bool m_bComplete GUARDED_BY(m_EventLock) = false;              // every renderer completed this run
+    bool m_bAborted GUARDED_BY(m_EventLock) = false;               // EC_ERRORABORT this run
 };
