@@ -112,7 +112,7 @@ protected:
     bool m_bCanReconnectWhenActive = false;
     bool m_bTryMyTypesFirst = false;
     CBaseFilter* m_pFilter;
-    IQualityControl* m_pQSink = nullptr;  // no reference; under m_pLock
+    IQualityControl* m_pQSink GUARDED_BY(m_pLock) = nullptr;  // no reference; under m_pLock
     std::atomic<LONG> m_TypeVersion{1};
     CMediaType m_mt;  // type of the connection; under m_pLock
     // Values of the last NewSegment; upstream streaming thread only.

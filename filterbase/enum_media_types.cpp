@@ -7,8 +7,7 @@
 #include "platform/com/com_runtime.h"
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMediaTypes)
-    : CUnknown("CEnumMediaTypes", nullptr), m_pPin(pPin) {
-    m_pPin->AddRef();
+    : CUnknown("CEnumMediaTypes", nullptr), m_pPin(pPin, AddRefTag) {
     if (pEnumMediaTypes) {
         m_Position = pEnumMediaTypes->m_Position;
         m_Version = pEnumMediaTypes->m_Version;
@@ -17,7 +16,7 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMed
     }
 }
 
-CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
+CEnumMediaTypes::~CEnumMediaTypes() = default;
 
 HRESULT CEnumMediaTypes::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -95,7 +94,7 @@ HRESULT CEnumMediaTypes::Clone(IEnumMediaTypes** ppEnum) {
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
     if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    auto* pClone = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
+    auto* pClone = new (std::nothrow) CEnumMediaTypes(m_pPin.Get(), this);
     if (!pClone) return E_OUTOFMEMORY;
     *ppEnum = pClone;
     pClone->AddRef();

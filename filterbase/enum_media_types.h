@@ -13,6 +13,7 @@
 #pragma once
 
 #include "filterbase/unknown.h"
+#include "platform/com/com_ref.h"
 #include "platform/media/media_interfaces.h"
 
 class CBasePin;
@@ -33,7 +34,7 @@ public:
 private:
     bool AreWeOutOfSync() const;
 
-    CBasePin* m_pPin;  // one reference
+    CComRef<CBasePin> m_pPin;
     int m_Position = 0;
     LONG m_Version = 0;
 };

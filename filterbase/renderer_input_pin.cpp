@@ -106,12 +106,14 @@ HRESULT CRendererInputPin::Inactive() {
 }
 
 HRESULT CRendererInputPin::BreakConnect() {
+    m_pRenderer->InterfaceLock()->AssertHeld();  // our m_pLock
     const HRESULT hr = m_pRenderer->BreakConnect();
     if (FAILED(hr)) return hr;
     return CBaseInputPin::BreakConnect();
 }
 
 HRESULT CRendererInputPin::CompleteConnect(IPin* pReceivePin) {
+    m_pRenderer->InterfaceLock()->AssertHeld();  // our m_pLock
     const HRESULT hr = m_pRenderer->CompleteConnect(pReceivePin);
     if (FAILED(hr)) return hr;
     return CBaseInputPin::CompleteConnect(pReceivePin);

@@ -42,7 +42,7 @@ public:
 
 private:
     CCritSec m_PositionLock;  // guards the three fields below
-    LONGLONG m_StartMedia = 0;
-    LONGLONG m_EndMedia = 0;
-    BOOL m_bReset = TRUE;
+    LONGLONG m_StartMedia GUARDED_BY(m_PositionLock) = 0;
+    LONGLONG m_EndMedia GUARDED_BY(m_PositionLock) = 0;
+    BOOL m_bReset GUARDED_BY(m_PositionLock) = TRUE;
 };

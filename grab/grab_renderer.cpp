@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "platform/media/media_guids.h"
 
@@ -130,19 +131,18 @@ HRESULT CGrabRenderer::SetMediaType(const CMediaType* pmt) {
 // Rendering (streaming thread, interface and renderer locks held)
 
 HRESULT CGrabRenderer::DoRenderSample(IMediaSample* pMediaSample) {
-    IMediaSample* pReleased = nullptr;
+    CComRef<IMediaSample> pReleased;
     {
         CAutoLock lock(&m_FrameLock);
         if (!m_InputPin.UsingGrabAllocator()) {
             CopySampleToFrame(pMediaSample);
-        } else if (pMediaSample != m_pLatestSample) {
-            if (pMediaSample) pMediaSample->AddRef();
-            pReleased = m_pLatestSample;
-            m_pLatestSample = pMediaSample;
+        } else if (pMediaSample != m_pLatestSample.Get()) {
+            pReleased = std::move(m_pLatestSample);
+            m_pLatestSample.Reset(pMediaSample, AddRefTag);
         }
     }
     // Back to the pool outside the frame lock.
-    if (pReleased) pReleased->Release();
+    pReleased.Release();
     InvalidateRect(m_hwndOwner, nullptr, FALSE);
     return S_OK;
 }
@@ -162,13 +162,12 @@ void CGrabRenderer::CopySampleToFrame(IMediaSample* pSample) {
 }
 
 void CGrabRenderer::ReleaseLatestSample() {
-    IMediaSample* pSample = nullptr;
+    CComRef<IMediaSample> pSample;
     {
         CAutoLock lock(&m_FrameLock);
-        pSample = m_pLatestSample;
-        m_pLatestSample = nullptr;
+        pSample = std::move(m_pLatestSample);
     }
-    if (pSample) pSample->Release();
+    pSample.Release();  // outside the frame lock
 }
 
 // ---------------------------------------------------------------------------
@@ -176,7 +175,7 @@ void CGrabRenderer::ReleaseLatestSample() {
 
 void CGrabRenderer::UpdateFrameBuffer() {
     CAutoLock lock(&m_FrameLock);
-    CopySampleToFrame(m_pLatestSample);
+    CopySampleToFrame(m_pLatestSample.Get());
 }
 
 LONG CGrabRenderer::CopyFrameTo(BYTE* pDest, LONG cbDest) {

@@ -45,6 +45,7 @@
 
 #include "filterbase/base_video_renderer.h"
 #include "grab/grab_renderer_input_pin.h"
+#include "platform/com/com_ref.h"
 #include "platform/win/dib_section.h"
 #include "platform/win/window_handle.h"
 
@@ -117,22 +118,22 @@ protected:
 private:
     // m_FrameLock held. Copies the sample into the frame buffer (bounded as
     // described above) and sets m_cbFrame to the bytes copied.
-    void CopySampleToFrame(IMediaSample* pSample);
+    void CopySampleToFrame(IMediaSample* pSample) REQUIRES(m_FrameLock);
 
     const HWND m_hwndOwner;  // fixed at construction
 
     // m_FrameLock guards every field below it up to m_InputPin, and every
     // byte of the frame buffer.
     CCritSec m_FrameLock;
-    BYTE* m_pFrameBuffer = nullptr;    // pixels of m_hFrameBitmap, or null
-    HBITMAP m_hFrameBitmap = nullptr;  // owned; deleted when replaced and at the end
-    LONG m_cbFrameBuffer = 0;          // stride x |height|: the buffer's size
-    BITMAPINFO m_bmiFrame{};           // the adopted header, colour entry zero
-    LONG m_nFrameWidth = 0;
-    LONG m_nFrameHeight = 0;                  // absolute value
-    LONG m_cbFrame = 0;                       // bytes of the last copy into the buffer
-    LONG m_tFrameDuration = 0;                // low 32 bits of AvgTimePerFrame
-    IMediaSample* m_pLatestSample = nullptr;  // one reference
+    BYTE* m_pFrameBuffer GUARDED_BY(m_FrameLock) = nullptr;    // pixels of m_hFrameBitmap, or null
+    HBITMAP m_hFrameBitmap GUARDED_BY(m_FrameLock) = nullptr;  // owned; deleted when replaced and at the end
+    LONG m_cbFrameBuffer GUARDED_BY(m_FrameLock) = 0;          // stride x |height|: the buffer's size
+    BITMAPINFO m_bmiFrame GUARDED_BY(m_FrameLock){};           // the adopted header, colour entry zero
+    LONG m_nFrameWidth GUARDED_BY(m_FrameLock) = 0;
+    LONG m_nFrameHeight GUARDED_BY(m_FrameLock) = 0;                  // absolute value
+    LONG m_cbFrame GUARDED_BY(m_FrameLock) = 0;                       // bytes of the last copy into the buffer
+    LONG m_tFrameDuration GUARDED_BY(m_FrameLock) = 0;                // low 32 bits of AvgTimePerFrame
+    CComRef<IMediaSample> m_pLatestSample GUARDED_BY(m_FrameLock);
 
     // The filter's only pin, part of this object (the base's pin pointer
     // is set to it and cleared before the base destructor runs).

@@ -30,7 +30,7 @@ public:
         m_pSeeking.Release();
         m_pControl.Release();
         m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its filters
-        if (m_pRenderer) m_pRenderer->Release();
+        m_pRenderer.Release();
     }
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override {
@@ -46,11 +46,10 @@ public:
 
         *pFailedStep = EOpenStep::AddRenderer;
         HRESULT hrRenderer = S_OK;
-        m_pRenderer = new (std::nothrow) CGrabRenderer(m_hwndOwner, &hrRenderer);
-        if (m_pRenderer == nullptr) return E_OUTOFMEMORY;
-        m_pRenderer->AddRef();
+        m_pRenderer.Reset(new (std::nothrow) CGrabRenderer(m_hwndOwner, &hrRenderer), AddRefTag);
+        if (!m_pRenderer) return E_OUTOFMEMORY;
         if (FAILED(hrRenderer)) return hrRenderer;
-        hr = m_pGraph->AddFilter(m_pRenderer, L"Renderer");
+        hr = m_pGraph->AddFilter(m_pRenderer.Get(), L"Renderer");
         if (FAILED(hr)) return hr;
 
         *pFailedStep = EOpenStep::RenderFile;
@@ -97,7 +96,7 @@ private:
     CComRef<IMediaControl> m_pControl;
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
-    CGrabRenderer* m_pRenderer = nullptr;  // one reference, taken at creation
+    CComRef<CGrabRenderer> m_pRenderer;  // taken at creation, released after the graph
 };
 
 }  // namespace

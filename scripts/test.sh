@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the plain build, then
-# the AddressSanitizer+UBSan build and the ThreadSanitizer build.
+# the AddressSanitizer+UBSan build and the ThreadSanitizer build. The
+# ThreadSanitizer build uses clang, which also checks the lock annotations
+# (-Wthread-safety, errors).
 # PELORA_QUICK=1 runs the plain build only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,5 +25,5 @@ if [ "${PELORA_QUICK:-0}" != 1 ]; then
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DPELORA_SANITIZE=address \
             -DPELORA_BUILD_BENCHMARKS=OFF
   run_suite "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELORA_SANITIZE=thread \
-            -DPELORA_BUILD_BENCHMARKS=OFF
+            -DPELORA_BUILD_BENCHMARKS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 fi

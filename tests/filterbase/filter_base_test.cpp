@@ -85,7 +85,7 @@ public:
         ALLOCATOR_PROPERTIES actual{};
         return pAlloc->SetProperties(&m_Request, &actual);
     }
-    IMemInputPin* PeerInput() const { return m_pInputPin; }
+    IMemInputPin* PeerInput() const { return m_pInputPin.Get(); }
 
     std::vector<CMediaType> m_Types;
     std::atomic<int> m_nOutOfMemoryOnceAt{-1};  // the type copy at this position fails once

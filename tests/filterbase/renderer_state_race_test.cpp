@@ -145,10 +145,14 @@ TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeave
         pRenderer->SetSyncSource(pClock);
         ASSERT_EQ(pRenderer->Run(0), S_OK);
         pRenderer->SetStreamStart(pClock->Now());
-        ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+        {
+            CAutoLock lock(pRenderer->InterfaceLock());
+            ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+        }
         // An advise for a frame a second ahead ...
         CFakeSample sample(10000000, 10400000);
         {
+            CAutoLock ilock(pRenderer->InterfaceLock());
             CAutoLock lock(pRenderer->RendererLock());
             ASSERT_TRUE(pRenderer->ScheduleSample(&sample));
         }
