@@ -196,7 +196,13 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     }
     if (pStream->nb_frames > 0) {
         m_llFrameCount = pStream->nb_frames;
-        if (m_rtDuration <= 0) m_rtDuration = FrameToTime(m_llFrameCount);
+        // An AVI holds one frame per chunk at a constant rate, so its frame
+        // count fixes its length. Its stream duration does not: with B-frames
+        // its packets carry only decode times, the pictures' times (and so
+        // time 0) are those shifted by the decoder's reorder delay, and the
+        // duration measured from the stream's start would end the stream
+        // that many pictures early.
+        if (m_rtDuration <= 0 || m_bAvi) m_rtDuration = FrameToTime(m_llFrameCount);
     } else if (m_rtDuration > 0) {
         m_llFrameCount = av_rescale_rnd(m_rtDuration, m_nFpsNum, static_cast<int64_t>(m_nFpsDen) * 10000000,
                                         AV_ROUND_NEAR_INF);
@@ -261,8 +267,15 @@ HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
                 rt = PtsToTime(llPts);
                 const REFERENCE_TIME rtGrid = FrameToTime(TimeToFrame(rt + m_rtTolerance));
                 if (rt - rtGrid <= m_rtTolerance && rtGrid - rt <= m_rtTolerance) rt = rtGrid;
+            } else if (m_rtLastDecoded >= 0) {
+                // No time stamp: the frame after the last picture. The
+                // decoder hands out the pictures it still holds when drained
+                // at the end of the file without one (AVI packets with
+                // B-frames carry only decode times).
+                rt = FrameToTime(TimeToFrame(m_rtLastDecoded) + 1);
             } else {
-                rt = m_rtLastDecoded < 0 ? 0 : m_rtLastDecoded + m_rtAvgTimePerFrame;
+                rt = 0;
+                pOut->bTimeKnown = false;
             }
             m_rtLastDecoded = rt;
             pOut->pFrame = std::move(pFrame);
@@ -528,9 +541,12 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
             m_bPastEnd = true;  // not even the start decodes any more
             return S_FALSE;
         }
-        if (hr != S_OK || (!StartsBy(first.rtTime, rt) && !bFromStart)) {
-            // Landed after rt, or on nothing decodable: further back, at
-            // least as far as the overshoot.
+        if (hr != S_OK || (!bFromStart && (!first.bTimeKnown || !StartsBy(first.rtTime, rt)))) {
+            // Landed after rt, on a picture whose time cannot be told (an
+            // AVI keyframe found by its decode time may be shown after rt,
+            // and when it is the last picture it comes only from draining,
+            // without a time stamp), or on nothing decodable: further back,
+            // at least as far as the overshoot.
             llBack = std::max<int64_t>(2 * llBack, llSecond);
             if (hr == S_OK) {
                 llBack = std::max<int64_t>(llBack, TimeToPtsFloor(first.rtTime) - llTarget + llBack + llSecond);

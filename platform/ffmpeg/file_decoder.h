@@ -145,6 +145,10 @@ private:
     struct SQueuedFrame {
         FramePtr pFrame;
         REFERENCE_TIME rtTime = 0;
+        // False for a picture without a time stamp decoded before any other
+        // since the last seek: its time (0) is a guess, right only at the
+        // start of the stream.
+        bool bTimeKnown = true;
     };
 
     static int InterruptCallback(void* pOpaque);
