@@ -355,7 +355,9 @@ int CFrameWorker::SeekAndGrab(LONGLONG p) {
         while (Running() && GetTickCount64() < ullDeadline) {
             LONGLONG llNow = 0, llStopNow = 0;
             m_pGraph->GetPositions(&llNow, &llStopNow);
-            if (llNow == llWanted) {
+            // The graph ends its stop at the end of the stream: a position
+            // whose 1 ms of slack reaches past the last frame arrives there.
+            if (llNow == std::min(llWanted, llStopNow)) {
                 bArrived = true;
                 break;
             }
@@ -552,14 +554,18 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 }
 
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
-    const LONG nStep = m_nFrameStep.load();
-    const LONGLONG llNext = m_llPosition.load() + nStep;
-    if (llNext >= llStop) {
+    // The next frame by number, from the stream's frame count: adding the
+    // rounded frame duration to the position falls short of the stop (30
+    // fps: 90 x 333333 is before the end of a 90-frame clip) and would ask
+    // for a frame after the last one.
+    const LONGLONG llNextIndex = IndexOf(m_llPosition.load()) + 1;
+    if (llNextIndex >= m_nFrameCount.load()) {
         m_pGraph->Stop();
         ReportRunStatistics(IndexOf(llStop));
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     } else {
+        const LONGLONG llNext = PositionOf(ClampToInt(llNextIndex));
         m_llPosition.store(llNext);
         const LONGLONG llT0 = CounterNow();
         if (SeekAndGrab(llNext) == 0) {

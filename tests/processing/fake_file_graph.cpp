@@ -1,6 +1,7 @@
 #include "fake_file_graph.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -10,13 +11,17 @@
 namespace {
 std::mutex g_mxClip;
 SFakeClip g_clip;  // guarded by g_mxClip
+std::atomic<int> g_nSeekRequests{0};
 
 }  // namespace
 
 void CFakeFileGraph::SetClip(const SFakeClip& clip) {
     std::lock_guard<std::mutex> lock(g_mxClip);
     g_clip = clip;
+    g_nSeekRequests = 0;
 }
+
+int CFakeFileGraph::SeekRequests() { return g_nSeekRequests.load(); }
 
 std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     std::lock_guard<std::mutex> lock(g_mxClip);
@@ -76,7 +81,8 @@ HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
 HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop, DWORD) {
     std::lock_guard<std::mutex> lock(m_mx);
     m_llStart = m_llCurrent = *pCurrent;
-    m_llStop = *pStop;
+    m_llStop = std::min(*pStop, FrameTime(m_clip.nFrames));
+    ++g_nSeekRequests;
     m_bComplete = false;
     Restart();  // a running graph flushes and plays from the new start
     return S_OK;
@@ -119,7 +125,8 @@ HRESULT CFakeFileGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
 
 void CFakeFileGraph::Restart() {
     m_tStart = std::chrono::steady_clock::now();
-    m_nFirst = m_nNext = FrameAt(m_llStart);
+    // At or past the end the segment shows the last frame, as the file source does.
+    m_nFirst = m_nNext = std::min(FrameAt(m_llStart), m_clip.nFrames - 1);
 }
 
 void CFakeFileGraph::Advance() {

@@ -5,7 +5,7 @@
 // at the frames' presentation times (scaled by dSpeed; each call catches up
 // with the clock, so no thread of its own); a stop equal to the start still
 // renders that frame; the current position is the last rendered frame's time,
-// the stop position after the end. Each frame is the frame-numbered pattern of
+// the stop position after the end; a stop past the end reads back as the end. Each frame is the frame-numbered pattern of
 // tools/frame_pattern.h.
 #pragma once
 
@@ -36,6 +36,8 @@ public:
     // Factory() makes graphs playing the clip last set here.
     static void SetClip(const SFakeClip& clip);
     static std::unique_ptr<IFileGraph> Factory(void* hwndOwner);
+    // New start positions asked of the graphs made since the last SetClip.
+    static int SeekRequests();
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override;
     BITMAPINFO RendererFormat() const override;
