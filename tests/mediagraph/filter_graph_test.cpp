@@ -241,6 +241,38 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
     EXPECT_EQ(g.SeekAndGrab(60), 59);
 }
 
+// B-frames: in AVI the packets carry only decode times, a keyframe found by
+// its decode time may be shown after the position sought, and the last
+// pictures come only from draining the decoder at the end of the file. Every
+// frame, the last ones included, is grabbed by its position as itself.
+TEST_F(GraphTest, BFrameClipsGrabEveryFrameByPositionAsItself) {
+    // Keyframe intervals that make the last picture a keyframe.
+    const struct {
+        EClipFormat eFormat;
+        int nFrames, nBFrames, nGop;
+    } cases[] = {{EClipFormat::AviMpeg4, 100, 2, 11},
+                 {EClipFormat::AviH264, 75, 3, 37},
+                 {EClipFormat::Mp4H264, 60, 3, 12}};
+    for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
+        SCOPED_TRACE(ClipFormatName(eFormat));
+        const std::string strPath = CClipCache::Get().Path(std::string("b_") + ClipFormatName(eFormat) +
+                                                           ClipFormatExtension(eFormat));
+        ASSERT_EQ(WriteClip(strPath, {.eFormat = eFormat, .nWidth = 96, .nHeight = 64, .nFrames = nFrames,
+                                      .nFpsNum = 25, .nGop = nGop, .nBFrames = nBFrames}),
+                  "");
+        CWorkerGraph g;
+        ASSERT_EQ(g.Open(strPath), S_OK);
+        EXPECT_EQ(g.Duration() / g.m_llStep, nFrames);
+        // In order (decoding goes on), then each of the last frames straight
+        // from frame 0 (a demuxer seek into the last groups of pictures).
+        for (int n = 0; n < nFrames; ++n) EXPECT_EQ(g.SeekAndGrab(n), n);
+        for (int n = nFrames - 15; n < nFrames; ++n) {
+            ASSERT_EQ(g.SeekAndGrab(0), 0);
+            EXPECT_EQ(g.SeekAndGrab(n), n);
+        }
+    }
+}
+
 // The renderer reports positions in frames through these conversions; at
 // 30 fps a frame lasts 333333.3 units, so a rounding slip shows one frame off.
 TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
