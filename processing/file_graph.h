@@ -43,6 +43,10 @@ public:
     virtual HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                  DWORD dwStopFlags) = 0;
     virtual HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) = 0;
+    // From TIME_FORMAT_SAMPLE (picture numbers in presentation order) to
+    // media time this may read the whole file.
+    virtual HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                      const GUID* pSourceFormat) = 0;
     // IMediaControl.
     virtual HRESULT Run() = 0;
     virtual HRESULT Stop() = 0;

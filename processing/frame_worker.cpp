@@ -253,7 +253,7 @@ void CFrameWorker::Run() {
 }
 
 HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
-                                      LONG nSliderPos, bool bProcess) {
+                                      LONG nPicture, bool bProcess) {
     if (m_thread.joinable() || pWindow == nullptr || m_nSourceKind != SOURCE_FILE) return E_UNEXPECTED;
     m_pWindow = pWindow;
     m_runFlag = CRunFlag::Open(strRunFlagName);
@@ -262,7 +262,16 @@ HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& 
     HRESULT hr = E_FAIL;
     if (SetUpFile()) {
         ShowPositionDisplay();
-        MoveToSliderPos(nSliderPos);
+        MoveToSliderPos(nPicture);
+        // In media time the slider's frame numbers count frame durations,
+        // which with a variable frame rate lands on another picture: seek to
+        // the picture's own time instead (in frame time format the two agree).
+        LONGLONG llPictureTime = 0;
+        if (m_nFrameStep.load() > 1 &&
+            m_pGraph->ConvertTimeFormat(&llPictureTime, &TIME_FORMAT_MEDIA_TIME, nPicture,
+                                        &TIME_FORMAT_SAMPLE) == S_OK) {
+            m_llPosition.store(llPictureTime);
+        }
         const LONGLONG llPos = m_llPosition.load();
         if (SeekAndGrab(llPos) == 0 || llPos == m_llLastSeekPosition) {
             ProcessAndPublish(bProcess);

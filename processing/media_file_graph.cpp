@@ -78,6 +78,10 @@ public:
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override {
         return m_pSeeking->GetPositions(pCurrent, pStop);
     }
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override {
+        return m_pSeeking->ConvertTimeFormat(pTarget, pTargetFormat, Source, pSourceFormat);
+    }
     HRESULT Run() override { return m_pControl->Run(); }
     HRESULT Stop() override { return m_pControl->Stop(); }
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override {

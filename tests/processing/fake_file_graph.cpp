@@ -96,6 +96,17 @@ HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     return S_OK;
 }
 
+HRESULT CFakeFileGraph::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                          const GUID* pSourceFormat) {
+    if (!pTargetFormat || !pSourceFormat || *pTargetFormat != TIME_FORMAT_MEDIA_TIME ||
+        *pSourceFormat != TIME_FORMAT_SAMPLE || Source < 0 || Source >= m_clip.nFrames) {
+        return E_INVALIDARG;
+    }
+    *pTarget = m_clip.nFpsNum > 0 ? std::llround(static_cast<double>(Source) * 1e7 / m_clip.nFpsNum)
+                                  : Source * Duration();
+    return S_OK;
+}
+
 HRESULT CFakeFileGraph::Run() {
     std::lock_guard<std::mutex> lock(m_mx);
     if (!m_bRunning) Restart();  // a (re)started run plays the segment from its start

@@ -48,6 +48,9 @@ public:
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+    // Picture numbers to media time only (the clip's rate is constant).
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override;
     HRESULT Run() override;
     HRESULT Stop() override;
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override;
