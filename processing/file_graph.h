@@ -57,8 +57,11 @@ public:
     // The renderer's latest sample into its frame buffer, then at most
     // cbDest bytes of that buffer into pDest (UpdateFrameBuffer and
     // CopyFrameTo under the renderer's frame lock). The bytes copied; 0 when
-    // the renderer holds no sample yet.
-    virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) = 0;
+    // the renderer holds no sample yet. When pllPosition is not null and
+    // the copied frame has a media time, *pllPosition is set to it in the
+    // time format in use (it may be ahead of a position read just before:
+    // the renderer does not wait for the reader).
+    virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) = 0;
 };
 
 // Makes a new, unopened graph. The owner handle (opaque, may be null) is

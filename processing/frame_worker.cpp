@@ -394,7 +394,8 @@ int CFrameWorker::SeekAndGrab(LONGLONG p) {
         return -1;
     }
     m_llLastSeekPosition = p;
-    m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
+    m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage),
+                              nullptr);
     m_llSeekCount.fetch_add(1);
     return 0;
 }
@@ -522,12 +523,21 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         const LONGLONG llLast = std::max<LONGLONG>(IndexOf(llStop) - 1, 0);
         llFrame = std::min(llCurrent, PositionOf(ClampToInt(llLast)));
     }
-    const LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
+    LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
     if (llJump > 0) {
+        const LONGLONG llT0 = CounterNow();
+        // The frame copied is the one processed: the renderer may have
+        // rendered the next one since the position was read, and that frame
+        // must not be processed again as the next one.
+        LONGLONG llGrabbed = -1;
+        m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage),
+                                  &llGrabbed);
+        if (IndexOf(llGrabbed) > IndexOf(llFrame)) {
+            llFrame = llGrabbed;
+            llJump = IndexOf(llFrame) - IndexOf(llPos);
+        }
         if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
         m_llPosition.store(llFrame);
-        const LONGLONG llT0 = CounterNow();
-        m_pGraph->GrabLatestFrame(m_pFrameBits.get(), static_cast<LONG>(m_bmiFormat.bmiHeader.biSizeImage));
         ProcessAndPublish(true);
         const LONGLONG llT1 = CounterNow();
         OnFrameDone(llT0);

@@ -158,12 +158,13 @@ void CFakeFileGraph::Advance() {
     }
 }
 
-LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest) {
+LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) {
     int nFrame;
     {
         std::lock_guard<std::mutex> lock(m_mx);
         Advance();
         nFrame = m_nLatestFrame;
+        if (nFrame >= 0 && pDest != nullptr && pllPosition) *pllPosition = FrameTime(nFrame);
     }
     if (nFrame < 0 || pDest == nullptr) return 0;
     const int nStride = (3 * m_clip.nWidth + 3) & ~3;

@@ -54,7 +54,7 @@ public:
     HRESULT Run() override;
     HRESULT Stop() override;
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override;
-    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override;
+    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) override;
 
 private:
     void Restart();  // m_mx held
