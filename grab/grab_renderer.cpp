@@ -218,3 +218,11 @@ BOOL CGrabRenderer::HasLatestSample() {
     CAutoLock lock(&m_FrameLock);
     return m_pLatestSample ? TRUE : FALSE;
 }
+
+HRESULT CGrabRenderer::GetLatestMediaTime(LONGLONG* pllStart) {
+    if (!pllStart) return E_POINTER;
+    CAutoLock lock(&m_FrameLock);
+    if (!m_pLatestSample) return E_FAIL;
+    LONGLONG llEnd = 0;
+    return m_pLatestSample->GetMediaTime(pllStart, &llEnd);
+}

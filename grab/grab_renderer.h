@@ -85,6 +85,10 @@ public:
     LONG GetFrameCopySize();
     // Whether a sample is held (our pool in use and a sample rendered).
     BOOL HasLatestSample();
+    // Under m_FrameLock: the media start time (100 ns) of the held sample,
+    // which is the frame the next UpdateFrameBuffer copies. S_OK; E_FAIL
+    // when no sample is held, VFW_E_MEDIA_TIME_NOT_SET when it has none.
+    HRESULT GetLatestMediaTime(LONGLONG* pllStart);
     // The frame lock, for a consumer that keeps one frame across several
     // calls. Take nothing else while holding it.
     CCritSec* FrameLock() { return &m_FrameLock; }

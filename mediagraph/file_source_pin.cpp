@@ -335,6 +335,14 @@ HRESULT CFileSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTarget
     const GUID target = pTargetFormat ? *pTargetFormat : current;
     const GUID source = pSourceFormat ? *pSourceFormat : current;
     LONGLONG llMedia = 0;
+    if (source == TIME_FORMAT_SAMPLE) {
+        // Picture numbers in presentation order (see the contract).
+        if (!IsSupported(target)) return E_INVALIDARG;
+        const HRESULT hr = m_Decoder.PictureTime(Source, &llMedia);
+        if (hr != S_OK) return FAILED(hr) ? hr : E_INVALIDARG;
+        FromMedia(target, llMedia, pTarget);
+        return S_OK;
+    }
     if (!IsSupported(target) || !ToMedia(source, Source, &llMedia)) return E_INVALIDARG;
     FromMedia(target, llMedia, pTarget);
     return S_OK;

@@ -28,7 +28,13 @@
 //   whole multiple k of AvgTimePerFrame means frame k even where the rounded
 //   frame duration puts it a few units before frame k's start (30 fps: frame
 //   k is addressed as k x 333333). Time formats: media time for every file,
-//   TIME_FORMAT_FRAME for AVI files only. Rate 1.0 only.
+//   TIME_FORMAT_FRAME for AVI files only. Rate 1.0 only. ConvertTimeFormat
+//   also takes TIME_FORMAT_SAMPLE as its source format (never as a format
+//   to set): picture n in presentation order, at its own time, which in a
+//   file with a variable frame rate is not n frame durations. That
+//   conversion reads the file's packets once more with a demuxer of its own
+//   (CFileDecoder::PictureTime), so call it from the graph's client thread,
+//   never with a lock held.
 // - Threads and locks: m_Lock is the filter lock (state changes and
 //   connection, graph thread). m_ThreadLock serialises starting and stopping
 //   the streaming thread (Active, Inactive, SetPositions). m_SeekLock is a

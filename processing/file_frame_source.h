@@ -48,7 +48,11 @@ public:
     void ForgetPosition() override { m_llLastSeekPosition = kNoSeek; }
     void StartStream(LONGLONG llFrom, LONGLONG llStop) override;
     LONGLONG StreamPosition() override;
-    void AcquireLatest(BYTE* pDest, DWORD cbDest) override;
+    void AcquireLatest(BYTE* pDest, DWORD cbDest, LONGLONG* pllPosition) override;
+    // In media time, from the graph's TIME_FORMAT_SAMPLE conversion (which
+    // reads the file's packet times once); in frame format picture n is
+    // frame n.
+    bool PicturePosition(LONG nPicture, LONGLONG* pllPosition) override;
     void StopStream() override;
     void Close() override;
 
@@ -65,4 +69,5 @@ private:
     const CRunFlag* m_pRunFlag = nullptr;  // the worker's, borrowed
     std::unique_ptr<IFileGraph> m_pGraph;
     LONGLONG m_llLastSeekPosition = kNoSeek;  // forgotten whenever the graph moved
+    bool m_bFrameFormat = false;              // the graph runs in TIME_FORMAT_FRAME
 };

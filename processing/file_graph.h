@@ -43,6 +43,10 @@ public:
     virtual HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                  DWORD dwStopFlags) = 0;
     virtual HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) = 0;
+    // From TIME_FORMAT_SAMPLE (picture numbers in presentation order) to
+    // media time this may read the whole file.
+    virtual HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                      const GUID* pSourceFormat) = 0;
     // IMediaControl.
     virtual HRESULT Run() = 0;
     virtual HRESULT Stop() = 0;
@@ -53,8 +57,11 @@ public:
     // The renderer's latest sample into its frame buffer, then at most
     // cbDest bytes of that buffer into pDest (UpdateFrameBuffer and
     // CopyFrameTo under the renderer's frame lock). The bytes copied; 0 when
-    // the renderer holds no sample yet.
-    virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) = 0;
+    // the renderer holds no sample yet. When pllPosition is not null and
+    // the copied frame has a media time, *pllPosition is set to it in the
+    // time format in use (it may be ahead of a position read just before:
+    // the renderer does not wait for the reader).
+    virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) = 0;
 };
 
 // Makes a new, unopened graph. The owner handle (opaque, may be null) is

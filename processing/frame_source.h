@@ -81,7 +81,15 @@ public:
     // the stop position once the end has been rendered.
     virtual LONGLONG StreamPosition() = 0;
     // The frame the stream rendered last into pDest (nothing when none yet).
-    virtual void AcquireLatest(BYTE* pDest, DWORD cbDest) = 0;
+    // *pllPosition (when not null) is set to that frame's position when it
+    // has one; it may be ahead of a StreamPosition read just before (the
+    // stream does not wait for the reader), and stays as it was otherwise.
+    virtual void AcquireLatest(BYTE* pDest, DWORD cbDest, LONGLONG* pllPosition) = 0;
+    // The position of picture nPicture (from 0, in presentation order) when
+    // it is not the frame-number position (a variable frame rate in media
+    // time); false to keep the frame-number position. May read the whole
+    // source.
+    virtual bool PicturePosition(LONG nPicture, LONGLONG* pllPosition) = 0;
     // Stops the stream where it is (also when it is not running).
     virtual void StopStream() = 0;
 

@@ -210,7 +210,7 @@ void CFrameWorker::Run() {
 }
 
 HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
-                                      LONG nSliderPos, bool bProcess) {
+                                      LONG nPicture, bool bProcess) {
     if (m_thread.joinable() || pWindow == nullptr || !m_pSource) return E_UNEXPECTED;
     m_pWindow = pWindow;
     m_runFlag = CRunFlag::Open(strRunFlagName);
@@ -219,7 +219,12 @@ HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& 
     HRESULT hr = E_FAIL;
     if (SetUpSource()) {
         ShowPositionDisplay();
-        MoveToSliderPos(nSliderPos);
+        MoveToSliderPos(nPicture);
+        // Where frame numbers count frame durations, a variable frame rate
+        // puts the slider's frame nPicture on another picture: seek to the
+        // picture's own position instead.
+        LONGLONG llPicture = 0;
+        if (m_pSource->PicturePosition(nPicture, &llPicture)) m_llPosition.store(llPicture);
         // S_FALSE: the frame there is in the buffer already, unless the seek
         // to it was given up (a given-up seek is no frame).
         const HRESULT hrAcquire = Acquire(m_llPosition.load());
@@ -400,12 +405,20 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         const LONGLONG llLast = std::max<LONGLONG>(IndexOf(llStop) - 1, 0);
         llFrame = std::min(llCurrent, PositionOf(ClampToInt(llLast)));
     }
-    const LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
+    LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
     if (llJump > 0) {
+        const LONGLONG llT0 = CounterNow();
+        // The frame copied is the one processed: the source may have
+        // rendered the next one since the position was read, and that frame
+        // must not be processed again as the next one.
+        LONGLONG llGrabbed = -1;
+        m_pSource->AcquireLatest(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage, &llGrabbed);
+        if (llGrabbed >= 0 && IndexOf(llGrabbed) > IndexOf(llFrame)) {
+            llFrame = llGrabbed;
+            llJump = IndexOf(llFrame) - IndexOf(llPos);
+        }
         if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
         m_llPosition.store(llFrame);
-        const LONGLONG llT0 = CounterNow();
-        m_pSource->AcquireLatest(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
         ProcessAndPublish(true);
         const LONGLONG llT1 = CounterNow();
         OnFrameDone(llT0);
@@ -438,14 +451,18 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 }
 
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
-    const LONG nStep = m_nFrameStep.load();
-    const LONGLONG llNext = m_llPosition.load() + nStep;
-    if (m_timeline.IsEndOfStream(llNext)) {
+    // The next frame by number, from the stream's frame count: adding the
+    // rounded frame duration to the position falls short of the stop (30
+    // fps: 90 x 333333 is before the end of a 90-frame clip) and would ask
+    // for a frame after the last one.
+    const LONGLONG llNextIndex = IndexOf(m_llPosition.load()) + 1;
+    if (llNextIndex >= m_nFrameCount.load()) {
         m_pSource->StopStream();
         ReportRunStatistics(IndexOf(llStop));
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     } else {
+        const LONGLONG llNext = PositionOf(ClampToInt(llNextIndex));
         m_llPosition.store(llNext);
         const LONGLONG llT0 = CounterNow();
         if (Acquire(llNext) == S_OK) {

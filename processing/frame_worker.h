@@ -79,13 +79,15 @@ public:
     // must exist; hwndOwner is handed to the source (the window its own
     // threads invalidate, e.g. the file graph's grab renderer).
     bool Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner);
-    // Runs the set-up and grabs the one frame at slider position nSliderPos
-    // on the calling thread, without playback, exactly as the worker shows
-    // it after the slider was moved there; processed by the plug-in when
-    // bProcess. The flag named strRunFlagName must exist. S_OK, or E_FAIL
-    // when the source could not be set up or the frame not grabbed.
+    // Runs the set-up and grabs picture nPicture (from 0, in presentation
+    // order) on the calling thread, without playback, as the worker shows a
+    // frame after the slider was moved; processed by the plug-in when
+    // bProcess. Where the frame rate varies this is not the slider's frame
+    // nPicture, which counts frame durations. The flag named strRunFlagName
+    // must exist. S_OK, or E_FAIL when the source could not be set up or the
+    // frame not grabbed.
     HRESULT GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
-                            LONG nSliderPos, bool bProcess);
+                            LONG nPicture, bool bProcess);
     // Waits for the thread (owner thread). Call after HasEnded() or after
     // clearing the run flag.
     void Join();

@@ -77,17 +77,31 @@ public:
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override {
         return m_pSeeking->GetPositions(pCurrent, pStop);
     }
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override {
+        return m_pSeeking->ConvertTimeFormat(pTarget, pTargetFormat, Source, pSourceFormat);
+    }
     HRESULT Run() override { return m_pControl->Run(); }
     HRESULT Stop() override { return m_pControl->Stop(); }
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override {
         return m_pEvent->WaitForCompletion(msTimeout, pEvCode);
     }
-    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override {
+    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) override {
         if (!m_pRenderer) return 0;
-        // One frame for both calls: the frame lock is re-entrant.
-        CAutoLock lock(m_pRenderer->FrameLock());
-        m_pRenderer->UpdateFrameBuffer();
-        return m_pRenderer->CopyFrameTo(pDest, cbDest);
+        LONG cb = 0;
+        LONGLONG llMedia = 0;
+        HRESULT hrTime = E_FAIL;
+        {
+            // One frame for all three calls: the frame lock is re-entrant.
+            CAutoLock lock(m_pRenderer->FrameLock());
+            m_pRenderer->UpdateFrameBuffer();
+            cb = m_pRenderer->CopyFrameTo(pDest, cbDest);
+            if (cb > 0 && pllPosition) hrTime = m_pRenderer->GetLatestMediaTime(&llMedia);
+        }
+        // Outside the frame lock: the conversion goes upstream.
+        if (hrTime == S_OK)
+            m_pSeeking->ConvertTimeFormat(pllPosition, nullptr, llMedia, &TIME_FORMAT_MEDIA_TIME);
+        return cb;
     }
 
 private:

@@ -67,6 +67,19 @@ protected:
         params.eFormat = EClipFormat::Mp4H264;
         params.nFrames = 12;
         ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), params), "");
+        // The rate halves after frame 30; B-frames in the AVIs.
+        ASSERT_EQ(WriteClip((s_dir / "vfr.mp4").string(), {.eFormat = EClipFormat::Mp4H264, .nWidth = 96,
+                                                          .nHeight = 64, .nFrames = 60, .nFpsNum = 30,
+                                                          .nSlowFrom = 30}),
+                  "");
+        ASSERT_EQ(WriteClip((s_dir / "b.avi").string(), {.eFormat = EClipFormat::AviMpeg4, .nWidth = 96,
+                                                        .nHeight = 64, .nFrames = 100, .nFpsNum = 25,
+                                                        .nGop = 11, .nBFrames = 2}),
+                  "");
+        ASSERT_EQ(WriteClip((s_dir / "b264.avi").string(), {.eFormat = EClipFormat::AviH264, .nWidth = 96,
+                                                           .nHeight = 64, .nFrames = 75, .nFpsNum = 25,
+                                                           .nBFrames = 3}),
+                  "");
 #endif
     }
     static void TearDownTestSuite() { fs::remove_all(s_dir); }
@@ -285,6 +298,26 @@ TEST_F(HeadlessTest, VideosAreClassifiedAsTheVideoCommandDoes) {
     const std::string bmp = ReadFile(out);
     ASSERT_EQ(bmp.size(), 54u + 96 * 3 * 64);
     EXPECT_EQ(ReadFrameIndex(reinterpret_cast<const uint8_t*>(bmp.data()) + 54, 96, 64, 96 * 3), 7);
+}
+
+// --save-frame N is the N-th picture in presentation order, whatever the
+// container: past the change of rate of a variable-frame-rate MP4 (where the
+// dialog's time-based numbering differs), and the last pictures of AVIs with
+// B-frames.
+TEST_F(HeadlessTest, SaveFrameTakesTheNthPictureInPresentationOrder) {
+    const struct {
+        const char* file;
+        int nPicture;
+    } cases[] = {{"vfr.mp4", 31}, {"vfr.mp4", 59}, {"clip.mp4", 11}, {"b.avi", 99}, {"b264.avi", 73}};
+    for (const auto& [pszFile, nPicture] : cases) {
+        SCOPED_TRACE(std::string(pszFile) + " " + std::to_string(nPicture));
+        const std::string out = Path("picture.bmp");
+        const SRun run = Run(pszFile, {"--no-plugin", "--save-frame", std::to_string(nPicture), out});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        const std::string bmp = ReadFile(out);
+        ASSERT_EQ(bmp.size(), 54u + 96 * 3 * 64);
+        EXPECT_EQ(ReadFrameIndex(reinterpret_cast<const uint8_t*>(bmp.data()) + 54, 96, 64, 96 * 3), nPicture);
+    }
 }
 
 #endif  // PELORA_HAVE_FILE_GRAPH

@@ -12,6 +12,7 @@ namespace {
 std::mutex g_mxClip;
 SFakeClip g_clip;  // guarded by g_mxClip
 std::atomic<int> g_nSeeksToNeverFrame{0};
+std::atomic<int> g_nSeekRequests{0};
 
 }  // namespace
 
@@ -19,9 +20,11 @@ void CFakeFileGraph::SetClip(const SFakeClip& clip) {
     std::lock_guard<std::mutex> lock(g_mxClip);
     g_clip = clip;
     g_nSeeksToNeverFrame.store(0);
+    g_nSeekRequests = 0;
 }
 
 int CFakeFileGraph::SeeksToNeverFrame() { return g_nSeeksToNeverFrame.load(); }
+int CFakeFileGraph::SeekRequests() { return g_nSeekRequests.load(); }
 
 std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     std::lock_guard<std::mutex> lock(g_mxClip);
@@ -81,7 +84,8 @@ HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
 HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop, DWORD) {
     std::lock_guard<std::mutex> lock(m_mx);
     m_llStart = m_llCurrent = *pCurrent;
-    m_llStop = *pStop;
+    m_llStop = std::min(*pStop, FrameTime(m_clip.nFrames));
+    ++g_nSeekRequests;
     m_bComplete = false;
     Restart();  // a running graph flushes and plays from the new start
     if (m_nFirst == m_clip.nNeverSeekTo) g_nSeeksToNeverFrame.fetch_add(1);
@@ -93,6 +97,17 @@ HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     Advance();
     *pCurrent = m_llCurrent;
     *pStop = m_llStop;
+    return S_OK;
+}
+
+HRESULT CFakeFileGraph::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                          const GUID* pSourceFormat) {
+    if (!pTargetFormat || !pSourceFormat || *pTargetFormat != TIME_FORMAT_MEDIA_TIME ||
+        *pSourceFormat != TIME_FORMAT_SAMPLE || Source < 0 || Source >= m_clip.nFrames) {
+        return E_INVALIDARG;
+    }
+    *pTarget = m_clip.nFpsNum > 0 ? std::llround(static_cast<double>(Source) * 1e7 / m_clip.nFpsNum)
+                                  : Source * Duration();
     return S_OK;
 }
 
@@ -125,7 +140,8 @@ HRESULT CFakeFileGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
 
 void CFakeFileGraph::Restart() {
     m_tStart = std::chrono::steady_clock::now();
-    m_nFirst = m_nNext = FrameAt(m_llStart);
+    // At or past the end the segment shows the last frame, as the file source does.
+    m_nFirst = m_nNext = std::min(FrameAt(m_llStart), m_clip.nFrames - 1);
 }
 
 void CFakeFileGraph::Advance() {
@@ -146,12 +162,13 @@ void CFakeFileGraph::Advance() {
     }
 }
 
-LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest) {
+LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) {
     int nFrame;
     {
         std::lock_guard<std::mutex> lock(m_mx);
         Advance();
         nFrame = m_nLatestFrame;
+        if (nFrame >= 0 && pDest != nullptr && pllPosition) *pllPosition = FrameTime(nFrame);
     }
     if (nFrame < 0 || pDest == nullptr) return 0;
     const int nStride = (3 * m_clip.nWidth + 3) & ~3;

@@ -5,7 +5,7 @@
 // at the frames' presentation times (scaled by dSpeed; each call catches up
 // with the clock, so no thread of its own); a stop equal to the start still
 // renders that frame; the current position is the last rendered frame's time,
-// the stop position after the end. Each frame is the frame-numbered pattern of
+// the stop position after the end; a stop past the end reads back as the end. Each frame is the frame-numbered pattern of
 // tools/frame_pattern.h.
 #pragma once
 
@@ -40,6 +40,8 @@ public:
     // SetPositions calls whose start is the clip's nNeverSeekTo frame, in
     // every graph since the last SetClip.
     static int SeeksToNeverFrame();
+    // New start positions asked of the graphs made since the last SetClip.
+    static int SeekRequests();
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override;
     BITMAPINFO RendererFormat() const override;
@@ -50,10 +52,13 @@ public:
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+    // Picture numbers to media time only (the clip's rate is constant).
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override;
     HRESULT Run() override;
     HRESULT Stop() override;
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override;
-    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override;
+    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) override;
 
 private:
     void Restart();  // m_mx held
