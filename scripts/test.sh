@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the plain build, then
-# the AddressSanitizer+UBSan build and the ThreadSanitizer build.
+# Installs what is missing, checks the include layers, builds, and runs every
+# test: the plain build, then the AddressSanitizer+UBSan build and the
+# ThreadSanitizer build.
 # PELORA_QUICK=1 runs the plain build only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 export QT_QPA_PLATFORM=offscreen
+
+echo "== checking include layers"
+python3 "$root/scripts/check-includes.py"
 
 run_suite() {
   local dir=$1; shift
