@@ -277,7 +277,6 @@ TEST(FrameWorker, StopRewindsAndShowsFrameZeroAgain) {
     EXPECT_TRUE(rig.WaitForSliderAt(0));
 }
 
-#ifdef PELORA_HAVE_FILE_GRAPH
 namespace fs = std::filesystem;
 
 // The real file graph on generated clips: an AVI stepped in frames, an MP4 in
@@ -326,6 +325,5 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
     }
     fs::remove_all(dir);
 }
-#endif  // PELORA_HAVE_FILE_GRAPH
 
 }  // namespace
