@@ -115,9 +115,9 @@ TEST_F(InstallTest, ReadmePluginBuiltWithPkgConfigTurnsFramesIntoTheirNegative) 
 
     // The README's command with this build's compiler; only the installed
     // copy is on pkg-config's path.
-    const std::string strCmd = "cd '" + work.string() + "' && PKG_CONFIG_PATH='" +
+    const std::string strCmd = "cd '" + work.string() + "' && export PKG_CONFIG_PATH='" +
                                (Prefix() / PELORA_INSTALL_LIBDIR / "pkgconfig").string() +
-                               "' '" PELORA_CXX "' " + plugin.strBuildCommand.substr(4);
+                               "' && '" PELORA_CXX "' " + plugin.strBuildCommand.substr(4);
     ASSERT_EQ(Shell(strCmd, s_dir / "plugin.log"), 0) << strCmd << "\n" << ReadFile(s_dir / "plugin.log");
     const fs::path so = work / "Tavro.so";
     ASSERT_TRUE(fs::exists(so));
