@@ -23,9 +23,11 @@
 // the sanitizers' allocators must then return null as the plain one does
 // instead of stopping the process.
 #if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __asan_default_options();  // the sanitizer runtime calls it
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 #if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_options();  // the sanitizer runtime calls it
 extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 
