@@ -133,8 +133,9 @@ TEST_F(InstallTest, ReadmePluginBuiltWithPkgConfigTurnsFramesIntoTheirNegative) 
 }
 
 TEST_F(InstallTest, InstalledProgramFindsTheInstalledTavro) {
-    // Nothing next to the installed pelora: Tavro.so comes from lib/pelora
-    // through the program's run path. Its frames are black and white.
+    // Nothing next to the installed pelora: Tavro.so comes from lib/pelora,
+    // where the program looks after its own folder. Its frames are black and
+    // white.
     ASSERT_FALSE(fs::exists(InstalledPelora().parent_path() / "Tavro.so"));
     ASSERT_TRUE(fs::exists(Prefix() / PELORA_INSTALL_LIBDIR / "pelora" / "Tavro.so"));
     const std::string frame = SaveFrame("", "delivered.bmp");
