@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdio>
 
+#include "pelora/tavro_plugin.h"
 #include "platform/win/time_services.h"
 #include "processing/frame_source_factory.h"
 #include "processing/text_sink.h"
@@ -69,7 +70,7 @@ protected:
         }
         const int nWidth = pWorker->Width();
         const int nHeight = pWorker->Height();
-        const int nStride = (3 * nWidth + 3) & ~3;
+        const int nStride = static_cast<int>(TavroRowStride(nWidth));
         const CFrameWorker::CDisplayLock lock = pWorker->LockDisplay();
         // A view of the buffer, no copy: the lock keeps it from changing.
         const QImage img(lock.Bits(), nWidth, nHeight, nStride, QImage::Format_BGR888);

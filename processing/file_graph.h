@@ -68,9 +68,11 @@ public:
 // the window the renderer invalidates after each rendered sample.
 using PFNCREATEFILEGRAPH = std::unique_ptr<IFileGraph> (*)(void* hwndOwner);
 
-// The real graph, or whatever SetFileGraphFactory installed. Null when no
-// graph implementation is available.
+// The real graph, or whatever SetFileGraphFactory installed.
 std::unique_ptr<IFileGraph> CreateFileGraph(void* hwndOwner);
+// The real graph: the filter graph manager with a CGrabRenderer
+// (processing/media_file_graph.cpp).
+std::unique_ptr<IFileGraph> CreateMediaFileGraph(void* hwndOwner);
 // Replaces the factory (tests); null restores the real one. Not while a
 // dialog or worker is being set up.
 void SetFileGraphFactory(PFNCREATEFILEGRAPH pfnCreate);

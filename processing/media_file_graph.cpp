@@ -5,11 +5,6 @@
 
 #include "processing/file_graph.h"
 
-#ifndef PELORA_HAVE_GRAB_RENDERER
-// Built without the grab renderer: there is no file graph to make.
-std::unique_ptr<IFileGraph> CreateMediaFileGraph(void*) { return nullptr; }
-#else
-
 #include "grab/grab_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
@@ -118,4 +113,3 @@ private:
 std::unique_ptr<IFileGraph> CreateMediaFileGraph(void* hwndOwner) {
     return std::make_unique<CMediaFileGraph>(hwndOwner);
 }
-#endif

@@ -14,6 +14,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "pelora/tavro_plugin.h"
+
 namespace {
 
 constexpr AVRational kHundredNs{1, 10000000};
@@ -169,7 +171,7 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     first.rtTime = 0;
     m_rtLastDecoded = 0;
     const int64_t llWidth = first.pFrame->width, llHeight = first.pFrame->height;
-    const int64_t llStride = (3 * llWidth + 3) & ~int64_t{3};
+    const int64_t llStride = TavroRowStride(first.pFrame->width);
     if (llWidth <= 0 || llHeight <= 0 || llStride * llHeight > 0x7FFFFFFF) {
         Close();
         return HR_CANNOT_DECODE;

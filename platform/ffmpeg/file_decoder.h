@@ -35,8 +35,8 @@
 // A decode or read error in the middle of the file ends the stream
 // (ReadFrame answers S_FALSE, EndedOnError() is true).
 //
-// May include: the C++ standard library, platform/win, FFmpeg. No Qt, no
-// filter framework.
+// May include: the C++ standard library, platform/win, include/pelora, FFmpeg.
+// No Qt, no filter framework.
 #pragma once
 
 #include <atomic>

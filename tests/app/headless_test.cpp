@@ -56,7 +56,6 @@ protected:
         std::ofstream(s_dir / "short.bmp", std::ios::binary) << PaletteBitmap().substr(0, 300);
         std::ofstream(s_dir / "off.csv") << "origin: 600, y: 0\nsize: 2, y: 2\n-\n10,20\n30,40\n";
         std::ofstream(s_dir / "not_a_clip.avi") << "this is no video\n";
-#ifdef PELORA_HAVE_FILE_GRAPH
         SClipParams params;
         params.eFormat = EClipFormat::AviMpeg4;
         params.nWidth = 96;
@@ -80,7 +79,6 @@ protected:
                                                            .nHeight = 64, .nFrames = 75, .nFpsNum = 25,
                                                            .nBFrames = 3}),
                   "");
-#endif
     }
     static void TearDownTestSuite() { fs::remove_all(s_dir); }
 
@@ -170,9 +168,7 @@ TEST_F(HeadlessTest, FilesThatCannotBeShownExitOneWithTheirMessage) {
         const char* message;
     } cases[] = {
         {"short.bmp", "ビットマップファイルを読み込めません"},
-#ifdef PELORA_HAVE_FILE_GRAPH
         {"not_a_clip.avi", "ファイルを開くことが出来ません"},
-#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -204,8 +200,6 @@ TEST_F(HeadlessTest, CsvWithAnOriginTakesItsOwnSizeUnlessCanvasSaysYes) {
     EXPECT_EQ(Get32(bmp, 22), 480u);
     EXPECT_EQ(Byte(bmp, 54), 25);  // grid outside the canvas: its mean
 }
-
-#ifdef PELORA_HAVE_FILE_GRAPH
 
 TEST_F(HeadlessTest, RunPrintsTimingLinesAndStatisticsAndGoesOnWithoutAMissingPlugin) {
     const std::regex kPassLine(R"( *-?\d+\(count\) +\d+\.\d\d\(msec\))");
@@ -320,6 +314,5 @@ TEST_F(HeadlessTest, SaveFrameTakesTheNthPictureInPresentationOrder) {
     }
 }
 
-#endif  // PELORA_HAVE_FILE_GRAPH
 
 }  // namespace

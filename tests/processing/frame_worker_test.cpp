@@ -386,7 +386,6 @@ TEST(FrameWorker, EveryFrameAndAGrabAtTheEndAskNothingPastTheLastFrame) {
     EXPECT_TRUE(rig.WaitForDisplayed(89));
 }
 
-#ifdef PELORA_HAVE_FILE_GRAPH
 namespace fs = std::filesystem;
 
 // The real file graph on generated clips: an AVI stepped in frames, an MP4 in
@@ -486,6 +485,5 @@ TEST(FrameWorkerOnClips, BFrameClipsProcessEachPictureOnceAsItsOwnFrameToTheLast
     }
     fs::remove_all(dir);
 }
-#endif  // PELORA_HAVE_FILE_GRAPH
 
 }  // namespace

@@ -30,9 +30,11 @@
 #endif
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(PELORA_ASAN)
+extern "C" const char* __asan_default_options();  // the sanitizer runtime calls it
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 #ifdef PELORA_TSAN
+extern "C" const char* __tsan_default_options();  // the sanitizer runtime calls it
 extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 
