@@ -65,6 +65,7 @@ constexpr HRESULT E_UNEXPECTED = MakeHr(0x8000FFFFu);
 constexpr HRESULT E_OUTOFMEMORY = MakeHr(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = MakeHr(0x80070057u);
 constexpr HRESULT E_HANDLE = MakeHr(0x80070006u);
+constexpr HRESULT E_ACCESSDENIED = MakeHr(0x80070005u);
 constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHr(0x80040110u);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHr(0x80040111u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHr(0x80040154u);
@@ -151,6 +152,12 @@ struct POINT {
     LONG x;
     LONG y;
 };
+
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};
+static_assert(sizeof(SIZE) == 8);
 
 // 0x00BBGGRR, as GDI takes colours.
 using COLORREF = DWORD;
