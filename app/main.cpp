@@ -9,8 +9,11 @@
 
 #include "app/headless_runner.h"
 #include "app/pelora_app.h"
+#include "mediagraph/media_classes.h"
 
 int main(int argc, char** argv) {
+    // Every media object is made by class id from here on.
+    RegisterMediaClasses();
     if (argc > 1 && std::strcmp(argv[1], "--headless") == 0) return RunHeadless(argc, argv);
     return RunGui(argc, argv);
 }

@@ -22,7 +22,7 @@
 
 #include <atomic>
 
-#include "platform/com/unknown.h"
+#include "platform/com/iunknown.h"
 
 struct INonDelegatingUnknown {
     virtual HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) = 0;

@@ -13,39 +13,13 @@ std::unique_ptr<IFileGraph> CreateMediaFileGraph(void*) { return nullptr; }
 #include "grab/grab_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
-#include "platform/media/filter_graph.h"
+#include "mediagraph/media_classes.h"
 #include "platform/media/graph_interfaces.h"
 #include "platform/media/media_guids.h"
+#include "platform/win/wide_text.h"
 #include "platform/win/crit_sec.h"
 
 namespace {
-
-// UTF-8 to the wide path RenderFile takes. An invalid sequence becomes
-// U+FFFD, so such a file simply cannot be opened.
-std::wstring WidePath(const std::string& str) {
-    std::wstring w;
-    size_t i = 0;
-    while (i < str.size()) {
-        const unsigned char b0 = static_cast<unsigned char>(str[i]);
-        int n = 0;
-        char32_t cp = b0;
-        if (b0 >= 0x80) {
-            if ((b0 >> 5) == 6) n = 1, cp = b0 & 0x1F;
-            else if ((b0 >> 4) == 14) n = 2, cp = b0 & 0x0F;
-            else if ((b0 >> 3) == 30) n = 3, cp = b0 & 0x07;
-            else n = -1;
-        }
-        bool bOk = n >= 0 && i + n < str.size();
-        for (int k = 1; bOk && k <= n; ++k) {
-            const unsigned char b = static_cast<unsigned char>(str[i + k]);
-            bOk = (b & 0xC0) == 0x80;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        w.push_back(bOk ? static_cast<wchar_t>(cp) : L'\xFFFD');
-        i += bOk ? static_cast<size_t>(n) + 1 : 1;
-    }
-    return w;
-}
 
 class CMediaFileGraph : public IFileGraph {
 public:
@@ -61,7 +35,7 @@ public:
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override {
         *pFailedStep = EOpenStep::CreateGraph;
-        HRESULT hr = CFilterGraph::RegisterClass();
+        HRESULT hr = RegisterMediaClasses();
         if (SUCCEEDED(hr))
             hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
                                   reinterpret_cast<void**>(m_pGraph.Receive()));
@@ -80,7 +54,7 @@ public:
         if (FAILED(hr)) return hr;
 
         *pFailedStep = EOpenStep::RenderFile;
-        const std::wstring wstrPath = WidePath(strPath);
+        const std::wstring wstrPath = Utf8ToWide(strPath);
         hr = m_pGraph->RenderFile(wstrPath.c_str(), nullptr);
         if (FAILED(hr)) return hr;
         *pFailedStep = EOpenStep::None;

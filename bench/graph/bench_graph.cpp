@@ -31,7 +31,7 @@ extern "C" {
 #include "filterbase/base_video_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
-#include "platform/media/filter_graph.h"
+#include "mediagraph/media_classes.h"
 #include "platform/media/media_guids.h"
 #include "tools/frame_pattern.h"
 
@@ -203,7 +203,7 @@ void Grabs(const std::string& strClip, int nSeeks) {
 int main(int argc, char** argv) {
     const SBenchArgs args = ParseBenchArgs(argc, argv);
     av_log_set_level(AV_LOG_ERROR);
-    CFilterGraph::RegisterClass();
+    RegisterMediaClasses();
     CoInitialize(nullptr);
     const SBenchClips clips = EnsureBenchClips("bench_graph");
     DecodeAll(clips.strH264, args.nRepeat);

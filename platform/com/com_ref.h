@@ -10,7 +10,7 @@
 
 #include <utility>
 
-#include "platform/com/unknown.h"
+#include "platform/com/iunknown.h"
 
 struct AdoptRefTag_t {};
 struct AddRefTag_t {};

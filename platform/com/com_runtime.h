@@ -14,7 +14,7 @@
 
 #include <cstddef>
 
-#include "platform/com/unknown.h"
+#include "platform/com/iunknown.h"
 
 constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;

@@ -5,7 +5,7 @@
 // May include: the C++ standard library, platform/win, platform/com. No Qt.
 #pragma once
 
-#include "platform/com/unknown.h"
+#include "platform/com/iunknown.h"
 
 using DISPID = LONG;
 using OLECHAR = wchar_t;

@@ -1,6 +1,7 @@
 // platform/media: the interfaces of the filter graph manager and its event
 // queue: IFilterGraph, IGraphBuilder, IEnumFilters, IMediaControl,
-// IMediaEvent, IMediaEventEx and IMediaEventSink (the side filters call).
+// IMediaEvent, IMediaEventEx and IMediaEventSink (the side filters call), and
+// IFileSourceFilter, through which a graph hands a file to a source it made.
 //
 // Filters hold no reference on their graph or its event sink; the graph
 // keeps its filters alive while they are in it.
@@ -70,4 +71,12 @@ struct IMediaEventEx : IMediaEvent {
     virtual HRESULT SetNotifyWindow(OAHWND hwnd, LONG lMsg, LONG_PTR lInstanceData) = 0;
     virtual HRESULT SetNotifyFlags(LONG lNoNotifyFlags) = 0;
     virtual HRESULT GetNotifyFlags(LONG* lplNoNotifyFlags) = 0;
+};
+
+// A source filter that reads a file: Load opens the file (the media type is
+// ignored: the file decides); GetCurFile answers the name in task memory
+// (CoTaskMemFree) and, when pmt is not null, the output type.
+struct IFileSourceFilter : IUnknown {
+    virtual HRESULT Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) = 0;
 };

@@ -16,7 +16,7 @@
 #pragma once
 
 #include "platform/com/dispatch.h"
-#include "platform/com/unknown.h"
+#include "platform/com/iunknown.h"
 #include "platform/media/media_guids.h"
 #include "platform/media/media_types.h"
 

@@ -37,10 +37,6 @@ HRESULT CSystemClock::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
     return hr;
 }
 
-HRESULT CSystemClock::RegisterClass() {
-    return CoRegisterInprocClass(CLSID_SystemClock, &CSystemClock::CreateInstance);
-}
-
 REFERENCE_TIME CSystemClock::Now() {
     LARGE_INTEGER count{};
     QueryPerformanceCounter(&count);

@@ -23,8 +23,6 @@ public:
 
     // Class creator for the COM registry (no aggregation).
     static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv);
-    // Registers CLSID_SystemClock with CoCreateInstance; idempotent.
-    static HRESULT RegisterClass();
 
 private:
     REFERENCE_TIME Now() override;  // monotonic, never below an earlier answer

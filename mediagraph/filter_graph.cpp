@@ -1,4 +1,4 @@
-#include "platform/media/filter_graph.h"
+#include "mediagraph/filter_graph.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,7 +7,7 @@
 
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
-#include "platform/ffmpeg/file_source_filter.h"
+#include "mediagraph/enum_filters.h"
 #include "platform/media/media_guids.h"
 #include "platform/media/system_clock.h"
 
@@ -49,86 +49,6 @@ CComRef<IBaseFilter> FilterOf(IPin* pPin) {
     return CComRef<IBaseFilter>(info.pFilter, AdoptTag);
 }
 
-// UTF-32 (wchar_t) to UTF-8, for file names.
-bool ToUtf8(LPCWSTR pWide, std::string* pOut) {
-    pOut->clear();
-    for (; *pWide; ++pWide) {
-        const uint32_t c = static_cast<uint32_t>(*pWide);
-        if (c < 0x80) {
-            pOut->push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            pOut->push_back(static_cast<char>(0xC0 | (c >> 6)));
-            pOut->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            if (c >= 0xD800 && c < 0xE000) return false;
-            pOut->push_back(static_cast<char>(0xE0 | (c >> 12)));
-            pOut->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            pOut->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x110000) {
-            pOut->push_back(static_cast<char>(0xF0 | (c >> 18)));
-            pOut->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            pOut->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            pOut->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A snapshot enumerator over the graph's filters (each held by reference).
-class CEnumFilters final : public CUnknown, public IEnumFilters {
-public:
-    CEnumFilters(const std::vector<IBaseFilter*>& filters, size_t nPos)
-        : CUnknown("CEnumFilters", nullptr), m_nPos(nPos) {
-        for (IBaseFilter* p : filters) m_Filters.emplace_back(p, AddRefTag);
-    }
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IEnumFilters) return GetInterface(static_cast<IEnumFilters*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
-    // One thread at a time, as for every enumerator.
-    HRESULT Next(ULONG cFilters, IBaseFilter** ppFilter, ULONG* pcFetched) override {
-        if (!ppFilter) return E_POINTER;
-        if (cFilters > 1 && !pcFetched) return E_POINTER;
-        ULONG n = 0;
-        while (n < cFilters && m_nPos < m_Filters.size()) {
-            ppFilter[n] = m_Filters[m_nPos++].Get();
-            ppFilter[n]->AddRef();
-            ++n;
-        }
-        if (pcFetched) *pcFetched = n;
-        return n == cFilters ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG cFilters) override {
-        const size_t nLeft = m_Filters.size() - m_nPos;
-        if (cFilters > nLeft) {
-            m_nPos = m_Filters.size();
-            return S_FALSE;
-        }
-        m_nPos += cFilters;
-        return S_OK;
-    }
-    HRESULT Reset() override {
-        m_nPos = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumFilters** ppEnum) override {
-        if (!ppEnum) return E_POINTER;
-        std::vector<IBaseFilter*> raw;
-        for (const auto& r : m_Filters) raw.push_back(r.Get());
-        auto* p = new (std::nothrow) CEnumFilters(raw, m_nPos);
-        if (!p) return E_OUTOFMEMORY;
-        return p->NonDelegatingQueryInterface(IID_IEnumFilters, reinterpret_cast<void**>(ppEnum));
-    }
-
-private:
-    std::vector<CComRef<IBaseFilter>> m_Filters;
-    size_t m_nPos;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -149,12 +69,6 @@ HRESULT CFilterGraph::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
     hr = pGraph->NonDelegatingQueryInterface(riid, ppv);
     pGraph->NonDelegatingRelease();
     return hr;
-}
-
-HRESULT CFilterGraph::RegisterClass() {
-    const HRESULT hr = CSystemClock::RegisterClass();
-    if (FAILED(hr)) return hr;
-    return CoRegisterInprocClass(CLSID_FilterGraph, &CFilterGraph::CreateInstance);
 }
 
 CFilterGraph::CFilterGraph(HRESULT* phr) : CUnknown("CFilterGraph", nullptr) {
@@ -330,8 +244,7 @@ HRESULT CFilterGraph::Render(IPin*) { return E_NOTIMPL; }
 
 HRESULT CFilterGraph::RenderFile(LPCWSTR lpcwstrFile, LPCWSTR) {
     if (!lpcwstrFile) return E_POINTER;
-    std::string strPath;
-    if (!ToUtf8(lpcwstrFile, &strPath) || strPath.empty()) return E_INVALIDARG;
+    if (!*lpcwstrFile) return E_INVALIDARG;
     CAutoLock lock(&m_Lock);
     if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
 
@@ -341,20 +254,27 @@ HRESULT CFilterGraph::RenderFile(LPCWSTR lpcwstrFile, LPCWSTR) {
 
     // Opening the file may take a while; nothing else calls the graph from
     // a filter, so holding the graph lock is harmless.
-    HRESULT hr = S_OK;
-    CFileSourceFilter* pSourceObj = CFileSourceFilter::Create(strPath, &hr);
-    if (!pSourceObj) return FAILED(hr) ? hr : E_FAIL;
     CComRef<IBaseFilter> pSource;
-    hr = pSourceObj->NonDelegatingQueryInterface(IID_IBaseFilter,
-                                                 reinterpret_cast<void**>(pSource.Receive()));
-    if (FAILED(hr)) {
-        delete pSourceObj;
-        return hr;
+    HRESULT hr = CoCreateInstance(CLSID_PeloraFileSource, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(pSource.Receive()));
+    if (FAILED(hr)) return hr;
+    CComRef<IFileSourceFilter> pLoad;
+    hr = pSource.QueryInto(IID_IFileSourceFilter, &pLoad);
+    if (SUCCEEDED(hr)) hr = pLoad->Load(lpcwstrFile, nullptr);
+    if (FAILED(hr)) return hr;
+    // The source's output pin: the first output pin it has.
+    CComRef<IPin> pOutRef;
+    for (CComRef<IPin>& pPin : PinsOf(pSource.Get())) {
+        if (DirectionOf(pPin.Get()) == PINDIR_OUTPUT) {
+            pOutRef = pPin;
+            break;
+        }
     }
+    if (!pOutRef) return VFW_E_CANNOT_RENDER;
     hr = AddFilter(pSource.Get(), lpcwstrFile);
     if (FAILED(hr)) return hr;
 
-    IPin* pOut = pSourceObj->Pin();
+    IPin* pOut = pOutRef.Get();
     HRESULT hrConnect = VFW_E_CANNOT_RENDER;
     for (IBaseFilter* pFilter : candidates) {
         for (CComRef<IPin>& pPin : PinsOf(pFilter)) {

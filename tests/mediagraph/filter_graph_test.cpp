@@ -20,7 +20,8 @@
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "platform/ffmpeg/file_decoder.h"
-#include "platform/media/filter_graph.h"
+#include "mediagraph/filter_graph.h"
+#include "mediagraph/media_classes.h"
 #include "platform/media/media_guids.h"
 #include "platform/test_clips.h"
 #include "support/frame_keeping_renderer.h"
@@ -149,7 +150,7 @@ struct CWorkerGraph {
 class GraphTest : public pelora_test::LiveObjectsTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(CFilterGraph::RegisterClass(), S_OK);
+        ASSERT_EQ(RegisterMediaClasses(), S_OK);
         CoInitialize(nullptr);
         LiveObjectsTest::SetUp();
     }

@@ -1,9 +1,10 @@
-#include "platform/ffmpeg/file_source_filter.h"
+#include "mediagraph/file_source_pin.h"
 
 #include <chrono>
 #include <cstring>
 #include <new>
 
+#include "mediagraph/file_source_filter.h"
 #include "platform/media/media_guids.h"
 
 namespace {
@@ -13,30 +14,6 @@ namespace {
 constexpr auto kBufferWaitSlice = std::chrono::milliseconds(2);
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Filter
-
-CFileSourceFilter::CFileSourceFilter(HRESULT* phr)
-    : CBaseFilter("CFileSourceFilter", nullptr, &m_Lock, CLSID_PeloraFileSource, phr),
-      m_Pin(this, &m_Lock, phr) {}
-
-CFileSourceFilter::~CFileSourceFilter() = default;
-
-CFileSourceFilter* CFileSourceFilter::Create(const std::string& strPath, HRESULT* phr) {
-    HRESULT hr = S_OK;
-    CFileSourceFilter* pFilter = new (std::nothrow) CFileSourceFilter(&hr);
-    if (!pFilter) hr = E_OUTOFMEMORY;
-    if (SUCCEEDED(hr)) hr = pFilter->m_Decoder.Open(strPath);
-    if (FAILED(hr)) {
-        delete pFilter;  // never handed out: no references yet
-        pFilter = nullptr;
-    }
-    if (phr) *phr = hr;
-    return pFilter;
-}
-
-CBasePin* CFileSourceFilter::GetPin(int n) { return n == 0 ? &m_Pin : nullptr; }
 
 // ---------------------------------------------------------------------------
 // Pin: connection

@@ -1,4 +1,4 @@
-// platform/media: CFilterGraph, the filter graph manager (CLSID_FilterGraph).
+// mediagraph: CFilterGraph, the filter graph manager (CLSID_FilterGraph).
 //
 // One object answers IGraphBuilder (with IFilterGraph), IMediaControl,
 // IMediaSeeking, IMediaEventEx (with IMediaEvent), IMediaFilter and
@@ -9,7 +9,7 @@
 // - Filters: AddFilter calls JoinFilterGraph(this, name) and gives the filter
 //   the graph's clock; the graph's QueryInterface answers IMediaEventSink, so
 //   filters report their events here. RenderFile(path) creates the file
-//   source for the path and connects its video output (through the output
+//   source (CoCreateInstance, then IFileSourceFilter::Load) for the path and connects its video output (through the output
 //   pin's Connect) to the first unconnected input pin of a filter already in
 //   the graph that accepts one of its types; audio is not rendered. A file
 //   the source cannot open, or whose video no filter accepts, is a failure
@@ -50,8 +50,8 @@
 //   taken after it. Filters never call back into the graph under their
 //   locks except Notify.
 //
-// May include: the C++ standard library, platform/, filterbase/,
-// platform/ffmpeg (the file source). No Qt.
+// May include: the C++ standard library, platform/, filterbase/ (the source
+// is created by class id, CLSID_PeloraFileSource). No Qt.
 #pragma once
 
 #include <atomic>
@@ -81,11 +81,9 @@ public:
     // How long Run waits for the filters to finish pausing (ms).
     static constexpr DWORD kPauseWaitMs = 10000;
 
-    // Class creator for the COM registry (no aggregation).
+    // Class creator for the COM registry (no aggregation); registered by
+    // RegisterMediaClasses().
     static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv);
-    // Registers CLSID_FilterGraph (and the system clock it uses) with
-    // CoCreateInstance; idempotent.
-    static HRESULT RegisterClass();
 
     explicit CFilterGraph(HRESULT* phr);
     ~CFilterGraph() override;

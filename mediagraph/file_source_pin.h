@@ -1,5 +1,4 @@
-// platform/ffmpeg: CFileSourceFilter, the source filter that RenderFile
-// creates for a video file, and CFileSourcePin, its only (output) pin.
+// mediagraph: CFileSourcePin, the only (output) pin of CFileSourceFilter.
 //
 // The filter wraps a CFileDecoder and pushes its frames downstream:
 // MEDIATYPE_Video / MEDIASUBTYPE_RGB24 / FORMAT_VideoInfo, bottom-up BGR rows
@@ -44,23 +43,16 @@
 //   a blocked Receive by the downstream renderer's Stop or flush. Stop the
 //   renderer before this filter (the graph stops renderers first).
 //
-// May include: the C++ standard library, platform/, filterbase/, FFmpeg
-// through file_decoder.h. No Qt.
+// May include: the C++ standard library, platform/, filterbase/. No Qt.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <string>
 #include <thread>
 
-#include "filterbase/base_filter.h"
 #include "filterbase/base_output_pin.h"
 #include "platform/ffmpeg/file_decoder.h"
-
-// {7D3C5A10-2E8B-4F61-A9C4-53B0E6D1F2A7}
-inline constexpr CLSID CLSID_PeloraFileSource = {
-    0x7D3C5A10, 0x2E8B, 0x4F61, {0xA9, 0xC4, 0x53, 0xB0, 0xE6, 0xD1, 0xF2, 0xA7}};
 
 class CFileSourceFilter;
 
@@ -139,25 +131,4 @@ private:
 
     std::atomic<LONGLONG> m_llDelivered{0};
     std::atomic<LONGLONG> m_llEndOfStreams{0};
-};
-
-class CFileSourceFilter : public CBaseFilter {
-public:
-    // Opens the file (UTF-8 path) and builds the filter, with no reference.
-    // Null and *phr a failure code when the file has no decodable video
-    // stream or cannot be read (missing, empty, truncated, corrupt).
-    static CFileSourceFilter* Create(const std::string& strPath, HRESULT* phr);
-    ~CFileSourceFilter() override;
-
-    int GetPinCount() override { return 1; }
-    CBasePin* GetPin(int n) override;
-    CFileSourcePin* Pin() { return &m_Pin; }
-    CFileDecoder& Decoder() { return m_Decoder; }
-
-private:
-    explicit CFileSourceFilter(HRESULT* phr);
-
-    CCritSec m_Lock;         // the filter lock
-    CFileDecoder m_Decoder;  // declared before the pin, which uses it
-    CFileSourcePin m_Pin;
 };
