@@ -116,6 +116,7 @@ constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeHr(0x8004025Fu);
 constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHr(0x00040237u);
 constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHr(0x00040270u);
 constexpr HRESULT VFW_S_DUPLICATE_NAME = MakeHr(0x0004022Du);
+constexpr HRESULT VFW_S_CANT_CUE = MakeHr(0x00040268u);
 
 // Graph event codes (IMediaEventSink::Notify). EC_COMPLETE carries the
 // filter's IBaseFilter pointer in its second parameter.
