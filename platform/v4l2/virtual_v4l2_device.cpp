@@ -645,6 +645,14 @@ int VirtualV4l2Device::ioctlLocked(Handle* h, unsigned long request, void* arg) 
                 }
                 if (c.setFails) return -c.setErrno;
                 if (v->value < c.minimum || v->value > c.maximum) return -ERANGE;
+                for (size_t k = 0; k < m_Config.controls.size(); ++k) {
+                    if (!c.companionId || m_Config.controls[k].id != c.companionId) continue;
+                    const int32_t on = m_ControlValues[k];
+                    const bool bAuto = c.companionId == V4L2_CID_EXPOSURE_AUTO
+                                           ? on != V4L2_EXPOSURE_MANUAL
+                                           : on != 0;
+                    if (bAuto) return -EBUSY;
+                }
                 m_ControlValues[i] = v->value;
                 return 0;
             }

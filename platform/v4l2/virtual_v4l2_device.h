@@ -74,8 +74,12 @@ struct VirtualControl {
     uint32_t type = V4L2_CTRL_TYPE_INTEGER;
     int32_t minimum = 0, maximum = 255, step = 1, defaultValue = 128;
     bool disabled = false;
-    bool setFails = false;  // S_CTRL answers -EIO... as configured in setErrno
+    bool setFails = false;  // S_CTRL answers -setErrno
     int setErrno = EINVAL;
+    // The automatic companion (AUTOGAIN for GAIN...): while it is on (a
+    // non-zero value; for the EXPOSURE_AUTO menu anything but MANUAL) the
+    // control is inactive and S_CTRL answers -EBUSY, as drivers do.
+    uint32_t companionId = 0;
 };
 
 struct VirtualCameraConfig {
