@@ -250,6 +250,49 @@ TEST_F(CaptureGraphTest, ListingAnswersNamesAndNoDeviceIsSFalse) {
     EXPECT_FALSE(Bind(2));
 }
 
+TEST_F(CaptureGraphTest, BindFailuresMapToTheirCodesAndOddCapabilityRecordsAreReported) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.propertyBagFails = true;
+    cfg.capsRecordSize = 96;
+    auto cam = MakeCamera(cfg);
+    V4l2Catalogue::registerVirtual(cam);
+    auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    CComRef<IEnumMoniker> monikers;
+    ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
+              S_OK);
+    CComRef<IMoniker> moniker;
+    ASSERT_EQ(monikers->Next(1, moniker.Receive(), nullptr), S_OK);
+    CComRef<IPropertyBag> bag;
+    EXPECT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                     reinterpret_cast<void**>(bag.Receive())),
+              E_FAIL);
+    struct SCase {
+        int err;
+        HRESULT hr;
+    };
+    for (const SCase& c : {SCase{EACCES, E_ACCESSDENIED}, SCase{ENOENT, VFW_E_NOT_FOUND},
+                           SCase{ENODEV, VFW_E_NOT_FOUND}}) {
+        cam->failNextOpens(1, c.err);
+        CComRef<IBaseFilter> filter;
+        EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                        reinterpret_cast<void**>(filter.Receive())),
+                  c.hr);
+    }
+    CComRef<IBaseFilter> filter;
+    ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(filter.Receive())),
+              S_OK);
+    builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    CComRef<IAMStreamConfig> config;
+    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(),
+                                     IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+              S_OK);
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(size, 96);
+}
+
 TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat) {
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{1280, 720}, {320, 240}}),
