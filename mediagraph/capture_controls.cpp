@@ -13,32 +13,54 @@ constexpr LONG kFlagsManual = 2;
 bool CCaptureControls::Query(uint32_t id, v4l2_queryctrl* pq) {
     std::memset(pq, 0, sizeof(*pq));
     pq->id = id;
-    return id && m_Node->ioctl(VIDIOC_QUERYCTRL, pq) == 0 &&
-           !(pq->flags & V4L2_CTRL_FLAG_DISABLED);
+    return id && m_Node->ioctl(VIDIOC_QUERYCTRL, pq) == 0 && !(pq->flags & V4L2_CTRL_FLAG_DISABLED);
 }
 
 CCaptureControls::SMapping CCaptureControls::Resolve(EFamily family, LONG Property) {
     SMapping m;
     if (family == EFamily::ProcAmp) {
         switch (Property) {
-            case VideoProcAmp_Brightness: m.id = V4L2_CID_BRIGHTNESS; break;
-            case VideoProcAmp_Contrast: m.id = V4L2_CID_CONTRAST; break;
-            case VideoProcAmp_Hue: m.id = V4L2_CID_HUE, m.autoId = V4L2_CID_HUE_AUTO; break;
-            case VideoProcAmp_Saturation: m.id = V4L2_CID_SATURATION; break;
-            case VideoProcAmp_Sharpness: m.id = V4L2_CID_SHARPNESS; break;
-            case VideoProcAmp_Gamma: m.id = V4L2_CID_GAMMA; break;
+            case VideoProcAmp_Brightness:
+                m.id = V4L2_CID_BRIGHTNESS;
+                break;
+            case VideoProcAmp_Contrast:
+                m.id = V4L2_CID_CONTRAST;
+                break;
+            case VideoProcAmp_Hue:
+                m.id = V4L2_CID_HUE, m.autoId = V4L2_CID_HUE_AUTO;
+                break;
+            case VideoProcAmp_Saturation:
+                m.id = V4L2_CID_SATURATION;
+                break;
+            case VideoProcAmp_Sharpness:
+                m.id = V4L2_CID_SHARPNESS;
+                break;
+            case VideoProcAmp_Gamma:
+                m.id = V4L2_CID_GAMMA;
+                break;
             case VideoProcAmp_WhiteBalance:
                 m.id = V4L2_CID_WHITE_BALANCE_TEMPERATURE, m.autoId = V4L2_CID_AUTO_WHITE_BALANCE;
                 break;
-            case VideoProcAmp_BacklightCompensation: m.id = V4L2_CID_BACKLIGHT_COMPENSATION; break;
-            case VideoProcAmp_Gain: m.id = V4L2_CID_GAIN, m.autoId = V4L2_CID_AUTOGAIN; break;
-            default: break;  // ColorEnable and unknown ids
+            case VideoProcAmp_BacklightCompensation:
+                m.id = V4L2_CID_BACKLIGHT_COMPENSATION;
+                break;
+            case VideoProcAmp_Gain:
+                m.id = V4L2_CID_GAIN, m.autoId = V4L2_CID_AUTOGAIN;
+                break;
+            default:
+                break;  // ColorEnable and unknown ids
         }
     } else {
         switch (Property) {
-            case CameraControl_Pan: m.id = V4L2_CID_PAN_ABSOLUTE; break;
-            case CameraControl_Tilt: m.id = V4L2_CID_TILT_ABSOLUTE; break;
-            case CameraControl_Zoom: m.id = V4L2_CID_ZOOM_ABSOLUTE; break;
+            case CameraControl_Pan:
+                m.id = V4L2_CID_PAN_ABSOLUTE;
+                break;
+            case CameraControl_Tilt:
+                m.id = V4L2_CID_TILT_ABSOLUTE;
+                break;
+            case CameraControl_Zoom:
+                m.id = V4L2_CID_ZOOM_ABSOLUTE;
+                break;
             case CameraControl_Exposure: {
                 v4l2_queryctrl q;
                 m.id = Query(V4L2_CID_EXPOSURE_ABSOLUTE, &q) ? V4L2_CID_EXPOSURE_ABSOLUTE
@@ -47,9 +69,14 @@ CCaptureControls::SMapping CCaptureControls::Resolve(EFamily family, LONG Proper
                 m.bExposureMenu = true;
                 break;
             }
-            case CameraControl_Iris: m.id = V4L2_CID_IRIS_ABSOLUTE; break;
-            case CameraControl_Focus: m.id = V4L2_CID_FOCUS_ABSOLUTE, m.autoId = V4L2_CID_FOCUS_AUTO; break;
-            default: break;  // Roll and unknown ids
+            case CameraControl_Iris:
+                m.id = V4L2_CID_IRIS_ABSOLUTE;
+                break;
+            case CameraControl_Focus:
+                m.id = V4L2_CID_FOCUS_ABSOLUTE, m.autoId = V4L2_CID_FOCUS_AUTO;
+                break;
+            default:
+                break;  // Roll and unknown ids
         }
     }
     v4l2_queryctrl q;
@@ -58,7 +85,8 @@ CCaptureControls::SMapping CCaptureControls::Resolve(EFamily family, LONG Proper
 }
 
 bool CCaptureControls::HasFamily(EFamily family) {
-    const LONG nLast = family == EFamily::ProcAmp ? LONG{VideoProcAmp_Gain} : LONG{CameraControl_Focus};
+    const LONG nLast =
+        family == EFamily::ProcAmp ? LONG{VideoProcAmp_Gain} : LONG{CameraControl_Focus};
     for (LONG p = 0; p <= nLast; ++p) {
         v4l2_queryctrl q;
         if (Query(Resolve(family, p).id, &q)) return true;

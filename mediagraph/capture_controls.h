@@ -40,8 +40,8 @@ public:
 
 private:
     struct SMapping {
-        uint32_t id = 0;         // the value's control (0: unsupported)
-        uint32_t autoId = 0;     // the companion (0: none)
+        uint32_t id = 0;      // the value's control (0: unsupported)
+        uint32_t autoId = 0;  // the companion (0: none)
         bool bExposureMenu = false;
     };
     SMapping Resolve(EFamily family, LONG Property);

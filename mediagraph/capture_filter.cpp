@@ -32,7 +32,8 @@ constexpr SStdBit kStandards[] = {
 
 bool NamesSVideo(const char* name) {
     std::string s;
-    for (const char* p = name; *p; ++p) s += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    for (const char* p = name; *p; ++p)
+        s += static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
     return s.find("s-video") != std::string::npos || s.find("svideo") != std::string::npos;
 }
 
@@ -52,16 +53,23 @@ std::vector<v4l2_input> Inputs(V4l2DeviceNode& node) {
 
 HRESULT CCaptureFilter::ErrnoToHr(int err) {
     switch (err) {
-        case 0: return S_OK;
+        case 0:
+            return S_OK;
         case ENOENT:
         case ENODEV:
-        case ENXIO: return VFW_E_NOT_FOUND;
+        case ENXIO:
+            return VFW_E_NOT_FOUND;
         case EACCES:
-        case EPERM: return E_ACCESSDENIED;
-        case ENOMEM: return E_OUTOFMEMORY;
-        case EDEADLK: return VFW_E_WRONG_STATE;
-        case EBUSY: return HRESULT_FROM_WIN32(170);  // ERROR_BUSY: in use elsewhere
-        default: return E_FAIL;
+        case EPERM:
+            return E_ACCESSDENIED;
+        case ENOMEM:
+            return E_OUTOFMEMORY;
+        case EDEADLK:
+            return VFW_E_WRONG_STATE;
+        case EBUSY:
+            return HRESULT_FROM_WIN32(170);  // ERROR_BUSY: in use elsewhere
+        default:
+            return E_FAIL;
     }
 }
 
@@ -172,8 +180,8 @@ HRESULT CCapturePin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC)
     if (iIndex < 0 || static_cast<size_t>(iIndex) >= entries.size()) return S_FALSE;
     const V4l2SizeEntry& e = entries[static_cast<size_t>(iIndex)];
     const int64_t interval = node.frameInterval100ns();
-    uint32_t nSize = RawSizeImage(e.fourcc, e.maxWidth, e.maxHeight,
-                                  MinBytesPerLine(e.fourcc, e.maxWidth));
+    uint32_t nSize =
+        RawSizeImage(e.fourcc, e.maxWidth, e.maxHeight, MinBytesPerLine(e.fourcc, e.maxWidth));
     if (!nSize) nSize = e.maxWidth * e.maxHeight * 2;
     CMediaType mt;
     HRESULT hr = MakeCaptureMediaType(e.fourcc, e.maxWidth, e.maxHeight, nSize, interval, &mt);

@@ -99,8 +99,8 @@ private:
 class CCaptureFilter final : public CBaseFilter, public IAMCrossbar, public IAMAnalogVideoDecoder {
 public:
     // A filter over the node, with no reference.
-    static CCaptureFilter* Create(std::shared_ptr<V4l2DeviceNode> node, const SCaptureQuirks& quirks,
-                                  HRESULT* phr);
+    static CCaptureFilter* Create(std::shared_ptr<V4l2DeviceNode> node,
+                                  const SCaptureQuirks& quirks, HRESULT* phr);
     ~CCaptureFilter() override;
 
     DECLARE_IUNKNOWN
@@ -151,8 +151,8 @@ private:
         ULONG Release() override { return m_pFilter->GetOwner()->Release(); }
         HRESULT GetRange(LONG Property, LONG* pMin, LONG* pMax, LONG* pSteppingDelta,
                          LONG* pDefault, LONG* pCapsFlags) override {
-            return m_pFilter->m_Controls.GetRange(F, Property, pMin, pMax, pSteppingDelta,
-                                                  pDefault, pCapsFlags);
+            return m_pFilter->m_Controls.GetRange(F, Property, pMin, pMax, pSteppingDelta, pDefault,
+                                                  pCapsFlags);
         }
         HRESULT Set(LONG Property, LONG lValue, LONG Flags) override {
             return m_pFilter->m_Controls.Set(F, Property, lValue, Flags);

@@ -46,8 +46,8 @@ std::vector<uint32_t> FourccsForSubtype(const GUID& subtype) {
     return {};
 }
 
-HRESULT MakeCaptureMediaType(uint32_t fourcc, uint32_t width, uint32_t height,
-                             uint32_t sizeImage, int64_t avgTimePerFrame, CMediaType* pmt) {
+HRESULT MakeCaptureMediaType(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t sizeImage,
+                             int64_t avgTimePerFrame, CMediaType* pmt) {
     pmt->InitMediaType();
     const GUID subtype = SubtypeForFourcc(fourcc);
     pmt->SetType(&MEDIATYPE_Video);
@@ -70,8 +70,7 @@ HRESULT MakeCaptureMediaType(uint32_t fourcc, uint32_t width, uint32_t height,
     // Bits a pixel of the packed minimal layout carry (24 for codes without
     // a fixed layout, such as compressed ones).
     const uint64_t nPixels = uint64_t{width} * height;
-    const uint32_t nMinSize =
-        RawSizeImage(fourcc, width, height, MinBytesPerLine(fourcc, width));
+    const uint32_t nMinSize = RawSizeImage(fourcc, width, height, MinBytesPerLine(fourcc, width));
     vih.bmiHeader.biBitCount = static_cast<WORD>(
         IsKnownRawFourcc(fourcc) && nPixels ? uint64_t{nMinSize} * 8 / nPixels : 24);
     vih.bmiHeader.biSizeImage = sizeImage;

@@ -34,8 +34,8 @@ GUID SubtypeForFourcc(uint32_t fourcc);
 std::vector<uint32_t> FourccsForSubtype(const GUID& subtype);
 
 // Fills pmt (freed first) with the video type of a capture format.
-HRESULT MakeCaptureMediaType(uint32_t fourcc, uint32_t width, uint32_t height,
-                             uint32_t sizeImage, int64_t avgTimePerFrame, CMediaType* pmt);
+HRESULT MakeCaptureMediaType(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t sizeImage,
+                             int64_t avgTimePerFrame, CMediaType* pmt);
 // The width, height (its absolute value) and AvgTimePerFrame of a video
 // type with a VIDEOINFOHEADER; false for anything else.
 bool ReadVideoInfo(const AM_MEDIA_TYPE& mt, uint32_t* pWidth, uint32_t* pHeight,

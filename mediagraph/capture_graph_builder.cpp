@@ -118,7 +118,8 @@ HRESULT CCaptureGraphBuilder::RenderStream(const GUID* pCategory, const GUID* pT
     }
     if (!graph) return E_UNEXPECTED;
     CComRef<IBaseFilter> source;
-    if (FAILED(pSource->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(source.Receive())))) {
+    if (FAILED(
+            pSource->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(source.Receive())))) {
         return E_INVALIDARG;
     }
     CComRef<IPin> out = FindPin(source.Get(), PINDIR_OUTPUT, &IID_IAMStreamConfig, true);
@@ -133,7 +134,8 @@ HRESULT CCaptureGraphBuilder::RenderStream(const GUID* pCategory, const GUID* pT
         if (!in || FAILED(graph->ConnectDirect(out.Get(), in.Get(), nullptr))) {
             for (CComRef<IPin>& p : made) {
                 CComRef<IPin> peer;
-                if (SUCCEEDED(p->ConnectedTo(peer.Receive())) && peer) graph->Disconnect(peer.Get());
+                if (SUCCEEDED(p->ConnectedTo(peer.Receive())) && peer)
+                    graph->Disconnect(peer.Get());
                 graph->Disconnect(p.Get());
             }
             return VFW_E_CANNOT_CONNECT;

@@ -9,7 +9,7 @@ CNullRendererPin::CNullRendererPin(CNullRenderer* pFilter, CCritSec* pLock, HRES
 
 HRESULT CNullRendererPin::CheckMediaType(const CMediaType* pmt) {
     return pmt && pmt->majortype == MEDIATYPE_Video && pmt->subtype == MEDIASUBTYPE_RGB24 ? S_OK
-                                                                                        : S_FALSE;
+                                                                                          : S_FALSE;
 }
 
 HRESULT CNullRendererPin::Receive(IMediaSample* pSample) {

@@ -55,8 +55,7 @@ HRESULT CGrabberOutputPin::CheckConnect(IPin* pPin) {
 HRESULT CGrabberOutputPin::CheckMediaType(const CMediaType* pmt) {
     CMediaType mine;
     if (!pmt || FAILED(m_pGrabber->OutputType(&mine))) return S_FALSE;
-    return pmt->majortype == MEDIATYPE_Video && pmt->subtype == MEDIASUBTYPE_RGB24 ? S_OK
-                                                                                  : S_FALSE;
+    return pmt->majortype == MEDIATYPE_Video && pmt->subtype == MEDIASUBTYPE_RGB24 ? S_OK : S_FALSE;
 }
 
 HRESULT CGrabberOutputPin::GetMediaType(int iPosition, CMediaType* pmt) {
@@ -144,8 +143,7 @@ HRESULT CSampleGrabber::OutputType(CMediaType* pmt) const {
     vih.bmiHeader.biPlanes = 1;
     vih.bmiHeader.biBitCount = 24;
     vih.bmiHeader.biSizeImage = nSize;
-    return pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)) ? S_OK
-                                                                            : E_OUTOFMEMORY;
+    return pmt->SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof(vih)) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CSampleGrabber::PrepareFrame(const CMediaType& mt) {

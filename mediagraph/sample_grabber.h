@@ -104,14 +104,14 @@ private:
     // thread while running.
     uint32_t m_nWidth = 0;
     uint32_t m_nHeight = 0;
-    std::unique_ptr<uint8_t[]> m_pFrame;  // W x H x 3
-    CFrameConverter m_Converter;          // streaming thread while running
+    std::unique_ptr<uint8_t[]> m_pFrame;   // W x H x 3
+    CFrameConverter m_Converter;           // streaming thread while running
     CFrameSample* m_pOutSample = nullptr;  // one reference; lent per frame
 
-    std::recursive_mutex m_CallbackLock;   // the gate: guards m_pCallback
+    std::recursive_mutex m_CallbackLock;      // the gate: guards m_pCallback
     ISampleGrabberCB* m_pCallback = nullptr;  // one reference
 
     std::atomic<bool> m_bBufferSamples{false};
-    std::mutex m_BufferLock;  // guards m_Kept
+    std::mutex m_BufferLock;      // guards m_Kept
     std::vector<uint8_t> m_Kept;  // the last frame, when buffering
 };

@@ -63,10 +63,10 @@ void RunGraph(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
     cfg.width = w;
     cfg.height = h;
     auto painter = std::make_shared<CFramePainter>();
-    auto cam = VirtualV4l2Device::create(cfg, [painter](uint32_t n, const SRawFrameLayout& l,
-                                                        uint8_t* p, size_t cap) {
-        return painter->Paint(n, l, p, cap);
-    });
+    auto cam = VirtualV4l2Device::create(
+        cfg, [painter](uint32_t n, const SRawFrameLayout& l, uint8_t* p, size_t cap) {
+            return painter->Paint(n, l, p, cap);
+        });
     V4l2Catalogue::clearVirtual();
     V4l2Catalogue::registerVirtual(cam);
 
@@ -78,7 +78,8 @@ void RunGraph(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
     CComRef<IMoniker> moniker;
     monikers->Next(1, moniker.Receive(), nullptr);
     CComRef<IBaseFilter> source, grab, sink;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(source.Receive()));
+    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                          reinterpret_cast<void**>(source.Receive()));
     CComRef<IGraphBuilder> graph;
     CComRef<ICaptureGraphBuilder2> builder;
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -112,7 +113,8 @@ void RunGraph(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
         cam->emit(1);
         cam->waitReturned(++handed, 5000);
     }
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = CpuSeconds() - cpu0;
     control->Stop();
     grabber->SetCallback(nullptr, 0);
@@ -131,7 +133,8 @@ void RunConvert(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
     const double cpu0 = CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < nFrames; ++i) conv.Convert(raw.data(), used, out.data());
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = CpuSeconds() - cpu0;
     const bool bOk = ReadFrameNumber(out.data(), w, h) == 1234u;
     std::printf("  convert: %5d frames, %7.1f frames/s, CPU %6.2f ms/frame%s\n", nFrames,

@@ -22,28 +22,47 @@ struct SAvMapping {
 
 SAvMapping AvFormatOf(DWORD c) {
     switch (c) {
-        case MakeFourcc('Y', 'U', 'Y', 'V'): return {AV_PIX_FMT_YUYV422, false};
-        case MakeFourcc('Y', 'V', 'Y', 'U'): return {AV_PIX_FMT_YVYU422, false};
-        case MakeFourcc('U', 'Y', 'V', 'Y'): return {AV_PIX_FMT_UYVY422, false};
-        case MakeFourcc('G', 'R', 'E', 'Y'): return {AV_PIX_FMT_GRAY8, false};
-        case MakeFourcc('B', 'G', 'R', '3'): return {AV_PIX_FMT_BGR24, false};
-        case MakeFourcc('R', 'G', 'B', '3'): return {AV_PIX_FMT_RGB24, false};
+        case MakeFourcc('Y', 'U', 'Y', 'V'):
+            return {AV_PIX_FMT_YUYV422, false};
+        case MakeFourcc('Y', 'V', 'Y', 'U'):
+            return {AV_PIX_FMT_YVYU422, false};
+        case MakeFourcc('U', 'Y', 'V', 'Y'):
+            return {AV_PIX_FMT_UYVY422, false};
+        case MakeFourcc('G', 'R', 'E', 'Y'):
+            return {AV_PIX_FMT_GRAY8, false};
+        case MakeFourcc('B', 'G', 'R', '3'):
+            return {AV_PIX_FMT_BGR24, false};
+        case MakeFourcc('R', 'G', 'B', '3'):
+            return {AV_PIX_FMT_RGB24, false};
         case MakeFourcc('X', 'R', '2', '4'):
-        case MakeFourcc('B', 'G', 'R', '4'): return {AV_PIX_FMT_BGR0, false};
-        case MakeFourcc('A', 'R', '2', '4'): return {AV_PIX_FMT_BGRA, false};
-        case MakeFourcc('R', 'G', 'B', 'P'): return {AV_PIX_FMT_RGB565LE, false};
+        case MakeFourcc('B', 'G', 'R', '4'):
+            return {AV_PIX_FMT_BGR0, false};
+        case MakeFourcc('A', 'R', '2', '4'):
+            return {AV_PIX_FMT_BGRA, false};
+        case MakeFourcc('R', 'G', 'B', 'P'):
+            return {AV_PIX_FMT_RGB565LE, false};
         case MakeFourcc('X', 'R', '1', '5'):
-        case MakeFourcc('R', 'G', 'B', 'O'): return {AV_PIX_FMT_RGB555LE, false};
-        case MakeFourcc('Y', 'U', '1', '2'): return {AV_PIX_FMT_YUV420P, false};
-        case MakeFourcc('Y', 'V', '1', '2'): return {AV_PIX_FMT_YUV420P, true};
-        case MakeFourcc('N', 'V', '1', '2'): return {AV_PIX_FMT_NV12, false};
-        case MakeFourcc('N', 'V', '2', '1'): return {AV_PIX_FMT_NV21, false};
-        case MakeFourcc('Y', 'U', 'V', '9'): return {AV_PIX_FMT_YUV410P, false};
-        case MakeFourcc('Y', 'V', 'U', '9'): return {AV_PIX_FMT_YUV410P, true};
+        case MakeFourcc('R', 'G', 'B', 'O'):
+            return {AV_PIX_FMT_RGB555LE, false};
+        case MakeFourcc('Y', 'U', '1', '2'):
+            return {AV_PIX_FMT_YUV420P, false};
+        case MakeFourcc('Y', 'V', '1', '2'):
+            return {AV_PIX_FMT_YUV420P, true};
+        case MakeFourcc('N', 'V', '1', '2'):
+            return {AV_PIX_FMT_NV12, false};
+        case MakeFourcc('N', 'V', '2', '1'):
+            return {AV_PIX_FMT_NV21, false};
+        case MakeFourcc('Y', 'U', 'V', '9'):
+            return {AV_PIX_FMT_YUV410P, false};
+        case MakeFourcc('Y', 'V', 'U', '9'):
+            return {AV_PIX_FMT_YUV410P, true};
         // Unpacked here into planes first.
-        case MakeFourcc('Y', '4', '1', 'P'): return {AV_PIX_FMT_YUV411P, false};
-        case MakeFourcc('V', 'U', 'Y', 'A'): return {AV_PIX_FMT_YUV444P, false};
-        default: return {AV_PIX_FMT_NONE, false};
+        case MakeFourcc('Y', '4', '1', 'P'):
+            return {AV_PIX_FMT_YUV411P, false};
+        case MakeFourcc('V', 'U', 'Y', 'A'):
+            return {AV_PIX_FMT_YUV444P, false};
+        default:
+            return {AV_PIX_FMT_NONE, false};
     }
 }
 
@@ -101,8 +120,8 @@ HRESULT CFrameConverter::Init(const SRawFrameLayout& layout) {
         if (layout.nBytesPerLine < MinBytesPerLine(layout.dwFourcc, layout.nWidth) ||
             layout.nBytesPerLine !=
                 AlignBytesPerLine(layout.dwFourcc, layout.nWidth, layout.nBytesPerLine) ||
-            layout.nSizeImage <
-                RawSizeImage(layout.dwFourcc, layout.nWidth, layout.nHeight, layout.nBytesPerLine)) {
+            layout.nSizeImage < RawSizeImage(layout.dwFourcc, layout.nWidth, layout.nHeight,
+                                             layout.nBytesPerLine)) {
             return VFW_E_TYPE_NOT_ACCEPTED;
         }
         if (IsUnpackedHere(layout.dwFourcc)) {
@@ -123,8 +142,8 @@ HRESULT CFrameConverter::Convert(const uint8_t* pSrc, size_t nBytesUsed, uint8_t
     if (!m_bReady) return E_UNEXPECTED;
     if (!pSrc || !pDst) return E_POINTER;
     if (IsCompressedFourcc(m_Layout.dwFourcc)) return ConvertCompressed(pSrc, nBytesUsed, pDst);
-    const uint32_t nNeeded = RawSizeImage(m_Layout.dwFourcc, m_Layout.nWidth, m_Layout.nHeight,
-                                          m_Layout.nBytesPerLine);
+    const uint32_t nNeeded =
+        RawSizeImage(m_Layout.dwFourcc, m_Layout.nWidth, m_Layout.nHeight, m_Layout.nBytesPerLine);
     if (nBytesUsed < nNeeded) return S_FALSE;
     // swscale's readers may load a few bytes past a row's end: the frame is
     // read from a copy with room after it, never past the driver's bytes.
@@ -140,8 +159,8 @@ HRESULT CFrameConverter::Scale(int nAvFormat, const uint8_t* const* ppPlanes, co
     const int h = static_cast<int>(m_Layout.nHeight);
     if (nAvFormat != m_nSwsFormat || !m_pSws) {
         sws_freeContext(m_pSws);
-        m_pSws = sws_getContext(w, h, static_cast<AVPixelFormat>(nAvFormat), w, h,
-                                AV_PIX_FMT_BGR24, kSwsFlags, nullptr, nullptr, nullptr);
+        m_pSws = sws_getContext(w, h, static_cast<AVPixelFormat>(nAvFormat), w, h, AV_PIX_FMT_BGR24,
+                                kSwsFlags, nullptr, nullptr, nullptr);
         m_nSwsFormat = m_pSws ? nAvFormat : -1;
         if (!m_pSws) return E_OUTOFMEMORY;
     }
@@ -220,8 +239,7 @@ HRESULT CFrameConverter::ConvertRaw(const uint8_t* pSrc, uint8_t* pDst) {
     return Scale(m.fmt, planes, strides, pDst);
 }
 
-HRESULT CFrameConverter::ConvertCompressed(const uint8_t* pSrc, size_t nBytesUsed,
-                                           uint8_t* pDst) {
+HRESULT CFrameConverter::ConvertCompressed(const uint8_t* pSrc, size_t nBytesUsed, uint8_t* pDst) {
     if (nBytesUsed < 4 || nBytesUsed > m_Layout.nSizeImage + size_t{1} * 1024 * 1024) {
         return S_FALSE;
     }

@@ -20,27 +20,48 @@ uint32_t CeilDiv(uint32_t a, uint32_t b) { return a / b + (a % b ? 1 : 0); }
 AVPixelFormat TargetFormat(DWORD c, bool* pSwap) {
     *pSwap = false;
     switch (c) {
-        case MakeFourcc('Y', 'U', 'Y', 'V'): return AV_PIX_FMT_YUYV422;
-        case MakeFourcc('Y', 'V', 'Y', 'U'): return AV_PIX_FMT_YVYU422;
-        case MakeFourcc('U', 'Y', 'V', 'Y'): return AV_PIX_FMT_UYVY422;
-        case MakeFourcc('G', 'R', 'E', 'Y'): return AV_PIX_FMT_GRAY8;
-        case MakeFourcc('B', 'G', 'R', '3'): return AV_PIX_FMT_BGR24;
-        case MakeFourcc('R', 'G', 'B', '3'): return AV_PIX_FMT_RGB24;
+        case MakeFourcc('Y', 'U', 'Y', 'V'):
+            return AV_PIX_FMT_YUYV422;
+        case MakeFourcc('Y', 'V', 'Y', 'U'):
+            return AV_PIX_FMT_YVYU422;
+        case MakeFourcc('U', 'Y', 'V', 'Y'):
+            return AV_PIX_FMT_UYVY422;
+        case MakeFourcc('G', 'R', 'E', 'Y'):
+            return AV_PIX_FMT_GRAY8;
+        case MakeFourcc('B', 'G', 'R', '3'):
+            return AV_PIX_FMT_BGR24;
+        case MakeFourcc('R', 'G', 'B', '3'):
+            return AV_PIX_FMT_RGB24;
         case MakeFourcc('X', 'R', '2', '4'):
-        case MakeFourcc('B', 'G', 'R', '4'): return AV_PIX_FMT_BGR0;
-        case MakeFourcc('A', 'R', '2', '4'): return AV_PIX_FMT_BGRA;
-        case MakeFourcc('R', 'G', 'B', 'P'): return AV_PIX_FMT_RGB565LE;
+        case MakeFourcc('B', 'G', 'R', '4'):
+            return AV_PIX_FMT_BGR0;
+        case MakeFourcc('A', 'R', '2', '4'):
+            return AV_PIX_FMT_BGRA;
+        case MakeFourcc('R', 'G', 'B', 'P'):
+            return AV_PIX_FMT_RGB565LE;
         case MakeFourcc('X', 'R', '1', '5'):
-        case MakeFourcc('R', 'G', 'B', 'O'): return AV_PIX_FMT_RGB555LE;
-        case MakeFourcc('Y', 'U', '1', '2'): return AV_PIX_FMT_YUV420P;
-        case MakeFourcc('Y', 'V', '1', '2'): *pSwap = true; return AV_PIX_FMT_YUV420P;
-        case MakeFourcc('N', 'V', '1', '2'): return AV_PIX_FMT_NV12;
-        case MakeFourcc('N', 'V', '2', '1'): return AV_PIX_FMT_NV21;
-        case MakeFourcc('Y', 'U', 'V', '9'): return AV_PIX_FMT_YUV410P;
-        case MakeFourcc('Y', 'V', 'U', '9'): *pSwap = true; return AV_PIX_FMT_YUV410P;
-        case MakeFourcc('Y', '4', '1', 'P'): return AV_PIX_FMT_YUV411P;
-        case MakeFourcc('V', 'U', 'Y', 'A'): return AV_PIX_FMT_YUV444P;
-        default: return AV_PIX_FMT_NONE;
+        case MakeFourcc('R', 'G', 'B', 'O'):
+            return AV_PIX_FMT_RGB555LE;
+        case MakeFourcc('Y', 'U', '1', '2'):
+            return AV_PIX_FMT_YUV420P;
+        case MakeFourcc('Y', 'V', '1', '2'):
+            *pSwap = true;
+            return AV_PIX_FMT_YUV420P;
+        case MakeFourcc('N', 'V', '1', '2'):
+            return AV_PIX_FMT_NV12;
+        case MakeFourcc('N', 'V', '2', '1'):
+            return AV_PIX_FMT_NV21;
+        case MakeFourcc('Y', 'U', 'V', '9'):
+            return AV_PIX_FMT_YUV410P;
+        case MakeFourcc('Y', 'V', 'U', '9'):
+            *pSwap = true;
+            return AV_PIX_FMT_YUV410P;
+        case MakeFourcc('Y', '4', '1', 'P'):
+            return AV_PIX_FMT_YUV411P;
+        case MakeFourcc('V', 'U', 'Y', 'A'):
+            return AV_PIX_FMT_YUV444P;
+        default:
+            return AV_PIX_FMT_NONE;
     }
 }
 
@@ -95,8 +116,7 @@ SwsContext* CFramePainter::ContextFor(uint32_t w, uint32_t h, int nAvFormat, boo
     return m_pSws;
 }
 
-size_t CFramePainter::Paint(uint32_t n, const SRawFrameLayout& l, uint8_t* pDst,
-                            size_t nCapacity) {
+size_t CFramePainter::Paint(uint32_t n, const SRawFrameLayout& l, uint8_t* pDst, size_t nCapacity) {
     if (l.nWidth < 64 || l.nHeight < 16 || !pDst) return 0;
     m_Bgr.resize(size_t{l.nWidth} * l.nHeight * 3 + kSlack);
     DrawBgr(n, l.nWidth, l.nHeight, m_Bgr.data());
@@ -138,7 +158,9 @@ size_t CFramePainter::Paint(uint32_t n, const SRawFrameLayout& l, uint8_t* pDst,
             if (bY41P) {
                 for (uint32_t x = 0; x < l.nWidth; x += 8) {
                     uint8_t* g = d + (x / 8) * 12;
-                    auto Y = [&](uint32_t k) { return x + k < l.nWidth ? sy[x + k] : sy[l.nWidth - 1]; };
+                    auto Y = [&](uint32_t k) {
+                        return x + k < l.nWidth ? sy[x + k] : sy[l.nWidth - 1];
+                    };
                     const uint32_t c1 = std::min(x / 4 + 1, cw - 1);
                     g[0] = su[x / 4], g[1] = Y(0), g[2] = sv[x / 4], g[3] = Y(1);
                     g[4] = su[c1], g[5] = Y(2), g[6] = sv[c1], g[7] = Y(3);
@@ -146,7 +168,8 @@ size_t CFramePainter::Paint(uint32_t n, const SRawFrameLayout& l, uint8_t* pDst,
                 }
             } else {
                 for (uint32_t x = 0; x < l.nWidth; ++x) {
-                    d[4 * x] = sv[x], d[4 * x + 1] = su[x], d[4 * x + 2] = sy[x], d[4 * x + 3] = 255;
+                    d[4 * x] = sv[x], d[4 * x + 1] = su[x], d[4 * x + 2] = sy[x],
+                          d[4 * x + 3] = 255;
                 }
             }
         }
@@ -227,7 +250,9 @@ std::optional<uint32_t> ReadFrameNumber(const uint8_t* p, uint32_t w, uint32_t h
     if (!p || w < 64 || h < 16) return std::nullopt;
     const size_t nRow = size_t{w} * 3;
     // Row y of the picture (top-down) is row h-1-y of the bottom-up frame.
-    auto Pixel = [&](uint32_t x, uint32_t y) { return p + size_t{h - 1 - y} * nRow + size_t{x} * 3; };
+    auto Pixel = [&](uint32_t x, uint32_t y) {
+        return p + size_t{h - 1 - y} * nRow + size_t{x} * 3;
+    };
     const uint32_t yBottom = h / 2 + h / 4;
     const uint8_t* red = Pixel(w / 6, yBottom);
     const uint8_t* blue = Pixel(w - w / 6 - 1, yBottom);

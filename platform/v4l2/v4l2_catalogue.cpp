@@ -95,7 +95,8 @@ std::vector<V4l2DeviceEntry> V4l2Catalogue::scan() {
     std::vector<V4l2DeviceEntry> entries;
     for (const SVirtualSlot& c : candidates) {
         int err = 0;
-        std::unique_ptr<V4l2Io> io = c.device ? c.device->open(&err) : RealV4l2Io::open(c.path, &err);
+        std::unique_ptr<V4l2Io> io =
+            c.device ? c.device->open(&err) : RealV4l2Io::open(c.path, &err);
         v4l2_capability cap;
         if (!io || !Query(*io, &cap) || !isCaptureNode(cap)) continue;
         entries.push_back({c.path, CardOf(cap), c.device});

@@ -28,7 +28,7 @@
 
 struct V4l2DeviceEntry {
     std::string path;
-    std::string card;  // UTF-8, as QUERYCAP reports it
+    std::string card;                                  // UTF-8, as QUERYCAP reports it
     std::shared_ptr<VirtualV4l2Device> virtualDevice;  // null for real nodes
 };
 
@@ -46,7 +46,8 @@ public:
 
     // Reads PELORA_CAPTURE once (the first call); when it is "virtual",
     // makeDefault() becomes the listed camera while no test registry is set.
-    static void useEnvironment(const std::function<std::shared_ptr<VirtualV4l2Device>()>& makeDefault);
+    static void useEnvironment(
+        const std::function<std::shared_ptr<VirtualV4l2Device>()>& makeDefault);
 
     // Whether a node's QUERYCAP answer makes it a listed capture device.
     static bool isCaptureNode(const v4l2_capability& cap);

@@ -139,8 +139,7 @@ int V4l2DeviceNode::setFormatExact(uint32_t fourcc, uint32_t width, uint32_t hei
     f.fmt.pix.field = V4L2_FIELD_NONE;
     rc = ioctl(VIDIOC_S_FMT, &f);
     if (rc != 0) return rc;
-    if (f.fmt.pix.pixelformat == fourcc && f.fmt.pix.width == width &&
-        f.fmt.pix.height == height) {
+    if (f.fmt.pix.pixelformat == fourcc && f.fmt.pix.width == width && f.fmt.pix.height == height) {
         return 0;
     }
     // The driver adjusted the request: put back what was there.
@@ -168,7 +167,8 @@ int V4l2DeviceNode::setFrameInterval100ns(int64_t interval) {
     int rc = ioctl(VIDIOC_G_PARM, &p);
     if (rc != 0) return rc;
     if (!(p.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) return 0;
-    p.parm.capture.timeperframe.numerator = static_cast<uint32_t>(std::min<int64_t>(interval, UINT32_MAX));
+    p.parm.capture.timeperframe.numerator =
+        static_cast<uint32_t>(std::min<int64_t>(interval, UINT32_MAX));
     p.parm.capture.timeperframe.denominator = 10000000;
     return ioctl(VIDIOC_S_PARM, &p);
 }

@@ -127,7 +127,7 @@ private:
         size_t length = 0;
     };
 
-    int prepareBuffersLocked();  // REQBUFS + QUERYBUF + map
+    int prepareBuffersLocked();   // REQBUFS + QUERYBUF + map
     void releaseBuffersLocked();  // unmap + REQBUFS(0)
     int streamOnLocked();         // QBUF all, STREAMON, thread
     void streamOffLocked();       // stop thread, STREAMOFF

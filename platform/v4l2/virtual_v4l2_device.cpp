@@ -130,7 +130,8 @@ VirtualV4l2Device::VirtualV4l2Device(VirtualCameraConfig config, VirtualPainter 
     if (const VirtualFormat* f = findFormat(m_Format.pixelformat); f && !f->intervals.empty()) {
         m_Interval = f->intervals.front();
     }
-    if (!m_Config.inputs.empty()) m_Std = m_Config.inputs.front().std & -m_Config.inputs.front().std;
+    if (!m_Config.inputs.empty())
+        m_Std = m_Config.inputs.front().std & -m_Config.inputs.front().std;
     for (const VirtualControl& c : m_Config.controls) m_ControlValues.push_back(c.defaultValue);
 }
 
@@ -251,9 +252,9 @@ void VirtualV4l2Device::fillSizes(v4l2_pix_format* pix) const {
         pix->bytesperline = 0;
     } else {
         const uint32_t nMin = MinBytesPerLine(pix->pixelformat, pix->width);
-        pix->bytesperline =
-            nMin ? AlignBytesPerLine(pix->pixelformat, pix->width, nMin + m_Config.bytesPerLinePadding)
-                 : pix->width * 2;
+        pix->bytesperline = nMin ? AlignBytesPerLine(pix->pixelformat, pix->width,
+                                                     nMin + m_Config.bytesPerLinePadding)
+                                 : pix->width * 2;
     }
     const uint32_t n = RawSizeImage(pix->pixelformat, pix->width, pix->height, pix->bytesperline);
     // Codes without a known layout (a compressed code we cannot decode)

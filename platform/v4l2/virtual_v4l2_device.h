@@ -46,20 +46,20 @@
 
 // Paints frame n into pDst (nCapacity bytes) in the layout; answers the
 // bytes used (0: nothing could be painted).
-using VirtualPainter =
-    std::function<size_t(uint32_t n, const SRawFrameLayout& layout, uint8_t* pDst, size_t nCapacity)>;
+using VirtualPainter = std::function<size_t(uint32_t n, const SRawFrameLayout& layout,
+                                            uint8_t* pDst, size_t nCapacity)>;
 
 struct VirtualFrameSizes {
-    uint32_t type = V4L2_FRMSIZE_TYPE_DISCRETE;  // DISCRETE, STEPWISE or CONTINUOUS
+    uint32_t type = V4L2_FRMSIZE_TYPE_DISCRETE;   // DISCRETE, STEPWISE or CONTINUOUS
     std::vector<v4l2_frmsize_discrete> discrete;  // DISCRETE: in listing order
-    v4l2_frmsize_stepwise stepwise{};              // STEPWISE and CONTINUOUS
+    v4l2_frmsize_stepwise stepwise{};             // STEPWISE and CONTINUOUS
 };
 
 struct VirtualFormat {
     uint32_t fourcc = 0;
     VirtualFrameSizes sizes;
     std::vector<v4l2_fract> intervals = {{1, 30}};  // discrete, for every size
-    bool noFrameSizes = false;  // ENUM_FRAMESIZES answers EINVAL (old drivers)
+    bool noFrameSizes = false;                      // ENUM_FRAMESIZES answers EINVAL (old drivers)
 };
 
 struct VirtualInput {

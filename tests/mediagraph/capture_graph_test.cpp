@@ -136,7 +136,8 @@ protected:
 
     // The graph the camera library builds, up to (not including) Run.
     HRESULT Build(int index, uint32_t w, uint32_t h, bool bSetSize = true) {
-        builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+        builder =
+            Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
         graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
         EXPECT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
         control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
@@ -144,13 +145,13 @@ protected:
         if (!source) return VFW_E_NOT_FOUND;
         graph->AddFilter(source.Get(), L"Camera");
         CComRef<IAMStreamConfig> config;
-        EXPECT_NE(builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
-                                         IID_IAMStreamConfig,
-                                         reinterpret_cast<void**>(config.Receive())),
-                  S_OK);
-        HRESULT hr = builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
-                                            IID_IAMStreamConfig,
-                                            reinterpret_cast<void**>(config.Receive()));
+        EXPECT_NE(
+            builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
+                                   IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+            S_OK);
+        HRESULT hr =
+            builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                                   IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive()));
         if (hr != S_OK) return hr;
         if (bSetSize) {
             AM_MEDIA_TYPE* pmt = nullptr;
@@ -180,9 +181,9 @@ protected:
         EXPECT_EQ(grabber->SetMediaType(&rgb), S_OK);
         renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
         EXPECT_EQ(graph->AddFilter(renderer.Get(), L"NullRenderer"), S_OK);
-        const HRESULT hrRender = builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video,
-                                                       source.Get(), grabberFilter.Get(),
-                                                       renderer.Get());
+        const HRESULT hrRender =
+            builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
+                                  grabberFilter.Get(), renderer.Get());
         auto mediaFilter = Query<IMediaFilter>(graph.Get(), IID_IMediaFilter);
         EXPECT_EQ(mediaFilter->SetSyncSource(nullptr), S_OK);
         return FAILED(hrRender) ? hrRender : hr;
@@ -284,9 +285,10 @@ TEST_F(CaptureGraphTest, BindFailuresMapToTheirCodesAndOddCapabilityRecordsAreRe
               S_OK);
     builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
     CComRef<IAMStreamConfig> config;
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(),
-                                     IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
-              S_OK);
+    ASSERT_EQ(
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(),
+                               IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+        S_OK);
     int count = 0, size = 0;
     ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
     EXPECT_EQ(count, 3);
@@ -304,9 +306,10 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
     ASSERT_TRUE(source);
     builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
     CComRef<IAMStreamConfig> config;
-    ASSERT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
-                                     IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
-              S_OK);
+    ASSERT_EQ(
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                               IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+        S_OK);
     AM_MEDIA_TYPE* pmt = nullptr;
     ASSERT_EQ(config->GetFormat(&pmt), S_OK);
     EXPECT_EQ(pmt->subtype, MEDIASUBTYPE_YUY2);
@@ -315,8 +318,8 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
     vih.bmiHeader.biWidth = 640;
     vih.bmiHeader.biHeight = 480;
     std::memcpy(pmt->pbFormat, &vih, sizeof(vih));
-    for (const GUID* st : {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_YUYV,
-                           &MEDIASUBTYPE_MJPG}) {
+    for (const GUID* st :
+         {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_YUYV, &MEDIASUBTYPE_MJPG}) {
         pmt->subtype = *st;
         EXPECT_EQ(config->SetFormat(pmt), VFW_E_INVALIDMEDIATYPE);
     }

@@ -68,7 +68,8 @@ protected:
         CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
                          IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(builder.Receive()));
         CComRef<T> p;
-        builder->FindInterface(pCategory, pType, pFilter, iid, reinterpret_cast<void**>(p.Receive()));
+        builder->FindInterface(pCategory, pType, pFilter, iid,
+                               reinterpret_cast<void**>(p.Receive()));
         return p;
     }
 };
@@ -155,7 +156,8 @@ TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions)
     EXPECT_EQ(cc->Set(CameraControl_Exposure, 0, 1), S_OK);
     EXPECT_EQ(cam->controlValue(V4L2_CID_EXPOSURE_AUTO), V4L2_EXPOSURE_AUTO);
     LONG lo, hi, step, def, caps;
-    EXPECT_EQ(cc->GetRange(CameraControl_Roll, &lo, &hi, &step, &def, &caps), E_PROP_ID_UNSUPPORTED);
+    EXPECT_EQ(cc->GetRange(CameraControl_Roll, &lo, &hi, &step, &def, &caps),
+              E_PROP_ID_UNSUPPORTED);
     EXPECT_EQ(cc->GetRange(CameraControl_Focus, &lo, &hi, &step, &def, &caps), S_OK);
     EXPECT_EQ(caps, 2);
 }
@@ -186,8 +188,8 @@ TEST_F(CaptureSettingsTest, CrossbarRoutesInputsOnlyWhileStopped) {
     EXPECT_TRUE(Find<IAMCrossbar>(&LOOK_UPSTREAM_ONLY, nullptr, filter.Get(), IID_IAMCrossbar));
     EXPECT_FALSE(Find<IAMCrossbar>(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, filter.Get(),
                                    IID_IAMCrossbar));
-    auto xbar = Find<IAMCrossbar>(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(),
-                                  IID_IAMCrossbar);
+    auto xbar =
+        Find<IAMCrossbar>(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(), IID_IAMCrossbar);
     ASSERT_TRUE(xbar);
     LONG outs = 0, ins = 0;
     ASSERT_EQ(xbar->get_PinCounts(&outs, &ins), S_OK);

@@ -26,8 +26,10 @@ public:
         BYTE* p = nullptr;
         pSample->GetPointer(&p);
         auto n = ReadFrameNumber(p, 640, 480);
-        if (n && static_cast<int64_t>(*n) > last.load()) last = *n;
-        else bad = true;
+        if (n && static_cast<int64_t>(*n) > last.load())
+            last = *n;
+        else
+            bad = true;
         return S_OK;
     }
     HRESULT BufferCB(double, BYTE*, LONG) override { return E_NOTIMPL; }
@@ -47,8 +49,9 @@ TEST_F(VirtualCameraEnvTest, EnvironmentListsTheVirtualCameraAndItStreams) {
                                    IID_ICreateDevEnum, reinterpret_cast<void**>(devEnum.Receive())),
                   S_OK);
         CComRef<IEnumMoniker> monikers;
-        ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
-                  S_OK);
+        ASSERT_EQ(
+            devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
+            S_OK);
         CComRef<IMoniker> moniker;
         ASSERT_EQ(monikers->Next(1, moniker.Receive(), nullptr), S_OK);
         CComRef<IPropertyBag> bag;

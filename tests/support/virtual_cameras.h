@@ -46,8 +46,7 @@ inline VirtualCameraConfig WebcamConfig(const std::string& card = "Test Webcam")
 inline std::shared_ptr<VirtualV4l2Device> MakeCamera(VirtualCameraConfig config) {
     auto painter = std::make_shared<CFramePainter>();
     return VirtualV4l2Device::create(
-        std::move(config),
-        [painter](uint32_t n, const SRawFrameLayout& l, uint8_t* p, size_t cap) {
+        std::move(config), [painter](uint32_t n, const SRawFrameLayout& l, uint8_t* p, size_t cap) {
             return painter->Paint(n, l, p, cap);
         });
 }
