@@ -411,6 +411,9 @@ HRESULT CFilterGraph::RunInternal(bool bFreshStart) {
     for (IBaseFilter* pFilter : DownstreamFirst()) {
         const HRESULT hr = pFilter->Run(m_tStart);
         if (FAILED(hr) && SUCCEEDED(hrResult)) hrResult = hr;
+        // A filter still on its way to running (a live source before its
+        // first frame) makes the graph's answer S_FALSE.
+        if (hr == S_FALSE && hrResult == S_OK) hrResult = S_FALSE;
     }
     m_State = State_Running;
     return hrResult;

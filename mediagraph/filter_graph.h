@@ -17,8 +17,10 @@
 // - State: Pause activates the filters, renderers first (the filters that have
 //   no output pin), then their upstream filters; Run pauses first, waits
 //   (bounded) for the filters to finish pausing, and runs them all with
-//   tStart = clock time + a small latency; Stop stops renderers first, which
-//   releases a source thread blocked in a renderer. A clock is set on every
+//   tStart = clock time + a small latency (S_FALSE when a filter answered
+//   S_FALSE: a live source still waiting for its first frame); Stop stops
+//   renderers first, which releases a source thread blocked in a renderer.
+//   A clock is set on every
 //   filter (the system clock unless SetSyncSource chose another or NULL, no
 //   clock), and only while stopped.
 // - Seeking: IMediaSeeking is passed to the renderers' position objects (and
