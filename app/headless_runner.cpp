@@ -16,6 +16,7 @@
 
 #include "app/image_frame.h"
 #include "app/image_readers.h"
+#include "app/verify_runner.h"
 #include "platform/win/time_services.h"
 #include "processing/frame_source_factory.h"
 #include "processing/frame_window.h"
@@ -245,6 +246,7 @@ int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUN
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
+    if (IsVerifyCommand(argc, argv)) return RunVerify(argc, argv);
     SHeadlessOptions opt;
     if (!ParseOptions(argc, argv, &opt)) {
         PrintUsage();
