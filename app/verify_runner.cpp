@@ -159,7 +159,8 @@ int Verify(const SVerifyOptions& opt, IFrameSource& source, SeekMode nSeekMode, 
     const auto tChecks = std::chrono::steady_clock::now();
     const std::vector<SFrameCheck> checks =
         RunFrameChecks(source, timeline, cbFrame, ref, plan, [&](size_t nDone, size_t nTotal) {
-            if (bProgress) std::fprintf(stderr, "\rverify: %zu/%zu checks", nDone, nTotal);
+            // The blanks cover the rest of the longer line before it.
+            if (bProgress) std::fprintf(stderr, "\rverify: %zu/%zu checks%20s", nDone, nTotal, "");
         });
     const double dChecks = SecondsSince(tChecks);
     source.Close();
