@@ -31,8 +31,11 @@ constexpr SOption kOptions[] = {
      "process every frame in order, none skipped and none waiting for its time"},
     {"--csv", 1, kHeadless, "PATH", "one row per processed frame: frame index, plug-in ms, interval ms"},
     {"--save-frame", 2, kHeadless, "N PATH",
-     "grab frame N (from 0) as the dialog shows it, process it, write a 24-bit BMP, exit"},
+     "grab the N-th picture (from 0, in presentation order), process it, write a 24-bit BMP, exit"},
     {"--canvas", 0, kHeadless, "", "a CSV grid with an origin other than (0, 0) goes on the 512x480 canvas"},
+    {"--verify", 0, kHeadless, "", "check that every frame reached by seeking is the frame asked (exit 3 on a mismatch)"},
+    {"--sample", 1, kHeadless, "N", "with --verify: random frames checked in files over 2,000 frames (default 500)"},
+    {"--seed", 1, kHeadless, "S", "with --verify: the seed of the random choice of frames (default: a new one)"},
 };
 
 // The toolkit's own options that take a value ("-platform offscreen").

@@ -15,9 +15,15 @@
 #include "app/command_line.h"
 #include "app/headless_runner.h"
 #include "app/pelora_app.h"
+#include "app/verify_runner.h"
 #include "mediagraph/media_classes.h"
 
 int main(int argc, char** argv) {
+    // The frame exactness check reads its own options (app/verify_runner.h).
+    if (argc > 1 && std::string(argv[1]) == "--headless" && IsVerifyCommand(argc, argv)) {
+        RegisterMediaClasses();
+        return RunVerify(argc, argv);
+    }
     const SCommandLine line = ParseCommandLine(argc, argv);
     if (line.bHelp) {
         std::fputs(CommandLineHelp().c_str(), stdout);

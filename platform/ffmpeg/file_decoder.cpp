@@ -449,6 +449,7 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
         pInfo->rtTime = frame.rtTime;
         pInfo->llIndex = av_rescale_q_rnd(frame.rtTime, kHundredNs, AVRational{m_nFpsDen, m_nFpsNum},
                                           AV_ROUND_NEAR_INF);
+        pInfo->bKeyFrame = frame.pFrame->key_frame != 0;
     }
     PushRecent(std::move(frame));
     return S_OK;

@@ -59,6 +59,7 @@ struct SDecodedFrameInfo {
     // time stamp within half a tick of FrameToTime(n) is reported as exactly that.
     REFERENCE_TIME rtTime = 0;
     LONGLONG llIndex = 0;       // frame number: rtTime in frame durations, rounded to nearest
+    bool bKeyFrame = false;     // the decoder marked the picture as a keyframe
 };
 
 class CFileDecoder {
