@@ -21,7 +21,8 @@ struct SOption {
 };
 
 constexpr SOption kOptions[] = {
-    {"--headless", 0, kBoth, "", "no window: run FILE and print the timing lines on standard output"},
+    {"--headless", 0, kBoth, "",
+     "no window: run FILE and print the timing lines on standard output"},
     {"--plugin", 1, kBoth, "PATH", "use this plug-in instead of Tavro.so"},
     {"--help", 0, kBoth, "", "show this help and exit"},
     {"--version", 0, kBoth, "", "show the version and exit"},
@@ -29,19 +30,25 @@ constexpr SOption kOptions[] = {
     {"--no-plugin", 0, kHeadless, "", "show frames unprocessed"},
     {"--every-frame", 0, kHeadless, "",
      "process every frame in order, none skipped and none waiting for its time"},
-    {"--csv", 1, kHeadless, "PATH", "one row per processed frame: frame index, plug-in ms, interval ms"},
+    {"--csv", 1, kHeadless, "PATH",
+     "one row per processed frame: frame index, plug-in ms, interval ms"},
     {"--save-frame", 2, kHeadless, "N PATH",
      "grab the N-th picture (from 0, in presentation order), process it, write a 24-bit BMP, exit"},
-    {"--canvas", 0, kHeadless, "", "a CSV grid with an origin other than (0, 0) goes on the 512x480 canvas"},
-    {"--verify", 0, kHeadless, "", "check that every frame reached by seeking is the frame asked (exit 3 on a mismatch)"},
-    {"--sample", 1, kHeadless, "N", "with --verify: random frames checked in files over 2,000 frames (default 500)"},
-    {"--seed", 1, kHeadless, "S", "with --verify: the seed of the random choice of frames (default: a new one)"},
+    {"--canvas", 0, kHeadless, "",
+     "a CSV grid with an origin other than (0, 0) goes on the 512x480 canvas"},
+    {"--verify", 0, kHeadless, "",
+     "check that every frame reached by seeking is the frame asked (exit 3 on a mismatch)"},
+    {"--sample", 1, kHeadless, "N",
+     "with --verify: random frames checked in files over 2,000 frames (default 500)"},
+    {"--seed", 1, kHeadless, "S",
+     "with --verify: the seed of the random choice of frames (default: a new one)"},
 };
 
 // The toolkit's own options that take a value ("-platform offscreen").
 constexpr const char* kToolkitValueOptions[] = {
-    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
-    "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display", "-geometry",
+    "-platform",        "-platformpluginpath", "-platformtheme", "-plugin",
+    "-qwindowgeometry", "-qwindowicon",        "-qwindowtitle",  "-session",
+    "-style",           "-stylesheet",         "-display",       "-geometry",
 };
 
 const SOption* FindOption(const std::string& strName) {
@@ -61,7 +68,8 @@ bool ParseFrameNumber(const std::string& str, long* pl) {
     char* pEnd = nullptr;
     errno = 0;
     const long l = std::strtol(str.c_str(), &pEnd, 10);
-    if (*pEnd != '\0' || errno != 0 || l < 0 || l > 0x7FFFFFFF || str[0] == '+' || str[0] == ' ') return false;
+    if (*pEnd != '\0' || errno != 0 || l < 0 || l > 0x7FFFFFFF || str[0] == '+' || str[0] == ' ')
+        return false;
     *pl = l;
     return true;
 }
@@ -69,17 +77,27 @@ bool ParseFrameNumber(const std::string& str, long* pl) {
 // Stores the option's values. Returns what is wrong with them, or "".
 std::string Apply(const SOption& opt, const std::vector<std::string>& values, SCommandLine* pLine) {
     const std::string strName = opt.pszName;
-    if (strName == "--headless") pLine->bHeadless = true;
-    else if (strName == "--plugin") pLine->strPlugin = values[0];
-    else if (strName == "--help") pLine->bHelp = true;
-    else if (strName == "--version") pLine->bVersion = true;
-    else if (strName == "--play") pLine->bPlay = true;
-    else if (strName == "--no-plugin") pLine->bNoPlugin = true;
-    else if (strName == "--every-frame") pLine->bEveryFrame = true;
-    else if (strName == "--csv") pLine->strCsv = values[0];
-    else if (strName == "--canvas") pLine->bCanvas = true;
+    if (strName == "--headless")
+        pLine->bHeadless = true;
+    else if (strName == "--plugin")
+        pLine->strPlugin = values[0];
+    else if (strName == "--help")
+        pLine->bHelp = true;
+    else if (strName == "--version")
+        pLine->bVersion = true;
+    else if (strName == "--play")
+        pLine->bPlay = true;
+    else if (strName == "--no-plugin")
+        pLine->bNoPlugin = true;
+    else if (strName == "--every-frame")
+        pLine->bEveryFrame = true;
+    else if (strName == "--csv")
+        pLine->strCsv = values[0];
+    else if (strName == "--canvas")
+        pLine->bCanvas = true;
     else if (strName == "--save-frame") {
-        if (!ParseFrameNumber(values[0], &pLine->lSaveFrame)) return "--save-frame: not a frame number: " + values[0];
+        if (!ParseFrameNumber(values[0], &pLine->lSaveFrame))
+            return "--save-frame: not a frame number: " + values[0];
         pLine->bSaveFrame = true;
         pLine->strSavePath = values[1];
     }
@@ -120,7 +138,8 @@ SCommandLine ParseCommandLine(int argc, const char* const* argv) {
                 }
                 values.push_back(strArg.substr(nEq + 1));
             }
-            while (static_cast<int>(values.size()) < pOpt->nValues && i + 1 < argc) values.push_back(argv[++i]);
+            while (static_cast<int>(values.size()) < pOpt->nValues && i + 1 < argc)
+                values.push_back(argv[++i]);
             if (static_cast<int>(values.size()) < pOpt->nValues) {
                 SetError(&line, strName + " needs " + pOpt->pszValues);
                 continue;
@@ -142,13 +161,16 @@ SCommandLine ParseCommandLine(int argc, const char* const* argv) {
     const unsigned mode = line.bHeadless ? kHeadless : kGui;
     for (const SOption* pOpt : used) {
         if ((pOpt->modes & mode) != 0) continue;
-        SetError(&line, std::string(pOpt->pszName) +
-                            (line.bHeadless ? " is for the window, not --headless" : " needs --headless"));
+        SetError(&line,
+                 std::string(pOpt->pszName) +
+                     (line.bHeadless ? " is for the window, not --headless" : " needs --headless"));
     }
-    if (line.bHeadless && !line.toolkitArgs.empty()) SetError(&line, "unknown option " + line.toolkitArgs[0]);
+    if (line.bHeadless && !line.toolkitArgs.empty())
+        SetError(&line, "unknown option " + line.toolkitArgs[0]);
     if (line.files.size() > 1) SetError(&line, "more than one file given");
     if (line.bHeadless && line.files.empty()) SetError(&line, "no file given");
-    if (line.bNoPlugin && !line.strPlugin.empty()) SetError(&line, "--plugin and --no-plugin exclude each other");
+    if (line.bNoPlugin && !line.strPlugin.empty())
+        SetError(&line, "--plugin and --no-plugin exclude each other");
     return line;
 }
 
@@ -162,7 +184,9 @@ std::string CommandLineHelp() {
     const struct {
         unsigned modes;
         const char* pszTitle;
-    } groups[] = {{kBoth, "Options of both modes"}, {kGui, "The window only"}, {kHeadless, "--headless only"}};
+    } groups[] = {{kBoth, "Options of both modes"},
+                  {kGui, "The window only"},
+                  {kHeadless, "--headless only"}};
     for (const auto& group : groups) {
         str += std::string("\n") + group.pszTitle + ":\n";
         for (const SOption& opt : kOptions) {
@@ -170,8 +194,10 @@ std::string CommandLineHelp() {
             std::string strUsage = std::string("  ") + opt.pszName;
             if (opt.nValues == 1) strUsage += std::string("=") + opt.pszValues;
             if (opt.nValues == 2) strUsage += std::string(" ") + opt.pszValues;
-            if (strUsage.size() <= 20) strUsage.resize(22, ' ');
-            else strUsage += "\n" + std::string(22, ' ');
+            if (strUsage.size() <= 20)
+                strUsage.resize(22, ' ');
+            else
+                strUsage += "\n" + std::string(22, ' ');
             str += strUsage + opt.pszHelp + "\n";
         }
     }

@@ -1,7 +1,7 @@
 // app: the program's command line, for both modes:
 //
-//   pelora [OPTIONS] [FILE]                  the window (FILE opened as the video command opens one)
-//   pelora --headless [OPTIONS] FILE         no window: the timing lines on standard output
+//   pelora [OPTIONS] [FILE]                  the window (FILE opened as the video command opens
+//   one) pelora --headless [OPTIONS] FILE         no window: the timing lines on standard output
 //
 // GNU-style long options, anywhere on the line: "--opt value" and
 // "--opt=value" alike; "--" ends the options. --help and --version win

@@ -57,8 +57,8 @@ public:
     }
     void OnFrameProcessed(LONGLONG llIndex, double dProcessMs, double dIntervalMs) override {
         if (m_pCsv)
-            std::fprintf(m_pCsv, "%" PRId64 ",%.3f,%.3f\n", static_cast<int64_t>(llIndex), dProcessMs,
-                         dIntervalMs);
+            std::fprintf(m_pCsv, "%" PRId64 ",%.3f,%.3f\n", static_cast<int64_t>(llIndex),
+                         dProcessMs, dIntervalMs);
     }
     void OnRunEnded(LONGLONG llProcessed, LONGLONG llSkipped) override {
         std::lock_guard<std::mutex> lock(m_mx);
@@ -130,8 +130,10 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBi
 // pass's timing line is printed, and --save-frame 0 writes the processed
 // frame. A refused image prints the command's message and exits 1.
 int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUNC pfnProcess) {
-    if (!opt.strCsv.empty() || opt.bEveryFrame) return BadCommandLine("--csv and --every-frame are for video files");
-    if (opt.bSaveFrame && opt.lSaveFrame != 0) return BadCommandLine("a still image has frame 0 only");
+    if (!opt.strCsv.empty() || opt.bEveryFrame)
+        return BadCommandLine("--csv and --every-frame are for video files");
+    if (opt.bSaveFrame && opt.lSaveFrame != 0)
+        return BadCommandLine("a still image has frame 0 only");
     const bool bCanvas = opt.bCanvas;
     const CanvasQuestion askCanvas = [bCanvas](const std::string&) { return bCanvas; };
     CStillFrame frame;
@@ -170,7 +172,8 @@ int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUN
 int RunHeadless(const SCommandLine& opt) {
     if (opt.files.size() != 1) return BadCommandLine("no file given");
     const std::optional<EImageFileKind> eImageKind = ImageKindFromPath(opt.files[0]);
-    if (opt.bCanvas && eImageKind != EImageFileKind::Csv) return BadCommandLine("--canvas is for CSV images");
+    if (opt.bCanvas && eImageKind != EImageFileKind::Csv)
+        return BadCommandLine("--canvas is for CSV images");
     // Videos are classified as the video command classifies them: the same
     // seek mode for the same name, and MPEG refused with the same message.
     const ESourceClass eClass = ClassifySource(opt.files[0], FileExtension(opt.files[0]));
@@ -206,7 +209,8 @@ int RunHeadless(const SCommandLine& opt) {
     if (!opt.strCsv.empty()) {
         pCsv = std::fopen(opt.strCsv.c_str(), "w");
         if (!pCsv) {
-            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         std::fputs("frame,plugin_ms,interval_ms\n", pCsv);
@@ -230,7 +234,8 @@ int RunHeadless(const SCommandLine& opt) {
         }
     } else {
         worker.Start(&window, strFlag, nullptr);
-        while (!worker.IsReady() && !worker.HasEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!worker.IsReady() && !worker.HasEnded())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (worker.HasEnded()) {
             std::fprintf(stderr, "ファイルを開くことが出来ません\n");
             nExit = 1;
@@ -243,8 +248,9 @@ int RunHeadless(const SCommandLine& opt) {
         worker.Join();
         window.EndProgress();
         if (nExit == 0 && window.RunEnded())
-            std::printf("# processed %" PRId64 " frames in the playback loop, skipped %" PRId64 "\n",
-                        static_cast<int64_t>(window.Processed()), static_cast<int64_t>(window.Skipped()));
+            std::printf(
+                "# processed %" PRId64 " frames in the playback loop, skipped %" PRId64 "\n",
+                static_cast<int64_t>(window.Processed()), static_cast<int64_t>(window.Skipped()));
     }
     if (pCsv && std::fclose(pCsv) != 0) {
         std::fprintf(stderr, "pelora: cannot write %s\n", opt.strCsv.c_str());

@@ -55,7 +55,8 @@ void ConvertRow(const BYTE* pSrc, int nBitCount, const BYTE* pTable, INT nWidth,
 EImageStatus ConvertImageToFrame(const BYTE* pHeader, INT nHeaderSize, const BYTE* pPixels,
                                  INT nPixelSize, BITMAPINFO& bmiFrame,
                                  std::unique_ptr<BYTE[]>& pFrame, INT& nFrameSize) {
-    if (pHeader == nullptr || pPixels == nullptr || nHeaderSize < 40) return EImageStatus::BadHeader;
+    if (pHeader == nullptr || pPixels == nullptr || nHeaderSize < 40)
+        return EImageStatus::BadHeader;
     BITMAPINFOHEADER bih;
     std::memcpy(&bih, pHeader, sizeof bih);
     const EImageStatus layout = CheckBitmapLayout(bih, nHeaderSize, nPixelSize);

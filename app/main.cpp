@@ -34,14 +34,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!line.strError.empty()) {
-        std::fprintf(stderr, "pelora: %s\nTry 'pelora --help' for more information.\n", line.strError.c_str());
+        std::fprintf(stderr, "pelora: %s\nTry 'pelora --help' for more information.\n",
+                     line.strError.c_str());
         return 2;
     }
     // Every media object is made by class id from here on.
     RegisterMediaClasses();
     if (line.bHeadless) return RunHeadless(line);
-    const std::string strNoDisplay =
-        NoDisplayMessage(line.toolkitArgs, [](const char* pszName) -> const char* { return std::getenv(pszName); });
+    const std::string strNoDisplay = NoDisplayMessage(
+        line.toolkitArgs, [](const char* pszName) -> const char* { return std::getenv(pszName); });
     if (!strNoDisplay.empty()) {
         std::fprintf(stderr, "%s\n", strNoDisplay.c_str());
         return 2;

@@ -105,7 +105,8 @@ bool InstallToolkitTranslations() {
     if (pApp == nullptr) return false;
     if (s_pTranslator) return true;
     auto* pTranslator = new QTranslator(pApp);
-    if (!pTranslator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+    if (!pTranslator->load(QStringLiteral("qtbase_ja"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
         !QCoreApplication::installTranslator(pTranslator)) {
         delete pTranslator;
         return false;

@@ -214,9 +214,10 @@ void CPeloraDoc::CloseAllDialogs() {
     std::vector<QPointer<QWidget>> ended;
     while (true) {
         PruneDialogs();
-        const auto it = std::find_if(m_dialogs.rbegin(), m_dialogs.rend(), [&](const SDialogEntry& entry) {
-            return std::find(ended.begin(), ended.end(), entry.window) == ended.end();
-        });
+        const auto it =
+            std::find_if(m_dialogs.rbegin(), m_dialogs.rend(), [&](const SDialogEntry& entry) {
+                return std::find(ended.begin(), ended.end(), entry.window) == ended.end();
+            });
         if (it == m_dialogs.rend()) break;
         ended.push_back(it->window);
         it->pDialog->EndAndDestroy();

@@ -71,16 +71,17 @@ protected:
     bool event(QEvent* pEvent) override;
 
 private:
-    int PaintTextArea(const QRect& rcArea, bool bReplaceRows, const std::function<int(QPainter&)>& draw);
+    int PaintTextArea(const QRect& rcArea, bool bReplaceRows,
+                      const std::function<int(QPainter&)>& draw);
     // Called with m_mxText held: adds rc to the area to repaint; true when
     // the caller must post the repaint event (after releasing m_mxText).
     bool MarkDirtyLocked(const QRect& rc);
     // Any thread, without m_mxText: queues one repaint event to the GUI thread.
     void PostRepaint();
 
-    mutable std::mutex m_mxText;  // guards m_imgText, m_rcDirty, m_bRepaintQueued
-    QImage m_imgText;             // the drawn lines, ARGB, transparent where nothing was drawn
-    QRect m_rcDirty;              // area drawn since the last queued repaint ran
+    mutable std::mutex m_mxText;    // guards m_imgText, m_rcDirty, m_bRepaintQueued
+    QImage m_imgText;               // the drawn lines, ARGB, transparent where nothing was drawn
+    QRect m_rcDirty;                // area drawn since the last queued repaint ran
     bool m_bRepaintQueued = false;  // a repaint event is on its way to the GUI thread
 };
 

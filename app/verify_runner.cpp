@@ -34,10 +34,12 @@ struct SVerifyOptions {
 };
 
 void PrintUsage() {
-    std::fprintf(stderr, "usage: pelora --headless --verify FILE [--sample N] [--seed S] [--csv PATH]\n");
+    std::fprintf(stderr,
+                 "usage: pelora --headless --verify FILE [--sample N] [--seed S] [--csv PATH]\n");
 }
 
-bool ParseNumber(const char* pszName, const char* psz, unsigned long long ullMax, unsigned long long* pValue) {
+bool ParseNumber(const char* pszName, const char* psz, unsigned long long ullMax,
+                 unsigned long long* pValue) {
     char* pEnd = nullptr;
     errno = 0;
     const unsigned long long ull = std::strtoull(psz, &pEnd, 10);
@@ -81,7 +83,8 @@ bool ParseOptions(int argc, char** argv, SVerifyOptions* pOpt) {
             if (bVerify || !value(&pOpt->strFile)) return false;
             bVerify = true;
         } else if (strArg == "--sample") {
-            if (!value(&str) || !ParseNumber("--sample", str.c_str(), 1000000000, &ull)) return false;
+            if (!value(&str) || !ParseNumber("--sample", str.c_str(), 1000000000, &ull))
+                return false;
             pOpt->plan.nSample = static_cast<LONG>(ull);
         } else if (strArg == "--seed") {
             if (!value(&str) || !ParseNumber("--seed", str.c_str(), UINT64_MAX, &ull)) return false;
@@ -122,9 +125,10 @@ bool WriteCsv(const std::string& strPath, const std::vector<SFrameCheck>& checks
     if (!pFile) return false;
     std::fputs("kind,position,asked,shown,match,acquire_ms\n", pFile);
     for (const SFrameCheck& c : checks)
-        std::fprintf(pFile, "%s,%" PRId64 ",%" PRId64 ",%" PRId64 ",%d,%.3f\n", FrameCheckKindName(c.eKind),
-                     static_cast<int64_t>(c.llPosition), static_cast<int64_t>(c.llAsked),
-                     static_cast<int64_t>(c.llShown), c.bMatch ? 1 : 0, c.dMs);
+        std::fprintf(pFile, "%s,%" PRId64 ",%" PRId64 ",%" PRId64 ",%d,%.3f\n",
+                     FrameCheckKindName(c.eKind), static_cast<int64_t>(c.llPosition),
+                     static_cast<int64_t>(c.llAsked), static_cast<int64_t>(c.llShown),
+                     c.bMatch ? 1 : 0, c.dMs);
     return std::fclose(pFile) == 0;
 }
 
@@ -157,7 +161,8 @@ int Verify(const SVerifyOptions& opt, IFrameSource& source, SeekMode nSeekMode, 
         source.Close();
         return 1;
     }
-    const std::vector<SPlannedCheck> plan = PlanFrameChecks(timeline.nFrameCount, ref.keyFrames, opt.plan);
+    const std::vector<SPlannedCheck> plan =
+        PlanFrameChecks(timeline.nFrameCount, ref.keyFrames, opt.plan);
     const auto tChecks = std::chrono::steady_clock::now();
     const std::vector<SFrameCheck> checks =
         RunFrameChecks(source, timeline, cbFrame, ref, plan, [&](size_t nDone, size_t nTotal) {
@@ -179,13 +184,14 @@ int Verify(const SVerifyOptions& opt, IFrameSource& source, SeekMode nSeekMode, 
                     static_cast<int64_t>(c.llPosition), ShownText(c).c_str());
     }
     if (static_cast<LONGLONG>(timeline.nFrameCount) != static_cast<LONGLONG>(ref.hashes.size()))
-        std::printf("note: the counter shows %d frames, decoding in order gave %zu\n", timeline.nFrameCount,
-                    ref.hashes.size());
-    std::printf("verify: %zu frames checked (%zu checks), %zu mismatches, seek mode: %s; %.2f s "
-                "(%.2f ms per check), sequential pass %.2f s for %zu frames, seed %" PRIu64 "\n",
-                frames.size(), checks.size(), nMismatches, SeekModeText(timeline, nSeekMode).c_str(), dChecks,
-                checks.empty() ? 0.0 : dChecks * 1000.0 / static_cast<double>(checks.size()), dSequential,
-                ref.hashes.size(), static_cast<uint64_t>(opt.plan.ullSeed));
+        std::printf("note: the counter shows %d frames, decoding in order gave %zu\n",
+                    timeline.nFrameCount, ref.hashes.size());
+    std::printf(
+        "verify: %zu frames checked (%zu checks), %zu mismatches, seek mode: %s; %.2f s "
+        "(%.2f ms per check), sequential pass %.2f s for %zu frames, seed %" PRIu64 "\n",
+        frames.size(), checks.size(), nMismatches, SeekModeText(timeline, nSeekMode).c_str(),
+        dChecks, checks.empty() ? 0.0 : dChecks * 1000.0 / static_cast<double>(checks.size()),
+        dSequential, ref.hashes.size(), static_cast<uint64_t>(opt.plan.ullSeed));
     std::fflush(stdout);
     if (!opt.strCsv.empty() && !WriteCsv(opt.strCsv, checks)) {
         std::fprintf(stderr, "pelora: cannot write %s\n", opt.strCsv.c_str());
@@ -198,7 +204,8 @@ int Verify(const SVerifyOptions& opt, IFrameSource& source, SeekMode nSeekMode, 
 
 bool IsVerifyCommand(int argc, char** argv) {
     for (int i = 2; i < argc; ++i)
-        if (std::strcmp(argv[i], "--verify") == 0 || std::strncmp(argv[i], "--verify=", 9) == 0) return true;
+        if (std::strcmp(argv[i], "--verify") == 0 || std::strncmp(argv[i], "--verify=", 9) == 0)
+            return true;
     return false;
 }
 

@@ -24,5 +24,6 @@
 bool IsVerifyCommand(int argc, char** argv);
 // wrapSource (tests only) gets the file's frame source and returns the one
 // the check runs on, e.g. one that injects a fault.
-using FrameSourceWrapper = std::function<std::unique_ptr<IFrameSource>(std::unique_ptr<IFrameSource>)>;
+using FrameSourceWrapper =
+    std::function<std::unique_ptr<IFrameSource>(std::unique_ptr<IFrameSource>)>;
 int RunVerify(int argc, char** argv, const FrameSourceWrapper& wrapSource = {});

@@ -90,7 +90,7 @@ protected:
     std::atomic<REFERENCE_TIME> m_tStart{0};           // written under m_pLock by Run
     CLSID m_clsid;
     CCritSec* m_pLock;
-    WCHAR* m_pName GUARDED_BY(m_pLock) = nullptr;                        // owned; under m_pLock
+    WCHAR* m_pName GUARDED_BY(m_pLock) = nullptr;    // owned; under m_pLock
     std::atomic<IFilterGraph*> m_pGraph{nullptr};    // no reference
     std::atomic<IMediaEventSink*> m_pSink{nullptr};  // no reference
     std::atomic<LONG> m_PinVersion{1};

@@ -192,25 +192,27 @@ protected:
     // Created on first request under m_ObjectCreationLock, deleted by the
     // destructor; read without a lock by the streaming thread.
     std::atomic<CRendererPosPassThru*> m_pPosition{nullptr};
-    CWinEvent m_RenderEvent{FALSE, FALSE};   // auto-reset: the sample is due
-    CWinEvent m_ThreadSignal{TRUE, FALSE};   // manual: release a waiting streaming thread
-    CWinEvent m_evComplete{TRUE, TRUE};      // manual: the state transition is complete
-    std::atomic<BOOL> m_bStreaming{FALSE};   // written under m_RendererLock
-    std::atomic<DWORD_PTR> m_dwAdvise{0};    // outstanding clock advise, 0 if none
-    IMediaSample* m_pMediaSample GUARDED_BY(m_RendererLock) = nullptr;  // one reference; under m_RendererLock
-    BOOL m_bEOS GUARDED_BY(m_RendererLock) = FALSE;                     // under m_RendererLock
-    BOOL m_bEOSDelivered GUARDED_BY(m_RendererLock) = FALSE;            // under m_RendererLock
+    CWinEvent m_RenderEvent{FALSE, FALSE};  // auto-reset: the sample is due
+    CWinEvent m_ThreadSignal{TRUE, FALSE};  // manual: release a waiting streaming thread
+    CWinEvent m_evComplete{TRUE, TRUE};     // manual: the state transition is complete
+    std::atomic<BOOL> m_bStreaming{FALSE};  // written under m_RendererLock
+    std::atomic<DWORD_PTR> m_dwAdvise{0};   // outstanding clock advise, 0 if none
+    IMediaSample* m_pMediaSample GUARDED_BY(m_RendererLock) =
+        nullptr;                                              // one reference; under m_RendererLock
+    BOOL m_bEOS GUARDED_BY(m_RendererLock) = FALSE;           // under m_RendererLock
+    BOOL m_bEOSDelivered GUARDED_BY(m_RendererLock) = FALSE;  // under m_RendererLock
     // Our pin (created by GetPin, or installed by a derived class before
     // the first GetPin); deleted by our destructor when still set.
     std::atomic<CRendererInputPin*> m_pInputPin{nullptr};
     CCritSec m_InterfaceLock;
     CCritSec m_RendererLock;
-    IQualityControl* m_pQSink GUARDED_BY(m_RendererLock) = nullptr;      // one reference; under m_RendererLock
-    BOOL m_bRepaintStatus GUARDED_BY(m_RendererLock) = TRUE;             // under m_RendererLock
-    std::atomic<BOOL> m_bInReceive{FALSE};    // set only under m_InterfaceLock
-    REFERENCE_TIME m_SignalTime GUARDED_BY(m_RendererLock) = 0;          // under m_RendererLock
-    std::atomic<UINT> m_EndOfStreamTimer{0};  // changed under m_RendererLock
-    CCritSec m_ObjectCreationLock;            // guards creating m_pPosition and m_pInputPin
+    IQualityControl* m_pQSink GUARDED_BY(m_RendererLock) =
+        nullptr;                                              // one reference; under m_RendererLock
+    BOOL m_bRepaintStatus GUARDED_BY(m_RendererLock) = TRUE;  // under m_RendererLock
+    std::atomic<BOOL> m_bInReceive{FALSE};                    // set only under m_InterfaceLock
+    REFERENCE_TIME m_SignalTime GUARDED_BY(m_RendererLock) = 0;  // under m_RendererLock
+    std::atomic<UINT> m_EndOfStreamTimer{0};                     // changed under m_RendererLock
+    CCritSec m_ObjectCreationLock;  // guards creating m_pPosition and m_pInputPin
 
 private:
     static void EndOfStreamTimerProc(UINT uID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,

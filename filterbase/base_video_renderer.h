@@ -71,7 +71,8 @@ public:
     virtual void ResetStreamingTimes() REQUIRES(m_InterfaceLock);
     // Builds the quality message for this frame and sends it upstream; the
     // sink's answer, or S_FALSE without a sink.
-    virtual HRESULT SendQuality(REFERENCE_TIME trLate, REFERENCE_TIME trRealStream) REQUIRES(m_InterfaceLock);
+    virtual HRESULT SendQuality(REFERENCE_TIME trLate, REFERENCE_TIME trRealStream)
+        REQUIRES(m_InterfaceLock);
 
     // The throttle (100 ns) that Notify set; for tests and diagnostics.
     LONG Throttle() const { return m_trThrottle.load(); }
@@ -83,7 +84,8 @@ protected:
     int GetStdDev(int nSamples, LONGLONG llSumSq, LONGLONG iTot);
 
     // Under m_InterfaceLock (see the contract), except m_trThrottle.
-    int m_nNormal GUARDED_BY(m_InterfaceLock) = 0;  // frames drawn on time in a row; -1 after a drop
+    int m_nNormal GUARDED_BY(m_InterfaceLock) =
+        0;  // frames drawn on time in a row; -1 after a drop
     BOOL m_bSupplierHandlingQuality GUARDED_BY(m_InterfaceLock) = FALSE;
     std::atomic<LONG> m_trThrottle{0};
     LONG m_trRenderAvg GUARDED_BY(m_InterfaceLock) = 0;

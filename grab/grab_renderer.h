@@ -129,14 +129,15 @@ private:
     // m_FrameLock guards every field below it up to m_InputPin, and every
     // byte of the frame buffer.
     CCritSec m_FrameLock;
-    BYTE* m_pFrameBuffer GUARDED_BY(m_FrameLock) = nullptr;    // pixels of m_hFrameBitmap, or null
-    HBITMAP m_hFrameBitmap GUARDED_BY(m_FrameLock) = nullptr;  // owned; deleted when replaced and at the end
-    LONG m_cbFrameBuffer GUARDED_BY(m_FrameLock) = 0;          // stride x |height|: the buffer's size
-    BITMAPINFO m_bmiFrame GUARDED_BY(m_FrameLock){};           // the adopted header, colour entry zero
+    BYTE* m_pFrameBuffer GUARDED_BY(m_FrameLock) = nullptr;  // pixels of m_hFrameBitmap, or null
+    HBITMAP m_hFrameBitmap GUARDED_BY(m_FrameLock) =
+        nullptr;  // owned; deleted when replaced and at the end
+    LONG m_cbFrameBuffer GUARDED_BY(m_FrameLock) = 0;  // stride x |height|: the buffer's size
+    BITMAPINFO m_bmiFrame GUARDED_BY(m_FrameLock){};   // the adopted header, colour entry zero
     LONG m_nFrameWidth GUARDED_BY(m_FrameLock) = 0;
-    LONG m_nFrameHeight GUARDED_BY(m_FrameLock) = 0;                  // absolute value
-    LONG m_cbFrame GUARDED_BY(m_FrameLock) = 0;                       // bytes of the last copy into the buffer
-    LONG m_tFrameDuration GUARDED_BY(m_FrameLock) = 0;                // low 32 bits of AvgTimePerFrame
+    LONG m_nFrameHeight GUARDED_BY(m_FrameLock) = 0;    // absolute value
+    LONG m_cbFrame GUARDED_BY(m_FrameLock) = 0;         // bytes of the last copy into the buffer
+    LONG m_tFrameDuration GUARDED_BY(m_FrameLock) = 0;  // low 32 bits of AvgTimePerFrame
     CComRef<IMediaSample> m_pLatestSample GUARDED_BY(m_FrameLock);
 
     // The filter's only pin, part of this object (the base's pin pointer

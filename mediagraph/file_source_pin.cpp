@@ -146,7 +146,8 @@ HRESULT CFileSourcePin::WaitForBuffer(IMediaSample** ppSample) {
         const HRESULT hr = GetDeliveryBuffer(ppSample, nullptr, nullptr, AM_GBF_NOWAIT);
         if (hr != VFW_E_TIMEOUT) return hr;
         CStdMutexLock lock(&m_StopWaitLock);
-        if (m_cvStop.wait_for(lock.Native(), kBufferWaitSlice, [this] { return m_bStopThread.load(); })) {
+        if (m_cvStop.wait_for(lock.Native(), kBufferWaitSlice,
+                              [this] { return m_bStopThread.load(); })) {
             return E_ABORT;
         }
     }

@@ -131,7 +131,7 @@ private:
     CStdMutex m_StopWaitLock;                // leaf: pairs with m_cvStop
     std::condition_variable m_cvStop;        // wakes the buffer wait on a stop request
 
-    mutable CStdMutex m_SeekLock;  // leaf: guards the three fields below
+    mutable CStdMutex m_SeekLock;                         // leaf: guards the three fields below
     REFERENCE_TIME m_rtStart GUARDED_BY(m_SeekLock) = 0;  // segment start, media time
     REFERENCE_TIME m_rtStop GUARDED_BY(m_SeekLock) = 0;   // segment stop, media time
     GUID m_TimeFormat GUARDED_BY(m_SeekLock);

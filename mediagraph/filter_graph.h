@@ -9,11 +9,11 @@
 // - Filters: AddFilter calls JoinFilterGraph(this, name) and gives the filter
 //   the graph's clock; the graph's QueryInterface answers IMediaEventSink, so
 //   filters report their events here. RenderFile(path) creates the file
-//   source (CoCreateInstance, then IFileSourceFilter::Load) for the path and connects its video output (through the output
-//   pin's Connect) to the first unconnected input pin of a filter already in
-//   the graph that accepts one of its types; audio is not rendered. A file
-//   the source cannot open, or whose video no filter accepts, is a failure
-//   code and leaves the graph as it was.
+//   source (CoCreateInstance, then IFileSourceFilter::Load) for the path and connects its video
+//   output (through the output pin's Connect) to the first unconnected input pin of a filter
+//   already in the graph that accepts one of its types; audio is not rendered. A file the source
+//   cannot open, or whose video no filter accepts, is a failure code and leaves the graph as it
+//   was.
 // - State: Pause activates the filters, renderers first (the filters that have
 //   no output pin), then their upstream filters; Run pauses first, waits
 //   (bounded) for the filters to finish pausing, and runs them all with
@@ -212,17 +212,18 @@ private:
     CCritSec m_Lock;  // the graph lock: guards the fields below up to m_EventLock
     std::vector<SFilter> m_Filters GUARDED_BY(m_Lock);
     CComRef<IReferenceClock> m_pClock GUARDED_BY(m_Lock);  // or null (no clock)
-    std::atomic<FILTER_STATE> m_State{State_Stopped};  // written under m_Lock
-    REFERENCE_TIME m_tStart GUARDED_BY(m_Lock) = 0;                       // clock time at which stream time 0 is due
-    REFERENCE_TIME m_tPausedAt GUARDED_BY(m_Lock) = 0;                    // clock time of a Pause from running
-    bool m_bResumable GUARDED_BY(m_Lock) = false;  // a Run after this pause continues the stream time
+    std::atomic<FILTER_STATE> m_State{State_Stopped};      // written under m_Lock
+    REFERENCE_TIME m_tStart GUARDED_BY(m_Lock) = 0;     // clock time at which stream time 0 is due
+    REFERENCE_TIME m_tPausedAt GUARDED_BY(m_Lock) = 0;  // clock time of a Pause from running
+    bool m_bResumable GUARDED_BY(m_Lock) =
+        false;  // a Run after this pause continues the stream time
 
     CStdMutex m_EventLock;              // leaf lock: guards the fields below
     std::condition_variable m_cvEvent;  // an event arrived, or the state changed
     std::deque<SEvent> m_Events GUARDED_BY(m_EventLock);
-    std::vector<const void*>
-        m_Renderers GUARDED_BY(m_EventLock);  // identities to hear EC_COMPLETE from (never used as pointers)
+    std::vector<const void*> m_Renderers
+        GUARDED_BY(m_EventLock);  // identities to hear EC_COMPLETE from (never used as pointers)
     std::vector<const void*> m_Completed GUARDED_BY(m_EventLock);  // those that did, this run
-    bool m_bComplete GUARDED_BY(m_EventLock) = false;              // every renderer completed this run
-    bool m_bAborted GUARDED_BY(m_EventLock) = false;               // EC_ERRORABORT this run
+    bool m_bComplete GUARDED_BY(m_EventLock) = false;  // every renderer completed this run
+    bool m_bAborted GUARDED_BY(m_EventLock) = false;   // EC_ERRORABORT this run
 };

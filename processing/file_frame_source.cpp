@@ -30,15 +30,15 @@ HRESULT CFileFrameSource::ProbeFormatInitialised(void* hwndOwner, BITMAPINFO* pb
     const HRESULT hr = pProbe->Open(m_strPath, &eStep);
     if (FAILED(hr)) {
         switch (eStep) {
-        case IFileGraph::EOpenStep::CreateGraph:
-            *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
-            break;
-        case IFileGraph::EOpenStep::AddRenderer:
-            *pstrMessage = "グラフにグラブレンダーフィルタを追加することが出来ません";
-            break;
-        default:
-            *pstrMessage = "ファイルを開くことが出来ません";
-            break;
+            case IFileGraph::EOpenStep::CreateGraph:
+                *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
+                break;
+            case IFileGraph::EOpenStep::AddRenderer:
+                *pstrMessage = "グラフにグラブレンダーフィルタを追加することが出来ません";
+                break;
+            default:
+                *pstrMessage = "ファイルを開くことが出来ません";
+                break;
         }
         return hr;
     }
@@ -46,7 +46,8 @@ HRESULT CFileFrameSource::ProbeFormatInitialised(void* hwndOwner, BITMAPINFO* pb
     return S_OK;
 }
 
-HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag, SFrameTimeline* pTimeline) {
+HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag,
+                               SFrameTimeline* pTimeline) {
     m_pRunFlag = &runFlag;
     m_pGraph = CreateFileGraph(hwndOwner);
     if (!m_pGraph) return E_FAIL;
@@ -72,7 +73,8 @@ HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag, SFrameT
     }
     m_pGraph->GetDuration(&timeline.llDuration);
     timeline.dFramesPerSecond = FramesPerSecondOf(nFrameDuration);
-    timeline.nFrameCount = FrameCountOf(timeline.llDuration, timeline.nFrameStep, timeline.dFramesPerSecond);
+    timeline.nFrameCount =
+        FrameCountOf(timeline.llDuration, timeline.nFrameStep, timeline.dFramesPerSecond);
     *pTimeline = timeline;
     return S_OK;
 }
@@ -136,7 +138,8 @@ HRESULT CFileFrameSource::AcquireAt(LONGLONG p, BYTE* pDest, DWORD cbDest) {
 }
 
 void CFileFrameSource::StartStream(LONGLONG llFrom, LONGLONG llStop) {
-    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop,
+                           AM_SEEKING_AbsolutePositioning);
     m_pGraph->Run();
 }
 

@@ -18,7 +18,8 @@ uint64_t HashFrameBytes(const BYTE* pBits, size_t cb) {
         uint64_t w;
         std::memcpy(&w, pBits + i, 8);
         h = (h ^ w) * kPrime;
-        h ^= h >> 29;  // spread the high bits down, or a word's high bytes barely reach the low ones
+        h ^=
+            h >> 29;  // spread the high bits down, or a word's high bytes barely reach the low ones
     }
     for (; i < cb; ++i) h = (h ^ pBits[i]) * kPrime;
     return h ^ (h >> 32);
@@ -56,9 +57,12 @@ HRESULT HashFramesInOrder(const std::string& strPath, DWORD cbFrame, SReferenceF
 
 const char* FrameCheckKindName(EFrameCheckKind eKind) {
     switch (eKind) {
-    case EFrameCheckKind::Seek: return "seek";
-    case EFrameCheckKind::StepForward: return "+1";
-    case EFrameCheckKind::StepBackward: return "-1";
+        case EFrameCheckKind::Seek:
+            return "seek";
+        case EFrameCheckKind::StepForward:
+            return "+1";
+        case EFrameCheckKind::StepBackward:
+            return "-1";
     }
     return "?";
 }
@@ -85,14 +89,16 @@ std::vector<SPlannedCheck> PlanFrameChecks(LONG nFrames, const std::vector<LONGL
         // forward from it. An all-keyframe stream (MJPEG) would make that
         // every frame, so at most nSample keyframes, evenly spread.
         const size_t nKeys = keyFrames.size();
-        const size_t nTake = std::min<size_t>(nKeys, static_cast<size_t>(std::max<LONG>(options.nSample, 0)));
+        const size_t nTake =
+            std::min<size_t>(nKeys, static_cast<size_t>(std::max<LONG>(options.nSample, 0)));
         for (size_t i = 0; i < nTake; ++i) {
             const LONGLONG k = keyFrames[i * nKeys / nTake];
             for (LONGLONG d = -1; d <= 1; ++d) choose(k + d);
         }
         std::uniform_int_distribution<LONG> any(0, nFrames - 1);
-        const size_t nWanted = std::min<size_t>(seeks.size() + static_cast<size_t>(std::max<LONG>(options.nSample, 0)),
-                                                static_cast<size_t>(nFrames));
+        const size_t nWanted =
+            std::min<size_t>(seeks.size() + static_cast<size_t>(std::max<LONG>(options.nSample, 0)),
+                             static_cast<size_t>(nFrames));
         while (seeks.size() < nWanted) choose(any(rng));
     }
     std::shuffle(seeks.begin(), seeks.end(), rng);
@@ -125,15 +131,16 @@ std::vector<SFrameCheck> RunFrameChecks(IFrameSource& source, const SFrameTimeli
     LONGLONG llPos = 0;
     for (const SPlannedCheck& planned : plan) {
         switch (planned.eKind) {
-        case EFrameCheckKind::Seek:
-            llPos = FrameStartAt(planned.nFrame, timeline.nFrameStep, timeline.dFramesPerSecond);
-            break;
-        case EFrameCheckKind::StepForward:
-            llPos += timeline.nFrameStep;
-            break;
-        case EFrameCheckKind::StepBackward:
-            llPos -= timeline.nFrameStep;
-            break;
+            case EFrameCheckKind::Seek:
+                llPos =
+                    FrameStartAt(planned.nFrame, timeline.nFrameStep, timeline.dFramesPerSecond);
+                break;
+            case EFrameCheckKind::StepForward:
+                llPos += timeline.nFrameStep;
+                break;
+            case EFrameCheckKind::StepBackward:
+                llPos -= timeline.nFrameStep;
+                break;
         }
         SFrameCheck check;
         check.eKind = planned.eKind;
@@ -141,10 +148,12 @@ std::vector<SFrameCheck> RunFrameChecks(IFrameSource& source, const SFrameTimeli
         check.llAsked = FrameIndexAt(llPos, timeline.nFrameStep, timeline.dFramesPerSecond);
         const auto t0 = std::chrono::steady_clock::now();
         check.hrAcquire = source.AcquireAt(llPos, pBits.get(), cbFrame);
-        check.dMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        check.dMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                        .count();
         if (SUCCEEDED(check.hrAcquire)) {
             const uint64_t ullHash = HashFrameBytes(pBits.get(), cbFrame);
-            const bool bHasRef = check.llAsked >= 0 && check.llAsked < static_cast<LONGLONG>(ref.hashes.size());
+            const bool bHasRef =
+                check.llAsked >= 0 && check.llAsked < static_cast<LONGLONG>(ref.hashes.size());
             check.bMatch = bHasRef && ref.hashes[static_cast<size_t>(check.llAsked)] == ullHash;
             check.llShown = check.bMatch ? check.llAsked : ref.FindFrame(ullHash, check.llAsked);
         }

@@ -84,12 +84,12 @@ std::vector<SPlannedCheck> PlanFrameChecks(LONG nFrames, const std::vector<LONGL
 // What one check found.
 struct SFrameCheck {
     EFrameCheckKind eKind = EFrameCheckKind::Seek;
-    LONGLONG llPosition = 0;  // in the source's time format
-    LONGLONG llAsked = 0;     // the frame the counter shows at llPosition
-    LONGLONG llShown = -1;    // the frame whose hash was grabbed; -1: no frame has it
-    HRESULT hrAcquire = S_OK; // AcquireAt's answer; a failure grabbed nothing
+    LONGLONG llPosition = 0;   // in the source's time format
+    LONGLONG llAsked = 0;      // the frame the counter shows at llPosition
+    LONGLONG llShown = -1;     // the frame whose hash was grabbed; -1: no frame has it
+    HRESULT hrAcquire = S_OK;  // AcquireAt's answer; a failure grabbed nothing
     bool bMatch = false;
-    double dMs = 0.0;         // time of the acquire
+    double dMs = 0.0;  // time of the acquire
 };
 
 // Runs the plan on a source opened with timeline (the caller's Open) whose

@@ -81,7 +81,8 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     if (bmiNew.bmiHeader.biBitCount != 24 || bmiNew.bmiHeader.biHeight <= 0) return E_INVALIDARG;
     const int64_t llSize = PaddedImageSize(bmiNew.bmiHeader.biWidth, bmiNew.bmiHeader.biHeight);
     if (llSize == 0) return E_INVALIDARG;
-    if (bmiNew.bmiHeader.biSizeImage < llSize) bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
+    if (bmiNew.bmiHeader.biSizeImage < llSize)
+        bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
     const size_t cb = bmiNew.bmiHeader.biSizeImage;
     std::unique_ptr<BYTE[]> pFrame(new (std::nothrow) BYTE[cb]());
     std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[cb]());
@@ -95,7 +96,8 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     return S_OK;
 }
 
-bool CFrameWorker::Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner) {
+bool CFrameWorker::Start(IFrameWindow* pWindow, const std::string& strRunFlagName,
+                         void* hwndOwner) {
     if (m_thread.joinable() || pWindow == nullptr) return false;
     m_pWindow = pWindow;
     m_strRunFlagName = strRunFlagName;
@@ -253,9 +255,12 @@ bool CFrameWorker::SetUpSource() {
 }
 
 HRESULT CFrameWorker::Acquire(LONGLONG p) {
-    const HRESULT hr = m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
-    if (hr == VFW_E_TIMEOUT) ReportSeekFailure(true, p);
-    else if (hr == S_OK && m_bSeekFailureShown) ReportSeekFailure(false, 0);
+    const HRESULT hr =
+        m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+    if (hr == VFW_E_TIMEOUT)
+        ReportSeekFailure(true, p);
+    else if (hr == S_OK && m_bSeekFailureShown)
+        ReportSeekFailure(false, 0);
     return hr;
 }
 
@@ -263,7 +268,8 @@ void CFrameWorker::ReportSeekFailure(bool bShown, LONGLONG p) {
     m_bSeekFailureShown = bShown;
     char sz[96] = "";
     if (bShown)
-        std::snprintf(sz, sizeof sz, "フレーム %" PRId64 " へのシークが完了しません", static_cast<int64_t>(IndexOf(p)));
+        std::snprintf(sz, sizeof sz, "フレーム %" PRId64 " へのシークが完了しません",
+                      static_cast<int64_t>(IndexOf(p)));
     m_pWindow->DrawTextAt(kSeekStatusY, sz);
 }
 
@@ -303,8 +309,8 @@ void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
 void CFrameWorker::DrawFrameLine(LONGLONG llT0, LONGLONG llT1) {
     char sz[128];
     std::snprintf(sz, sizeof sz, "%" PRId64 "(count) %.2f(msec) %.2f(msec)",
-                  static_cast<int64_t>(llT0 - m_llPrevFrameCount), CountToMs(llT0 - m_llPrevFrameCount),
-                  CountToMs(llT1 - llT0));
+                  static_cast<int64_t>(llT0 - m_llPrevFrameCount),
+                  CountToMs(llT0 - m_llPrevFrameCount), CountToMs(llT1 - llT0));
     m_pWindow->DrawTextAt(10, sz);
 }
 

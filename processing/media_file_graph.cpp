@@ -24,7 +24,8 @@ public:
         m_pEvent.Release();
         m_pSeeking.Release();
         m_pControl.Release();
-        m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its filters
+        m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its
+                             // filters
         m_pRenderer.Release();
     }
 
@@ -63,10 +64,15 @@ public:
     REFERENCE_TIME RendererFrameDuration() const override {
         return m_pRenderer ? m_pRenderer->GetFrameDuration() : 0;
     }
-    HRESULT IsFormatSupported(const GUID* pFormat) override { return m_pSeeking->IsFormatSupported(pFormat); }
-    HRESULT SetTimeFormat(const GUID* pFormat) override { return m_pSeeking->SetTimeFormat(pFormat); }
+    HRESULT IsFormatSupported(const GUID* pFormat) override {
+        return m_pSeeking->IsFormatSupported(pFormat);
+    }
+    HRESULT SetTimeFormat(const GUID* pFormat) override {
+        return m_pSeeking->SetTimeFormat(pFormat);
+    }
     HRESULT GetDuration(LONGLONG* pDuration) override { return m_pSeeking->GetDuration(pDuration); }
-    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override {
+    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                         DWORD dwStopFlags) override {
         return m_pSeeking->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
     }
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override {

@@ -16,6 +16,8 @@ PACKAGES=(
   fonts-noto-cjk qt6-translations-l10n
   # the clang builds (fuzzers, thread-safety analysis)
   clang libclang-rt-14-dev
+  # the format check of the test command
+  clang-format
 )
 
 missing=()

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the include layers, builds, and runs every
+# Installs what is missing, checks the include layers and the format, builds, and runs every
 # test: the plain build, then the AddressSanitizer+UBSan build and the
 # ThreadSanitizer build. The ThreadSanitizer build uses clang, which also
 # checks the lock annotations (-Wthread-safety). Warnings are errors in all
@@ -11,6 +11,8 @@ export QT_QPA_PLATFORM=offscreen
 
 echo "== checking include layers"
 python3 "$root/scripts/check-includes.py"
+echo "== checking the format (.clang-format)"
+(cd "$root" && git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror)
 
 run_suite() {
   local dir=$1; shift

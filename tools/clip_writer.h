@@ -16,7 +16,8 @@ enum class EClipFormat {
     AviRaw,    // "avi-raw":   AVI, uncompressed bgr24 (BI_RGB)
     Mp4H264,   // "mp4-h264":  MP4, H.264 by libx264 (yuv420p; yuv444p for odd sizes)
     AsfWmv2,   // "asf-wmv2":  ASF, Windows Media Video 8 (even sizes only)
-    AviH264,   // "avi-h264":  AVI, H.264 by libx264 (as mp4-h264; packets carry no presentation time)
+    AviH264,   // "avi-h264":  AVI, H.264 by libx264 (as mp4-h264; packets carry no presentation
+               // time)
 };
 
 struct SClipParams {

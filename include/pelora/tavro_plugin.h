@@ -40,17 +40,17 @@ extern "C" {
 #define PELORA_BITMAP_TYPES_DEFINED
 /* Device-independent bitmap header: 40 bytes, fields at fixed offsets. */
 typedef struct tagBITMAPINFOHEADER {
-    uint32_t biSize;          /* 0:  40 */
-    int32_t biWidth;          /* 4:  W in pixels */
-    int32_t biHeight;         /* 8:  H in rows; positive = bottom-up */
-    uint16_t biPlanes;        /* 12: 1 */
-    uint16_t biBitCount;      /* 14: 24 */
-    uint32_t biCompression;   /* 16: BI_RGB (0) */
-    uint32_t biSizeImage;     /* 20: H * stride */
-    int32_t biXPelsPerMeter;  /* 24 */
-    int32_t biYPelsPerMeter;  /* 28 */
-    uint32_t biClrUsed;       /* 32 */
-    uint32_t biClrImportant;  /* 36 */
+    uint32_t biSize;         /* 0:  40 */
+    int32_t biWidth;         /* 4:  W in pixels */
+    int32_t biHeight;        /* 8:  H in rows; positive = bottom-up */
+    uint16_t biPlanes;       /* 12: 1 */
+    uint16_t biBitCount;     /* 14: 24 */
+    uint32_t biCompression;  /* 16: BI_RGB (0) */
+    uint32_t biSizeImage;    /* 20: H * stride */
+    int32_t biXPelsPerMeter; /* 24 */
+    int32_t biYPelsPerMeter; /* 28 */
+    uint32_t biClrUsed;      /* 32 */
+    uint32_t biClrImportant; /* 36 */
 } BITMAPINFOHEADER;
 
 /* One colour-table entry: blue, green, red, reserved. */
@@ -98,8 +98,7 @@ typedef int32_t (*TAVROFUNC)(uint8_t* pOutput, const uint8_t* pInput, BITMAPINFO
 /* Bytes per row of a frame W pixels wide: 3*W rounded up to a multiple of
  * four. A frame is H times this; the bytes after the 3*W pixel bytes of a row
  * are padding. In 64 bits, so that no int32_t width overflows it. */
-static inline int64_t TavroRowStride(int32_t nWidth)
-{
+static inline int64_t TavroRowStride(int32_t nWidth) {
     return (3 * (int64_t)nWidth + 3) & ~(int64_t)3;
 }
 

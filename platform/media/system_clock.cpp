@@ -43,8 +43,8 @@ REFERENCE_TIME CSystemClock::Now() {
     QueryPerformanceFrequency(&frequency);
     // Performance-counter counts in 100 ns reference-time units, whatever the
     // counter's rate (128-bit product: no overflow for any uptime).
-    const REFERENCE_TIME t = static_cast<REFERENCE_TIME>(static_cast<__int128>(count.QuadPart) * 10000000 /
-                                                         frequency.QuadPart);
+    const REFERENCE_TIME t = static_cast<REFERENCE_TIME>(static_cast<__int128>(count.QuadPart) *
+                                                         10000000 / frequency.QuadPart);
     REFERENCE_TIME last = m_tLast.load();
     while (t > last && !m_tLast.compare_exchange_weak(last, t)) {
     }

@@ -112,12 +112,12 @@ private:
         }
     }
 
-    CStdMutex m_Lock;                  // guards every field below
-    std::condition_variable m_cvWork;  // a timer was added, or stop
-    std::condition_variable m_cvDone;  // a callback finished
+    CStdMutex m_Lock;                                    // guards every field below
+    std::condition_variable m_cvWork;                    // a timer was added, or stop
+    std::condition_variable m_cvDone;                    // a callback finished
     std::map<UINT, Entry> m_Pending GUARDED_BY(m_Lock);  // armed timers by id
-    UINT m_uNextId GUARDED_BY(m_Lock) = 1;     // next id to hand out; 0 = exhausted
-    UINT m_uRunningId GUARDED_BY(m_Lock) = 0;  // id whose callback runs now, or 0
+    UINT m_uNextId GUARDED_BY(m_Lock) = 1;               // next id to hand out; 0 = exhausted
+    UINT m_uRunningId GUARDED_BY(m_Lock) = 0;            // id whose callback runs now, or 0
     bool m_bStop GUARDED_BY(m_Lock) = false;
     std::thread m_Thread GUARDED_BY(m_Lock);  // started by the first Add
 };

@@ -67,17 +67,27 @@ protected:
         params.nFrames = 12;
         ASSERT_EQ(WriteClip((s_dir / "clip.mp4").string(), params), "");
         // The rate halves after frame 30; B-frames in the AVIs.
-        ASSERT_EQ(WriteClip((s_dir / "vfr.mp4").string(), {.eFormat = EClipFormat::Mp4H264, .nWidth = 96,
-                                                          .nHeight = 64, .nFrames = 60, .nFpsNum = 30,
-                                                          .nSlowFrom = 30}),
+        ASSERT_EQ(WriteClip((s_dir / "vfr.mp4").string(), {.eFormat = EClipFormat::Mp4H264,
+                                                           .nWidth = 96,
+                                                           .nHeight = 64,
+                                                           .nFrames = 60,
+                                                           .nFpsNum = 30,
+                                                           .nSlowFrom = 30}),
                   "");
-        ASSERT_EQ(WriteClip((s_dir / "b.avi").string(), {.eFormat = EClipFormat::AviMpeg4, .nWidth = 96,
-                                                        .nHeight = 64, .nFrames = 100, .nFpsNum = 25,
-                                                        .nGop = 11, .nBFrames = 2}),
+        ASSERT_EQ(WriteClip((s_dir / "b.avi").string(), {.eFormat = EClipFormat::AviMpeg4,
+                                                         .nWidth = 96,
+                                                         .nHeight = 64,
+                                                         .nFrames = 100,
+                                                         .nFpsNum = 25,
+                                                         .nGop = 11,
+                                                         .nBFrames = 2}),
                   "");
-        ASSERT_EQ(WriteClip((s_dir / "b264.avi").string(), {.eFormat = EClipFormat::AviH264, .nWidth = 96,
-                                                           .nHeight = 64, .nFrames = 75, .nFpsNum = 25,
-                                                           .nBFrames = 3}),
+        ASSERT_EQ(WriteClip((s_dir / "b264.avi").string(), {.eFormat = EClipFormat::AviH264,
+                                                            .nWidth = 96,
+                                                            .nHeight = 64,
+                                                            .nFrames = 75,
+                                                            .nFpsNum = 25,
+                                                            .nBFrames = 3}),
                   "");
     }
     static void TearDownTestSuite() { fs::remove_all(s_dir); }
@@ -93,7 +103,8 @@ protected:
     // toolkit platform chosen), as on a server.
     static SRun RunPelora(const std::vector<std::string>& args) {
         const fs::path out = s_dir / "stdout.txt", err = s_dir / "stderr.txt";
-        std::string strCmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" PELORA_PATH "'";
+        std::string strCmd =
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" PELORA_PATH "'";
         for (const std::string& a : args) strCmd += " '" + a + "'";
         strCmd += " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
         const int nStatus = std::system(strCmd.c_str());
@@ -112,16 +123,21 @@ fs::path HeadlessTest::s_dir;
 // Errors go to standard error, one line and a pointer to --help.
 TEST_F(HeadlessTest, BadCommandLinesExitTwo) {
     const std::vector<std::vector<std::string>> lines = {
-        {"--headless", "x.avi", "--bogus"}, {"--headless", "x.avi", "--csv"},
-        {"--headless", "x.avi", "--no-plugin=yes"}, {"--headless", "x.avi", "--play"},
-        {"--headless", "x.avi", "y.avi"}, {"--headless"}, {"--every-frame", "x.avi"},
+        {"--headless", "x.avi", "--bogus"},
+        {"--headless", "x.avi", "--csv"},
+        {"--headless", "x.avi", "--no-plugin=yes"},
+        {"--headless", "x.avi", "--play"},
+        {"--headless", "x.avi", "y.avi"},
+        {"--headless"},
+        {"--every-frame", "x.avi"},
     };
     for (const std::vector<std::string>& args : lines) {
         SCOPED_TRACE(args.back());
         const SRun run = RunPelora(args);
         EXPECT_EQ(run.nExit, 2);
         EXPECT_TRUE(run.strOut.empty());
-        EXPECT_TRUE(std::regex_search(run.strErr, std::regex("^pelora: .+\nTry 'pelora --help'"))) << run.strErr;
+        EXPECT_TRUE(std::regex_search(run.strErr, std::regex("^pelora: .+\nTry 'pelora --help'")))
+            << run.strErr;
     }
     // Still images: no frame but frame 0, and no canvas question for a bitmap.
     EXPECT_EQ(Run("grey.bmp", {"--no-plugin", "--save-frame", "1", Path("x.bmp")}).nExit, 2);
@@ -132,7 +148,10 @@ TEST_F(HeadlessTest, BadCommandLinesExitTwo) {
 // --headless, and need no display; help lists the options of both modes.
 TEST_F(HeadlessTest, HelpAndVersionWorkAnywhereWithoutADisplay) {
     const std::vector<std::vector<std::string>> lines = {
-        {"--help"}, {"--headless", "--help"}, {"x.avi", "--bogus", "--help"}, {"--version"},
+        {"--help"},
+        {"--headless", "--help"},
+        {"x.avi", "--bogus", "--help"},
+        {"--version"},
         {"--headless", "x.avi", "--version"},
     };
     for (const std::vector<std::string>& args : lines) {
@@ -141,11 +160,13 @@ TEST_F(HeadlessTest, HelpAndVersionWorkAnywhereWithoutADisplay) {
         EXPECT_EQ(run.nExit, 0);
         EXPECT_TRUE(run.strErr.empty()) << run.strErr;
         if (args.back() == "--version") {
-            EXPECT_TRUE(std::regex_match(run.strOut, std::regex("pelora \\d+\\.\\d+\\.\\d+\n"))) << run.strOut;
+            EXPECT_TRUE(std::regex_match(run.strOut, std::regex("pelora \\d+\\.\\d+\\.\\d+\n")))
+                << run.strOut;
             continue;
         }
-        for (const char* pszOption : {"--headless", "--plugin=PATH", "--play", "--no-plugin", "--every-frame",
-                                      "--csv=PATH", "--save-frame N PATH", "--canvas", "--help", "--version"})
+        for (const char* pszOption :
+             {"--headless", "--plugin=PATH", "--play", "--no-plugin", "--every-frame", "--csv=PATH",
+              "--save-frame N PATH", "--canvas", "--help", "--version"})
             EXPECT_NE(run.strOut.find(pszOption), std::string::npos) << pszOption;
     }
 }
@@ -153,11 +174,13 @@ TEST_F(HeadlessTest, HelpAndVersionWorkAnywhereWithoutADisplay) {
 // The window without a display: one line saying so and how to run without
 // one, exit 2 (not an abort in the toolkit).
 TEST_F(HeadlessTest, WindowWithoutADisplaySaysHowToRunHeadless) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {Path("clip.avi"), "--play"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {Path("clip.avi"), "--play"}}) {
         const SRun run = RunPelora(args);
         EXPECT_EQ(run.nExit, 2);
         EXPECT_TRUE(run.strOut.empty());
-        EXPECT_TRUE(std::regex_match(run.strErr, std::regex("pelora: no display[^\n]*--headless FILE[^\n]*\n")))
+        EXPECT_TRUE(std::regex_match(run.strErr,
+                                     std::regex("pelora: no display[^\n]*--headless FILE[^\n]*\n")))
             << run.strErr;
     }
 }
@@ -302,17 +325,19 @@ TEST_F(HeadlessTest, SaveFrameTakesTheNthPictureInPresentationOrder) {
     const struct {
         const char* file;
         int nPicture;
-    } cases[] = {{"vfr.mp4", 31}, {"vfr.mp4", 59}, {"clip.mp4", 11}, {"b.avi", 99}, {"b264.avi", 73}};
+    } cases[] = {
+        {"vfr.mp4", 31}, {"vfr.mp4", 59}, {"clip.mp4", 11}, {"b.avi", 99}, {"b264.avi", 73}};
     for (const auto& [pszFile, nPicture] : cases) {
         SCOPED_TRACE(std::string(pszFile) + " " + std::to_string(nPicture));
         const std::string out = Path("picture.bmp");
-        const SRun run = Run(pszFile, {"--no-plugin", "--save-frame", std::to_string(nPicture), out});
+        const SRun run =
+            Run(pszFile, {"--no-plugin", "--save-frame", std::to_string(nPicture), out});
         ASSERT_EQ(run.nExit, 0) << run.strErr;
         const std::string bmp = ReadFile(out);
         ASSERT_EQ(bmp.size(), 54u + 96 * 3 * 64);
-        EXPECT_EQ(ReadFrameIndex(reinterpret_cast<const uint8_t*>(bmp.data()) + 54, 96, 64, 96 * 3), nPicture);
+        EXPECT_EQ(ReadFrameIndex(reinterpret_cast<const uint8_t*>(bmp.data()) + 54, 96, 64, 96 * 3),
+                  nPicture);
     }
 }
-
 
 }  // namespace

@@ -85,9 +85,9 @@ protected:
     // plug-in options given and no PELORA_PLUGIN from the environment.
     static std::string SaveFrame(const std::string& strOptions, const char* pszName) {
         const fs::path bmp = s_dir / pszName, log = s_dir / (std::string(pszName) + ".log");
-        const int nExit = Shell("env -u PELORA_PLUGIN '" + InstalledPelora().string() + "' --headless '" +
-                                    (s_dir / "clip.avi").string() + "' --save-frame 3 '" +
-                                    bmp.string() + "' " + strOptions,
+        const int nExit = Shell("env -u PELORA_PLUGIN '" + InstalledPelora().string() +
+                                    "' --headless '" + (s_dir / "clip.avi").string() +
+                                    "' --save-frame 3 '" + bmp.string() + "' " + strOptions,
                                 log);
         EXPECT_EQ(nExit, 0) << ReadFile(log);
         EXPECT_EQ(ReadFile(log).find("見つかりません"), std::string::npos) << ReadFile(log);
@@ -103,8 +103,8 @@ int InstallTest::s_nInstall = -1;
 std::string InstallTest::s_strClipError;
 
 TEST_F(InstallTest, ReadmePluginBuiltWithPkgConfigTurnsFramesIntoTheirNegative) {
-    const SReadmePlugin plugin = ReadmePlugin(
-        ReadFile(PELORA_SOURCE_DIR "/README.md"), "turns every frame into its negative");
+    const SReadmePlugin plugin = ReadmePlugin(ReadFile(PELORA_SOURCE_DIR "/README.md"),
+                                              "turns every frame into its negative");
     ASSERT_NE(plugin.strSource.find("TavroFunc"), std::string::npos);
     ASSERT_EQ(plugin.strBuildCommand.rfind("g++ ", 0), 0u) << plugin.strBuildCommand;
     ASSERT_NE(plugin.strBuildCommand.find("pkg-config --cflags pelora-plugin"), std::string::npos)
@@ -118,7 +118,8 @@ TEST_F(InstallTest, ReadmePluginBuiltWithPkgConfigTurnsFramesIntoTheirNegative) 
     const std::string strCmd = "cd '" + work.string() + "' && export PKG_CONFIG_PATH='" +
                                (Prefix() / PELORA_INSTALL_LIBDIR / "pkgconfig").string() +
                                "' && '" PELORA_CXX "' " + plugin.strBuildCommand.substr(4);
-    ASSERT_EQ(Shell(strCmd, s_dir / "plugin.log"), 0) << strCmd << "\n" << ReadFile(s_dir / "plugin.log");
+    ASSERT_EQ(Shell(strCmd, s_dir / "plugin.log"), 0) << strCmd << "\n"
+                                                      << ReadFile(s_dir / "plugin.log");
     const fs::path so = work / "Tavro.so";
     ASSERT_TRUE(fs::exists(so));
 
@@ -128,7 +129,8 @@ TEST_F(InstallTest, ReadmePluginBuiltWithPkgConfigTurnsFramesIntoTheirNegative) 
     ASSERT_EQ(negative.size(), plain.size());
     EXPECT_EQ(negative.substr(0, 54), plain.substr(0, 54));
     for (size_t i = 54; i < plain.size(); ++i) {
-        ASSERT_EQ(static_cast<uint8_t>(negative[i]), 255 - static_cast<uint8_t>(plain[i])) << "byte " << i;
+        ASSERT_EQ(static_cast<uint8_t>(negative[i]), 255 - static_cast<uint8_t>(plain[i]))
+            << "byte " << i;
     }
 }
 

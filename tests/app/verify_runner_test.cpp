@@ -44,7 +44,9 @@ std::vector<LONG> SeeksIn(const std::vector<SPlannedCheck>& plan, LONG nFrames, 
     LONG nAt = 0;
     *pInRange = true;
     for (const SPlannedCheck& c : plan) {
-        nAt = c.eKind == EFrameCheckKind::Seek ? c.nFrame : nAt + (c.eKind == EFrameCheckKind::StepForward ? 1 : -1);
+        nAt = c.eKind == EFrameCheckKind::Seek
+                  ? c.nFrame
+                  : nAt + (c.eKind == EFrameCheckKind::StepForward ? 1 : -1);
         if (c.eKind == EFrameCheckKind::Seek) seeks.push_back(c.nFrame);
         *pInRange = *pInRange && nAt >= 0 && nAt < nFrames;
     }
@@ -57,7 +59,8 @@ TEST(VerifyPlan, ShortFilesCheckEveryFrameLongOnesTheEdgesKeyframesAndASample) {
     options.nStepStarts = 10;
     bool bInRange = false;
 
-    const std::vector<LONG> shortSeeks = SeeksIn(PlanFrameChecks(2000, {}, options), 2000, &bInRange);
+    const std::vector<LONG> shortSeeks =
+        SeeksIn(PlanFrameChecks(2000, {}, options), 2000, &bInRange);
     EXPECT_TRUE(bInRange);
     const std::set<LONG> shortSet(shortSeeks.begin(), shortSeeks.end());
     EXPECT_EQ(shortSet.size(), 2000u);
@@ -83,13 +86,12 @@ TEST(VerifyPlan, ShortFilesCheckEveryFrameLongOnesTheEdgesKeyframesAndASample) {
 
     // A seed repeats its plan; another seed samples other frames.
     const std::vector<SPlannedCheck> again = PlanFrameChecks(5000, keys, options);
-    EXPECT_TRUE(std::equal(plan.begin(), plan.end(), again.begin(), again.end(), [](auto& a, auto& b) {
-        return a.eKind == b.eKind && a.nFrame == b.nFrame;
-    }));
+    EXPECT_TRUE(
+        std::equal(plan.begin(), plan.end(), again.begin(), again.end(),
+                   [](auto& a, auto& b) { return a.eKind == b.eKind && a.nFrame == b.nFrame; }));
     options.ullSeed = 2;
     EXPECT_NE(SeeksIn(PlanFrameChecks(5000, keys, options), 5000, &bInRange), seeks);
 }
-
 
 TEST(VerifyRunner, EveryFrameOfEveryContainerIsTheFrameAsked) {
     const struct {
@@ -105,17 +107,20 @@ TEST(VerifyRunner, EveryFrameOfEveryContainerIsTheFrameAsked) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ClipFormatName(c.eFormat));
-        const std::string strClip = CClipCache::Get().Clip(c.eFormat, c.nWidth, c.nHeight, 40, 25, 10);
+        const std::string strClip =
+            CClipCache::Get().Clip(c.eFormat, c.nWidth, c.nHeight, 40, 25, 10);
         const std::string strCsv = CClipCache::Get().Path("checks.csv");
         const SRun run = Verify({"--verify", strClip, "--seed", "7", "--csv", strCsv});
         EXPECT_EQ(run.nExit, 0) << run.strOut;
-        EXPECT_NE(run.strOut.find("verify: 40 frames checked (290 checks), 0 mismatches, seek mode: " +
-                                  std::string(c.pszMode)),
-                  std::string::npos)
+        EXPECT_NE(
+            run.strOut.find("verify: 40 frames checked (290 checks), 0 mismatches, seek mode: " +
+                            std::string(c.pszMode)),
+            std::string::npos)
             << run.strOut;
         std::ifstream csv(strCsv);
         size_t nRows = 0, nMatches = 0;
-        for (std::string s; std::getline(csv, s); ++nRows) nMatches += s.find(",1,") != std::string::npos;
+        for (std::string s; std::getline(csv, s); ++nRows)
+            nMatches += s.find(",1,") != std::string::npos;
         EXPECT_EQ(nRows, 291u);
         EXPECT_EQ(nMatches, 290u);
     }
@@ -136,16 +141,22 @@ public:
         return hr;
     }
     HRESULT AcquireAt(LONGLONG llPos, BYTE* pDest, DWORD cb) override {
-        const LONGLONG llFrame = FrameIndexAt(llPos, m_timeline.nFrameStep, m_timeline.dFramesPerSecond);
+        const LONGLONG llFrame =
+            FrameIndexAt(llPos, m_timeline.nFrameStep, m_timeline.dFramesPerSecond);
         if (m_faulty.count(llFrame))
-            llPos = FrameStartAt(static_cast<LONG>(llFrame - 1), m_timeline.nFrameStep, m_timeline.dFramesPerSecond);
+            llPos = FrameStartAt(static_cast<LONG>(llFrame - 1), m_timeline.nFrameStep,
+                                 m_timeline.dFramesPerSecond);
         return m_pInner->AcquireAt(llPos, pDest, cb);
     }
     void ForgetPosition() override { m_pInner->ForgetPosition(); }
     void StartStream(LONGLONG a, LONGLONG b) override { m_pInner->StartStream(a, b); }
     LONGLONG StreamPosition() override { return m_pInner->StreamPosition(); }
-    void AcquireLatest(BYTE* p, DWORD cb, LONGLONG* pll) override { m_pInner->AcquireLatest(p, cb, pll); }
-    bool PicturePosition(LONG n, LONGLONG* pll) override { return m_pInner->PicturePosition(n, pll); }
+    void AcquireLatest(BYTE* p, DWORD cb, LONGLONG* pll) override {
+        m_pInner->AcquireLatest(p, cb, pll);
+    }
+    bool PicturePosition(LONG n, LONGLONG* pll) override {
+        return m_pInner->PicturePosition(n, pll);
+    }
     void StopStream() override { m_pInner->StopStream(); }
     void Close() override { m_pInner->Close(); }
 
@@ -163,12 +174,14 @@ TEST(VerifyRunner, PreviousFrameAfterASeekIsReportedWithItsFramesAndExitThree) {
     for (const auto& c : cases) {
         SCOPED_TRACE(ClipFormatName(c.eFormat));
         const std::string strClip = CClipCache::Get().Clip(c.eFormat, 64, 48, 30, 25, 10);
-        const SRun run = Verify({"--verify", strClip, "--seed", "3"}, [](std::unique_ptr<IFrameSource> p) {
+        const SRun run = Verify({"--verify", strClip, "--seed", "3"}, [](std::unique_ptr<
+                                                                          IFrameSource>
+                                                                             p) {
             return std::make_unique<CPreviousFrameSource>(std::move(p), std::set<LONGLONG>{13, 29});
         });
         EXPECT_EQ(run.nExit, 3);
-        EXPECT_NE(run.strOut.find("mismatch: frame 13 asked (seek, position " + std::to_string(c.llPos13) +
-                                  "), shown frame 12\n"),
+        EXPECT_NE(run.strOut.find("mismatch: frame 13 asked (seek, position " +
+                                  std::to_string(c.llPos13) + "), shown frame 12\n"),
                   std::string::npos)
             << run.strOut;
         // Every check of frame 13 or 29 fails, and no other: each was sought once, and
@@ -179,11 +192,13 @@ TEST(VerifyRunner, PreviousFrameAfterASeekIsReportedWithItsFramesAndExitThree) {
             if (s.rfind("mismatch: ", 0) != 0) continue;
             ++nMismatches;
             EXPECT_TRUE(s.find("frame 13 asked") == 10 || s.find("frame 29 asked") == 10) << s;
-            EXPECT_TRUE(s.find("shown frame 12") != std::string::npos || s.find("shown frame 28") != std::string::npos)
+            EXPECT_TRUE(s.find("shown frame 12") != std::string::npos ||
+                        s.find("shown frame 28") != std::string::npos)
                 << s;
         }
         EXPECT_GE(nMismatches, 2u);
-        EXPECT_NE(run.strOut.find(", " + std::to_string(nMismatches) + " mismatches,"), std::string::npos);
+        EXPECT_NE(run.strOut.find(", " + std::to_string(nMismatches) + " mismatches,"),
+                  std::string::npos);
     }
 }
 
@@ -192,11 +207,13 @@ TEST(VerifyRunner, UnreadableFilesExitOneBadOptionsTwo) {
     std::ofstream(strBad) << "this is no video\n";
     EXPECT_EQ(Verify({"--verify", strBad}).nExit, 1);
     EXPECT_EQ(Verify({"--verify", CClipCache::Get().Path("missing.mp4")}).nExit, 1);
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--verify"}, {"--verify", strBad, "--sample", "-1"}, {"--verify", strBad, "--seed", "x"},
-             {"--verify", strBad, "--every-frame"}, {"--verify=" + strBad, "--sample"}})
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--verify"},
+                                               {"--verify", strBad, "--sample", "-1"},
+                                               {"--verify", strBad, "--seed", "x"},
+                                               {"--verify", strBad, "--every-frame"},
+                                               {"--verify=" + strBad, "--sample"}})
         EXPECT_EQ(Verify(args).nExit, 2) << args.back();
 }
-
 
 }  // namespace

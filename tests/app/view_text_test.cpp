@@ -194,7 +194,8 @@ TEST(ViewText, ShorterLineReplacesTheWholeRowOfALongerOne) {
     struct CPaintSpy : QObject {
         QRegion* pRegion;
         bool eventFilter(QObject*, QEvent* pEvent) override {
-            if (pEvent->type() == QEvent::Paint) *pRegion += static_cast<QPaintEvent*>(pEvent)->region();
+            if (pEvent->type() == QEvent::Paint)
+                *pRegion += static_cast<QPaintEvent*>(pEvent)->region();
             return false;
         }
     } spy;

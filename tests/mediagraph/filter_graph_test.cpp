@@ -260,10 +260,15 @@ TEST_F(GraphTest, BFrameClipsGrabEveryFrameByPositionAsItself) {
                  {EClipFormat::Mp4H264, 60, 3, 12}};
     for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
         SCOPED_TRACE(ClipFormatName(eFormat));
-        const std::string strPath = CClipCache::Get().Path(std::string("b_") + ClipFormatName(eFormat) +
-                                                           ClipFormatExtension(eFormat));
-        ASSERT_EQ(WriteClip(strPath, {.eFormat = eFormat, .nWidth = 96, .nHeight = 64, .nFrames = nFrames,
-                                      .nFpsNum = 25, .nGop = nGop, .nBFrames = nBFrames}),
+        const std::string strPath = CClipCache::Get().Path(
+            std::string("b_") + ClipFormatName(eFormat) + ClipFormatExtension(eFormat));
+        ASSERT_EQ(WriteClip(strPath, {.eFormat = eFormat,
+                                      .nWidth = 96,
+                                      .nHeight = 64,
+                                      .nFrames = nFrames,
+                                      .nFpsNum = 25,
+                                      .nGop = nGop,
+                                      .nBFrames = nBFrames}),
                   "");
         CFileSourceRig rig(strPath);
         ASSERT_EQ(rig.Open(), S_OK);

@@ -188,9 +188,8 @@ TEST_F(BitmapDialogTest, PlayClickedRightAfterStopPlaysAgainFromTheStart) {
     pDialog->m_btnPlayPause->click();
     EXPECT_EQ(State(pDialog), "一時停止 PS---");
     SetBlocking(0);
-    EXPECT_TRUE(PumpUntil([&] {
-        return pDialog->Worker()->IsRunning() && pDialog->Worker()->Position() < 20;
-    }));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return pDialog->Worker()->IsRunning() && pDialog->Worker()->Position() < 20; }));
     EXPECT_TRUE(pDialog->Worker()->IsPlaying());
     EXPECT_EQ(State(pDialog), "一時停止 PS---");
     CloseAndWait(pDialog);
@@ -219,7 +218,8 @@ TEST_F(BitmapDialogTest, TwoDialogsCloseIndependently) {
     QPointer<CBitmapDialog> pSecond = Open({.nFrames = 3000, .nWidth = 640, .nHeight = 480});
     EXPECT_NE(pFirst->RunFlagName(), pSecond->RunFlagName());
     // Each shows its own first frame: no last-seek memory shared between them.
-    EXPECT_TRUE(PumpUntil([&] { return DisplayedIndex(pFirst) == 0 && DisplayedIndex(pSecond) == 0; }));
+    EXPECT_TRUE(
+        PumpUntil([&] { return DisplayedIndex(pFirst) == 0 && DisplayedIndex(pSecond) == 0; }));
     pSecond->m_btnPlayPause->click();
     CloseAndWait(pFirst);
     ASSERT_TRUE(pSecond);
@@ -232,7 +232,8 @@ TEST_F(BitmapDialogTest, TwoDialogsCloseIndependently) {
 TEST_F(BitmapDialogTest, MissingPluginOrExportIsReported) {
     // The C library loads but has no TavroFunc.
     CBitmapDialog::SetPluginPath("libc.so.6");
-    QPointer<CBitmapDialog> pDialog = Open({.nFrames = 8, .nWidth = 640, .nHeight = 480, .dSpeed = 4});
+    QPointer<CBitmapDialog> pDialog =
+        Open({.nFrames = 8, .nWidth = 640, .nHeight = 480, .dSpeed = 4});
     EXPECT_EQ(Recorded("box "), std::vector<std::string>{"TavroFuncが見つかりません"});
     CloseAndWait(pDialog);
 

@@ -62,8 +62,7 @@ HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
 
 LONGLONG CFakeFileGraph::FrameTime(int nFrame) const {
     if (m_bFrameFormat) return nFrame;
-    if (m_clip.nFpsNum > 0)
-        return std::llround(static_cast<double>(nFrame) * 1e7 / m_clip.nFpsNum);
+    if (m_clip.nFpsNum > 0) return std::llround(static_cast<double>(nFrame) * 1e7 / m_clip.nFpsNum);
     return nFrame * Duration();
 }
 
@@ -100,8 +99,8 @@ HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     return S_OK;
 }
 
-HRESULT CFakeFileGraph::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                          const GUID* pSourceFormat) {
+HRESULT CFakeFileGraph::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
+                                          LONGLONG Source, const GUID* pSourceFormat) {
     if (!pTargetFormat || !pSourceFormat || *pTargetFormat != TIME_FORMAT_MEDIA_TIME ||
         *pSourceFormat != TIME_FORMAT_SAMPLE || Source < 0 || Source >= m_clip.nFrames) {
         return E_INVALIDARG;
@@ -146,7 +145,8 @@ void CFakeFileGraph::Restart() {
 
 void CFakeFileGraph::Advance() {
     if (!m_bRunning || m_bComplete || m_nFirst == m_clip.nNeverSeekTo) return;
-    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
     const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
     for (;; ++m_nNext) {
         // The end comes right after the last frame; a stop equal to the start

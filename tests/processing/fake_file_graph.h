@@ -5,8 +5,8 @@
 // at the frames' presentation times (scaled by dSpeed; each call catches up
 // with the clock, so no thread of its own); a stop equal to the start still
 // renders that frame; the current position is the last rendered frame's time,
-// the stop position after the end; a stop past the end reads back as the end. Each frame is the frame-numbered pattern of
-// tools/frame_pattern.h.
+// the stop position after the end; a stop past the end reads back as the end. Each frame is the
+// frame-numbered pattern of tools/frame_pattern.h.
 #pragma once
 
 #include <chrono>
@@ -74,6 +74,6 @@ private:
     LONGLONG m_llStart = 0, m_llStop = 0, m_llCurrent = 0;
     bool m_bRunning = false, m_bComplete = false;
     std::chrono::steady_clock::time_point m_tStart;  // when the segment started playing
-    int m_nFirst = 0, m_nNext = 0;                    // its first frame, the next to render
+    int m_nFirst = 0, m_nNext = 0;                   // its first frame, the next to render
     int m_nLatestFrame = -1;
 };

@@ -16,9 +16,8 @@ TEST(PluginHeader, RowStrideCoversThreeBytesPerPixelPaddedToFour) {
         int32_t nWidth;
         int64_t nStride;
     } cases[] = {
-        {1, 4},  {2, 8},   {3, 12},  {4, 12},  // pad 1, 2, 3, 0
-        {5, 16}, {640, 1920}, {641, 1924},
-        {INT32_MAX, 6442450944},  // 3 * W does not fit 32 bits
+        {1, 4},  {2, 8},      {3, 12},     {4, 12},                  // pad 1, 2, 3, 0
+        {5, 16}, {640, 1920}, {641, 1924}, {INT32_MAX, 6442450944},  // 3 * W does not fit 32 bits
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TavroRowStride(c.nWidth), c.nStride) << c.nWidth;

@@ -51,7 +51,8 @@ TEST_F(ClipgenTest, BadArgumentsAndUnwritableClipsExitNonZeroWithAMessageAndWrit
         {strOut + " --format asf-wmv2 --size 321x241 --frames 3 --fps 30", "even"},
         {" --out /nonexistent-dir/x.avi" + strGood, "cannot create"},
         {strOut + strGood + " --bframes 17", "B-frame count"},
-        {strOut + " --format avi-mjpeg --size 64x48 --frames 3 --fps 30 --bframes 2", "B-frames need"},
+        {strOut + " --format avi-mjpeg --size 64x48 --frames 3 --fps 30 --bframes 2",
+         "B-frames need"},
     };
     for (const auto& c : cases) {
         std::string strErr;
