@@ -22,7 +22,7 @@ LONGLONG CounterNow() {
 // The padded size of a 24-bit image, or 0 when it does not fit 31 bits.
 int64_t PaddedImageSize(LONG nWidth, LONG nHeight) {
     if (nWidth <= 0 || nHeight == 0 || nHeight == std::numeric_limits<LONG>::min()) return 0;
-    const int64_t llStride = (3 * static_cast<int64_t>(nWidth) + 3) & ~int64_t{3};
+    const int64_t llStride = TavroRowStride(nWidth);
     const int64_t llSize = llStride * (nHeight < 0 ? -static_cast<int64_t>(nHeight) : nHeight);
     return llSize > 0x7FFFFFFF ? 0 : llSize;
 }

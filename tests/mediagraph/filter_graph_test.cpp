@@ -226,6 +226,9 @@ TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDur
         // 30000 frames).
         EXPECT_EQ(rig.Renders() - nRendersBefore, 1) << "grab at " << n;
     }
+    // The slider at its end (60 x 333333 is past the last frame's start, and
+    // the graph ends the stop at the end of the stream): the last frame.
+    EXPECT_EQ(rig.GrabAt(60 * 333333LL), 59);
 }
 
 // A segment starting at or past the end renders the last frame, so that a
