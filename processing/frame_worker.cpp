@@ -1,5 +1,6 @@
 #include "processing/frame_worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -332,6 +333,16 @@ void CFrameWorker::MainPass() {
     if (m_bPlaying.load() && !m_bPauseRequest.load()) {
         m_llProcessedInRun.store(0);
         m_llSkippedInRun.store(0);
+        // A new timed run (Play at position 0) starts a new distribution; a
+        // resume after a pause adds to the run's.
+        if (m_llRunStart.load() != m_llTimingRunStart) {
+            m_llTimingRunStart = m_llRunStart.load();
+            // Without a clock no frame is late; in real time a frame is late
+            // when it comes more than half a frame period after its time.
+            const double dFps = m_dFramesPerSecond.load();
+            const double dLateMs = (m_bEveryFrame || dFps <= 0.0) ? 0.0 : 1.5 * 1000.0 / dFps;
+            m_timing.StartRun(static_cast<size_t>(std::max(m_nFrameCount.load(), 0)) + 1, dLateMs);
+        }
         // The frame this pass processed is the first frame of the run.
         m_bFirstFrameOfRun = true;
         if (bPlaying) {
@@ -363,6 +374,7 @@ void CFrameWorker::MainPass() {
 
 void CFrameWorker::OnFrameDone(LONGLONG llT0) {
     const double dInterval = m_bFirstFrameOfRun ? 0.0 : CountToMs(llT0 - m_llPrevFrameCount);
+    m_timing.Add(CountToMs(m_llLastCallCount), dInterval, !m_bFirstFrameOfRun);
     m_bFirstFrameOfRun = false;
     m_llProcessedInRun.fetch_add(1);
     m_pWindow->OnFrameProcessed(FrameIndex(), CountToMs(m_llLastCallCount), dInterval);
@@ -478,6 +490,11 @@ void CFrameWorker::ReportRunStatistics(LONGLONG llIndexReached) {
     m_pWindow->DrawTextAt(220, sz);
     std::snprintf(sz, sizeof sz, "総処理時間 %.2f msec", CountToMs(llElapsed));
     m_pWindow->DrawTextAt(230, sz);
+    // The distribution of the run's per-frame times, below the statistics.
+    m_pWindow->DrawTextAt(240, m_timing.ProcessLine());
+    m_pWindow->DrawTextAt(250, m_timing.IntervalLine());
+    m_pWindow->DrawTextAt(260, m_timing.LateLine(m_llSkippedInRun.load()));
+    m_llTimingRunStart = -1;  // the next Play starts a new distribution
     m_pWindow->ResetButtonsAfterRun();
     m_pWindow->OnRunEnded(m_llProcessedInRun.load(), m_llSkippedInRun.load());
 }

@@ -45,6 +45,7 @@
 #include "processing/frame_time.h"
 #include "processing/frame_window.h"
 #include "processing/run_flag.h"
+#include "processing/timing_stats.h"
 
 class CFrameWorker {
 public:
@@ -188,6 +189,8 @@ private:
     bool m_bFirstFrameOfRun = true;
     LONGLONG m_llLastDisplayUpdate = 0;     // counter value of the last counter/slider update
     LONGLONG m_llLastCallCount = 0;         // counts spent in the last plug-in call (or copy)
+    CTimingStats m_timing;                  // per-frame times of the timed run
+    LONGLONG m_llTimingRunStart = -1;       // m_llRunStart the times in m_timing belong to
 
     mutable std::mutex m_mxDisplay;          // guards the m_pDisplayBits pointer and its pixels
     std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints

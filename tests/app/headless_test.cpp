@@ -170,6 +170,13 @@ TEST_F(HeadlessTest, RunPrintsTimingLinesAndStatisticsAndGoesOnWithoutAMissingPl
             << lines[nStats + 1];
         EXPECT_TRUE(std::regex_match(lines[nStats + 2], std::regex(R"(総処理時間 \d+\.\d\d msec)")))
             << lines[nStats + 2];
+        // The distribution of the run follows the statistics.
+        ASSERT_LT(nStats + 5, lines.size());
+        const std::string kFigures = R"( min (\d+\.\d\d) / median \d+\.\d\d / p90 \d+\.\d\d / p99 \d+\.\d\d / max \d+\.\d\d \(ms\))";
+        EXPECT_TRUE(std::regex_match(lines[nStats + 3], std::regex("plug-in" + kFigures))) << lines[nStats + 3];
+        EXPECT_TRUE(std::regex_match(lines[nStats + 4], std::regex("interval" + kFigures))) << lines[nStats + 4];
+        EXPECT_TRUE(std::regex_match(lines[nStats + 5], std::regex(R"(late \d+ / skipped \d+ frames)")))
+            << lines[nStats + 5];
         const bool bMissing = std::string(pszPlugin) != TAVRO_PATH;
         EXPECT_EQ(run.strErr.find("Tavro.soが見つかりません") != std::string::npos, bMissing);
     }
@@ -191,6 +198,8 @@ TEST_F(HeadlessTest, EveryFrameWritesOneCsvRowPerFrameInOrder) {
     }
     EXPECT_EQ(nExpected, 24);
     EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
+    // No clock: no frame is late.
+    EXPECT_NE(run.strOut.find("\nlate 0 / skipped 0 frames\n"), std::string::npos) << run.strOut;
 }
 
 TEST_F(HeadlessTest, SaveFrameWritesThatFrameUprightAndProcessed) {
