@@ -354,7 +354,13 @@ void CFrameWorker::MainPass() {
             ProcessAndPublish(true);
             OnFrameDone(llP0);
         }
-        if (!m_bEveryFrame) m_pSource->StartStream(m_llPosition.load(), llStop);
+        if (m_bEveryFrame) {
+            // One seek, to the frame after the one just processed; from
+            // there the stream delivers every frame in order.
+            m_pSource->StartFrameStream(PositionOf(ClampToInt(FrameIndex() + 1)), llStop);
+        } else {
+            m_pSource->StartStream(m_llPosition.load(), llStop);
+        }
         m_pSource->ForgetPosition();  // the stream moves from here on
         m_bRunning.store(TRUE);
     }
@@ -417,7 +423,9 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
     } else if (llJump > 0) {
         UpdateCounterAndSlider(false);
     } else {
-        Sleep(1);  // nothing new yet: let the decoder and the GUI have the cores
+        // Nothing new yet: sleep until the renderer has rendered a frame
+        // (bounded, so requests and the end of the stream are seen).
+        m_pSource->WaitForStreamFrame(kDisplayPeriodMs);
     }
     if (m_bPauseRequest.load()) {
         m_pSource->StopStream();
@@ -438,24 +446,25 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 }
 
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
-    const LONG nStep = m_nFrameStep.load();
-    const LONGLONG llNext = m_llPosition.load() + nStep;
-    if (m_timeline.IsEndOfStream(llNext)) {
+    const LONGLONG llT0 = CounterNow();
+    // A slice of the wait: requests and the run flag are seen between slices.
+    const HRESULT hr = m_pSource->TakeNextFrame(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage,
+                                                kDisplayPeriodMs);
+    if (hr == S_OK) {
+        m_llPosition.store(PositionOf(ClampToInt(FrameIndex() + 1)));
+        ProcessAndPublish(true);
+        const LONGLONG llT1 = CounterNow();
+        OnFrameDone(llT0);
+        DrawFrameLine(llT0, llT1);
+        m_llPrevFrameCount = llT0;
+        UpdateCounterAndSlider(false);
+    } else if (hr == S_FALSE || (FAILED(hr) && hr != E_ABORT)) {
+        // The end (or a stream that stopped giving frames): every frame
+        // was processed once; a stuck stream reports the frames it reached.
         m_pSource->StopStream();
-        ReportRunStatistics(IndexOf(llStop));
+        ReportRunStatistics(hr == S_FALSE ? IndexOf(llStop) : FrameIndex() + 1);
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
-    } else {
-        m_llPosition.store(llNext);
-        const LONGLONG llT0 = CounterNow();
-        if (Acquire(llNext) == S_OK) {
-            ProcessAndPublish(true);
-            const LONGLONG llT1 = CounterNow();
-            OnFrameDone(llT0);
-            DrawFrameLine(llT0, llT1);
-            m_llPrevFrameCount = llT0;
-            UpdateCounterAndSlider(false);
-        }
     }
     if (m_bPauseRequest.load()) {
         m_pSource->StopStream();

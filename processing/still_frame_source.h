@@ -30,7 +30,10 @@ public:
     void StartStream(LONGLONG, LONGLONG) override {}
     LONGLONG StreamPosition() override { return 0; }
     void AcquireLatest(BYTE*, DWORD) override {}
+    HRESULT WaitForStreamFrame(DWORD) override { return E_ABORT; }
     void StopStream() override {}
+    void StartFrameStream(LONGLONG, LONGLONG) override {}
+    HRESULT TakeNextFrame(BYTE*, DWORD, DWORD) override { return S_FALSE; }
     void Close() override {}
 
 private:

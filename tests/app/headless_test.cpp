@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bitmap_file.h"
@@ -183,23 +184,27 @@ TEST_F(HeadlessTest, RunPrintsTimingLinesAndStatisticsAndGoesOnWithoutAMissingPl
 }
 
 TEST_F(HeadlessTest, EveryFrameWritesOneCsvRowPerFrameInOrder) {
-    const std::string csv = Path("frames.csv");
-    const SRun run = Run("clip.avi", {"--every-frame", "--csv", csv, "--no-plugin"});
-    ASSERT_EQ(run.nExit, 0) << run.strErr;
-    std::istringstream in(ReadFile(csv));
-    std::string strLine;
-    ASSERT_TRUE(std::getline(in, strLine));
-    EXPECT_EQ(strLine, "frame,plugin_ms,interval_ms");
-    const std::regex kRow(R"((\d+),\d+\.\d{3},\d+\.\d{3})");
-    int nExpected = 0;
-    for (std::smatch m; std::getline(in, strLine); ++nExpected) {
-        ASSERT_TRUE(std::regex_match(strLine, m, kRow)) << strLine;
-        EXPECT_EQ(std::stoi(m[1]), nExpected);
+    for (const auto& [pszFile, nFrames] : {std::pair{"clip.avi", 24}, std::pair{"clip.mp4", 12}}) {
+        SCOPED_TRACE(pszFile);
+        const std::string csv = Path("frames.csv");
+        const SRun run = Run(pszFile, {"--every-frame", "--csv", csv, "--no-plugin"});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        std::istringstream in(ReadFile(csv));
+        std::string strLine;
+        ASSERT_TRUE(std::getline(in, strLine));
+        EXPECT_EQ(strLine, "frame,plugin_ms,interval_ms");
+        const std::regex kRow(R"((\d+),\d+\.\d{3},\d+\.\d{3})");
+        int nExpected = 0;
+        for (std::smatch m; std::getline(in, strLine); ++nExpected) {
+            ASSERT_TRUE(std::regex_match(strLine, m, kRow)) << strLine;
+            EXPECT_EQ(std::stoi(m[1]), nExpected);
+        }
+        EXPECT_EQ(nExpected, nFrames);
+        EXPECT_NE(run.strOut.find("処理フレーム数 " + std::to_string(nFrames) + " Frame"), std::string::npos);
+        EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
+        // No clock: no frame is late.
+        EXPECT_NE(run.strOut.find("\nlate 0 / skipped 0 frames\n"), std::string::npos) << run.strOut;
     }
-    EXPECT_EQ(nExpected, 24);
-    EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
-    // No clock: no frame is late.
-    EXPECT_NE(run.strOut.find("\nlate 0 / skipped 0 frames\n"), std::string::npos) << run.strOut;
 }
 
 TEST_F(HeadlessTest, SaveFrameWritesThatFrameUprightAndProcessed) {
