@@ -127,8 +127,8 @@ public:
     }
     void OnFrameProcessed(LONGLONG llIndex, double dProcessMs, double dIntervalMs) override {
         if (m_pCsv)
-            std::fprintf(m_pCsv, "%" PRId64 ",%.3f,%.3f\n", static_cast<int64_t>(llIndex), dProcessMs,
-                         dIntervalMs);
+            std::fprintf(m_pCsv, "%" PRId64 ",%.3f,%.3f\n", static_cast<int64_t>(llIndex),
+                         dProcessMs, dIntervalMs);
     }
     void OnRunEnded(LONGLONG llProcessed, LONGLONG llSkipped) override {
         std::lock_guard<std::mutex> lock(m_mx);
@@ -284,7 +284,8 @@ int RunHeadless(int argc, char** argv) {
     if (!opt.strCsv.empty()) {
         pCsv = std::fopen(opt.strCsv.c_str(), "w");
         if (!pCsv) {
-            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         std::fputs("frame,plugin_ms,interval_ms\n", pCsv);
@@ -308,7 +309,8 @@ int RunHeadless(int argc, char** argv) {
         }
     } else {
         worker.Start(&window, strFlag, nullptr);
-        while (!worker.IsReady() && !worker.HasEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!worker.IsReady() && !worker.HasEnded())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (worker.HasEnded()) {
             std::fprintf(stderr, "ファイルを開くことが出来ません\n");
             nExit = 1;
@@ -321,8 +323,9 @@ int RunHeadless(int argc, char** argv) {
         worker.Join();
         window.EndProgress();
         if (nExit == 0 && window.RunEnded())
-            std::printf("# processed %" PRId64 " frames in the playback loop, skipped %" PRId64 "\n",
-                        static_cast<int64_t>(window.Processed()), static_cast<int64_t>(window.Skipped()));
+            std::printf(
+                "# processed %" PRId64 " frames in the playback loop, skipped %" PRId64 "\n",
+                static_cast<int64_t>(window.Processed()), static_cast<int64_t>(window.Skipped()));
     }
     if (pCsv && std::fclose(pCsv) != 0) {
         std::fprintf(stderr, "pelora: cannot write %s\n", opt.strCsv.c_str());

@@ -55,7 +55,8 @@ INT FrameStride(INT nWidth) { return (3 * nWidth + 3) & ~3; }
 EImageStatus ConvertImageToFrame(const BYTE* pHeader, INT nHeaderSize, const BYTE* pPixels,
                                  INT nPixelSize, BITMAPINFO& bmiFrame,
                                  std::unique_ptr<BYTE[]>& pFrame, INT& nFrameSize) {
-    if (pHeader == nullptr || pPixels == nullptr || nHeaderSize < 40) return EImageStatus::BadHeader;
+    if (pHeader == nullptr || pPixels == nullptr || nHeaderSize < 40)
+        return EImageStatus::BadHeader;
     BITMAPINFOHEADER bih;
     std::memcpy(&bih, pHeader, sizeof bih);
     const EImageStatus layout = CheckBitmapLayout(bih, nHeaderSize, nPixelSize);

@@ -83,7 +83,8 @@ void ParseGridRow(const std::string& line, BYTE* pDest, int nWidth) {
     std::string_view rest(line);
     for (int c = 0; c < nWidth; ++c) {
         const size_t nComma = rest.find(',');
-        pDest[c] = static_cast<BYTE>(static_cast<uint32_t>(AtoiText(rest.substr(0, nComma))) & 0xFF);
+        pDest[c] =
+            static_cast<BYTE>(static_cast<uint32_t>(AtoiText(rest.substr(0, nComma))) & 0xFF);
         if (nComma == std::string_view::npos) break;
         rest.remove_prefix(nComma + 1);
     }
@@ -302,11 +303,13 @@ std::string ImageStatusText(EImageStatus status) {
         case EImageStatus::Truncated:
             return "ファイルがヘッダーの示す長さより短くなっています。";
         case EImageStatus::BadOffset:
-            return "画素データの位置 (bfOffBits) がヘッダーの中またはファイルサイズ (bfSize) の外を指しています。";
+            return "画素データの位置 (bfOffBits) がヘッダーの中またはファイルサイズ (bfSize) "
+                   "の外を指しています。";
         case EImageStatus::BadBitCount:
             return "1・4・8・16・24・32ビット以外の色深度には対応していません。";
         case EImageStatus::Compressed:
-            return "圧縮形式やビットフィールド形式 (BI_RGB 以外) のビットマップには対応していません。";
+            return "圧縮形式やビットフィールド形式 (BI_RGB 以外) "
+                   "のビットマップには対応していません。";
         case EImageStatus::BadDimensions:
             return "画像の幅または高さが不正です (1～16384画素)。";
         case EImageStatus::PixelDataShort:
@@ -325,6 +328,6 @@ std::string ImageStatusText(EImageStatus status) {
 
 std::string ImageReadMessage(EImageFileKind kind, EImageStatus status, const std::string& path) {
     const char* pszHead = kind == EImageFileKind::Bitmap ? "ビットマップファイルを読み込めません: "
-                                                          : "CSVファイルを読み込めません: ";
+                                                         : "CSVファイルを読み込めません: ";
     return pszHead + path + "\n" + ImageStatusText(status);
 }

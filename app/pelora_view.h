@@ -72,9 +72,9 @@ private:
     // Any thread, without m_mxText: queues one repaint event to the GUI thread.
     void PostRepaint();
 
-    mutable std::mutex m_mxText;  // guards m_imgText, m_rcDirty, m_bRepaintQueued
-    QImage m_imgText;             // the drawn lines, ARGB, transparent where nothing was drawn
-    QRect m_rcDirty;              // area drawn since the last queued repaint ran
+    mutable std::mutex m_mxText;    // guards m_imgText, m_rcDirty, m_bRepaintQueued
+    QImage m_imgText;               // the drawn lines, ARGB, transparent where nothing was drawn
+    QRect m_rcDirty;                // area drawn since the last queued repaint ran
     bool m_bRepaintQueued = false;  // a repaint event is on its way to the GUI thread
 };
 

@@ -199,7 +199,8 @@ void CGrabRenderer::ReleaseHandOff() {
 HRESULT CGrabRenderer::WaitForRendered(ULONGLONG* pnSeen, DWORD dwMs) {
     if (!pnSeen) return E_POINTER;
     std::unique_lock<std::mutex> lock(m_mxHandOff);
-    if (!m_cvHandOff.wait_for(lock, std::chrono::milliseconds(dwMs), [&] { return m_nRendered != *pnSeen; }))
+    if (!m_cvHandOff.wait_for(lock, std::chrono::milliseconds(dwMs),
+                              [&] { return m_nRendered != *pnSeen; }))
         return E_ABORT;
     *pnSeen = m_nRendered;
     return S_OK;
@@ -282,9 +283,10 @@ LONG CGrabRenderer::CopyLatestTo(BYTE* pDest, LONG cbDest) {
     }
     BYTE* pData = nullptr;
     if (FAILED(m_pLatestSample->GetPointer(&pData)) || !pData) return 0;
-    const LONGLONG cb = std::min({static_cast<LONGLONG>(cbDest), static_cast<LONGLONG>(m_cbFrameBuffer),
-                                  NonNegative(m_pLatestSample->GetActualDataLength()),
-                                  NonNegative(m_pLatestSample->GetSize())});
+    const LONGLONG cb =
+        std::min({static_cast<LONGLONG>(cbDest), static_cast<LONGLONG>(m_cbFrameBuffer),
+                  NonNegative(m_pLatestSample->GetActualDataLength()),
+                  NonNegative(m_pLatestSample->GetSize())});
     if (cb <= 0) return 0;
     std::memcpy(pDest, pData, static_cast<size_t>(cb));
     return static_cast<LONG>(cb);

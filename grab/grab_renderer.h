@@ -51,11 +51,11 @@
 // Locks: interface lock -> renderer lock -> m_FrameLock, never in another
 // order. m_mxHandOff is never held together with m_FrameLock, and the
 // streaming thread waits on it (hold armed) with the interface and renderer
-// locks held: the consumer takes neither of those to take a sample. m_FrameLock is re-entrant: a consumer may hold it (FrameLock())
-// around UpdateFrameBuffer and CopyFrameTo so that both see the same frame.
-// Sample releases and InvalidateRect happen after leaving m_FrameLock;
-// InvalidateRect never waits for the GUI thread.
-// May include: the C++ standard library, platform/ and filterbase/. No Qt.
+// locks held: the consumer takes neither of those to take a sample. m_FrameLock is re-entrant: a
+// consumer may hold it (FrameLock()) around UpdateFrameBuffer and CopyFrameTo so that both see the
+// same frame. Sample releases and InvalidateRect happen after leaving m_FrameLock; InvalidateRect
+// never waits for the GUI thread. May include: the C++ standard library, platform/ and filterbase/.
+// No Qt.
 #pragma once
 
 #include <condition_variable>
@@ -193,11 +193,11 @@ private:
     // any of them changes. Serials count rendered samples and never go back.
     std::mutex m_mxHandOff;
     std::condition_variable m_cvHandOff;
-    ULONGLONG m_nRendered = 0;   // serial of the last rendered sample
-    ULONGLONG m_nTaken = 0;      // serial of the last sample taken (or armed past)
-    bool m_bHold = false;        // DoRenderSample waits until its sample is taken
-    bool m_bReleased = false;    // Stop/ReleaseHandOff: no waiting until the next arm
-    bool m_bEndOfStream = false; // EndOfStream arrived since the last arm
+    ULONGLONG m_nRendered = 0;    // serial of the last rendered sample
+    ULONGLONG m_nTaken = 0;       // serial of the last sample taken (or armed past)
+    bool m_bHold = false;         // DoRenderSample waits until its sample is taken
+    bool m_bReleased = false;     // Stop/ReleaseHandOff: no waiting until the next arm
+    bool m_bEndOfStream = false;  // EndOfStream arrived since the last arm
 
     // The filter's only pin, part of this object (the base's pin pointer
     // is set to it and cleared before the base destructor runs).

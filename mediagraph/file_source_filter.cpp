@@ -32,7 +32,8 @@ HRESULT CFileSourceFilter::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void
 
 HRESULT CFileSourceFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IFileSourceFilter) return GetInterface(static_cast<IFileSourceFilter*>(this), ppv);
+    if (riid == IID_IFileSourceFilter)
+        return GetInterface(static_cast<IFileSourceFilter*>(this), ppv);
     return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 

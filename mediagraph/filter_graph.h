@@ -9,11 +9,11 @@
 // - Filters: AddFilter calls JoinFilterGraph(this, name) and gives the filter
 //   the graph's clock; the graph's QueryInterface answers IMediaEventSink, so
 //   filters report their events here. RenderFile(path) creates the file
-//   source (CoCreateInstance, then IFileSourceFilter::Load) for the path and connects its video output (through the output
-//   pin's Connect) to the first unconnected input pin of a filter already in
-//   the graph that accepts one of its types; audio is not rendered. A file
-//   the source cannot open, or whose video no filter accepts, is a failure
-//   code and leaves the graph as it was.
+//   source (CoCreateInstance, then IFileSourceFilter::Load) for the path and connects its video
+//   output (through the output pin's Connect) to the first unconnected input pin of a filter
+//   already in the graph that accepts one of its types; audio is not rendered. A file the source
+//   cannot open, or whose video no filter accepts, is a failure code and leaves the graph as it
+//   was.
 // - State: Pause activates the filters, renderers first (the filters that have
 //   no output pin), then their upstream filters; Run pauses first, waits
 //   (bounded) for the filters to finish pausing, and runs them all with

@@ -34,7 +34,8 @@ std::string g_strPluginPath;
 std::atomic<LONGLONG> g_llLastPaintCount{0};
 
 void DefaultMessageBox(QWidget* pParent, const QString& strText) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Pelora"), strText, QMessageBox::Ok, pParent);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Pelora"), strText, QMessageBox::Ok,
+                    pParent);
     box.exec();
 }
 
@@ -58,8 +59,9 @@ protected:
         if (llLast > 0) {
             char sz[96];
             const LONGLONG llCount = liNow.QuadPart - llLast;
-            std::snprintf(sz, sizeof sz, "%10" PRId64 "(count) %10.2f(msec)", static_cast<int64_t>(llCount),
-                          static_cast<double>(llCount) / static_cast<double>(liFreq.QuadPart) * 1000.0);
+            std::snprintf(
+                sz, sizeof sz, "%10" PRId64 "(count) %10.2f(msec)", static_cast<int64_t>(llCount),
+                static_cast<double>(llCount) / static_cast<double>(liFreq.QuadPart) * 1000.0);
             ProcessingDrawTextLine(3, sz, 0);
         }
         CFrameWorker* pWorker = m_pDialog->Worker();
@@ -110,8 +112,8 @@ CBitmapDialog::CBitmapDialog(QWidget* pOwner) : QDialog(nullptr), m_pOwner(pOwne
     m_btnBefore = new QPushButton(QStringLiteral("Before"), this);
     m_btnLogRec = new QPushButton(QStringLiteral("LogRec"), this);
     m_btnClip = new QPushButton(QStringLiteral("Clip"), this);
-    for (QPushButton* pButton : {m_btnPlayPause, m_btnStop, m_btnClose, m_btnForward, m_btnBefore,
-                                 m_btnLogRec, m_btnClip})
+    for (QPushButton* pButton :
+         {m_btnPlayPause, m_btnStop, m_btnClose, m_btnForward, m_btnBefore, m_btnLogRec, m_btnClip})
         pButton->setAutoDefault(false);
     m_sldPosition = new QSlider(Qt::Horizontal, this);
     m_sldPosition->setTickPosition(QSlider::TicksAbove);
@@ -235,8 +237,10 @@ void CBitmapDialog::Layout(int nPictureWidth, int H) {
     m_btnClip->setGeometry(230, H + 95, 60, 25);
     m_sldPosition->setGeometry(5, H + 50, W, 40);
 
-    for (QLabel* pLabel : {m_stcInfo, m_stcInfo2, m_stcInfo3, m_stcCounter}) pLabel->setText(QString());
-    m_btnPlayPause->setText(m_nSourceKind == SOURCE_FILE ? QStringLiteral("再生") : QStringLiteral("開始"));
+    for (QLabel* pLabel : {m_stcInfo, m_stcInfo2, m_stcInfo3, m_stcCounter})
+        pLabel->setText(QString());
+    m_btnPlayPause->setText(m_nSourceKind == SOURCE_FILE ? QStringLiteral("再生")
+                                                         : QStringLiteral("開始"));
     m_btnPlayPause->setEnabled(true);
     m_btnStop->setText(QStringLiteral("停止"));
     m_btnStop->setEnabled(false);
@@ -298,7 +302,8 @@ void CBitmapDialog::OnBefore() {
 void CBitmapDialog::OnSliderAction(int) {
     if (!m_pWorker || m_nSourceKind != SOURCE_FILE) return;
     // sliderPosition() already holds the position the action moves to.
-    m_stcCounter->setText(QString::fromStdString(m_pWorker->MoveToSliderPos(m_sldPosition->sliderPosition())));
+    m_stcCounter->setText(
+        QString::fromStdString(m_pWorker->MoveToSliderPos(m_sldPosition->sliderPosition())));
 }
 
 // ---- closing (GUI thread) ----
@@ -419,7 +424,8 @@ void CBitmapDialog::DisableSlider() {
 
 void CBitmapDialog::ResetButtonsAfterRun() {
     CallOnGui([this] {
-        m_btnPlayPause->setText(m_nSourceKind == SOURCE_FILE ? QStringLiteral("再生") : QStringLiteral("開始"));
+        m_btnPlayPause->setText(m_nSourceKind == SOURCE_FILE ? QStringLiteral("再生")
+                                                             : QStringLiteral("開始"));
         m_btnPlayPause->setEnabled(true);
         m_btnClose->setEnabled(true);
         m_btnStop->setEnabled(false);

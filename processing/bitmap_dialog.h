@@ -62,9 +62,18 @@ class CBitmapDialog : public QDialog, public IFrameWindow {
 public:
     // Control ids of the dialog template.
     enum : int {
-        IDC_PICTURE = 1000, IDC_INFO = 1001, IDC_PLAYPAUSE = 1002, IDC_STOP = 1003,
-        IDC_CLOSE = 1004, IDC_FORWARD = 1005, IDC_BEFORE = 1006, IDC_LOGREC = 1007,
-        IDC_CLIP = 1008, IDC_POSITION = 1009, IDC_INFO2 = 1010, IDC_INFO3 = 1011,
+        IDC_PICTURE = 1000,
+        IDC_INFO = 1001,
+        IDC_PLAYPAUSE = 1002,
+        IDC_STOP = 1003,
+        IDC_CLOSE = 1004,
+        IDC_FORWARD = 1005,
+        IDC_BEFORE = 1006,
+        IDC_LOGREC = 1007,
+        IDC_CLIP = 1008,
+        IDC_POSITION = 1009,
+        IDC_INFO2 = 1010,
+        IDC_INFO3 = 1011,
         IDC_COUNTER = 1012,
     };
 
@@ -174,5 +183,5 @@ private:
     std::mutex m_mxLines;                       // guards m_pendingLines, m_bLinesQueued
     std::map<int, std::string> m_pendingLines;  // latest status line per pixel row
     bool m_bLinesQueued = false;
-    qint64 m_llLastLinesFlushMs = 0;            // GUI thread only
+    qint64 m_llLastLinesFlushMs = 0;  // GUI thread only
 };

@@ -30,15 +30,15 @@ HRESULT CFileFrameSource::ProbeFormatInitialised(void* hwndOwner, BITMAPINFO* pb
     const HRESULT hr = pProbe->Open(m_strPath, &eStep);
     if (FAILED(hr)) {
         switch (eStep) {
-        case IFileGraph::EOpenStep::CreateGraph:
-            *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
-            break;
-        case IFileGraph::EOpenStep::AddRenderer:
-            *pstrMessage = "グラフにグラブレンダーフィルタを追加することが出来ません";
-            break;
-        default:
-            *pstrMessage = "ファイルを開くことが出来ません";
-            break;
+            case IFileGraph::EOpenStep::CreateGraph:
+                *pstrMessage = "フィルタ グラフ マネージャを生成することが出来ません";
+                break;
+            case IFileGraph::EOpenStep::AddRenderer:
+                *pstrMessage = "グラフにグラブレンダーフィルタを追加することが出来ません";
+                break;
+            default:
+                *pstrMessage = "ファイルを開くことが出来ません";
+                break;
         }
         return hr;
     }
@@ -46,7 +46,8 @@ HRESULT CFileFrameSource::ProbeFormatInitialised(void* hwndOwner, BITMAPINFO* pb
     return S_OK;
 }
 
-HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag, SFrameTimeline* pTimeline) {
+HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag,
+                               SFrameTimeline* pTimeline) {
     m_pRunFlag = &runFlag;
     m_pGraph = CreateFileGraph(hwndOwner);
     if (!m_pGraph) return E_FAIL;
@@ -71,7 +72,8 @@ HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag, SFrameT
     }
     m_pGraph->GetDuration(&timeline.llDuration);
     timeline.dFramesPerSecond = FramesPerSecondOf(nFrameDuration);
-    timeline.nFrameCount = FrameCountOf(timeline.llDuration, timeline.nFrameStep, timeline.dFramesPerSecond);
+    timeline.nFrameCount =
+        FrameCountOf(timeline.llDuration, timeline.nFrameStep, timeline.dFramesPerSecond);
     *pTimeline = timeline;
     return S_OK;
 }
@@ -127,7 +129,8 @@ HRESULT CFileFrameSource::AcquireAt(LONGLONG p, BYTE* pDest, DWORD cbDest) {
 }
 
 void CFileFrameSource::StartStream(LONGLONG llFrom, LONGLONG llStop) {
-    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop,
+                           AM_SEEKING_AbsolutePositioning);
     m_pGraph->Run();
 }
 
@@ -164,7 +167,8 @@ void CFileFrameSource::StartFrameStream(LONGLONG llFrom, LONGLONG llStop) {
     // (running it would render the last frame again).
     m_bFrameStreamEmpty = llFrom >= llStop;
     if (m_bFrameStreamEmpty) return;
-    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop, AM_SEEKING_AbsolutePositioning);
+    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop,
+                           AM_SEEKING_AbsolutePositioning);
     m_pGraph->Run();
 }
 
@@ -172,7 +176,8 @@ HRESULT CFileFrameSource::TakeNextFrame(BYTE* pDest, DWORD cbDest, DWORD dwMs) {
     if (!m_pGraph || !m_bFrameStream) return E_UNEXPECTED;
     if (m_bFrameStreamEmpty) return S_FALSE;
     LONG cbCopied = 0;
-    const HRESULT hr = m_pGraph->TakeFrame(pDest, static_cast<LONG>(cbDest), static_cast<LONG>(dwMs), &cbCopied);
+    const HRESULT hr =
+        m_pGraph->TakeFrame(pDest, static_cast<LONG>(cbDest), static_cast<LONG>(dwMs), &cbCopied);
     if (hr == S_OK || hr == S_FALSE) {
         m_ullLastFrameTick = GetTickCount64();
         return hr;

@@ -5,11 +5,12 @@
 
 std::unique_ptr<IFrameSource> CreateFrameSource(const SFrameSourceChoice& choice) {
     switch (choice.nKind) {
-    case SOURCE_FILE:
-        return std::make_unique<CFileFrameSource>(choice.strPath, choice.nSeekMode);
-    case SOURCE_STILL:
-        return std::make_unique<CStillFrameSource>(choice.bmiStill, choice.pStillBits, choice.cbStillBits);
-    default:
-        return nullptr;
+        case SOURCE_FILE:
+            return std::make_unique<CFileFrameSource>(choice.strPath, choice.nSeekMode);
+        case SOURCE_STILL:
+            return std::make_unique<CStillFrameSource>(choice.bmiStill, choice.pStillBits,
+                                                       choice.cbStillBits);
+        default:
+            return nullptr;
     }
 }

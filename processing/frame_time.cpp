@@ -76,8 +76,8 @@ std::string FormatCounterText(LONGLONG llIndex, INT nFrameCount, const SFrameTim
     char sz[160];
     std::snprintf(sz, sizeof sz, "%7" PRId64 "/%7d (%d:%02d:%02d:%02d / %d:%02d:%02d:%02d)",
                   static_cast<int64_t>(llIndex), nFrameCount, ftNow.nHours, ftNow.nMinutes,
-                  ftNow.nSeconds, ftNow.nFrames, ftTotal.nHours, ftTotal.nMinutes,
-                  ftTotal.nSeconds, ftTotal.nFrames);
+                  ftNow.nSeconds, ftNow.nFrames, ftTotal.nHours, ftTotal.nMinutes, ftTotal.nSeconds,
+                  ftTotal.nFrames);
     return sz;
 }
 
@@ -93,7 +93,7 @@ std::string FormatSliderCounterText(LONGLONG llIndex, INT nFrameCount, const SFr
     char sz[160];
     std::snprintf(sz, sizeof sz, "%7" PRId64 "/%7d (%d:%2d:%2d:%2d / %d:%2d:%2d:%2d)",
                   static_cast<int64_t>(llIndex), nFrameCount, ftNow.nHours, ftNow.nMinutes,
-                  ftNow.nSeconds, ftNow.nFrames, ftTotal.nHours, ftTotal.nMinutes,
-                  ftTotal.nSeconds, ftTotal.nFrames);
+                  ftNow.nSeconds, ftNow.nFrames, ftTotal.nHours, ftTotal.nMinutes, ftTotal.nSeconds,
+                  ftTotal.nFrames);
     return sz;
 }

@@ -82,7 +82,8 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     if (bmiNew.bmiHeader.biBitCount != 24 || bmiNew.bmiHeader.biHeight <= 0) return E_INVALIDARG;
     const int64_t llSize = PaddedImageSize(bmiNew.bmiHeader.biWidth, bmiNew.bmiHeader.biHeight);
     if (llSize == 0) return E_INVALIDARG;
-    if (bmiNew.bmiHeader.biSizeImage < llSize) bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
+    if (bmiNew.bmiHeader.biSizeImage < llSize)
+        bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
     const size_t cb = bmiNew.bmiHeader.biSizeImage;
     std::unique_ptr<BYTE[]> pFrame(new (std::nothrow) BYTE[cb]());
     std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[cb]());
@@ -96,7 +97,8 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     return S_OK;
 }
 
-bool CFrameWorker::Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner) {
+bool CFrameWorker::Start(IFrameWindow* pWindow, const std::string& strRunFlagName,
+                         void* hwndOwner) {
     if (m_thread.joinable() || pWindow == nullptr) return false;
     m_pWindow = pWindow;
     m_strRunFlagName = strRunFlagName;
@@ -278,8 +280,8 @@ void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
 void CFrameWorker::DrawFrameLine(LONGLONG llT0, LONGLONG llT1) {
     char sz[128];
     std::snprintf(sz, sizeof sz, "%" PRId64 "(count) %.2f(msec) %.2f(msec)",
-                  static_cast<int64_t>(llT0 - m_llPrevFrameCount), CountToMs(llT0 - m_llPrevFrameCount),
-                  CountToMs(llT1 - llT0));
+                  static_cast<int64_t>(llT0 - m_llPrevFrameCount),
+                  CountToMs(llT0 - m_llPrevFrameCount), CountToMs(llT1 - llT0));
     m_pWindow->DrawTextAt(10, sz);
 }
 
@@ -448,8 +450,8 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     const LONGLONG llT0 = CounterNow();
     // A slice of the wait: requests and the run flag are seen between slices.
-    const HRESULT hr = m_pSource->TakeNextFrame(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage,
-                                                kDisplayPeriodMs);
+    const HRESULT hr = m_pSource->TakeNextFrame(
+        m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage, kDisplayPeriodMs);
     if (hr == S_OK) {
         m_llPosition.store(PositionOf(ClampToInt(FrameIndex() + 1)));
         ProcessAndPublish(true);

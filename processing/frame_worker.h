@@ -143,7 +143,8 @@ public:
     // held. Any thread (the paint).
     class CDisplayLock {
     public:
-        explicit CDisplayLock(const CFrameWorker& w) : m_lock(w.m_mxDisplay), m_pBits(w.m_pDisplayBits.get()) {}
+        explicit CDisplayLock(const CFrameWorker& w)
+            : m_lock(w.m_mxDisplay), m_pBits(w.m_pDisplayBits.get()) {}
         const BYTE* Bits() const { return m_pBits; }
 
     private:
@@ -185,18 +186,18 @@ private:
     IFrameWindow* m_pWindow = nullptr;
 
     // Worker thread only (after Start).
-    std::unique_ptr<BYTE[]> m_pFrameBits;  // grabbed frame, unprocessed
-    std::unique_ptr<BYTE[]> m_pWorkBits;   // the plug-in's output before publishing
+    std::unique_ptr<BYTE[]> m_pFrameBits;     // grabbed frame, unprocessed
+    std::unique_ptr<BYTE[]> m_pWorkBits;      // the plug-in's output before publishing
     std::unique_ptr<IFrameSource> m_pSource;  // set up before Start, then the worker's
     CRunFlag m_runFlag;
-    SFrameTimeline m_timeline;              // from the source's Open
+    SFrameTimeline m_timeline;  // from the source's Open
     SFrameTime m_ftTotal;
-    LONGLONG m_llPrevFrameCount = 0;        // counter of the previous processed frame
+    LONGLONG m_llPrevFrameCount = 0;  // counter of the previous processed frame
     bool m_bFirstFrameOfRun = true;
-    LONGLONG m_llLastDisplayUpdate = 0;     // counter value of the last counter/slider update
-    LONGLONG m_llLastCallCount = 0;         // counts spent in the last plug-in call (or copy)
-    CTimingStats m_timing;                  // per-frame times of the timed run
-    LONGLONG m_llTimingRunStart = -1;       // m_llRunStart the times in m_timing belong to
+    LONGLONG m_llLastDisplayUpdate = 0;  // counter value of the last counter/slider update
+    LONGLONG m_llLastCallCount = 0;      // counts spent in the last plug-in call (or copy)
+    CTimingStats m_timing;               // per-frame times of the timed run
+    LONGLONG m_llTimingRunStart = -1;    // m_llRunStart the times in m_timing belong to
 
     mutable std::mutex m_mxDisplay;          // guards the m_pDisplayBits pointer and its pixels
     std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints
@@ -218,8 +219,8 @@ private:
     std::atomic<LONGLONG> m_llProcessedInRun{0};
     std::atomic<LONGLONG> m_llSkippedInRun{0};
 
-    std::mutex m_mxChange;                // guards m_nChangeSerial
-    std::condition_variable m_cvChange;   // signalled when m_nChangeSerial moves
+    std::mutex m_mxChange;               // guards m_nChangeSerial
+    std::condition_variable m_cvChange;  // signalled when m_nChangeSerial moves
     uint64_t m_nChangeSerial = 0;
 
     std::thread m_thread;

@@ -29,7 +29,8 @@ public:
         m_pEvent.Release();
         m_pSeeking.Release();
         m_pControl.Release();
-        m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its filters
+        m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its
+                             // filters
         if (m_pRenderer) m_pRenderer->Release();
     }
 
@@ -69,10 +70,15 @@ public:
     REFERENCE_TIME RendererFrameDuration() const override {
         return m_pRenderer ? m_pRenderer->GetFrameDuration() : 0;
     }
-    HRESULT IsFormatSupported(const GUID* pFormat) override { return m_pSeeking->IsFormatSupported(pFormat); }
-    HRESULT SetTimeFormat(const GUID* pFormat) override { return m_pSeeking->SetTimeFormat(pFormat); }
+    HRESULT IsFormatSupported(const GUID* pFormat) override {
+        return m_pSeeking->IsFormatSupported(pFormat);
+    }
+    HRESULT SetTimeFormat(const GUID* pFormat) override {
+        return m_pSeeking->SetTimeFormat(pFormat);
+    }
     HRESULT GetDuration(LONGLONG* pDuration) override { return m_pSeeking->GetDuration(pDuration); }
-    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop, DWORD dwStopFlags) override {
+    HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
+                         DWORD dwStopFlags) override {
         return m_pSeeking->SetPositions(pCurrent, dwCurrentFlags, pStop, dwStopFlags);
     }
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override {
@@ -109,12 +115,13 @@ public:
     }
     HRESULT WaitForRenderedFrame(LONG msTimeout) override {
         if (!m_pRenderer) return E_UNEXPECTED;
-        return m_pRenderer->WaitForRendered(&m_nSeenSerial, static_cast<DWORD>(msTimeout < 0 ? 0 : msTimeout));
+        return m_pRenderer->WaitForRendered(&m_nSeenSerial,
+                                            static_cast<DWORD>(msTimeout < 0 ? 0 : msTimeout));
     }
     HRESULT TakeFrame(BYTE* pDest, LONG cbDest, LONG msTimeout, LONG* pcbCopied) override {
         if (!m_pRenderer) return E_UNEXPECTED;
-        return m_pRenderer->TakeFrame(pDest, cbDest, static_cast<DWORD>(msTimeout < 0 ? 0 : msTimeout),
-                                      pcbCopied);
+        return m_pRenderer->TakeFrame(pDest, cbDest,
+                                      static_cast<DWORD>(msTimeout < 0 ? 0 : msTimeout), pcbCopied);
     }
 
 private:
@@ -126,7 +133,7 @@ private:
     CGrabRenderer* m_pRenderer = nullptr;  // one reference, taken at creation
     CComRef<IReferenceClock> m_pClock;     // the graph's clock while running frame by frame
     bool m_bFrameByFrame = false;
-    ULONGLONG m_nSeenSerial = 0;           // the renderer's serial WaitForRenderedFrame saw last
+    ULONGLONG m_nSeenSerial = 0;  // the renderer's serial WaitForRenderedFrame saw last
 };
 
 }  // namespace

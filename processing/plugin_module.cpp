@@ -18,12 +18,12 @@ std::string CPluginModule::ExecutableFolder() {
 
 std::string CPluginModule::MessageFor(EResult eResult) {
     switch (eResult) {
-    case EResult::ModuleNotFound:
-        return TAVRO_FILE_NAME "が見つかりません";
-    case EResult::ExportNotFound:
-        return TAVRO_FUNC_NAME "が見つかりません";
-    case EResult::Loaded:
-        break;
+        case EResult::ModuleNotFound:
+            return TAVRO_FILE_NAME "が見つかりません";
+        case EResult::ExportNotFound:
+            return TAVRO_FUNC_NAME "が見つかりません";
+        case EResult::Loaded:
+            break;
     }
     return std::string();
 }

@@ -21,9 +21,9 @@
 class CPluginModule {
 public:
     enum class EResult {
-        Loaded,           // module and export found
-        ModuleNotFound,   // the library could not be loaded
-        ExportNotFound,   // loaded, but TavroFunc is missing (the module is unloaded again)
+        Loaded,          // module and export found
+        ModuleNotFound,  // the library could not be loaded
+        ExportNotFound,  // loaded, but TavroFunc is missing (the module is unloaded again)
     };
 
     CPluginModule() = default;
@@ -50,8 +50,8 @@ public:
     static std::string ExecutableFolder();
 
 private:
-    void* m_hPlugin = nullptr;          // dlopen handle, null when nothing is loaded
-    TAVROFUNC m_pfnProcess = nullptr;   // TavroFunc, null when missing
+    void* m_hPlugin = nullptr;         // dlopen handle, null when nothing is loaded
+    TAVROFUNC m_pfnProcess = nullptr;  // TavroFunc, null when missing
     std::string m_strPath;
     std::string m_strError;
 };

@@ -8,19 +8,19 @@
 
 // What a processing dialog shows.
 enum SourceKind : LONG {
-    SOURCE_NONE = 0,        // no source (nothing is acquired)
-    SOURCE_FILE = 1,        // video file played through a file graph
-    SOURCE_CAMERA = 2,      // USB camera "VIDEO_IN" (not offered yet)
-    SOURCE_VFW = 3,         // device name "VideoForWindows": no source
-    SOURCE_NI100U = 4,      // device name "NI-100U": no source
-    SOURCE_STILL = 5,       // a still image held in memory, processed every pass
+    SOURCE_NONE = 0,    // no source (nothing is acquired)
+    SOURCE_FILE = 1,    // video file played through a file graph
+    SOURCE_CAMERA = 2,  // USB camera "VIDEO_IN" (not offered yet)
+    SOURCE_VFW = 3,     // device name "VideoForWindows": no source
+    SOURCE_NI100U = 4,  // device name "NI-100U": no source
+    SOURCE_STILL = 5,   // a still image held in memory, processed every pass
 };
 
 // How a file frame is grabbed.
 enum SeekMode : LONG {
-    SEEK_NONE = 0,          // not a file
-    SEEK_COMPLETION = 1,    // stop = position, wait for the graph to complete
-    SEEK_POLL = 3,          // stop = position + 10000, poll until current = stop (MP4)
+    SEEK_NONE = 0,        // not a file
+    SEEK_COMPLETION = 1,  // stop = position, wait for the graph to complete
+    SEEK_POLL = 3,        // stop = position + 10000, poll until current = stop (MP4)
 };
 
 // The seek mode a file gets from its extension: MP4 (any case) polls, every
@@ -28,11 +28,15 @@ enum SeekMode : LONG {
 inline SeekMode SeekModeForPath(const char* pszPath) {
     const char* pszDot = nullptr;
     for (const char* p = pszPath; *p; ++p)
-        if (*p == '.') pszDot = p;
-        else if (*p == '/') pszDot = nullptr;
+        if (*p == '.')
+            pszDot = p;
+        else if (*p == '/')
+            pszDot = nullptr;
     if (pszDot == nullptr) return SEEK_COMPLETION;
     const char* e = pszDot + 1;
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     if (lower(e[0]) == 'm' && lower(e[1]) == 'p' && e[2] == '4' && e[3] == '\0') return SEEK_POLL;
     return SEEK_COMPLETION;
 }

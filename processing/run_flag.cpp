@@ -23,8 +23,10 @@ CRunFlag CRunFlag::Create(const std::string& strName, LONG nInitial) {
     }
     // Drop names whose blocks are gone, so the table does not grow forever.
     for (auto i = g_runFlags.begin(); i != g_runFlags.end();) {
-        if (i->second.expired()) i = g_runFlags.erase(i);
-        else ++i;
+        if (i->second.expired())
+            i = g_runFlags.erase(i);
+        else
+            ++i;
     }
     return flag;
 }

@@ -8,8 +8,8 @@ namespace {
 
 std::string FormatSummary(const char* pszName, const CTimingStats::SSummary& s) {
     char sz[160];
-    std::snprintf(sz, sizeof sz, "%s min %.2f / median %.2f / p90 %.2f / p99 %.2f / max %.2f (ms)", pszName,
-                  s.dMin, s.dMedian, s.dP90, s.dP99, s.dMax);
+    std::snprintf(sz, sizeof sz, "%s min %.2f / median %.2f / p90 %.2f / p99 %.2f / max %.2f (ms)",
+                  pszName, s.dMin, s.dMedian, s.dP90, s.dP99, s.dMax);
     return sz;
 }
 
@@ -52,7 +52,9 @@ CTimingStats::SSummary CTimingStats::Summarise(std::vector<double> vd) {
 
 std::string CTimingStats::ProcessLine() const { return FormatSummary("plug-in", ProcessSummary()); }
 
-std::string CTimingStats::IntervalLine() const { return FormatSummary("interval", IntervalSummary()); }
+std::string CTimingStats::IntervalLine() const {
+    return FormatSummary("interval", IntervalSummary());
+}
 
 std::string CTimingStats::LateLine(long long llSkipped) const {
     char sz[96];

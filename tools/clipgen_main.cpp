@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("clipgen: wrote %s (%s, %dx%d, %d frames at %d/%d fps)\n", strOut.c_str(),
-                ClipFormatName(params.eFormat), params.nWidth, params.nHeight, params.nFrames, params.nFpsNum,
-                params.nFpsDen);
+                ClipFormatName(params.eFormat), params.nWidth, params.nHeight, params.nFrames,
+                params.nFpsNum, params.nFpsDen);
     return 0;
 }

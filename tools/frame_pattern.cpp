@@ -19,7 +19,8 @@ struct SGeometry {
 
 SGeometry GeometryOf(int nWidth, int nHeight) { return {nHeight / kBands, nWidth / kCells}; }
 
-void Fill(uint8_t* pTop, int nStride, int x0, int y0, int x1, int y1, uint8_t b, uint8_t g, uint8_t r) {
+void Fill(uint8_t* pTop, int nStride, int x0, int y0, int x1, int y1, uint8_t b, uint8_t g,
+          uint8_t r) {
     for (int y = y0; y < y1; ++y) {
         uint8_t* p = pTop + static_cast<int64_t>(y) * nStride + 3 * x0;
         for (int x = x0; x < x1; ++x) {
@@ -41,8 +42,12 @@ class CPatternView {
 public:
     CPatternView(const uint8_t* pBottomUp, int nWidth, int nHeight, int nStride, bool bFlipRows,
                  bool bMirror)
-        : m_pBits(pBottomUp), m_nWidth(nWidth), m_nHeight(nHeight), m_nStride(nStride),
-          m_bFlipRows(bFlipRows), m_bMirror(bMirror) {}
+        : m_pBits(pBottomUp),
+          m_nWidth(nWidth),
+          m_nHeight(nHeight),
+          m_nStride(nStride),
+          m_bFlipRows(bFlipRows),
+          m_bMirror(bMirror) {}
 
     SMean Mean(int x0, int y0, int x1, int y1) const {
         const int w = x1 - x0, h = y1 - y0;
@@ -77,9 +82,9 @@ private:
 bool ReadByte(const CPatternView& view, SGeometry geo, int nBand, uint8_t* pByte) {
     unsigned v = 0;
     for (int c = 0; c < kCells; ++c) {
-        const int nLuma =
-            view.Mean(c * geo.nCell, nBand * geo.nBand, (c + 1) * geo.nCell, (nBand + 1) * geo.nBand)
-                .Luma();
+        const int nLuma = view.Mean(c * geo.nCell, nBand * geo.nBand, (c + 1) * geo.nCell,
+                                    (nBand + 1) * geo.nBand)
+                              .Luma();
         if (nLuma > kBright) {
             v |= 0x80u >> c;
         } else if (nLuma >= kDark) {
@@ -131,7 +136,8 @@ void DrawFramePattern(uint8_t* pBgrTopDown, int nWidth, int nHeight, int nStride
     }
 }
 
-SPatternReading ReadFramePattern(const uint8_t* pBgrBottomUp, int nWidth, int nHeight, int nStride) {
+SPatternReading ReadFramePattern(const uint8_t* pBgrBottomUp, int nWidth, int nHeight,
+                                 int nStride) {
     SPatternReading result;
     if (!pBgrBottomUp || nWidth < kPatternMinWidth || nHeight < kPatternMinHeight ||
         nStride < 3 * nWidth) {

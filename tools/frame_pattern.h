@@ -27,7 +27,7 @@
 
 // How the pattern was found in a picture, relative to how it was drawn.
 enum class EPatternOrientation {
-    NotFound,    // no consistent pattern in any orientation
+    NotFound,  // no consistent pattern in any orientation
     Upright,
     UpsideDown,  // rows in reverse order (a top-down picture read as bottom-up)
     Mirrored,    // columns in reverse order

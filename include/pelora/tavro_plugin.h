@@ -39,17 +39,17 @@ extern "C" {
 #define PELORA_BITMAP_TYPES_DEFINED
 /* Device-independent bitmap header: 40 bytes, fields at fixed offsets. */
 typedef struct tagBITMAPINFOHEADER {
-    uint32_t biSize;          /* 0:  40 */
-    int32_t biWidth;          /* 4:  W in pixels */
-    int32_t biHeight;         /* 8:  H in rows; positive = bottom-up */
-    uint16_t biPlanes;        /* 12: 1 */
-    uint16_t biBitCount;      /* 14: 24 */
-    uint32_t biCompression;   /* 16: BI_RGB (0) */
-    uint32_t biSizeImage;     /* 20: H * stride */
-    int32_t biXPelsPerMeter;  /* 24 */
-    int32_t biYPelsPerMeter;  /* 28 */
-    uint32_t biClrUsed;       /* 32 */
-    uint32_t biClrImportant;  /* 36 */
+    uint32_t biSize;         /* 0:  40 */
+    int32_t biWidth;         /* 4:  W in pixels */
+    int32_t biHeight;        /* 8:  H in rows; positive = bottom-up */
+    uint16_t biPlanes;       /* 12: 1 */
+    uint16_t biBitCount;     /* 14: 24 */
+    uint32_t biCompression;  /* 16: BI_RGB (0) */
+    uint32_t biSizeImage;    /* 20: H * stride */
+    int32_t biXPelsPerMeter; /* 24 */
+    int32_t biYPelsPerMeter; /* 28 */
+    uint32_t biClrUsed;      /* 32 */
+    uint32_t biClrImportant; /* 36 */
 } BITMAPINFOHEADER;
 
 /* One colour-table entry: blue, green, red, reserved. */

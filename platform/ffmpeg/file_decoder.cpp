@@ -176,20 +176,24 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     m_nStride = static_cast<LONG>(llStride);
     // Frames passed recently are kept for backward steps, within a memory
     // budget: a step back among them needs no demuxer seek and no decoding.
-    const int nFrameBytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(first.pFrame->format),
-                                                     first.pFrame->width, first.pFrame->height, 1);
-    m_nRecentMax = nFrameBytes > 0
-                       ? std::clamp<size_t>(kRecentFramesBytes / static_cast<size_t>(nFrameBytes), 2, 16)
-                       : 2;
+    const int nFrameBytes =
+        av_image_get_buffer_size(static_cast<AVPixelFormat>(first.pFrame->format),
+                                 first.pFrame->width, first.pFrame->height, 1);
+    m_nRecentMax =
+        nFrameBytes > 0
+            ? std::clamp<size_t>(kRecentFramesBytes / static_cast<size_t>(nFrameBytes), 2, 16)
+            : 2;
     m_ahead.push_back(std::move(first));
 
     // Duration from the stream (measured from its first frame), else from
     // the container; frame count from the stream header, else the duration.
     if (pStream->duration != AV_NOPTS_VALUE && pStream->duration > 0) {
-        const int64_t llStart = pStream->start_time != AV_NOPTS_VALUE ? pStream->start_time : m_llStartPts;
+        const int64_t llStart =
+            pStream->start_time != AV_NOPTS_VALUE ? pStream->start_time : m_llStartPts;
         m_rtDuration = PtsToTime(llStart + pStream->duration);
     } else if (m_pFormat->duration != AV_NOPTS_VALUE && m_pFormat->duration > 0) {
-        const int64_t llStartUs = m_pFormat->start_time != AV_NOPTS_VALUE ? m_pFormat->start_time : 0;
+        const int64_t llStartUs =
+            m_pFormat->start_time != AV_NOPTS_VALUE ? m_pFormat->start_time : 0;
         const REFERENCE_TIME rtFirst =
             av_rescale_q(m_llStartPts, pStream->time_base, kHundredNs) - llStartUs * 10;
         m_rtDuration = m_pFormat->duration * 10 - std::max<REFERENCE_TIME>(rtFirst, 0);
@@ -198,8 +202,8 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
         m_llFrameCount = pStream->nb_frames;
         if (m_rtDuration <= 0) m_rtDuration = FrameToTime(m_llFrameCount);
     } else if (m_rtDuration > 0) {
-        m_llFrameCount = av_rescale_rnd(m_rtDuration, m_nFpsNum, static_cast<int64_t>(m_nFpsDen) * 10000000,
-                                        AV_ROUND_NEAR_INF);
+        m_llFrameCount = av_rescale_rnd(
+            m_rtDuration, m_nFpsNum, static_cast<int64_t>(m_nFpsDen) * 10000000, AV_ROUND_NEAR_INF);
     }
     if (m_llFrameCount <= 0) m_llFrameCount = 1;
     if (m_rtDuration <= 0) m_rtDuration = m_rtAvgTimePerFrame;
@@ -237,7 +241,8 @@ REFERENCE_TIME CFileDecoder::PtsToTime(int64_t llPts) const {
 
 int64_t CFileDecoder::TimeToPtsFloor(REFERENCE_TIME rt) const {
     const AVRational tb{m_nTbNum, m_nTbDen};
-    int64_t llPts = m_llStartPts + av_rescale_q_rnd(rt, kHundredNs, tb, static_cast<AVRounding>(AV_ROUND_DOWN));
+    int64_t llPts =
+        m_llStartPts + av_rescale_q_rnd(rt, kHundredNs, tb, static_cast<AVRounding>(AV_ROUND_DOWN));
     while (PtsToTime(llPts + 1) <= rt) ++llPts;
     return llPts;
 }
@@ -345,7 +350,8 @@ HRESULT CFileDecoder::Convert(const AVFrame* pFrame, BYTE* pDest) {
     }
     uint8_t* dst[4] = {m_pWork.get(), nullptr, nullptr, nullptr};
     int dstStride[4] = {nWorkStride, 0, 0, 0};
-    const int nRows = sws_scale(m_pSws, pFrame->data, pFrame->linesize, 0, pFrame->height, dst, dstStride);
+    const int nRows =
+        sws_scale(m_pSws, pFrame->data, pFrame->linesize, 0, pFrame->height, dst, dstStride);
     if (nRows != m_nHeight) return E_FAIL;
     const int nPad = m_nStride - nRowBytes;
     for (LONG y = 0; y < m_nHeight; ++y) {
@@ -379,8 +385,8 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
     if (FAILED(hr)) return hr;
     if (pInfo) {
         pInfo->rtTime = frame.rtTime;
-        pInfo->llIndex = av_rescale_q_rnd(frame.rtTime, kHundredNs, AVRational{m_nFpsDen, m_nFpsNum},
-                                          AV_ROUND_NEAR_INF);
+        pInfo->llIndex = av_rescale_q_rnd(frame.rtTime, kHundredNs,
+                                          AVRational{m_nFpsDen, m_nFpsNum}, AV_ROUND_NEAR_INF);
     }
     PushRecent(std::move(frame));
     return S_OK;
@@ -442,9 +448,8 @@ bool CFileDecoder::WithinForwardReach(REFERENCE_TIME rt) const {
     // Further ahead: keep decoding only if a demuxer seek would land on a
     // keyframe we have already passed.
     const AVStream* pStream = m_pFormat->streams[m_nStream];
-    const AVIndexEntry* pEntry =
-        avformat_index_get_entry_from_timestamp(const_cast<AVStream*>(pStream), TimeToPtsFloor(rt),
-                                                AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* pEntry = avformat_index_get_entry_from_timestamp(
+        const_cast<AVStream*>(pStream), TimeToPtsFloor(rt), AVSEEK_FLAG_BACKWARD);
     return pEntry && m_llLastPacketDts != INT64_MIN && pEntry->timestamp <= m_llLastPacketDts;
 }
 
@@ -533,7 +538,8 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
             // least as far as the overshoot.
             llBack = std::max<int64_t>(2 * llBack, llSecond);
             if (hr == S_OK) {
-                llBack = std::max<int64_t>(llBack, TimeToPtsFloor(first.rtTime) - llTarget + llBack + llSecond);
+                llBack = std::max<int64_t>(
+                    llBack, TimeToPtsFloor(first.rtTime) - llTarget + llBack + llSecond);
             }
             continue;
         }

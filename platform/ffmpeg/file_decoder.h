@@ -58,7 +58,7 @@ struct SDecodedFrameInfo {
     // Presentation time, 100 ns, relative to the first frame; a container
     // time stamp within half a tick of FrameToTime(n) is reported as exactly that.
     REFERENCE_TIME rtTime = 0;
-    LONGLONG llIndex = 0;       // frame number: rtTime in frame durations, rounded to nearest
+    LONGLONG llIndex = 0;  // frame number: rtTime in frame durations, rounded to nearest
 };
 
 class CFileDecoder {
@@ -66,9 +66,11 @@ public:
     // Failure codes of Open besides E_ABORT (stop request), E_OUTOFMEMORY
     // and HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for a missing file; in the
     // media platform's failure range, for the file source to pass on or map.
-    static constexpr HRESULT HR_INVALID_FILE_FORMAT = MakeHr(0x8004022Fu);  // not a media file we can read
-    static constexpr HRESULT HR_NO_VIDEO_STREAM = MakeHr(0x80040265u);      // nothing decodable to show
-    static constexpr HRESULT HR_CANNOT_DECODE = MakeHr(0x80040266u);        // no decoder or no first frame
+    static constexpr HRESULT HR_INVALID_FILE_FORMAT =
+        MakeHr(0x8004022Fu);  // not a media file we can read
+    static constexpr HRESULT HR_NO_VIDEO_STREAM = MakeHr(0x80040265u);  // nothing decodable to show
+    static constexpr HRESULT HR_CANNOT_DECODE =
+        MakeHr(0x80040266u);  // no decoder or no first frame
 
     CFileDecoder();
     ~CFileDecoder();
@@ -87,7 +89,9 @@ public:
     LONG GetWidth() const { return m_nWidth; }
     LONG GetHeight() const { return m_nHeight; }
     LONG GetStride() const { return m_nStride; }
-    DWORD GetImageSize() const { return static_cast<DWORD>(m_nStride) * static_cast<DWORD>(m_nHeight); }
+    DWORD GetImageSize() const {
+        return static_cast<DWORD>(m_nStride) * static_cast<DWORD>(m_nHeight);
+    }
     // 24-bit BI_RGB bottom-up header of the delivered frames.
     void GetBitmapHeader(BITMAPINFOHEADER* pHeader) const;
 
@@ -171,15 +175,16 @@ private:
     size_t m_cbWork = 0;
     AVPacket* m_pPacket = nullptr;
     int m_nStream = -1;
-    int m_nTbNum = 1, m_nTbDen = 1;    // stream time base
-    int m_nFpsNum = 25, m_nFpsDen = 1;  // frame rate
-    int64_t m_llStartPts = 0;           // pts of the first frame (time 0)
+    int m_nTbNum = 1, m_nTbDen = 1;         // stream time base
+    int m_nFpsNum = 25, m_nFpsDen = 1;      // frame rate
+    int64_t m_llStartPts = 0;               // pts of the first frame (time 0)
     int64_t m_llLastPacketDts = INT64_MIN;  // of the last packet sent to the decoder
 
     LONG m_nWidth = 0, m_nHeight = 0, m_nStride = 0;
     REFERENCE_TIME m_rtAvgTimePerFrame = 0;
     REFERENCE_TIME m_rtDuration = 0;
-    REFERENCE_TIME m_rtTolerance = 0;  // half a container tick: time stamps this close snap to the grid
+    REFERENCE_TIME m_rtTolerance =
+        0;  // half a container tick: time stamps this close snap to the grid
     LONGLONG m_llFrameCount = 0;
     bool m_bAvi = false;
 
@@ -191,11 +196,11 @@ private:
     std::deque<SQueuedFrame> m_ahead;
     size_t m_nRecentMax = 1;
     REFERENCE_TIME m_rtLastDecoded = -1;  // for frames without a time stamp
-    bool m_bDemuxEnd = false;    // demuxer exhausted, decoder being drained
-    bool m_bStreamEnd = false;   // nothing more will come out of the decoder
-    bool m_bPastEnd = false;     // positioned at or past the duration
-    bool m_bResync = false;      // a stop request cut a read or seek short ...
-    REFERENCE_TIME m_rtResyncTo = 0;  // ... and the next ReadFrame seeks here first
+    bool m_bDemuxEnd = false;             // demuxer exhausted, decoder being drained
+    bool m_bStreamEnd = false;            // nothing more will come out of the decoder
+    bool m_bPastEnd = false;              // positioned at or past the duration
+    bool m_bResync = false;               // a stop request cut a read or seek short ...
+    REFERENCE_TIME m_rtResyncTo = 0;      // ... and the next ReadFrame seeks here first
     bool m_bEndedOnError = false;
     LONGLONG m_llDemuxerSeeks = 0;
 

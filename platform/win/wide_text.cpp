@@ -10,10 +10,14 @@ std::wstring Utf8ToWide(const std::string& str) {
         int n = 0;
         char32_t cp = b0;
         if (b0 >= 0x80) {
-            if ((b0 >> 5) == 6) n = 1, cp = b0 & 0x1F;
-            else if ((b0 >> 4) == 14) n = 2, cp = b0 & 0x0F;
-            else if ((b0 >> 3) == 30) n = 3, cp = b0 & 0x07;
-            else n = -1;
+            if ((b0 >> 5) == 6)
+                n = 1, cp = b0 & 0x1F;
+            else if ((b0 >> 4) == 14)
+                n = 2, cp = b0 & 0x0F;
+            else if ((b0 >> 3) == 30)
+                n = 3, cp = b0 & 0x07;
+            else
+                n = -1;
         }
         bool bOk = n >= 0 && i + n < str.size();
         for (int k = 1; bOk && k <= n; ++k) {

@@ -173,10 +173,14 @@ TEST_F(HeadlessTest, RunPrintsTimingLinesAndStatisticsAndGoesOnWithoutAMissingPl
             << lines[nStats + 2];
         // The distribution of the run follows the statistics.
         ASSERT_LT(nStats + 5, lines.size());
-        const std::string kFigures = R"( min (\d+\.\d\d) / median \d+\.\d\d / p90 \d+\.\d\d / p99 \d+\.\d\d / max \d+\.\d\d \(ms\))";
-        EXPECT_TRUE(std::regex_match(lines[nStats + 3], std::regex("plug-in" + kFigures))) << lines[nStats + 3];
-        EXPECT_TRUE(std::regex_match(lines[nStats + 4], std::regex("interval" + kFigures))) << lines[nStats + 4];
-        EXPECT_TRUE(std::regex_match(lines[nStats + 5], std::regex(R"(late \d+ / skipped \d+ frames)")))
+        const std::string kFigures =
+            R"( min (\d+\.\d\d) / median \d+\.\d\d / p90 \d+\.\d\d / p99 \d+\.\d\d / max \d+\.\d\d \(ms\))";
+        EXPECT_TRUE(std::regex_match(lines[nStats + 3], std::regex("plug-in" + kFigures)))
+            << lines[nStats + 3];
+        EXPECT_TRUE(std::regex_match(lines[nStats + 4], std::regex("interval" + kFigures)))
+            << lines[nStats + 4];
+        EXPECT_TRUE(
+            std::regex_match(lines[nStats + 5], std::regex(R"(late \d+ / skipped \d+ frames)")))
             << lines[nStats + 5];
         const bool bMissing = std::string(pszPlugin) != TAVRO_PATH;
         EXPECT_EQ(run.strErr.find("Tavro.soが見つかりません") != std::string::npos, bMissing);
@@ -200,10 +204,12 @@ TEST_F(HeadlessTest, EveryFrameWritesOneCsvRowPerFrameInOrder) {
             EXPECT_EQ(std::stoi(m[1]), nExpected);
         }
         EXPECT_EQ(nExpected, nFrames);
-        EXPECT_NE(run.strOut.find("処理フレーム数 " + std::to_string(nFrames) + " Frame"), std::string::npos);
+        EXPECT_NE(run.strOut.find("処理フレーム数 " + std::to_string(nFrames) + " Frame"),
+                  std::string::npos);
         EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
         // No clock: no frame is late.
-        EXPECT_NE(run.strOut.find("\nlate 0 / skipped 0 frames\n"), std::string::npos) << run.strOut;
+        EXPECT_NE(run.strOut.find("\nlate 0 / skipped 0 frames\n"), std::string::npos)
+            << run.strOut;
     }
 }
 

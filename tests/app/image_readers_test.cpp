@@ -33,12 +33,25 @@ Bytes PackRows(int nBits, int nW, int nH, bool bTopDown,
         for (int x = 0; x < nW; ++x) {
             const uint32_t v = value(x, y);
             switch (nBits) {
-                case 1: row[x >> 3] |= static_cast<BYTE>(v << (7 - (x & 7))); break;
-                case 4: row[x >> 1] |= static_cast<BYTE>((x & 1) ? v : v << 4); break;
-                case 8: row[x] = static_cast<BYTE>(v); break;
-                case 16: row[2 * x] = static_cast<BYTE>(v); row[2 * x + 1] = static_cast<BYTE>(v >> 8); break;
-                case 24: for (int i = 0; i < 3; ++i) row[3 * x + i] = static_cast<BYTE>(v >> (8 * i)); break;
-                case 32: for (int i = 0; i < 4; ++i) row[4 * x + i] = static_cast<BYTE>(v >> (8 * i)); break;
+                case 1:
+                    row[x >> 3] |= static_cast<BYTE>(v << (7 - (x & 7)));
+                    break;
+                case 4:
+                    row[x >> 1] |= static_cast<BYTE>((x & 1) ? v : v << 4);
+                    break;
+                case 8:
+                    row[x] = static_cast<BYTE>(v);
+                    break;
+                case 16:
+                    row[2 * x] = static_cast<BYTE>(v);
+                    row[2 * x + 1] = static_cast<BYTE>(v >> 8);
+                    break;
+                case 24:
+                    for (int i = 0; i < 3; ++i) row[3 * x + i] = static_cast<BYTE>(v >> (8 * i));
+                    break;
+                case 32:
+                    for (int i = 0; i < 4; ++i) row[4 * x + i] = static_cast<BYTE>(v >> (8 * i));
+                    break;
             }
         }
     }
@@ -67,7 +80,8 @@ std::string WriteFile(const std::string& name, const Data& data) {
     // process id keeps their files apart.
     const std::string path = testing::TempDir() + "pelora_" + std::to_string(getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
     return path;
 }
 
@@ -86,7 +100,8 @@ struct Outputs {
 };
 
 EImageStatus ReadBmp(const Bytes& file, Outputs& out, const std::string& name = "t.bmp") {
-    return ReadBmpImage(WriteFile(name, file), out.pHeader, out.nHeaderSize, out.pPixels, out.nPixelSize);
+    return ReadBmpImage(WriteFile(name, file), out.pHeader, out.nHeaderSize, out.pPixels,
+                        out.nPixelSize);
 }
 
 EImageStatus ReadCsv(const std::string& text, Outputs& out, const CanvasQuestion& ask = {}) {
@@ -97,7 +112,8 @@ EImageStatus ReadCsv(const std::string& text, Outputs& out, const CanvasQuestion
 // Grey level of upright pixel (x, y) of a CSV result (bottom-up, 4 bytes each).
 BYTE CsvGrey(const Outputs& out, int x, int y) {
     const BITMAPINFOHEADER bih = out.Info();
-    const BYTE* p = out.pPixels.get() + (static_cast<size_t>(bih.biHeight - 1 - y) * bih.biWidth + x) * 4;
+    const BYTE* p =
+        out.pPixels.get() + (static_cast<size_t>(bih.biHeight - 1 - y) * bih.biWidth + x) * 4;
     EXPECT_EQ(p[0], p[1]);
     EXPECT_EQ(p[0], p[2]);
     EXPECT_EQ(p[3], 0);
@@ -106,7 +122,8 @@ BYTE CsvGrey(const Outputs& out, int x, int y) {
 
 std::string Grid(int nOx, int nOy, int nW, int nH, const std::vector<std::string>& rows) {
     std::string s = "originX=" + std::to_string(nOx) + ",oY=" + std::to_string(nOy) + "\n" +
-                    "width=" + std::to_string(nW) + ",hh=" + std::to_string(nH) + "\n" + "caption\n";
+                    "width=" + std::to_string(nW) + ",hh=" + std::to_string(nH) + "\n" +
+                    "caption\n";
     for (const std::string& r : rows) s += r + "\n";
     return s;
 }
@@ -129,7 +146,8 @@ TEST(ReadBmpImage, PixelsAreReadFromBfOffBitsAndTheirSizeComesFromBfSize) {
 }
 
 TEST(ReadBmpImage, RefusesMalformedFilesAndLeavesOutputsUntouched) {
-    const Bytes good = MakeBmp(8, 3, 2, MakeTable(8, [](int) { return Bgr{}; }), PackRows(8, 3, 2, false, [](int, int) { return 0u; }));
+    const Bytes good = MakeBmp(8, 3, 2, MakeTable(8, [](int) { return Bgr{}; }),
+                               PackRows(8, 3, 2, false, [](int, int) { return 0u; }));
     const auto with = [&](const std::function<void(Bytes&)>& change) {
         Bytes f = good;
         change(f);
@@ -140,19 +158,27 @@ TEST(ReadBmpImage, RefusesMalformedFilesAndLeavesOutputsUntouched) {
         Bytes file;
         EImageStatus expected;
     } cases[] = {
-        {"shorter than its headers", Bytes(good.begin(), good.begin() + 50), EImageStatus::Truncated},
-        {"colour table cut off", Bytes(good.begin(), good.begin() + 54 + 500), EImageStatus::Truncated},
+        {"shorter than its headers", Bytes(good.begin(), good.begin() + 50),
+         EImageStatus::Truncated},
+        {"colour table cut off", Bytes(good.begin(), good.begin() + 54 + 500),
+         EImageStatus::Truncated},
         {"pixel data cut off", Bytes(good.begin(), good.end() - 1), EImageStatus::Truncated},
         // Claims 4 GiB in a short file: refused without allocating it.
         {"huge bfSize", with([](Bytes& f) { Put32(f, 2, 0xFFFFFFF0u); }), EImageStatus::Truncated},
-        {"bfSize below bfOffBits", with([](Bytes& f) { Put32(f, 2, 1000); }), EImageStatus::BadOffset},
-        {"bfOffBits inside the info header", with([](Bytes& f) { Put32(f, 10, 40); }), EImageStatus::BadOffset},
+        {"bfSize below bfOffBits", with([](Bytes& f) { Put32(f, 2, 1000); }),
+         EImageStatus::BadOffset},
+        {"bfOffBits inside the info header", with([](Bytes& f) { Put32(f, 10, 40); }),
+         EImageStatus::BadOffset},
         {"bit count 12", with([](Bytes& f) { f[28] = 12; }), EImageStatus::BadBitCount},
-        {"run-length compressed", with([](Bytes& f) { Put32(f, 30, 1); }), EImageStatus::Compressed},
+        {"run-length compressed", with([](Bytes& f) { Put32(f, 30, 1); }),
+         EImageStatus::Compressed},
         {"width 0", with([](Bytes& f) { Put32(f, 18, 0); }), EImageStatus::BadDimensions},
-        {"width above the limit", with([](Bytes& f) { Put32(f, 18, 16385); }), EImageStatus::BadDimensions},
-        {"height -2^31", with([](Bytes& f) { Put32(f, 22, 0x80000000u); }), EImageStatus::BadDimensions},
-        {"rows need more than bfSize gives", with([](Bytes& f) { Put32(f, 22, 3); }), EImageStatus::PixelDataShort},
+        {"width above the limit", with([](Bytes& f) { Put32(f, 18, 16385); }),
+         EImageStatus::BadDimensions},
+        {"height -2^31", with([](Bytes& f) { Put32(f, 22, 0x80000000u); }),
+         EImageStatus::BadDimensions},
+        {"rows need more than bfSize gives", with([](Bytes& f) { Put32(f, 22, 3); }),
+         EImageStatus::PixelDataShort},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,8 +199,10 @@ TEST(ReadCsvImage, CellsTakeTheLowEightBitsAndMissingCellsAndRowsAreZero) {
     Outputs out;
     // Beyond 32 bits a number saturates (INT_MAX, INT_MIN) instead of being
     // undefined; the surplus eleventh cell is ignored.
-    ASSERT_EQ(ReadCsv(Grid(0, 0, 10, 3, {"-1,260,,256,300, 17,9x,abc,99999999999,-99999999999,7", "6"}), out),
-              EImageStatus::Ok);
+    ASSERT_EQ(
+        ReadCsv(Grid(0, 0, 10, 3, {"-1,260,,256,300, 17,9x,abc,99999999999,-99999999999,7", "6"}),
+                out),
+        EImageStatus::Ok);
     // A 32-bit bitmap block; CsvGrey reads the rows bottom-up.
     EXPECT_EQ(out.nHeaderSize, 44);
     EXPECT_EQ(out.Info().biBitCount, 32);
@@ -220,7 +248,8 @@ TEST(ReadCsvImage, OnlyANonZeroOriginAsksAboutTheCanvasAndNoKeepsTheGrid) {
 TEST(ReadCsvImage, YesPlacesTheGridOnACanvasFilledWithItsMean) {
     Outputs out;
     // Mean of 10, 20, 30, 41 is 101 / 4 = 25 (remainder dropped).
-    ASSERT_EQ(ReadCsv(Grid(510, 478, 2, 2, {"10,20", "30,41"}), out, [](const std::string&) { return true; }),
+    ASSERT_EQ(ReadCsv(Grid(510, 478, 2, 2, {"10,20", "30,41"}), out,
+                      [](const std::string&) { return true; }),
               EImageStatus::Ok);
     ASSERT_EQ(out.Info().biWidth, 512);
     ASSERT_EQ(out.Info().biHeight, 480);
@@ -234,15 +263,17 @@ TEST(ReadCsvImage, YesPlacesTheGridOnACanvasFilledWithItsMean) {
 
     // Partly beyond the right edge: the cut-off column is dropped.
     Outputs cut;
-    ASSERT_EQ(ReadCsv(Grid(511, 0, 2, 1, {"100,200"}), cut, [](const std::string&) { return true; }),
-              EImageStatus::Ok);
+    ASSERT_EQ(
+        ReadCsv(Grid(511, 0, 2, 1, {"100,200"}), cut, [](const std::string&) { return true; }),
+        EImageStatus::Ok);
     EXPECT_EQ(CsvGrey(cut, 511, 0), 100);
     EXPECT_EQ(CsvGrey(cut, 510, 0), 150);
 
     // Wholly outside: the mean everywhere.
     Outputs outside;
-    ASSERT_EQ(ReadCsv(Grid(600, 0, 2, 1, {"0,201"}), outside, [](const std::string&) { return true; }),
-              EImageStatus::Ok);
+    ASSERT_EQ(
+        ReadCsv(Grid(600, 0, 2, 1, {"0,201"}), outside, [](const std::string&) { return true; }),
+        EImageStatus::Ok);
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 512; ++x) ASSERT_EQ(CsvGrey(outside, x, y), 100) << x << "," << y;
 }
@@ -254,8 +285,10 @@ TEST(ReadCsvImage, RefusesZeroNegativeAndAbsurdSizesWithoutAskingAndTakesTheLimi
     EXPECT_EQ(CsvGrey(largest, 16383, 0), 0);
 
     const std::string files[] = {
-        Grid(1, 1, 0, 3, {"1"}),       Grid(1, 1, 3, -1, {"1"}),
-        Grid(1, 1, 16385, 1, {"1"}),   Grid(1, 1, 1, 100000, {"1"}),
+        Grid(1, 1, 0, 3, {"1"}),
+        Grid(1, 1, 3, -1, {"1"}),
+        Grid(1, 1, 16385, 1, {"1"}),
+        Grid(1, 1, 1, 100000, {"1"}),
         "originX=0,oY=0\nsize\n",  // size line shorter than its label: 0 x 0
         "originX=0,oY=0\n",        // no size line at all
         "",
@@ -264,7 +297,8 @@ TEST(ReadCsvImage, RefusesZeroNegativeAndAbsurdSizesWithoutAskingAndTakesTheLimi
         SCOPED_TRACE(text);
         int nAsked = 0;
         Outputs out;
-        EXPECT_EQ(ReadCsv(text, out, [&](const std::string&) { return ++nAsked, true; }), EImageStatus::BadCsvSize);
+        EXPECT_EQ(ReadCsv(text, out, [&](const std::string&) { return ++nAsked, true; }),
+                  EImageStatus::BadCsvSize);
         EXPECT_EQ(nAsked, 0);
         EXPECT_TRUE(out.Untouched());
     }
@@ -292,19 +326,30 @@ struct DepthCase {
 
 std::vector<DepthCase> DepthCases() {
     std::vector<DepthCase> cases;
-    const auto tableColour = [](int i) { return Bgr{BYTE(i * 7 + 1), BYTE(255 - i), BYTE(i ^ 0x5A)}; };
+    const auto tableColour = [](int i) {
+        return Bgr{BYTE(i * 7 + 1), BYTE(255 - i), BYTE(i ^ 0x5A)};
+    };
     for (int bits : {1, 4, 8}) {
         const int nMask = (1 << bits) - 1;
-        const auto index = [nMask](int x, int y) { return static_cast<uint32_t>((x * 5 + y * 11 + 1) & nMask); };
-        cases.push_back({bits, MakeTable(bits, tableColour), index,
-                         [index, tableColour](int x, int y) { return tableColour(static_cast<int>(index(x, y))); }});
+        const auto index = [nMask](int x, int y) {
+            return static_cast<uint32_t>((x * 5 + y * 11 + 1) & nMask);
+        };
+        cases.push_back(
+            {bits, MakeTable(bits, tableColour), index, [index, tableColour](int x, int y) {
+                 return tableColour(static_cast<int>(index(x, y)));
+             }});
     }
     // 5-5-5: white, red, green, blue, black, mid grey (16 -> 132).
     static const uint16_t words[6] = {0x7FFF, 0x7C00, 0x03E0, 0x001F, 0x0000, 0x4210};
-    static const Bgr colours[6] = {{255, 255, 255}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {0, 0, 0}, {132, 132, 132}};
-    cases.push_back({16, {}, [](int x, int y) { return uint32_t{words[(y * 3 + x) % 6]}; },
+    static const Bgr colours[6] = {{255, 255, 255}, {0, 0, 255}, {0, 255, 0},
+                                   {255, 0, 0},     {0, 0, 0},   {132, 132, 132}};
+    cases.push_back({16,
+                     {},
+                     [](int x, int y) { return uint32_t{words[(y * 3 + x) % 6]}; },
                      [](int x, int y) { return colours[(y * 3 + x) % 6]; }});
-    const auto rgb = [](int x, int y) { return static_cast<uint32_t>(0x102030 * (x + 1) + 0x050607 * y); };
+    const auto rgb = [](int x, int y) {
+        return static_cast<uint32_t>(0x102030 * (x + 1) + 0x050607 * y);
+    };
     const auto bgrOf = [rgb](int x, int y) {
         const uint32_t v = rgb(x, y);
         return Bgr{BYTE(v), BYTE(v >> 8), BYTE(v >> 16)};
@@ -315,11 +360,12 @@ std::vector<DepthCase> DepthCases() {
 }
 
 EImageStatus Convert(const Outputs& out, CStillFrame& frame) {
-    return ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(), out.nPixelSize,
-                               frame.m_bmi, frame.m_pBits, frame.m_nSize);
+    return ConvertImageToFrame(out.pHeader.get(), out.nHeaderSize, out.pPixels.get(),
+                               out.nPixelSize, frame.m_bmi, frame.m_pBits, frame.m_nSize);
 }
 
-void ExpectFrame(const CStillFrame& frame, int nW, int nH, const std::function<Bgr(int, int)>& expected) {
+void ExpectFrame(const CStillFrame& frame, int nW, int nH,
+                 const std::function<Bgr(int, int)>& expected) {
     const INT nStride = (3 * nW + 3) / 4 * 4;
     const BITMAPINFOHEADER& bih = frame.m_bmi.bmiHeader;
     EXPECT_EQ(bih.biWidth, nW);
@@ -332,7 +378,8 @@ void ExpectFrame(const CStillFrame& frame, int nW, int nH, const std::function<B
         const BYTE* row = frame.m_pBits.get() + k * nStride;
         for (int x = 0; x < nW; ++x) {
             const Bgr want = expected(x, nH - 1 - k);  // row k counts from the bottom
-            EXPECT_EQ((Bgr{row[3 * x], row[3 * x + 1], row[3 * x + 2]}), want) << "x " << x << " row " << k;
+            EXPECT_EQ((Bgr{row[3 * x], row[3 * x + 1], row[3 * x + 2]}), want)
+                << "x " << x << " row " << k;
         }
         for (int p = 3 * nW; p < nStride; ++p) EXPECT_EQ(row[p], 0) << "padding of row " << k;
     }
@@ -341,7 +388,8 @@ void ExpectFrame(const CStillFrame& frame, int nW, int nH, const std::function<B
 TEST(ReadBmpImage, ShortColourTableStillGivesTheColoursItHolds) {
     // 8 bits with a 16-entry table: the pixels start where entry 16 would be.
     const Bytes table16(MakeTable(4, [](int i) { return Bgr{BYTE(i), BYTE(2 * i), BYTE(3 * i)}; }));
-    Bytes file = MakeBmp(8, 16, 70, table16, PackRows(8, 16, 70, false, [](int x, int) { return uint32_t(x); }));
+    Bytes file = MakeBmp(8, 16, 70, table16,
+                         PackRows(8, 16, 70, false, [](int x, int) { return uint32_t(x); }));
     Put32(file, 46, 16);  // biClrUsed
     Outputs out;
     ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
@@ -368,19 +416,25 @@ TEST(ReadBmpImage, LargerInfoHeadersKeepTheirColourTableAndSmallerOnesAreRefused
         for (uint32_t nSize : {108u, 124u}) {
             SCOPED_TRACE(testing::Message() << nBits << " bits, header " << nSize);
             const int nMask = (1 << nBits) - 1;
-            const auto index = [nMask](int x, int y) { return static_cast<uint32_t>((3 * x + y) & nMask); };
-            const Bytes file =
-                WithInfoHeaderSize(MakeBmp(nBits, 5, 3, MakeTable(nBits, colour), PackRows(nBits, 5, 3, false, index)), nSize);
+            const auto index = [nMask](int x, int y) {
+                return static_cast<uint32_t>((3 * x + y) & nMask);
+            };
+            const Bytes file = WithInfoHeaderSize(
+                MakeBmp(nBits, 5, 3, MakeTable(nBits, colour), PackRows(nBits, 5, 3, false, index)),
+                nSize);
             Outputs out;
             ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
             EXPECT_EQ(out.Info().biSize, 40u);  // the block holds the 40-byte header
             CStillFrame frame;
             ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
-            ExpectFrame(frame, 5, 3, [&](int x, int y) { return colour(static_cast<int>(index(x, y))); });
+            ExpectFrame(frame, 5, 3,
+                        [&](int x, int y) { return colour(static_cast<int>(index(x, y))); });
         }
     }
-    const Bytes v5 = WithInfoHeaderSize(
-        MakeBmp(8, 2, 2, MakeTable(8, colour), PackRows(8, 2, 2, false, [](int, int) { return 0u; })), 124);
+    const Bytes v5 =
+        WithInfoHeaderSize(MakeBmp(8, 2, 2, MakeTable(8, colour),
+                                   PackRows(8, 2, 2, false, [](int, int) { return 0u; })),
+                           124);
     struct SRefused {
         size_t at;  // the header field changed
         uint32_t value;
@@ -406,8 +460,10 @@ TEST(ConvertImageToFrame, GivesTheHeaderBlockAndTheRightPixelsForEveryBitDepthWi
     for (const DepthCase& c : DepthCases()) {
         for (int nW = 1; nW <= 9; ++nW) {
             for (bool bTopDown : {false, true}) {
-                SCOPED_TRACE(testing::Message() << c.bits << " bits, width " << nW << ", top-down " << bTopDown);
-                Bytes file = MakeBmp(c.bits, nW, 2, c.table, PackRows(c.bits, nW, 2, bTopDown, c.value));
+                SCOPED_TRACE(testing::Message()
+                             << c.bits << " bits, width " << nW << ", top-down " << bTopDown);
+                Bytes file =
+                    MakeBmp(c.bits, nW, 2, c.table, PackRows(c.bits, nW, 2, bTopDown, c.value));
                 if (bTopDown) Put32(file, 22, static_cast<uint32_t>(-2));
                 Outputs out;
                 ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);

@@ -116,7 +116,8 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     ASSERT_TRUE(pVideo.isNull() || (pVideo->Worker() == nullptr && !pVideo->isVisible()));
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pVideo.isNull());
-    EXPECT_TRUE(Running(pOlder) && pOlder->Worker()->IsPlaying());  // only the visible current one goes
+    EXPECT_TRUE(Running(pOlder) &&
+                pOlder->Worker()->IsPlaying());  // only the visible current one goes
 
     QPointer<CBitmapDialog> pStill = Current();
     ASSERT_NE(pStill.data(), nullptr);

@@ -232,20 +232,13 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
         bool bShown;
     };
     const SCase cases[] = {
-        {"/v/a.AVI", "AVI", 1, 1, true},
-        {"/v/a.avi", "avi", 1, 1, true},
-        {"/v/a.Avi", "Avi", 1, 1, true},
-        {"/v/a", "", 1, 1, true},
-        {"/v/a.MP4", "MP4", 1, 3, true},
-        {"/v/a.mp4", "mp4", 1, 3, true},
-        {"/v/a.Mp4", "Mp4", 1, 1, true},
-        {"/v/a.mpg", "mpg", 0, 0, false},
-        {"/v/a.MPEG", "MPEG", 0, 0, false},
-        {"VIDEO_IN", "none", 2, 0, true},
-        {"VideoForWindows", "none", 3, 0, true},
-        {"NI-100U", "none", 4, 0, true},
-        {"video_in", "none", 1, 1, true},
-        {"VIDEO_IN", "avi", 1, 1, true},
+        {"/v/a.AVI", "AVI", 1, 1, true},         {"/v/a.avi", "avi", 1, 1, true},
+        {"/v/a.Avi", "Avi", 1, 1, true},         {"/v/a", "", 1, 1, true},
+        {"/v/a.MP4", "MP4", 1, 3, true},         {"/v/a.mp4", "mp4", 1, 3, true},
+        {"/v/a.Mp4", "Mp4", 1, 1, true},         {"/v/a.mpg", "mpg", 0, 0, false},
+        {"/v/a.MPEG", "MPEG", 0, 0, false},      {"VIDEO_IN", "none", 2, 0, true},
+        {"VideoForWindows", "none", 3, 0, true}, {"NI-100U", "none", 4, 0, true},
+        {"video_in", "none", 1, 1, true},        {"VIDEO_IN", "avi", 1, 1, true},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " / " + c.ext);

@@ -98,7 +98,7 @@ TEST_F(AllocatorTest, SetPropertiesRoundsAlignsAndRefusesWithoutOverflow) {
         {1000, 0, 0, VFW_E_BADALIGN, 0},
         {0x7FFFFFF0, 16, 10, S_OK, 0x7FFFFFF6},
         {0x7FFFFFF8, 16, 10, E_OUTOFMEMORY, 0},  // rounded past 32 bits
-        {-1000, 16, 8, S_OK, -1000},  // not rounded into a positive grant
+        {-1000, 16, 8, S_OK, -1000},             // not rounded into a positive grant
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.cbBuffer << " align " << c.cbAlign);
@@ -236,8 +236,9 @@ TEST_F(AllocatorTest, SamplePropertiesRoundTripAndAreForgottenInThePool) {
     AM_SAMPLE2_PROPERTIES out;
     std::memset(&out, 0xCC, sizeof(out));
     ASSERT_EQ(pSample2->GetProperties(sizeof(out), reinterpret_cast<BYTE*>(&out)), S_OK);
-    EXPECT_EQ(out.dwSampleFlags & (AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID | AM_SAMPLE_TYPECHANGED),
-              AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID | AM_SAMPLE_TYPECHANGED);
+    EXPECT_EQ(
+        out.dwSampleFlags & (AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID | AM_SAMPLE_TYPECHANGED),
+        AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID | AM_SAMPLE_TYPECHANGED);
     EXPECT_EQ(out.lActual, 40);
     EXPECT_EQ(out.tStop, 200);
     ASSERT_NE(out.pMediaType, nullptr);

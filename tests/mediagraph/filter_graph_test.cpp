@@ -320,14 +320,17 @@ TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
     const struct {
         EClipFormat eFormat;
         int nFirst;
-    } cases[] = {{EClipFormat::AviMpeg4, 0}, {EClipFormat::AviMpeg4, 7},
-                 {EClipFormat::Mp4H264, 0}, {EClipFormat::Mp4H264, 11}};
+    } cases[] = {{EClipFormat::AviMpeg4, 0},
+                 {EClipFormat::AviMpeg4, 7},
+                 {EClipFormat::Mp4H264, 0},
+                 {EClipFormat::Mp4H264, 11}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(ClipFormatName(c.eFormat)) + " from " + std::to_string(c.nFirst));
         CFileSourceRig rig(CClipCache::Get().Clip(c.eFormat, 96, 64, nFrames, 30));
         ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
         const SFrameTimeline& t = rig.m_timeline;
-        rig.m_source.StartFrameStream(FrameStartAt(c.nFirst, t.nFrameStep, t.dFramesPerSecond), t.llDuration);
+        rig.m_source.StartFrameStream(FrameStartAt(c.nFirst, t.nFrameStep, t.dFramesPerSecond),
+                                      t.llDuration);
         std::vector<int> taken;
         HRESULT hr = S_OK;
         const auto deadline = steady_clock::now() + seconds(30);  // hang guard
@@ -343,7 +346,8 @@ TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
         EXPECT_EQ(rig.Take(), S_FALSE) << "a frame after the end";
 
         // Held mid-stream, then stopped: the stream lets go, the clock is back.
-        rig.m_source.StartFrameStream(FrameStartAt(2, t.nFrameStep, t.dFramesPerSecond), t.llDuration);
+        rig.m_source.StartFrameStream(FrameStartAt(2, t.nFrameStep, t.dFramesPerSecond),
+                                      t.llDuration);
         ASSERT_EQ(rig.Take(), S_OK);
         EXPECT_EQ(rig.Shown(), 2);
         std::this_thread::sleep_for(milliseconds(20));  // the next frame is held now

@@ -199,7 +199,8 @@ TEST_F(BitmapDialogTest, TwoDialogsCloseIndependently) {
     QPointer<CBitmapDialog> pSecond = Open({.nFrames = 3000, .nWidth = 640, .nHeight = 480});
     EXPECT_NE(pFirst->RunFlagName(), pSecond->RunFlagName());
     // Each shows its own first frame: no last-seek memory shared between them.
-    EXPECT_TRUE(PumpUntil([&] { return DisplayedIndex(pFirst) == 0 && DisplayedIndex(pSecond) == 0; }));
+    EXPECT_TRUE(
+        PumpUntil([&] { return DisplayedIndex(pFirst) == 0 && DisplayedIndex(pSecond) == 0; }));
     pSecond->m_btnPlayPause->click();
     CloseAndWait(pFirst);
     ASSERT_TRUE(pSecond);
@@ -212,7 +213,8 @@ TEST_F(BitmapDialogTest, TwoDialogsCloseIndependently) {
 TEST_F(BitmapDialogTest, MissingPluginOrExportIsReported) {
     // The C library loads but has no TavroFunc.
     CBitmapDialog::SetPluginPath("libc.so.6");
-    QPointer<CBitmapDialog> pDialog = Open({.nFrames = 8, .nWidth = 640, .nHeight = 480, .dSpeed = 4});
+    QPointer<CBitmapDialog> pDialog =
+        Open({.nFrames = 8, .nWidth = 640, .nHeight = 480, .dSpeed = 4});
     EXPECT_EQ(Recorded("box "), std::vector<std::string>{"TavroFuncが見つかりません"});
     CloseAndWait(pDialog);
 

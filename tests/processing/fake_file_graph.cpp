@@ -54,8 +54,7 @@ HRESULT CFakeFileGraph::SetTimeFormat(const GUID* pFormat) {
 
 LONGLONG CFakeFileGraph::FrameTime(int nFrame) const {
     if (m_bFrameFormat) return nFrame;
-    if (m_clip.nFpsNum > 0)
-        return std::llround(static_cast<double>(nFrame) * 1e7 / m_clip.nFpsNum);
+    if (m_clip.nFpsNum > 0) return std::llround(static_cast<double>(nFrame) * 1e7 / m_clip.nFpsNum);
     return nFrame * Duration();
 }
 
@@ -128,7 +127,8 @@ bool CFakeFileGraph::EndsBefore(int nFrame) const {
 
 void CFakeFileGraph::Advance() {
     if (!m_bRunning || m_bComplete || m_bFrameByFrame) return;
-    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
     const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
     for (;; ++m_nNext) {
         // The end comes right after the last frame; a stop equal to the start

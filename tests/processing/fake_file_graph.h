@@ -73,8 +73,8 @@ private:
     LONGLONG m_llStart = 0, m_llStop = 0, m_llCurrent = 0;
     bool m_bRunning = false, m_bComplete = false;
     std::chrono::steady_clock::time_point m_tStart;  // when the segment started playing
-    int m_nFirst = 0, m_nNext = 0;                    // its first frame, the next to render
+    int m_nFirst = 0, m_nNext = 0;                   // its first frame, the next to render
     int m_nLatestFrame = -1;
-    int m_nSeenFrame = -1;        // the latest frame WaitForRenderedFrame saw
+    int m_nSeenFrame = -1;  // the latest frame WaitForRenderedFrame saw
     bool m_bFrameByFrame = false;
 };

@@ -58,7 +58,9 @@ public:
     void OnFrameProcessed(LONGLONG llIndex, double, double) override {
         Add("frame", std::to_string(llIndex));
     }
-    void OnRunEnded(LONGLONG, LONGLONG llSkipped) override { Add("end", std::to_string(llSkipped)); }
+    void OnRunEnded(LONGLONG, LONGLONG llSkipped) override {
+        Add("end", std::to_string(llSkipped));
+    }
 
     // The values recorded under what, in order.
     std::vector<std::string> Values(const std::string& what) {
@@ -127,10 +129,12 @@ public:
         return WaitUntil([&] { return !m_window.Values("end").empty(); }, kRunBound);
     }
     bool WaitForSliderAt(int n) {
-        return WaitUntil([&] {
-            const std::vector<std::string> v = m_window.Values("pos");
-            return !v.empty() && v.back() == std::to_string(n);
-        }, kRunBound);
+        return WaitUntil(
+            [&] {
+                const std::vector<std::string> v = m_window.Values("pos");
+                return !v.empty() && v.back() == std::to_string(n);
+            },
+            kRunBound);
     }
 
     CFrameWorker m_worker;
@@ -169,7 +173,9 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
         // enough to be seen; a loaded machine may miss an odd one, never a third.
         {"60 fps, rounded duration",
          {.nFrames = 24, .rtFrame = 166667, .bFrameFormat = false, .dSpeed = 0.25, .nFpsNum = 60},
-         false, 21, 2},
+         false,
+         21,
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -179,7 +185,8 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
         ASSERT_TRUE(rig.WaitForRunEnd());
         // The line formats are checked on the headless runner's output.
         EXPECT_EQ(rig.m_window.Values("line 210"),
-                  std::vector<std::string>{"処理フレーム数 " + std::to_string(c.clip.nFrames) + " Frame"});
+                  std::vector<std::string>{"処理フレーム数 " + std::to_string(c.clip.nFrames) +
+                                           " Frame"});
         EXPECT_EQ(rig.m_window.Values("line 220").size(), 1u);
         EXPECT_EQ(rig.m_window.Values("line 230").size(), 1u);
 
@@ -193,8 +200,8 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
         EXPECT_GE(g_nPluginCalls.load(), static_cast<int>(indexes.size()));
         // Buttons reset, playing ended, position rewound, a frame of the clip shown.
         EXPECT_EQ(rig.m_window.Values("reset").size(), 1u);
-        EXPECT_TRUE(
-            WaitUntil([&] { return rig.m_worker.Position() == 0 && !rig.m_worker.IsPlaying(); }, kRunBound));
+        EXPECT_TRUE(WaitUntil(
+            [&] { return rig.m_worker.Position() == 0 && !rig.m_worker.IsPlaying(); }, kRunBound));
         EXPECT_GE(rig.DisplayedIndex(), 0);
     }
 }
@@ -275,7 +282,8 @@ TEST(FrameWorker, StopRewindsAndShowsFrameZeroAgain) {
     rig.m_worker.RequestPlay();  // from the position last sought
     ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }, kRunBound));
     rig.m_worker.RequestStop();
-    ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying() && !rig.m_worker.IsRunning(); }, kRunBound));
+    ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying() && !rig.m_worker.IsRunning(); },
+                          kRunBound));
     EXPECT_EQ(rig.m_worker.Position(), 0);
     // The frame shown is the frame at the position shown, not the last one played.
     EXPECT_TRUE(rig.WaitForDisplayed(0));
@@ -343,8 +351,11 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         // One second each.
-        const SClipParams params{
-            .eFormat = c.eFormat, .nWidth = 96, .nHeight = 64, .nFrames = c.nFrames, .nFpsNum = c.nFrames};
+        const SClipParams params{.eFormat = c.eFormat,
+                                 .nWidth = 96,
+                                 .nHeight = 64,
+                                 .nFrames = c.nFrames,
+                                 .nFpsNum = c.nFrames};
         ASSERT_EQ(WriteClip((dir / c.file).string(), params), "");
         CWorkerRig rig((dir / c.file).string(), c.eMode);
         ASSERT_TRUE(rig.m_worker.IsReady());
@@ -362,7 +373,8 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
         const std::vector<LONGLONG> indexes = rig.m_window.Processed();
         ASSERT_FALSE(indexes.empty());
         EXPECT_EQ(indexes.back(), c.nFrames - 1);  // the last frame once, as itself
-        EXPECT_TRUE(std::adjacent_find(indexes.begin(), indexes.end(), std::greater_equal<>()) == indexes.end());
+        EXPECT_TRUE(std::adjacent_find(indexes.begin(), indexes.end(), std::greater_equal<>()) ==
+                    indexes.end());
         EXPECT_EQ(
             rig.m_window.Values("line 210"),
             std::vector<std::string>{"処理フレーム数 " + std::to_string(c.nFrames) + " Frame"});

@@ -15,7 +15,8 @@ std::atomic<int> g_nBlocking{0};
 
 extern "C" TAVRO_EXPORT void StuckPluginSetBlocking(int n) { g_nBlocking.store(n); }
 
-extern "C" TAVRO_EXPORT int32_t TavroFunc(uint8_t* pOutput, const uint8_t* pInput, BITMAPINFO bmi) noexcept {
+extern "C" TAVRO_EXPORT int32_t TavroFunc(uint8_t* pOutput, const uint8_t* pInput,
+                                          BITMAPINFO bmi) noexcept {
     while (g_nBlocking.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::memcpy(pOutput, pInput, bmi.bmiHeader.biSizeImage);
     return 0;

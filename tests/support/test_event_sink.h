@@ -79,8 +79,9 @@ public:
 
 private:
     int CountLocked(LONG code) const {
-        return static_cast<int>(std::count_if(m_Events.begin(), m_Events.end(),
-                                              [&](const RecordedEvent& e) { return e.code == code; }));
+        return static_cast<int>(
+            std::count_if(m_Events.begin(), m_Events.end(),
+                          [&](const RecordedEvent& e) { return e.code == code; }));
     }
 
     std::atomic<ULONG> m_cRef{0};

@@ -25,7 +25,7 @@ namespace pelora_test {
 struct SourceOptions {
     LONG width = 64;  // the one type offered: RGB24 of this size
     LONG height = 48;
-    REFERENCE_TIME frameDuration = 400000;   // 40 ms
+    REFERENCE_TIME frameDuration = 400000;  // 40 ms
     LONG buffers = 2;
 };
 

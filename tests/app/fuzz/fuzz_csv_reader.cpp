@@ -19,8 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A 16384 x 16384 grid is legal but costs a gigabyte per run; a small
     // limit keeps the fuzzer on the parsing, whose paths do not depend on it.
     constexpr INT kFuzzMaxSide = 64;
-    if (ReadCsvImage(file, pHeader, nHeaderSize, pPixels, nPixelSize,
-                     [bYes](const std::string&) { return bYes; }, kFuzzMaxSide) != EImageStatus::Ok) {
+    if (ReadCsvImage(
+            file, pHeader, nHeaderSize, pPixels, nPixelSize,
+            [bYes](const std::string&) { return bYes; }, kFuzzMaxSide) != EImageStatus::Ok) {
         return 0;
     }
     BITMAPINFO bmi;

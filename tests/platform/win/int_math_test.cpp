@@ -13,11 +13,9 @@ TEST(MulDiv, RoundsHalvesAwayFromZeroKeeps64BitsAndAnswersMinusOneOnFailure) {
     struct Case {
         INT a, b, c, expected;
     } cases[] = {
-        {10, 1, 4, 3},  // 2.5
-        {-10, 1, 4, -3},
-        {100000, 2000000, 4000000, 50000},  // the product needs more than 32 bits
-        {5, 5, 0, -1},
-        {0x7FFFFFFF, 2, 1, -1},
+        {10, 1, 4, 3},                                       // 2.5
+        {-10, 1, 4, -3}, {100000, 2000000, 4000000, 50000},  // the product needs more than 32 bits
+        {5, 5, 0, -1},   {0x7FFFFFFF, 2, 1, -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
