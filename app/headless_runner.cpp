@@ -14,8 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "app/command_line.h"
 #include "app/image_frame.h"
 #include "app/image_readers.h"
+#include "app/resource.h"
+#include "app/source_class.h"
 #include "platform/win/time_services.h"
 #include "processing/frame_source_factory.h"
 #include "processing/frame_window.h"
@@ -26,85 +29,12 @@
 
 namespace {
 
-struct SHeadlessOptions {
-    std::string strFile;
-    std::string strPlugin;
-    bool bNoPlugin = false;
-    std::string strCsv;
-    bool bEveryFrame = false;
-    bool bSaveFrame = false;
-    long lSaveFrame = 0;
-    std::string strSavePath;
-    bool bCanvas = false;  // CSV images: answer the 512x480 canvas question with Yes
-};
+using SHeadlessOptions = SCommandLine;
 
-void PrintUsage() {
-    std::fprintf(stderr,
-                 "usage: pelora --headless FILE [--plugin PATH | --no-plugin] [--csv PATH]\n"
-                 "                              [--every-frame] [--save-frame N PATH]\n"
-                 "       pelora --headless IMAGE.bmp|IMAGE.csv [--plugin PATH | --no-plugin]\n"
-                 "                              [--save-frame 0 PATH] [--canvas]\n");
-}
-
-// argv[1] is "--headless". False (with a message) on a bad command line.
-bool ParseOptions(int argc, char** argv, SHeadlessOptions* pOpt) {
-    for (int i = 2; i < argc; ++i) {
-        const std::string strArg = argv[i];
-        auto value = [&](const char* pszName) -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "pelora: %s needs a value\n", pszName);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (strArg == "--plugin") {
-            const char* psz = value("--plugin");
-            if (!psz) return false;
-            pOpt->strPlugin = psz;
-        } else if (strArg == "--no-plugin") {
-            pOpt->bNoPlugin = true;
-        } else if (strArg == "--csv") {
-            const char* psz = value("--csv");
-            if (!psz) return false;
-            pOpt->strCsv = psz;
-        } else if (strArg == "--canvas") {
-            pOpt->bCanvas = true;
-        } else if (strArg == "--every-frame") {
-            pOpt->bEveryFrame = true;
-        } else if (strArg == "--save-frame") {
-            const char* pszN = value("--save-frame");
-            if (!pszN) return false;
-            const char* pszPath = value("--save-frame");
-            if (!pszPath) return false;
-            char* pEnd = nullptr;
-            errno = 0;
-            const long l = std::strtol(pszN, &pEnd, 10);
-            if (*pszN == '\0' || *pEnd != '\0' || errno != 0 || l < 0 || l > 0x7FFFFFFF) {
-                std::fprintf(stderr, "pelora: --save-frame: not a frame number: %s\n", pszN);
-                return false;
-            }
-            pOpt->bSaveFrame = true;
-            pOpt->lSaveFrame = l;
-            pOpt->strSavePath = pszPath;
-        } else if (strArg.size() > 1 && strArg[0] == '-') {
-            std::fprintf(stderr, "pelora: unknown option %s\n", strArg.c_str());
-            return false;
-        } else if (pOpt->strFile.empty()) {
-            pOpt->strFile = strArg;
-        } else {
-            std::fprintf(stderr, "pelora: more than one file given\n");
-            return false;
-        }
-    }
-    if (pOpt->strFile.empty()) {
-        std::fprintf(stderr, "pelora: no file given\n");
-        return false;
-    }
-    if (pOpt->bNoPlugin && !pOpt->strPlugin.empty()) {
-        std::fprintf(stderr, "pelora: --plugin and --no-plugin exclude each other\n");
-        return false;
-    }
-    return true;
+// A command line that parses but does not fit the file: said like a parse error.
+int BadCommandLine(const char* pszWhat) {
+    std::fprintf(stderr, "pelora: %s\nTry 'pelora --help' for more information.\n", pszWhat);
+    return 2;
 }
 
 // The worker's window: lines to standard output, rows to the CSV file,
@@ -200,21 +130,16 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBi
 // pass's timing line is printed, and --save-frame 0 writes the processed
 // frame. A refused image prints the command's message and exits 1.
 int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUNC pfnProcess) {
-    if (!opt.strCsv.empty() || opt.bEveryFrame) {
-        std::fprintf(stderr, "pelora: --csv and --every-frame are for video files\n");
-        PrintUsage();
-        return 2;
-    }
-    if (opt.bSaveFrame && opt.lSaveFrame != 0) {
-        std::fprintf(stderr, "pelora: a still image has frame 0 only\n");
-        return 2;
-    }
+    if (!opt.strCsv.empty() || opt.bEveryFrame)
+        return BadCommandLine("--csv and --every-frame are for video files");
+    if (opt.bSaveFrame && opt.lSaveFrame != 0)
+        return BadCommandLine("a still image has frame 0 only");
     const bool bCanvas = opt.bCanvas;
     const CanvasQuestion askCanvas = [bCanvas](const std::string&) { return bCanvas; };
     CStillFrame frame;
-    const EImageStatus eStatus = LoadStillFrame(opt.strFile, eKind, askCanvas, frame);
+    const EImageStatus eStatus = LoadStillFrame(opt.files[0], eKind, askCanvas, frame);
     if (eStatus != EImageStatus::Ok) {
-        std::fprintf(stderr, "%s\n", ImageReadMessage(eKind, eStatus, opt.strFile).c_str());
+        std::fprintf(stderr, "%s\n", ImageReadMessage(eKind, eStatus, opt.files[0]).c_str());
         return 1;
     }
 
@@ -244,17 +169,17 @@ int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUN
 
 }  // namespace
 
-int RunHeadless(int argc, char** argv) {
-    SHeadlessOptions opt;
-    if (!ParseOptions(argc, argv, &opt)) {
-        PrintUsage();
-        return 2;
-    }
-    const std::optional<EImageFileKind> eImageKind = ImageKindFromPath(opt.strFile);
-    if (opt.bCanvas && eImageKind != EImageFileKind::Csv) {
-        std::fprintf(stderr, "pelora: --canvas is for CSV images\n");
-        PrintUsage();
-        return 2;
+int RunHeadless(const SCommandLine& opt) {
+    if (opt.files.size() != 1) return BadCommandLine("no file given");
+    const std::optional<EImageFileKind> eImageKind = ImageKindFromPath(opt.files[0]);
+    if (opt.bCanvas && eImageKind != EImageFileKind::Csv)
+        return BadCommandLine("--canvas is for CSV images");
+    // Videos are classified as the video command classifies them: the same
+    // seek mode for the same name, and MPEG refused with the same message.
+    const ESourceClass eClass = ClassifySource(opt.files[0], FileExtension(opt.files[0]));
+    if (!eImageKind && eClass == ESourceClass::MpegFile) {
+        std::fprintf(stderr, "%s\n", kMpegMessage);
+        return 1;
     }
 
     CPluginModule plugin;
@@ -269,8 +194,8 @@ int RunHeadless(int argc, char** argv) {
     CFrameWorker worker;
     SFrameSourceChoice choice;
     choice.nKind = SOURCE_FILE;
-    choice.strPath = opt.strFile;
-    choice.nSeekMode = SeekModeForPath(opt.strFile.c_str());
+    choice.strPath = opt.files[0];
+    choice.nSeekMode = static_cast<SeekMode>(SeekModeOf(eClass));
     worker.SetSource(CreateFrameSource(choice));
     worker.SetPlugin(plugin.Function());
     worker.SetEveryFrame(opt.bEveryFrame);

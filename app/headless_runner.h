@@ -3,7 +3,8 @@
 // Builds the same frame worker as the processing dialog, with no window:
 // presses Play at position 0 and prints to standard output every line the
 // worker would draw on the main view (the per-pass and per-frame timing
-// lines) and the three end-of-run statistics lines, then exits 0.
+// lines) and the three end-of-run statistics lines, then exits 0. The
+// options are those of app/command_line.h (--help lists them):
 //
 //   --plugin PATH       load this plug-in instead of the usual lookup
 //   --no-plugin         process nothing (frames pass unprocessed)
@@ -12,6 +13,10 @@
 //   --save-frame N PATH no playback: grab frame N (from 0) as the dialog shows it
 //                       after the slider was moved there, process it, write it as a
 //                       24-bit BMP and exit
+//
+// A video is classified as the video command classifies it (ClassifySource):
+// its seek mode comes from there, and an MPEG file is refused with the
+// command's message (exit 1).
 //
 // Still images: `pelora --headless IMAGE.bmp|IMAGE.csv [--plugin PATH |
 // --no-plugin] [--save-frame 0 PATH] [--canvas]`. A file the image Open
@@ -28,8 +33,12 @@
 // on standard error and the run goes on unprocessed. Progress (the frame
 // counter) goes to standard error when it is a terminal.
 //
-// Main thread only. May include: processing core, platform/*, the C++
-// standard library. No Qt.
+// Main thread only. May include: processing core, platform/*, app's plain
+// C++ parts (command line, source classes, image readers), the C++ standard
+// library. No Qt.
 #pragma once
 
-int RunHeadless(int argc, char** argv);
+struct SCommandLine;
+
+// Runs a parsed command line that has --headless; returns the exit code.
+int RunHeadless(const SCommandLine& line);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "pelora/tavro_plugin.h"
+
 namespace {
 
 // A 5-bit channel spread over 8 bits so that 31 becomes 255.
@@ -50,8 +52,6 @@ void ConvertRow(const BYTE* pSrc, int nBitCount, const BYTE* pTable, INT nWidth,
 
 }  // namespace
 
-INT FrameStride(INT nWidth) { return (3 * nWidth + 3) & ~3; }
-
 EImageStatus ConvertImageToFrame(const BYTE* pHeader, INT nHeaderSize, const BYTE* pPixels,
                                  INT nPixelSize, BITMAPINFO& bmiFrame,
                                  std::unique_ptr<BYTE[]>& pFrame, INT& nFrameSize) {
@@ -69,7 +69,7 @@ EImageStatus ConvertImageToFrame(const BYTE* pHeader, INT nHeaderSize, const BYT
     const INT nHeight = bTopDown ? -bih.biHeight : bih.biHeight;
     const int nBitCount = bih.biBitCount;
     const size_t nSrcStride = static_cast<size_t>(BitmapRowBytes(nWidth, nBitCount));
-    const INT nStride = FrameStride(nWidth);
+    const INT nStride = static_cast<INT>(TavroRowStride(nWidth));
     const INT nSize = nStride * nHeight;
     const BYTE* pTable = pHeader + 40;
 

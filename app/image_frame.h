@@ -6,7 +6,8 @@
 //
 // Plain C++ (no Qt); callable on any thread. The header block and pixel buffer
 // are checked again here, so a caller may hand over any pair of blocks.
-// May include: the C++ standard library, platform/win and app/image_readers.h.
+// May include: the C++ standard library, include/pelora, platform/win and
+// app/image_readers.h.
 #pragma once
 
 #include <memory>
@@ -14,9 +15,6 @@
 
 #include "app/image_readers.h"
 #include "platform/win/win_types.h"
-
-// Bytes of one frame row: 3 * W rounded up to a multiple of 4.
-INT FrameStride(INT nWidth);
 
 // Converts 1-, 4- and 8-bit (through the colour table), 16-bit (5-5-5),
 // 24-bit and 32-bit BI_RGB images, bottom-up or top-down, into a bottom-up

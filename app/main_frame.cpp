@@ -145,7 +145,12 @@ void CMainFrame::BuildToolBar() {
         }
         pAction->setIcon(ThemeIcon(button.pszTheme, button.eFallback));
         pAction->setIconVisibleInMenu(false);  // menus show captions only
-        if (!button.keys.isEmpty()) pAction->setShortcuts(button.keys);
+        if (!button.keys.isEmpty()) {
+            pAction->setShortcuts(button.keys);
+            // A shortcut works only while a visible widget holds its action:
+            // the window holds it too, so the keys outlive a hidden toolbar.
+            addAction(pAction);
+        }
         m_pToolBar->addAction(pAction);
     }
 }

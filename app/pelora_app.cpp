@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QTimer>
-#include <cstring>
+#include <QTranslator>
 #include <vector>
 
 #include "app/about_dlg.h"
+#include "app/command_line.h"
 #include "app/bitmap_dialog_source.h"
 #include "app/main_frame.h"
 #include "app/pelora_doc.h"
@@ -40,6 +42,7 @@ CPeloraApp::~CPeloraApp() {
 
 bool CPeloraApp::InitInstance(const QStringList& args, const FactoryMaker& makeFactory) {
     SetSettingsIdentity();
+    InstallToolkitTranslations();
     // Toolbar icons come from the desktop's icon theme; without a desktop
     // session fall back to a common freedesktop theme when one is installed.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
@@ -94,6 +97,24 @@ void CPeloraApp::OnAppAbout() {
     about.exec();
 }
 
+bool InstallToolkitTranslations() {
+    // The interface is Japanese whatever the locale, so the toolkit's own
+    // texts are too. One translator for the whole run.
+    static QPointer<QTranslator> s_pTranslator;
+    QCoreApplication* pApp = QCoreApplication::instance();
+    if (pApp == nullptr) return false;
+    if (s_pTranslator) return true;
+    auto* pTranslator = new QTranslator(pApp);
+    if (!pTranslator->load(QStringLiteral("qtbase_ja"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(pTranslator)) {
+        delete pTranslator;
+        return false;
+    }
+    s_pTranslator = pTranslator;
+    return true;
+}
+
 namespace {
 
 // The processing dialogs' status lines go onto the main view. Any thread.
@@ -103,26 +124,22 @@ void DrawOnMainView(int y, std::string_view text, COLORREF colour) {
 
 }  // namespace
 
-int RunGui(int argc, char** argv) {
-    // Our options are taken out before Qt sees the command line: Qt has a
-    // "-plugin" option of its own.
-    bool bPlay = false;
-    std::vector<char*> qtArgs{argv[0]};
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
-            CBitmapDialog::SetPluginPath(argv[++i]);
-        else if (std::strcmp(argv[i], "--play") == 0)
-            bPlay = true;
-        else
-            qtArgs.push_back(argv[i]);
-    }
+int RunGui(const SCommandLine& line, const char* pszProgram) {
+    if (!line.strPlugin.empty()) CBitmapDialog::SetPluginPath(line.strPlugin);
+    // Qt sees only its own (single-dash) options: it has a "-plugin" option
+    // of its own.
+    std::vector<std::string> qtArgStrings{pszProgram};
+    qtArgStrings.insert(qtArgStrings.end(), line.toolkitArgs.begin(), line.toolkitArgs.end());
+    std::vector<char*> qtArgs;
+    for (std::string& str : qtArgStrings) qtArgs.push_back(str.data());
     int nQtArgc = static_cast<int>(qtArgs.size());
     qtArgs.push_back(nullptr);
     QApplication app(nQtArgc, qtArgs.data());
     // The main window ends the program when it closes, whatever else is open.
     QApplication::setQuitOnLastWindowClosed(false);
-    QStringList args = QCoreApplication::arguments();
-    if (!args.isEmpty()) args.removeFirst();
+    QStringList args;
+    for (const std::string& strFile : line.files) args << QString::fromStdString(strFile);
+    const bool bPlay = line.bPlay;
 
     SetTextSink(&DrawOnMainView);
     RouteDialogMessages();

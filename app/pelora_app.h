@@ -5,7 +5,8 @@
 // (InitInstance) and the event loop. Start-up: the settings store (QSettings
 // under the program's registry key) with its 4-entry recent-file list, the
 // document, the main window and its view, the command line (a file given
-// there is opened as the video command opens one), the camera set-up (no
+// there is opened as the video command opens one), the toolkit's Japanese
+// translations, the camera set-up (no
 // camera library yet: no device, so the camera input menu is greyed).
 //
 // Threads: GUI thread only.
@@ -68,5 +69,14 @@ private:
 // the program's settings. Called before the first QSettings is made.
 void SetSettingsIdentity();
 
-// The GUI program, `pelora [--plugin PATH] [FILE]`: returns the exit code.
-int RunGui(int argc, char** argv);
+// The GUI program, `pelora [--plugin PATH] [--play] [FILE]`, from a parsed
+// command line without --headless; pszProgram is argv[0]. Returns the exit
+// code.
+struct SCommandLine;
+int RunGui(const SCommandLine& line, const char* pszProgram);
+
+// Loads the GUI toolkit's own Japanese translations (the standard dialogs'
+// "Look in", "Cancel", ...) into the running application, once, so that they
+// match the Japanese interface. False when they are not installed (Debian
+// package qt6-translations-l10n): the dialogs then stay English.
+bool InstallToolkitTranslations();

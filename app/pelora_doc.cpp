@@ -13,28 +13,6 @@
 
 ISourceDialog* g_currentDialog = nullptr;
 
-ESourceClass ClassifySource(const std::string& name, const std::string& extension) {
-    if (extension == kNoExtension) {
-        if (name == kDeviceUsbCamera) return ESourceClass::UsbCamera;
-        if (name == kDeviceVfw) return ESourceClass::VideoForWindows;
-        if (name == kDeviceNi100U) return ESourceClass::Ni100U;
-        return ESourceClass::AviFile;
-    }
-    if (extension == "AVI" || extension == "avi") return ESourceClass::AviFile;
-    if (extension == "MPG" || extension == "mpg" || extension == "MPEG" || extension == "mpeg")
-        return ESourceClass::MpegFile;
-    if (extension == "MP4" || extension == "mp4") return ESourceClass::Mp4File;
-    return ESourceClass::AviFile;  // ASF and every other form, mixed case included
-}
-
-std::string FileExtension(const std::string& path) {
-    const size_t nSlash = path.find_last_of('/');
-    const size_t nNameStart = nSlash == std::string::npos ? 0 : nSlash + 1;
-    const size_t nDot = path.find_last_of('.');
-    if (nDot == std::string::npos || nDot < nNameStart) return std::string();
-    return path.substr(nDot + 1);
-}
-
 CPeloraDoc::CPeloraDoc(QObject* pParent) : QObject(pParent) { g_currentDialog = nullptr; }
 
 CPeloraDoc::~CPeloraDoc() {
@@ -99,10 +77,8 @@ void CPeloraDoc::OpenSource(std::string name, std::string extension) {
     pDialog->SetSourcePath(name);
     switch (eClass) {
         case ESourceClass::AviFile:
-            pDialog->SetSourceKind(kSourceKindFile, kSeekModeStop);
-            break;
         case ESourceClass::Mp4File:
-            pDialog->SetSourceKind(kSourceKindFile, kSeekModePoll);
+            pDialog->SetSourceKind(kSourceKindFile, SeekModeOf(eClass));
             break;
         case ESourceClass::UsbCamera:
             pDialog->SetSourceKind(kSourceKindUsbCamera, kSeekModeNone);
@@ -232,13 +208,19 @@ std::vector<ISourceDialog*> CPeloraDoc::LiveDialogs() {
 
 void CPeloraDoc::CloseAllDialogs() {
     // Newest first; a dialog's end may process events, and with them another
-    // dialog may close itself, so the window is checked again before each call.
+    // dialog may close itself, so the list is looked at again before each
+    // call. A dialog that stays (its worker stuck in the plug-in after the
+    // forced stop) stays listed, so that DestroyAllDialogs still reaches it.
+    std::vector<QPointer<QWidget>> ended;
     while (true) {
         PruneDialogs();
-        if (m_dialogs.empty()) break;
-        SDialogEntry entry = m_dialogs.back();
-        m_dialogs.pop_back();
-        if (!entry.window.isNull()) entry.pDialog->EndAndDestroy();
+        const auto it =
+            std::find_if(m_dialogs.rbegin(), m_dialogs.rend(), [&](const SDialogEntry& entry) {
+                return std::find(ended.begin(), ended.end(), entry.window) == ended.end();
+            });
+        if (it == m_dialogs.rend()) break;
+        ended.push_back(it->window);
+        it->pDialog->EndAndDestroy();
     }
     g_currentDialog = nullptr;
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "app/source_class.h"
 #include "app/source_dialog.h"
 #include "platform/win/win_types.h"
 
@@ -32,26 +33,6 @@ class CRecentFileList;
 // the first one, and null again once that dialog's window is gone.
 // GUI thread only.
 extern ISourceDialog* g_currentDialog;
-
-// How OpenSource classifies a request.
-enum class ESourceClass { UsbCamera, VideoForWindows, Ni100U, AviFile, MpegFile, Mp4File };
-
-// The classification table of OpenSource: exact, case-sensitive comparisons.
-ESourceClass ClassifySource(const std::string& name, const std::string& extension);
-
-// Source kinds and seek modes written into a processing dialog.
-constexpr int kSourceKindNone = 0;
-constexpr int kSourceKindFile = 1;
-constexpr int kSourceKindUsbCamera = 2;
-constexpr int kSourceKindVfw = 3;
-constexpr int kSourceKindNi100U = 4;
-constexpr int kSeekModeNone = 0;
-constexpr int kSeekModeStop = 1;  // AVI and every other file but MP4
-constexpr int kSeekModePoll = 3;  // MP4
-
-// The extension OpenSource is given for a path: the text after the last dot
-// of the file name, without the dot ("" when there is none).
-std::string FileExtension(const std::string& path);
 
 class CPeloraDoc : public QObject {
     Q_OBJECT
@@ -95,7 +76,8 @@ public:
     void CloseAllDialogs();
 
     // Deletes the window of every dialog still there (ended or not; a
-    // dialog's destructor stops its worker). For the end of the program.
+    // dialog's destructor stops its worker, or leaves one stuck in the
+    // plug-in behind after a bounded wait). For the end of the program.
     void DestroyAllDialogs();
 
     // Dialogs made by the source commands whose windows still exist, oldest first.

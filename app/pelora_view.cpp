@@ -33,6 +33,15 @@ CPeloraView::~CPeloraView() {
 }
 
 int CPeloraView::PaintText(const QRect& rcArea, const std::function<int(QPainter&)>& draw) {
+    return PaintTextArea(rcArea, false, draw);
+}
+
+int CPeloraView::PaintTextLine(const QRect& rcLine, const std::function<int(QPainter&)>& draw) {
+    return PaintTextArea(rcLine, true, draw);
+}
+
+int CPeloraView::PaintTextArea(const QRect& rcArea, bool bReplaceRows,
+                               const std::function<int(QPainter&)>& draw) {
     const QRect rcLimit(0, 0, kMaxTextWidth, kMaxTextHeight);
     const QRect rcNeeded = rcArea.intersected(rcLimit);
     int nResult = 0;
@@ -53,11 +62,18 @@ int CPeloraView::PaintText(const QRect& rcArea, const std::function<int(QPainter
             m_imgText = std::move(imgGrown);
         }
         if (m_imgText.isNull()) return 0;  // nothing visible has been or can be drawn
+        QRect rcDirty = rcNeeded;
         {
             QPainter painter(&m_imgText);
+            if (bReplaceRows && !rcNeeded.isEmpty()) {
+                rcDirty = QRect(0, rcNeeded.top(), m_imgText.width(), rcNeeded.height());
+                painter.setCompositionMode(QPainter::CompositionMode_Clear);
+                painter.fillRect(rcDirty, Qt::transparent);
+                painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            }
             nResult = draw(painter);
         }
-        bPost = MarkDirtyLocked(rcNeeded);
+        bPost = MarkDirtyLocked(rcDirty);
     }
     if (bPost) PostRepaint();
     return nResult;

@@ -43,6 +43,11 @@ public:
     // above), runs draw with a painter on the image under m_mxText, and
     // queues a repaint of rcArea onto the GUI thread. Returns draw's result.
     int PaintText(const QRect& rcArea, const std::function<int(QPainter&)>& draw);
+    // Any thread. As PaintText for a line of text at rcLine, but the line's
+    // rows are cleared first across the whole width of the text image and
+    // repainted as a whole: a shorter line written over a longer one leaves
+    // nothing of it behind.
+    int PaintTextLine(const QRect& rcLine, const std::function<int(QPainter&)>& draw);
 
     // Any thread. A copy of what has been drawn so far; pixels never drawn on
     // are fully transparent.
@@ -66,6 +71,8 @@ protected:
     bool event(QEvent* pEvent) override;
 
 private:
+    int PaintTextArea(const QRect& rcArea, bool bReplaceRows,
+                      const std::function<int(QPainter&)>& draw);
     // Called with m_mxText held: adds rc to the area to repaint; true when
     // the caller must post the repaint event (after releasing m_mxText).
     bool MarkDirtyLocked(const QRect& rc);

@@ -159,8 +159,10 @@ INT DrawTextChars(QPainter& dc, int y, std::string_view text, COLORREF colour) {
 
 void DrawTextAt(CPeloraView* pView, int y, COLORREF colour, std::string_view text) {
     if (pView == nullptr) return;
+    // Every line starts at the left margin and owns its row: it replaces
+    // whatever an earlier, longer line left there.
     const QRect rcLine(0, y, TextEndX(text), kTextLineHeight);
-    pView->PaintText(rcLine, [&](QPainter& dc) { return DrawTextChars(dc, y, text, colour); });
+    pView->PaintTextLine(rcLine, [&](QPainter& dc) { return DrawTextChars(dc, y, text, colour); });
 }
 
 BOOL DrawTextLine(int nLine, std::string_view text, COLORREF colour) {

@@ -1,5 +1,7 @@
 #include "filterbase/base_allocator.h"
 
+#include <utility>
+
 #include "platform/win/virtual_memory.h"
 #include "platform/win/win_sync.h"
 
@@ -14,7 +16,7 @@ CBaseAllocator::CBaseAllocator(const char* pName, IUnknown* pUnk, HRESULT* phr, 
 
 CBaseAllocator::~CBaseAllocator() {
     if (m_hSem) CloseHandle(m_hSem);
-    if (m_pNotify) m_pNotify->Release();
+    m_pNotify.Release();
 }
 
 HRESULT CBaseAllocator::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -174,7 +176,7 @@ HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
             m_bDecommitInProgress = FALSE;
             bRelease = true;
         }
-        pNotify = m_pNotify;
+        pNotify = m_pNotify.Get();
         if (pNotify) pNotify->AddRef();
     }
     if (pNotify) {
@@ -187,15 +189,14 @@ HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* pBuffer) {
 }
 
 HRESULT CBaseAllocator::SetNotify(IMemAllocatorNotifyCallbackTemp* pNotify) {
-    IMemAllocatorNotifyCallbackTemp* pOld = nullptr;
+    CComRef<IMemAllocatorNotifyCallbackTemp> pOld;
     {
         CAutoLock lock(this);
-        if (pNotify) pNotify->AddRef();
-        pOld = m_pNotify;
-        m_pNotify = pNotify;
+        pOld = std::move(m_pNotify);
+        m_pNotify.Reset(pNotify, AddRefTag);
     }
     // Released outside the lock: its release may call back into us.
-    if (pOld) pOld->Release();
+    pOld.Release();
     return S_OK;
 }
 

@@ -22,11 +22,14 @@
 // - Properties change only while decommitted with every sample back.
 // - The notify callback is called once per returned sample, after the lock,
 //   with a reference taken under the lock (so SetNotify on another thread
-//   cannot free it during the call).
+//   cannot free it during the call). It runs on whichever thread releases
+//   the sample, under that thread's locks (a renderer releases its pending
+//   sample with both of its locks held): it must use leaf locks only.
 #pragma once
 
 #include "filterbase/media_sample.h"
 #include "filterbase/unknown.h"
+#include "platform/com/com_ref.h"
 #include "platform/media/media_interfaces.h"
 #include "platform/win/crit_sec.h"
 
@@ -58,11 +61,11 @@ public:
 
 protected:
     // Releases the memory once every sample is back (called under the lock).
-    virtual void Free() = 0;
+    virtual void Free() REQUIRES(this) = 0;
     // Creates the samples at commit (called under the lock). The base checks
     // the properties: VFW_E_SIZENOTSET when unset, S_FALSE when nothing
     // changed since the last allocation (keep the samples), S_OK otherwise.
-    virtual HRESULT Alloc();
+    virtual HRESULT Alloc() REQUIRES(this);
 
     // The checks and storage of SetProperties; bRoundSize rounds the size up
     // so that size + prefix is a multiple of the alignment.
@@ -95,21 +98,21 @@ protected:
     };
 
     // All guarded by the allocator's own lock (this CCritSec).
-    CSampleList m_lFree;
+    CSampleList m_lFree GUARDED_BY(this);
     HANDLE m_hSem = nullptr;
-    LONG m_lWaiting = 0;
-    LONG m_lCount = 0;
-    LONG m_lAllocated = 0;
-    LONG m_lSize = 0;
-    LONG m_lAlignment = 0;
-    LONG m_lPrefix = 0;
-    BOOL m_bChanged = FALSE;
-    BOOL m_bCommitted = FALSE;
-    BOOL m_bDecommitInProgress = FALSE;
-    IMemAllocatorNotifyCallbackTemp* m_pNotify = nullptr;  // one reference
+    LONG m_lWaiting GUARDED_BY(this) = 0;
+    LONG m_lCount GUARDED_BY(this) = 0;
+    LONG m_lAllocated GUARDED_BY(this) = 0;
+    LONG m_lSize GUARDED_BY(this) = 0;
+    LONG m_lAlignment GUARDED_BY(this) = 0;
+    LONG m_lPrefix GUARDED_BY(this) = 0;
+    BOOL m_bChanged GUARDED_BY(this) = FALSE;
+    BOOL m_bCommitted GUARDED_BY(this) = FALSE;
+    BOOL m_bDecommitInProgress GUARDED_BY(this) = FALSE;
+    CComRef<IMemAllocatorNotifyCallbackTemp> m_pNotify GUARDED_BY(this);
     const BOOL m_fEnableReleaseCallback;
 
 private:
     // Wakes every registered waiter; under the lock.
-    void NotifySample();
+    void NotifySample() REQUIRES(this);
 };

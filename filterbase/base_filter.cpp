@@ -103,6 +103,9 @@ HRESULT CBaseFilter::GetState(DWORD, FILTER_STATE* State) {
 
 HRESULT CBaseFilter::SetSyncSource(IReferenceClock* pClock) {
     CAutoLock lock(m_pLock);
+    // Streaming and timer threads read m_pClock without the lock and without
+    // a reference of their own; only a stopped filter has none of them.
+    if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
     if (pClock) pClock->AddRef();
     if (m_pClock) m_pClock->Release();
     m_pClock = pClock;

@@ -12,9 +12,10 @@
 //   event sink: the graph outlives its filters' membership.
 // - Streaming threads read m_State (atomic), m_tStart (atomic) and call
 //   StreamTime and NotifyEvent without taking m_pLock: a streaming thread must
-//   never wait for m_pLock while the graph thread waits for it. The clock is
-//   changed only while stopped, so streaming threads read m_pClock without
-//   the lock.
+//   never wait for m_pLock while the graph thread waits for it. SetSyncSource
+//   refuses a change unless the filter is stopped (VFW_E_NOT_STOPPED), so
+//   streaming and timer threads read m_pClock without the lock and without
+//   a reference of their own.
 // - Lock order: a filter's m_pLock before the lock of a filter downstream of
 //   it (connection runs from output to input under both).
 #pragma once
@@ -85,11 +86,11 @@ protected:
     void IncrementPinVersion() { m_PinVersion.fetch_add(1); }
 
     std::atomic<FILTER_STATE> m_State{State_Stopped};  // written under m_pLock
-    IReferenceClock* m_pClock = nullptr;               // one reference; written under m_pLock
+    IReferenceClock* m_pClock = nullptr;               // one reference; set under m_pLock, stopped
     std::atomic<REFERENCE_TIME> m_tStart{0};           // written under m_pLock by Run
     CLSID m_clsid;
     CCritSec* m_pLock;
-    WCHAR* m_pName = nullptr;                        // owned; under m_pLock
+    WCHAR* m_pName GUARDED_BY(m_pLock) = nullptr;    // owned; under m_pLock
     std::atomic<IFilterGraph*> m_pGraph{nullptr};    // no reference
     std::atomic<IMediaEventSink*> m_pSink{nullptr};  // no reference
     std::atomic<LONG> m_PinVersion{1};

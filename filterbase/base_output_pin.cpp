@@ -7,8 +7,8 @@ CBaseOutputPin::CBaseOutputPin(const char* pObjectName, CBaseFilter* pFilter, CC
     : CBasePin(pObjectName, pFilter, pLock, phr, pName, PINDIR_OUTPUT) {}
 
 CBaseOutputPin::~CBaseOutputPin() {
-    if (m_pAllocator) m_pAllocator->Release();
-    if (m_pInputPin) m_pInputPin->Release();
+    m_pAllocator.Release();
+    m_pInputPin.Release();
 }
 
 HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
@@ -17,27 +17,22 @@ HRESULT CBaseOutputPin::CheckConnect(IPin* pPin) {
     IMemInputPin* pInput = nullptr;
     hr = pPin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&pInput));
     if (FAILED(hr)) return hr;
-    if (m_pInputPin) m_pInputPin->Release();
-    m_pInputPin = pInput;
+    m_pInputPin.Reset(pInput, AdoptTag);
     return S_OK;
 }
 
 HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
     if (!m_pInputPin) return E_UNEXPECTED;
-    return DecideAllocator(m_pInputPin, &m_pAllocator);
+    return DecideAllocator(m_pInputPin.Get(), m_pAllocator.Receive());
 }
 
 HRESULT CBaseOutputPin::BreakConnect() {
     if (m_pAllocator) {
         const HRESULT hr = m_pAllocator->Decommit();
         if (FAILED(hr)) return hr;
-        m_pAllocator->Release();
-        m_pAllocator = nullptr;
+        m_pAllocator.Release();
     }
-    if (m_pInputPin) {
-        m_pInputPin->Release();
-        m_pInputPin = nullptr;
-    }
+    m_pInputPin.Release();
     return S_OK;
 }
 

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "filterbase/base_pin.h"
+#include "platform/com/com_ref.h"
 #include "platform/media/media_interfaces.h"
 
 class CBaseOutputPin : public CBasePin {
@@ -58,9 +59,9 @@ public:
     HRESULT BeginFlush() override;
     HRESULT EndFlush() override;
 
-    IMemAllocator* Allocator() const { return m_pAllocator; }
+    IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
 
 protected:
-    IMemAllocator* m_pAllocator = nullptr;  // one reference; see the contract
-    IMemInputPin* m_pInputPin = nullptr;    // one reference; see the contract
+    CComRef<IMemAllocator> m_pAllocator;  // see the contract
+    CComRef<IMemInputPin> m_pInputPin;    // see the contract
 };

@@ -208,6 +208,9 @@ HRESULT CBasePin::DisconnectInternal() {
 
 HRESULT CBasePin::ConnectedTo(IPin** pPin) {
     if (!pPin) return E_POINTER;
+    // Under the lock: a Disconnect on another thread may otherwise release
+    // the peer between the read and our AddRef.
+    CAutoLock lock(m_pLock);
     IPin* pPeer = m_Connected;
     *pPin = pPeer;
     if (!pPeer) return VFW_E_NOT_CONNECTED;

@@ -10,8 +10,12 @@
 // - A pin has no lifetime of its own: its references are its filter's.
 // - m_Connected holds one reference on the peer. It changes only under
 //   m_pLock, and only while the filter is stopped (unless the pin may
-//   reconnect while active); streaming threads and ConnectedTo read it
-//   without the lock, which is safe because a streaming filter is active.
+//   reconnect while active). ConnectedTo (position queries call it from any
+//   thread) reads it and adds the caller's reference under m_pLock, so the
+//   callers must not hold a lock that is taken after m_pLock. IsConnected and
+//   GetConnected read it without the lock and without a reference: only for
+//   the graph thread and for streaming threads while the filter is active,
+//   when nothing can disconnect it.
 // - CheckMediaType answers exactly S_OK to accept; any other answer refuses.
 // - Called on the graph thread: connection, Active/Inactive/Run (from the
 //   filter's state changes), QueryPinInfo and the like. NewSegment, EndOfStream
@@ -108,7 +112,7 @@ protected:
     bool m_bCanReconnectWhenActive = false;
     bool m_bTryMyTypesFirst = false;
     CBaseFilter* m_pFilter;
-    IQualityControl* m_pQSink = nullptr;  // no reference; under m_pLock
+    IQualityControl* m_pQSink GUARDED_BY(m_pLock) = nullptr;  // no reference; under m_pLock
     std::atomic<LONG> m_TypeVersion{1};
     CMediaType m_mt;  // type of the connection; under m_pLock
     // Values of the last NewSegment; upstream streaming thread only.

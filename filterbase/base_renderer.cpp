@@ -154,7 +154,6 @@ HRESULT CBaseRenderer::Stop() {
     CancelNotification();
     Ready();
     WaitForReceiveToComplete();
-    m_bAbort = FALSE;
     return S_OK;
 }
 
@@ -182,7 +181,6 @@ HRESULT CBaseRenderer::Pause() {
         }
     }
     if (OldState == State_Stopped) {
-        m_bAbort = FALSE;
         ClearPendingSample();
     }
     return CompleteStateChange(OldState);
@@ -212,7 +210,6 @@ HRESULT CBaseRenderer::Run(REFERENCE_TIME StartTime) {
         }
     }
     if (OldState == State_Stopped) {
-        m_bAbort = FALSE;
         ClearPendingSample();
     }
     return StartStreaming();
@@ -307,7 +304,6 @@ HRESULT CBaseRenderer::BreakConnect() {
     SetRepaintStatus(FALSE);
     ResetEndOfStream();
     ClearPendingSample();
-    m_bAbort = FALSE;
     if (m_State == State_Running) {
         StopStreaming();
     }
@@ -315,7 +311,6 @@ HRESULT CBaseRenderer::BreakConnect() {
 }
 
 HRESULT CBaseRenderer::CompleteConnect(IPin*) {
-    m_bAbort = FALSE;
     if (m_State == State_Running) {
         const HRESULT hr = StartStreaming();
         if (FAILED(hr)) return hr;
@@ -351,7 +346,7 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* pMediaSample) {
     }
 
     CAutoLock rlock(&m_RendererLock);
-    if (m_pMediaSample || m_bEOS || m_bAbort) {
+    if (m_pMediaSample || m_bEOS) {
         Ready();
         m_bInReceive = FALSE;
         return E_UNEXPECTED;
@@ -509,7 +504,10 @@ HRESULT CBaseRenderer::ClearPendingSample() {
         pSample = m_pMediaSample;
         m_pMediaSample = nullptr;
     }
-    // Released outside the lock: the last release returns it to its pool.
+    // Released after our own lock, but the callers from Receive, BeginFlush
+    // and Stop hold the interface lock (Receive and BeginFlush the renderer
+    // lock too): the last release returns the sample to its pool and may run
+    // the allocator's release callback under them (see the header).
     if (pSample) pSample->Release();
     return S_OK;
 }
@@ -617,6 +615,13 @@ void CBaseRenderer::EndOfStreamTimerProc(UINT uID, UINT, DWORD_PTR dwUser, DWORD
 }
 
 void CBaseRenderer::TimerCallback(UINT uID) {
+    // Our own reference for the callback: the event sink may drop the last
+    // other one inside NotifyEvent. The object then goes at the Release
+    // below, on this thread and after our last access, instead of inside
+    // the lock (where ShutdownTimerAndAdvise would wait for this very
+    // callback forever).
+    IUnknown* const pOwner = GetOwner();
+    const bool bHeld = TryAddRefOwner();
     m_cTimerCallbacks.fetch_add(1);
     {
         CAutoLock lock(&m_RendererLock);
@@ -629,6 +634,7 @@ void CBaseRenderer::TimerCallback(UINT uID) {
     }
     // The last access to this object: ShutdownTimerAndAdvise waits for it.
     m_cTimerCallbacks.fetch_sub(1);
+    if (bHeld) pOwner->Release();
 }
 
 HRESULT CBaseRenderer::NotifyEndOfStream() {
@@ -669,21 +675,12 @@ HRESULT CBaseRenderer::ResetEndOfStream() {
 }
 
 void CBaseRenderer::PrefetchEndOfStreamPosition() {
+    // Upstream takes its own filter lock, which comes before ours.
+    assert(!m_InterfaceLock.IsOwnedByCurrentThread() && !m_RendererLock.IsOwnedByCurrentThread());
     CRendererPosPassThru* pPos = m_pPosition.load();
     if (!pPos) return;
     LONGLONG llStop = 0;
-    BOOL bValid = SUCCEEDED(pPos->GetStopPosition(&llStop));
-    if (bValid) {
-        // The stop position is in the current format; the position object
-        // keeps media time.
-        GUID format = TIME_FORMAT_MEDIA_TIME;
-        if (SUCCEEDED(pPos->GetTimeFormat(&format)) && format != TIME_FORMAT_MEDIA_TIME) {
-            LONGLONG llMedia = 0;
-            bValid = SUCCEEDED(
-                pPos->ConvertTimeFormat(&llMedia, &TIME_FORMAT_MEDIA_TIME, llStop, nullptr));
-            llStop = llMedia;
-        }
-    }
+    const BOOL bValid = SUCCEEDED(pPos->GetStopPositionInMediaTime(&llStop));
     CAutoLock lock(&m_RendererLock);
     m_llEOSStop = llStop;
     m_bEOSStopValid = bValid;

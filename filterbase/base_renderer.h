@@ -22,10 +22,17 @@
 //   between them, and Stop and BeginFlush wait for that stretch to end.
 // - The timer callback takes m_RendererLock, so the end-of-stream timer is
 //   only ever killed with m_RendererLock not held by the caller.
-// - Nothing calls upstream while holding m_RendererLock except the leaf-
-//   locked IQualityControl::Notify; the upstream stop position needed at the
-//   end of the stream is fetched before the locks are taken. The graph's
-//   event sink is leaf-locked and may be called under both locks.
+// - Calls out of the filter with both locks held, besides DoRenderSample:
+//   the graph's event sink (NotifyEvent); the release of the pending sample
+//   (ClearPendingSample from Receive and BeginFlush, and from Stop under the
+//   interface lock), whose last reference reaches the allocator's
+//   ReleaseBuffer and its IMemAllocatorNotifyCallbackTemp::NotifyRelease; and
+//   in the video renderer the upstream pin's QueryInterface for
+//   IQualityControl and the quality sink's Notify (SendQuality). Each of
+//   these must use leaf locks only and never call back into this filter.
+// - Upstream's seeking interface is never called under either lock: the
+//   stop position needed at the end of the stream is fetched before the
+//   locks are taken (PrefetchEndOfStreamPosition).
 // - GetState waits without any filter lock.
 // - A derived class supplies CheckMediaType (exactly S_OK accepts) and
 //   DoRenderSample (streaming thread, both locks held). Its destructor must
@@ -82,10 +89,10 @@ public:
 
     // Hooks for derived classes; the base versions do nothing.
     virtual void OnReceiveFirstSample(IMediaSample* pMediaSample);
-    virtual void OnRenderStart(IMediaSample* pMediaSample);
-    virtual void OnRenderEnd(IMediaSample* pMediaSample);
-    virtual HRESULT OnStartStreaming();
-    virtual HRESULT OnStopStreaming();
+    virtual void OnRenderStart(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
+    virtual void OnRenderEnd(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
+    virtual HRESULT OnStartStreaming() REQUIRES(m_InterfaceLock);
+    virtual HRESULT OnStopStreaming() REQUIRES(m_InterfaceLock);
     virtual void OnWaitStart();
     virtual void OnWaitEnd();
     virtual void PrepareRender();
@@ -93,14 +100,14 @@ public:
     // Under m_RendererLock. Arranges for m_RenderEvent to be set when the
     // sample is due: at once, or by a clock advise. FALSE when the sample
     // cannot be scheduled (it is then dropped).
-    virtual BOOL ScheduleSample(IMediaSample* pMediaSample);
+    virtual BOOL ScheduleSample(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
     // The sample's times, possibly changed by ShouldDrawSampleNow. S_OK:
     // render now; S_FALSE: wait until *pStartTime; a failure drops it.
     virtual HRESULT GetSampleTimes(IMediaSample* pMediaSample, REFERENCE_TIME* pStartTime,
-                                   REFERENCE_TIME* pEndTime);
+                                   REFERENCE_TIME* pEndTime) REQUIRES(m_InterfaceLock);
     // Called only with a clock. The base always waits (S_FALSE).
     virtual HRESULT ShouldDrawSampleNow(IMediaSample* pMediaSample, REFERENCE_TIME* ptrStartTime,
-                                        REFERENCE_TIME* ptrEndTime);
+                                        REFERENCE_TIME* ptrEndTime) REQUIRES(m_InterfaceLock);
 
     // Under m_RendererLock: sends EC_COMPLETE now or arms the timer for the
     // stop time of the last sample.
@@ -120,17 +127,17 @@ public:
     virtual HRESULT Inactive();
 
     // Under m_RendererLock (taken here).
-    virtual HRESULT StartStreaming();
-    virtual HRESULT StopStreaming();
+    virtual HRESULT StartStreaming() REQUIRES(m_InterfaceLock);
+    virtual HRESULT StopStreaming() REQUIRES(m_InterfaceLock);
 
     // Flushing, from the pin with both locks held.
-    virtual HRESULT BeginFlush();
-    virtual HRESULT EndFlush();
+    virtual HRESULT BeginFlush() REQUIRES(m_InterfaceLock, m_RendererLock);
+    virtual HRESULT EndFlush() REQUIRES(m_InterfaceLock, m_RendererLock);
 
     // Connection, from the pin with the interface lock held.
-    virtual HRESULT BreakConnect();
+    virtual HRESULT BreakConnect() REQUIRES(m_InterfaceLock);
     virtual HRESULT SetMediaType(const CMediaType* pmt);
-    virtual HRESULT CompleteConnect(IPin* pReceivePin);
+    virtual HRESULT CompleteConnect(IPin* pReceivePin) REQUIRES(m_InterfaceLock);
 
     // Streaming thread.
     virtual HRESULT PrepareReceive(IMediaSample* pMediaSample);
@@ -140,7 +147,7 @@ public:
     // The pending sample with a reference for the caller, or null.
     virtual IMediaSample* GetCurrentSample();
     // Both locks held: OnRenderStart, DoRenderSample, OnRenderEnd.
-    virtual HRESULT Render(IMediaSample* pMediaSample);
+    virtual HRESULT Render(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock, m_RendererLock);
 
     virtual HRESULT DoRenderSample(IMediaSample* pMediaSample) = 0;
     virtual HRESULT CheckMediaType(const CMediaType* pmt) = 0;
@@ -171,8 +178,8 @@ public:
     BOOL IsEndOfStream();
     BOOL IsEndOfStreamDelivered();
     BOOL IsStreaming() { return m_bStreaming.load(); }
-    CCritSec* InterfaceLock() { return &m_InterfaceLock; }
-    CCritSec* RendererLock() { return &m_RendererLock; }
+    CCritSec* InterfaceLock() RETURN_CAPABILITY(m_InterfaceLock) { return &m_InterfaceLock; }
+    CCritSec* RendererLock() RETURN_CAPABILITY(m_RendererLock) { return &m_RendererLock; }
     CRendererInputPin* InputPin() { return m_pInputPin.load(); }
 
 protected:
@@ -185,26 +192,27 @@ protected:
     // Created on first request under m_ObjectCreationLock, deleted by the
     // destructor; read without a lock by the streaming thread.
     std::atomic<CRendererPosPassThru*> m_pPosition{nullptr};
-    CWinEvent m_RenderEvent{FALSE, FALSE};   // auto-reset: the sample is due
-    CWinEvent m_ThreadSignal{TRUE, FALSE};   // manual: release a waiting streaming thread
-    CWinEvent m_evComplete{TRUE, TRUE};      // manual: the state transition is complete
-    std::atomic<BOOL> m_bAbort{FALSE};       // refuse samples; written under m_InterfaceLock
-    std::atomic<BOOL> m_bStreaming{FALSE};   // written under m_RendererLock
-    std::atomic<DWORD_PTR> m_dwAdvise{0};    // outstanding clock advise, 0 if none
-    IMediaSample* m_pMediaSample = nullptr;  // one reference; under m_RendererLock
-    BOOL m_bEOS = FALSE;                     // under m_RendererLock
-    BOOL m_bEOSDelivered = FALSE;            // under m_RendererLock
+    CWinEvent m_RenderEvent{FALSE, FALSE};  // auto-reset: the sample is due
+    CWinEvent m_ThreadSignal{TRUE, FALSE};  // manual: release a waiting streaming thread
+    CWinEvent m_evComplete{TRUE, TRUE};     // manual: the state transition is complete
+    std::atomic<BOOL> m_bStreaming{FALSE};  // written under m_RendererLock
+    std::atomic<DWORD_PTR> m_dwAdvise{0};   // outstanding clock advise, 0 if none
+    IMediaSample* m_pMediaSample GUARDED_BY(m_RendererLock) =
+        nullptr;                                              // one reference; under m_RendererLock
+    BOOL m_bEOS GUARDED_BY(m_RendererLock) = FALSE;           // under m_RendererLock
+    BOOL m_bEOSDelivered GUARDED_BY(m_RendererLock) = FALSE;  // under m_RendererLock
     // Our pin (created by GetPin, or installed by a derived class before
     // the first GetPin); deleted by our destructor when still set.
     std::atomic<CRendererInputPin*> m_pInputPin{nullptr};
     CCritSec m_InterfaceLock;
     CCritSec m_RendererLock;
-    IQualityControl* m_pQSink = nullptr;      // one reference; under m_RendererLock
-    BOOL m_bRepaintStatus = TRUE;             // under m_RendererLock
-    std::atomic<BOOL> m_bInReceive{FALSE};    // set only under m_InterfaceLock
-    REFERENCE_TIME m_SignalTime = 0;          // under m_RendererLock
-    std::atomic<UINT> m_EndOfStreamTimer{0};  // changed under m_RendererLock
-    CCritSec m_ObjectCreationLock;            // guards creating m_pPosition and m_pInputPin
+    IQualityControl* m_pQSink GUARDED_BY(m_RendererLock) =
+        nullptr;                                              // one reference; under m_RendererLock
+    BOOL m_bRepaintStatus GUARDED_BY(m_RendererLock) = TRUE;  // under m_RendererLock
+    std::atomic<BOOL> m_bInReceive{FALSE};                    // set only under m_InterfaceLock
+    REFERENCE_TIME m_SignalTime GUARDED_BY(m_RendererLock) = 0;  // under m_RendererLock
+    std::atomic<UINT> m_EndOfStreamTimer{0};                     // changed under m_RendererLock
+    CCritSec m_ObjectCreationLock;  // guards creating m_pPosition and m_pInputPin
 
 private:
     static void EndOfStreamTimerProc(UINT uID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1,
@@ -213,9 +221,9 @@ private:
     // Upstream stop position fetched by PrefetchEndOfStreamPosition, and
     // whether the position object holds sample times (it refuses the end of
     // the stream while reset). Under m_RendererLock.
-    LONGLONG m_llEOSStop = 0;
-    BOOL m_bEOSStopValid = FALSE;
-    BOOL m_bPositionHasTime = FALSE;
+    LONGLONG m_llEOSStop GUARDED_BY(m_RendererLock) = 0;
+    BOOL m_bEOSStopValid GUARDED_BY(m_RendererLock) = FALSE;
+    BOOL m_bPositionHasTime GUARDED_BY(m_RendererLock) = FALSE;
     // Timer callbacks running in this object; the destructor waits for 0.
     std::atomic<int> m_cTimerCallbacks{0};
 };

@@ -20,8 +20,9 @@
 //   releases the old one after leaving the lock. BreakConnect and the
 //   destructor release it. Without a sink, SendQuality asks the connected
 //   upstream pin for IQualityControl and keeps that reference.
-// - The upstream sink's Notify is called with both locks held, so it must
-//   use leaf locks only.
+// - SendQuality runs with both locks held: the QueryInterface on the
+//   upstream pin and the sink's Notify must use leaf locks only and never
+//   call back into this filter.
 #pragma once
 
 #include <atomic>
@@ -52,25 +53,26 @@ public:
     HRESULT JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) override;
 
     // Scheduling (under both locks).
-    BOOL ScheduleSample(IMediaSample* pMediaSample) override;
+    BOOL ScheduleSample(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock) override;
     // S_OK draw now, S_FALSE wait until the (possibly moved) *ptrStartTime,
     // E_FAIL drop.
     HRESULT ShouldDrawSampleNow(IMediaSample* pMediaSample, REFERENCE_TIME* ptrStartTime,
-                                REFERENCE_TIME* ptrEndTime) override;
+                                REFERENCE_TIME* ptrEndTime) REQUIRES(m_InterfaceLock) override;
 
-    void OnRenderStart(IMediaSample* pMediaSample) override;
-    void OnRenderEnd(IMediaSample* pMediaSample) override;
-    HRESULT OnStartStreaming() override;
-    HRESULT OnStopStreaming() override;
+    void OnRenderStart(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock) override;
+    void OnRenderEnd(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock) override;
+    HRESULT OnStartStreaming() REQUIRES(m_InterfaceLock) override;
+    HRESULT OnStopStreaming() REQUIRES(m_InterfaceLock) override;
 
-    virtual void RecordFrameLateness(LONG trLate, LONG trFrame);
+    virtual void RecordFrameLateness(LONG trLate, LONG trFrame) REQUIRES(m_InterfaceLock);
     // For a derived class that draws outside Render: the render time is
     // unknown, so assume a slow one.
-    virtual void OnDirectRender(IMediaSample* pMediaSample);
-    virtual void ResetStreamingTimes();
+    virtual void OnDirectRender(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock);
+    virtual void ResetStreamingTimes() REQUIRES(m_InterfaceLock);
     // Builds the quality message for this frame and sends it upstream; the
     // sink's answer, or S_FALSE without a sink.
-    virtual HRESULT SendQuality(REFERENCE_TIME trLate, REFERENCE_TIME trRealStream);
+    virtual HRESULT SendQuality(REFERENCE_TIME trLate, REFERENCE_TIME trRealStream)
+        REQUIRES(m_InterfaceLock);
 
     // The throttle (100 ns) that Notify set; for tests and diagnostics.
     LONG Throttle() const { return m_trThrottle.load(); }
@@ -82,25 +84,26 @@ protected:
     int GetStdDev(int nSamples, LONGLONG llSumSq, LONGLONG iTot);
 
     // Under m_InterfaceLock (see the contract), except m_trThrottle.
-    int m_nNormal = 0;  // frames drawn on time in a row; -1 after a drop
-    BOOL m_bSupplierHandlingQuality = FALSE;
+    int m_nNormal GUARDED_BY(m_InterfaceLock) =
+        0;  // frames drawn on time in a row; -1 after a drop
+    BOOL m_bSupplierHandlingQuality GUARDED_BY(m_InterfaceLock) = FALSE;
     std::atomic<LONG> m_trThrottle{0};
-    LONG m_trRenderAvg = 0;
-    LONG m_trRenderLast = 0;
-    DWORD m_tRenderStart = 0;
-    LONG m_trEarliness = 0;
-    LONG m_trWaitAvg = 0;
-    LONG m_trFrameAvg = -1;
-    LONG m_trDuration = 0;
-    REFERENCE_TIME m_trRememberStampForPerf = 0;
-    int m_cFramesDropped = 0;
-    int m_cFramesDrawn = 0;
-    LONGLONG m_iTotAcc = 0;
-    LONGLONG m_iSumSqAcc = 0;
-    REFERENCE_TIME m_trLastDraw = 0;
-    LONGLONG m_iSumSqFrameTime = 0;
-    LONGLONG m_iSumFrameTime = 0;
-    LONG m_trLate = 0;
-    LONG m_trFrame = 0;
-    DWORD m_tStreamingStart = 0;
+    LONG m_trRenderAvg GUARDED_BY(m_InterfaceLock) = 0;
+    LONG m_trRenderLast GUARDED_BY(m_InterfaceLock) = 0;
+    DWORD m_tRenderStart GUARDED_BY(m_InterfaceLock) = 0;
+    LONG m_trEarliness GUARDED_BY(m_InterfaceLock) = 0;
+    LONG m_trWaitAvg GUARDED_BY(m_InterfaceLock) = 0;
+    LONG m_trFrameAvg GUARDED_BY(m_InterfaceLock) = -1;
+    LONG m_trDuration GUARDED_BY(m_InterfaceLock) = 0;
+    REFERENCE_TIME m_trRememberStampForPerf GUARDED_BY(m_InterfaceLock) = 0;
+    int m_cFramesDropped GUARDED_BY(m_InterfaceLock) = 0;
+    int m_cFramesDrawn GUARDED_BY(m_InterfaceLock) = 0;
+    LONGLONG m_iTotAcc GUARDED_BY(m_InterfaceLock) = 0;
+    LONGLONG m_iSumSqAcc GUARDED_BY(m_InterfaceLock) = 0;
+    REFERENCE_TIME m_trLastDraw GUARDED_BY(m_InterfaceLock) = 0;
+    LONGLONG m_iSumSqFrameTime GUARDED_BY(m_InterfaceLock) = 0;
+    LONGLONG m_iSumFrameTime GUARDED_BY(m_InterfaceLock) = 0;
+    LONG m_trLate GUARDED_BY(m_InterfaceLock) = 0;
+    LONG m_trFrame GUARDED_BY(m_InterfaceLock) = 0;
+    DWORD m_tStreamingStart GUARDED_BY(m_InterfaceLock) = 0;
 };

@@ -7,8 +7,7 @@
 #include "platform/com/com_runtime.h"
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMediaTypes)
-    : CUnknown("CEnumMediaTypes", nullptr), m_pPin(pPin) {
-    m_pPin->AddRef();
+    : CUnknown("CEnumMediaTypes", nullptr), m_pPin(pPin, AddRefTag) {
     if (pEnumMediaTypes) {
         m_Position = pEnumMediaTypes->m_Position;
         m_Version = pEnumMediaTypes->m_Version;
@@ -17,7 +16,7 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pPin, const CEnumMediaTypes* pEnumMed
     }
 }
 
-CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
+CEnumMediaTypes::~CEnumMediaTypes() = default;
 
 HRESULT CEnumMediaTypes::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -36,17 +35,38 @@ HRESULT CEnumMediaTypes::Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, U
     if (!pcFetched && cMediaTypes != 1) return E_INVALIDARG;
 
     ULONG cFetched = 0;
+    HRESULT hrFailed = S_OK;
     while (cFetched < cMediaTypes && m_Position < INT_MAX) {
         CMediaType cmt;
-        if (m_pPin->GetMediaType(m_Position++, &cmt) != S_OK) break;
+        const HRESULT hr = m_pPin->GetMediaType(m_Position, &cmt);
+        if (hr == E_OUTOFMEMORY) {
+            hrFailed = hr;  // the pin could not copy its type: not the end of the list
+            break;
+        }
+        if (hr != S_OK) break;
         auto* pmt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-        if (!pmt) break;
+        if (!pmt) {
+            hrFailed = E_OUTOFMEMORY;
+            break;
+        }
         // Move the record: the format block and interface pointer change owner.
         *pmt = cmt;
         cmt.pbFormat = nullptr;
         cmt.cbFormat = 0;
         cmt.pUnk = nullptr;
         ppMediaTypes[cFetched++] = pmt;
+        ++m_Position;
+    }
+    if (FAILED(hrFailed)) {
+        // A failed call changes nothing: the types fetched so far are freed
+        // and the position goes back, so a retry returns them (and the one
+        // that failed) again instead of skipping it.
+        for (ULONG i = 0; i < cFetched; ++i) {
+            DeleteMediaType(ppMediaTypes[i]);
+            ppMediaTypes[i] = nullptr;
+        }
+        m_Position -= static_cast<int>(cFetched);
+        return hrFailed;
     }
     if (pcFetched) *pcFetched = cFetched;
     return cFetched == cMediaTypes ? S_OK : S_FALSE;
@@ -74,7 +94,7 @@ HRESULT CEnumMediaTypes::Clone(IEnumMediaTypes** ppEnum) {
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
     if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    auto* pClone = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
+    auto* pClone = new (std::nothrow) CEnumMediaTypes(m_pPin.Get(), this);
     if (!pClone) return E_OUTOFMEMORY;
     *ppEnum = pClone;
     pClone->AddRef();

@@ -7,8 +7,7 @@
 #include "filterbase/base_pin.h"
 
 CEnumPins::CEnumPins(CBaseFilter* pFilter, const CEnumPins* pEnumPins)
-    : CUnknown("CEnumPins", nullptr), m_pFilter(pFilter) {
-    m_pFilter->AddRef();
+    : CUnknown("CEnumPins", nullptr), m_pFilter(pFilter, AddRefTag) {
     if (pEnumPins) {
         m_Position = pEnumPins->m_Position;
         m_PinCount = pEnumPins->m_PinCount;
@@ -25,7 +24,7 @@ CEnumPins::CEnumPins(CBaseFilter* pFilter, const CEnumPins* pEnumPins)
     }
 }
 
-CEnumPins::~CEnumPins() { m_pFilter->Release(); }
+CEnumPins::~CEnumPins() = default;
 
 HRESULT CEnumPins::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -96,7 +95,7 @@ HRESULT CEnumPins::Clone(IEnumPins** ppEnum) {
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
     if (AreWeOutOfSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    auto* pClone = new (std::nothrow) CEnumPins(m_pFilter, this);
+    auto* pClone = new (std::nothrow) CEnumPins(m_pFilter.Get(), this);
     if (!pClone) return E_OUTOFMEMORY;
     *ppEnum = pClone;
     pClone->AddRef();

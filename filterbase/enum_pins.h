@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "filterbase/unknown.h"
+#include "platform/com/com_ref.h"
 #include "platform/media/media_interfaces.h"
 
 class CBaseFilter;
@@ -38,7 +39,7 @@ private:
     void Refresh();
     bool IsInCache(IPin* pPin) const;
 
-    CBaseFilter* m_pFilter;  // one reference
+    CComRef<CBaseFilter> m_pFilter;
     int m_Position = 0;
     int m_PinCount = 0;
     LONG m_Version = 0;

@@ -30,10 +30,10 @@ public:
     static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv);
 
 protected:
-    void Free() override;
-    HRESULT Alloc() override;
+    void Free() REQUIRES(this) override;
+    HRESULT Alloc() override;  // takes the lock again itself
     // Deletes the samples and the block; every sample must be back.
     void ReallyFree();
 
-    BYTE* m_pBuffer = nullptr;  // the block; under the allocator lock
+    BYTE* m_pBuffer GUARDED_BY(this) = nullptr;  // the block; under the allocator lock
 };

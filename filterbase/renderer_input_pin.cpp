@@ -7,6 +7,11 @@ CRendererInputPin::CRendererInputPin(CBaseRenderer* pRenderer, HRESULT* phr, LPC
       m_pRenderer(pRenderer) {}
 
 HRESULT CRendererInputPin::EndOfStream() {
+    // A sample whose type we refused comes here from the receive checks with
+    // the interface lock held and the run-time error already marked: there is
+    // nothing to end, and upstream must not be called under our lock.
+    const HRESULT hrStreaming = CheckStreaming();
+    if (hrStreaming != S_OK) return hrStreaming;
     // Upstream is asked for its stop position before we take our locks.
     m_pRenderer->PrefetchEndOfStreamPosition();
     CAutoLock lock(&m_pRenderer->m_InterfaceLock);
@@ -61,7 +66,7 @@ HRESULT CRendererInputPin::Receive(IMediaSample* pSample) {
         m_pRenderer->PrefetchEndOfStreamPosition();
         CAutoLock lock(&m_pRenderer->m_InterfaceLock);
         if (!IsStopped() && !IsFlushing() && m_nStreamingChanges.load() == nChanges &&
-            !m_pRenderer->m_bAbort && !m_bRunTimeError) {
+            !m_bRunTimeError) {
             m_pRenderer->NotifyEvent(EC_ERRORABORT, hr, 0);
             {
                 CAutoLock rlock(&m_pRenderer->m_RendererLock);
@@ -92,17 +97,23 @@ HRESULT CRendererInputPin::Active() {
 
 HRESULT CRendererInputPin::Inactive() {
     m_nStreamingChanges.fetch_add(1);
-    m_bRunTimeError = false;
-    return m_pRenderer->Inactive();
+    // The base clears the run-time error and the flushing mark (a Stop that
+    // came between BeginFlush and EndFlush would otherwise leave the next
+    // Pause refusing every sample) and decommits the pool.
+    const HRESULT hrBase = CBaseInputPin::Inactive();
+    const HRESULT hr = m_pRenderer->Inactive();
+    return FAILED(hrBase) ? hrBase : hr;
 }
 
 HRESULT CRendererInputPin::BreakConnect() {
+    m_pRenderer->InterfaceLock()->AssertHeld();  // our m_pLock
     const HRESULT hr = m_pRenderer->BreakConnect();
     if (FAILED(hr)) return hr;
     return CBaseInputPin::BreakConnect();
 }
 
 HRESULT CRendererInputPin::CompleteConnect(IPin* pReceivePin) {
+    m_pRenderer->InterfaceLock()->AssertHeld();  // our m_pLock
     const HRESULT hr = m_pRenderer->CompleteConnect(pReceivePin);
     if (FAILED(hr)) return hr;
     return CBaseInputPin::CompleteConnect(pReceivePin);

@@ -5,7 +5,7 @@
 // - Constructed with the renderer's m_InterfaceLock as its lock; the pin's
 //   references are the renderer's.
 // - Receive (upstream streaming thread) forwards to the renderer; a failure
-//   that is not explained by a stop, a flush, an abort or an earlier error
+//   that is not explained by a stop, a flush or an earlier error
 //   is a run-time error: EC_ERRORABORT to the graph, EC_COMPLETE if the
 //   stream was running, and every later sample is refused until EndFlush or
 //   Inactive. The pin looks only after the renderer has given up the

@@ -62,11 +62,8 @@ HRESULT CRendererPosPassThru::ResetMediaTime() {
     return S_OK;
 }
 
-HRESULT CRendererPosPassThru::EOS() {
-    {
-        CAutoLock lock(&m_PositionLock);
-        if (m_bReset) return E_FAIL;
-    }
+HRESULT CRendererPosPassThru::GetStopPositionInMediaTime(LONGLONG* pStop) {
+    if (!pStop) return E_POINTER;
     LONGLONG llStop = 0;
     HRESULT hr = GetStopPosition(&llStop);
     if (FAILED(hr)) return hr;
@@ -74,13 +71,9 @@ HRESULT CRendererPosPassThru::EOS() {
     // time, which GetMediaTime converts back.
     GUID format = TIME_FORMAT_MEDIA_TIME;
     if (SUCCEEDED(GetTimeFormat(&format)) && format != TIME_FORMAT_MEDIA_TIME) {
-        LONGLONG llStopMedia = 0;
-        hr = ConvertTimeFormat(&llStopMedia, &TIME_FORMAT_MEDIA_TIME, llStop, nullptr);
+        hr = ConvertTimeFormat(&llStop, &TIME_FORMAT_MEDIA_TIME, llStop, nullptr);
         if (FAILED(hr)) return hr;
-        llStop = llStopMedia;
     }
-    CAutoLock lock(&m_PositionLock);
-    m_StartMedia = llStop;
-    m_EndMedia = llStop;
+    *pStop = llStop;
     return S_OK;
 }

@@ -5,8 +5,10 @@
 // Contract:
 // - RegisterMediaTime runs on the streaming thread for every sample
 //   rendered (not merely received, so the position never runs ahead of
-//   the picture); EOS on the thread that signals the end (streaming or timer);
-//   ResetMediaTime on flush end and deactivation; queries on any thread.
+//   the picture), and on the thread that signals the end of the stream
+//   (streaming or timer) with the stop position the renderer fetched
+//   beforehand; ResetMediaTime on flush end and deactivation; queries on any
+//   thread.
 // - The times are guarded by m_PositionLock, a lock of its own (the
 //   streaming thread must not need the filter lock for this). Upstream is
 //   never called while m_PositionLock is held, so the lock may be taken
@@ -33,12 +35,14 @@ public:
     HRESULT GetMediaTime(LONGLONG* pStartTime, LONGLONG* pEndTime) override;
     // Zeroes the times and marks them unknown.
     HRESULT ResetMediaTime();
-    // End of stream: both times become the upstream stop position.
-    HRESULT EOS();
+    // The upstream stop position converted to media time (the renderer
+    // stores it at the end of the stream). Calls upstream, so no lock of the
+    // filter may be held.
+    HRESULT GetStopPositionInMediaTime(LONGLONG* pStop);
 
 private:
     CCritSec m_PositionLock;  // guards the three fields below
-    LONGLONG m_StartMedia = 0;
-    LONGLONG m_EndMedia = 0;
-    BOOL m_bReset = TRUE;
+    LONGLONG m_StartMedia GUARDED_BY(m_PositionLock) = 0;
+    LONGLONG m_EndMedia GUARDED_BY(m_PositionLock) = 0;
+    BOOL m_bReset GUARDED_BY(m_PositionLock) = TRUE;
 };

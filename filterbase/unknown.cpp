@@ -34,6 +34,18 @@ ULONG CUnknown::NonDelegatingRelease() {
     return static_cast<ULONG>(lRef);
 }
 
+bool CUnknown::TryAddRefOwner() {
+    if (m_pUnknown != &m_NonDelegating) {
+        m_pUnknown->AddRef();  // aggregated: the outer object's lifetime
+        return true;
+    }
+    LONG lRef = m_cRef.load();
+    while (lRef > 0) {
+        if (m_cRef.compare_exchange_weak(lRef, lRef + 1)) return true;
+    }
+    return false;
+}
+
 HRESULT GetInterface(IUnknown* pUnk, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = pUnk;

@@ -61,6 +61,12 @@ public:
     static LONG ObjectsActive() { return s_cActiveObjects.load(); }
 
 protected:
+    // A reference on the owner for a callback (another thread) that may
+    // outlive every other reference; release it with GetOwner()->Release().
+    // False, and no reference, while the count is 0: the object's final
+    // release is under way and its destructor waits for such callbacks.
+    bool TryAddRefOwner();
+
     // The reference count; starts at 0.
     std::atomic<LONG> m_cRef{0};
 

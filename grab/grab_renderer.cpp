@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "platform/media/media_guids.h"
 
@@ -131,19 +132,18 @@ HRESULT CGrabRenderer::SetMediaType(const CMediaType* pmt) {
 // Rendering (streaming thread, interface and renderer locks held)
 
 HRESULT CGrabRenderer::DoRenderSample(IMediaSample* pMediaSample) {
-    IMediaSample* pReleased = nullptr;
+    CComRef<IMediaSample> pReleased;
     {
         CAutoLock lock(&m_FrameLock);
         if (!m_InputPin.UsingGrabAllocator()) {
             CopySampleToFrame(pMediaSample);
-        } else if (pMediaSample != m_pLatestSample) {
-            if (pMediaSample) pMediaSample->AddRef();
-            pReleased = m_pLatestSample;
-            m_pLatestSample = pMediaSample;
+        } else if (pMediaSample != m_pLatestSample.Get()) {
+            pReleased = std::move(m_pLatestSample);
+            m_pLatestSample.Reset(pMediaSample, AddRefTag);
         }
     }
     // Back to the pool outside the frame lock.
-    if (pReleased) pReleased->Release();
+    pReleased.Release();
     InvalidateRect(m_hwndOwner, nullptr, FALSE);
     m_bRenderedInCall = true;
     return S_OK;
@@ -155,11 +155,13 @@ HRESULT CGrabRenderer::Render(IMediaSample* pMediaSample) {
     if (!m_bRenderedInCall) return hr;
     // After the base registered the sample's position: a consumer woken
     // here reads the position of this frame.
-    std::unique_lock<std::mutex> lock(m_mxHandOff);
+    CStdMutexLock lock(&m_mxHandOff);
     const ULONGLONG nSerial = ++m_nRendered;
     m_cvHandOff.notify_all();
     // Sees Stop through m_bReleased, so this wait always ends.
-    m_cvHandOff.wait(lock, [&] { return !m_bHold || m_bReleased || m_nTaken >= nSerial; });
+    m_cvHandOff.wait(lock.Native(), [&]() REQUIRES(m_mxHandOff) {
+        return !m_bHold || m_bReleased || m_nTaken >= nSerial;
+    });
     return hr;
 }
 
@@ -170,7 +172,7 @@ HRESULT CGrabRenderer::Stop() {
 
 HRESULT CGrabRenderer::EndOfStream() {
     {
-        std::lock_guard<std::mutex> lock(m_mxHandOff);
+        CStdMutexLock lock(&m_mxHandOff);
         m_bEndOfStream = true;
     }
     m_cvHandOff.notify_all();
@@ -179,7 +181,7 @@ HRESULT CGrabRenderer::EndOfStream() {
 
 void CGrabRenderer::ArmHandOff(bool bHold) {
     {
-        std::lock_guard<std::mutex> lock(m_mxHandOff);
+        CStdMutexLock lock(&m_mxHandOff);
         m_bHold = bHold;
         m_bReleased = false;
         m_bEndOfStream = false;
@@ -190,7 +192,7 @@ void CGrabRenderer::ArmHandOff(bool bHold) {
 
 void CGrabRenderer::ReleaseHandOff() {
     {
-        std::lock_guard<std::mutex> lock(m_mxHandOff);
+        CStdMutexLock lock(&m_mxHandOff);
         m_bReleased = true;
     }
     m_cvHandOff.notify_all();
@@ -198,9 +200,9 @@ void CGrabRenderer::ReleaseHandOff() {
 
 HRESULT CGrabRenderer::WaitForRendered(ULONGLONG* pnSeen, DWORD dwMs) {
     if (!pnSeen) return E_POINTER;
-    std::unique_lock<std::mutex> lock(m_mxHandOff);
-    if (!m_cvHandOff.wait_for(lock, std::chrono::milliseconds(dwMs),
-                              [&] { return m_nRendered != *pnSeen; }))
+    CStdMutexLock lock(&m_mxHandOff);
+    if (!m_cvHandOff.wait_for(lock.Native(), std::chrono::milliseconds(dwMs),
+                              [&]() REQUIRES(m_mxHandOff) { return m_nRendered != *pnSeen; }))
         return E_ABORT;
     *pnSeen = m_nRendered;
     return S_OK;
@@ -210,9 +212,10 @@ HRESULT CGrabRenderer::TakeFrame(BYTE* pDest, LONG cbDest, DWORD dwMs, LONG* pcb
     if (pcbCopied) *pcbCopied = 0;
     ULONGLONG nSerial = 0;
     {
-        std::unique_lock<std::mutex> lock(m_mxHandOff);
-        if (!m_cvHandOff.wait_for(lock, std::chrono::milliseconds(dwMs),
-                                  [&] { return m_nRendered > m_nTaken || m_bEndOfStream; }))
+        CStdMutexLock lock(&m_mxHandOff);
+        if (!m_cvHandOff.wait_for(
+                lock.Native(), std::chrono::milliseconds(dwMs),
+                [&]() REQUIRES(m_mxHandOff) { return m_nRendered > m_nTaken || m_bEndOfStream; }))
             return E_ABORT;
         if (m_nRendered <= m_nTaken) return S_FALSE;
         nSerial = m_nRendered;
@@ -222,7 +225,7 @@ HRESULT CGrabRenderer::TakeFrame(BYTE* pDest, LONG cbDest, DWORD dwMs, LONG* pcb
     const LONG cb = CopyLatestTo(pDest, cbDest);
     if (pcbCopied) *pcbCopied = cb;
     {
-        std::lock_guard<std::mutex> lock(m_mxHandOff);
+        CStdMutexLock lock(&m_mxHandOff);
         if (m_nTaken < nSerial) m_nTaken = nSerial;
     }
     m_cvHandOff.notify_all();
@@ -244,13 +247,12 @@ void CGrabRenderer::CopySampleToFrame(IMediaSample* pSample) {
 }
 
 void CGrabRenderer::ReleaseLatestSample() {
-    IMediaSample* pSample = nullptr;
+    CComRef<IMediaSample> pSample;
     {
         CAutoLock lock(&m_FrameLock);
-        pSample = m_pLatestSample;
-        m_pLatestSample = nullptr;
+        pSample = std::move(m_pLatestSample);
     }
-    if (pSample) pSample->Release();
+    pSample.Release();  // outside the frame lock
 }
 
 // ---------------------------------------------------------------------------
@@ -258,7 +260,7 @@ void CGrabRenderer::ReleaseLatestSample() {
 
 void CGrabRenderer::UpdateFrameBuffer() {
     CAutoLock lock(&m_FrameLock);
-    CopySampleToFrame(m_pLatestSample);
+    CopySampleToFrame(m_pLatestSample.Get());
 }
 
 LONG CGrabRenderer::CopyFrameTo(BYTE* pDest, LONG cbDest) {
@@ -321,4 +323,12 @@ LONG CGrabRenderer::GetFrameCopySize() {
 BOOL CGrabRenderer::HasLatestSample() {
     CAutoLock lock(&m_FrameLock);
     return m_pLatestSample ? TRUE : FALSE;
+}
+
+HRESULT CGrabRenderer::GetLatestMediaTime(LONGLONG* pllStart) {
+    if (!pllStart) return E_POINTER;
+    CAutoLock lock(&m_FrameLock);
+    if (!m_pLatestSample) return E_FAIL;
+    LONGLONG llEnd = 0;
+    return m_pLatestSample->GetMediaTime(pllStart, &llEnd);
 }

@@ -59,11 +59,12 @@
 #pragma once
 
 #include <condition_variable>
-#include <mutex>
 
 #include "filterbase/base_video_renderer.h"
 #include "grab/grab_renderer_input_pin.h"
+#include "platform/com/com_ref.h"
 #include "platform/win/dib_section.h"
+#include "platform/win/std_mutex.h"
 #include "platform/win/window_handle.h"
 
 // {B1196BCB-5763-4272-9BDD-059AF2D11930}
@@ -114,18 +115,22 @@ public:
     // Starts a run's hand-off: bHold = each sample is held until taken.
     // Forgets an end of stream and counts every sample rendered before as
     // taken.
-    void ArmHandOff(bool bHold);
+    void ArmHandOff(bool bHold) EXCLUDES(m_mxHandOff);
     // Lets a held streaming thread go and holds nothing until ArmHandOff
     // (any thread; Stop calls it).
-    void ReleaseHandOff();
+    void ReleaseHandOff() EXCLUDES(m_mxHandOff);
     // Waits up to dwMs for a sample rendered after serial *pnSeen; S_OK and
     // *pnSeen moved to the newest serial, or E_ABORT on time-out.
-    HRESULT WaitForRendered(ULONGLONG* pnSeen, DWORD dwMs);
+    HRESULT WaitForRendered(ULONGLONG* pnSeen, DWORD dwMs) EXCLUDES(m_mxHandOff);
     // Waits up to dwMs for a sample not taken yet and copies it into pDest
     // (CopyLatestTo; *pcbCopied the bytes), then lets the streaming thread
     // go on. S_OK: taken; S_FALSE: the end of the stream came and every
     // sample was taken; E_ABORT: time-out.
-    HRESULT TakeFrame(BYTE* pDest, LONG cbDest, DWORD dwMs, LONG* pcbCopied);
+    HRESULT TakeFrame(BYTE* pDest, LONG cbDest, DWORD dwMs, LONG* pcbCopied) EXCLUDES(m_mxHandOff);
+    // Under m_FrameLock: the media start time (100 ns) of the held sample,
+    // which is the frame the next UpdateFrameBuffer copies. S_OK; E_FAIL
+    // when no sample is held, VFW_E_MEDIA_TIME_NOT_SET when it has none.
+    HRESULT GetLatestMediaTime(LONGLONG* pllStart);
     // The frame lock, for a consumer that keeps one frame across several
     // calls. Take nothing else while holding it.
     CCritSec* FrameLock() { return &m_FrameLock; }
@@ -146,11 +151,12 @@ public:
     // changes and the answer is E_OUTOFMEMORY.
     HRESULT SetMediaType(const CMediaType* pmt) override;
     // Streaming thread, interface and renderer locks held. Always S_OK.
-    HRESULT DoRenderSample(IMediaSample* pMediaSample) override;
+    HRESULT DoRenderSample(IMediaSample* pMediaSample)
+        REQUIRES(m_InterfaceLock, m_RendererLock) override;
     // Streaming thread, both locks held: the base's Render, then the
     // hand-off (the serial moves; with the hold armed, waits until the
     // consumer took the sample or the hold was released).
-    HRESULT Render(IMediaSample* pMediaSample) override;
+    HRESULT Render(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock, m_RendererLock) override;
     // Releases the hand-off first, so that a held streaming thread lets go
     // of the interface lock the base's Stop needs.
     HRESULT Stop() override;
@@ -168,36 +174,38 @@ protected:
 private:
     // m_FrameLock held. Copies the sample into the frame buffer (bounded as
     // described above) and sets m_cbFrame to the bytes copied.
-    void CopySampleToFrame(IMediaSample* pSample);
+    void CopySampleToFrame(IMediaSample* pSample) REQUIRES(m_FrameLock);
 
     const HWND m_hwndOwner;  // fixed at construction
 
     // m_FrameLock guards every field below it up to m_InputPin, and every
     // byte of the frame buffer.
     CCritSec m_FrameLock;
-    BYTE* m_pFrameBuffer = nullptr;    // pixels of m_hFrameBitmap, or null
-    HBITMAP m_hFrameBitmap = nullptr;  // owned; deleted when replaced and at the end
-    LONG m_cbFrameBuffer = 0;          // stride x |height|: the buffer's size
-    BITMAPINFO m_bmiFrame{};           // the adopted header, colour entry zero
-    LONG m_nFrameWidth = 0;
-    LONG m_nFrameHeight = 0;                  // absolute value
-    LONG m_cbFrame = 0;                       // bytes of the last copy into the buffer
-    LONG m_tFrameDuration = 0;                // low 32 bits of AvgTimePerFrame
-    IMediaSample* m_pLatestSample = nullptr;  // one reference
+    BYTE* m_pFrameBuffer GUARDED_BY(m_FrameLock) = nullptr;  // pixels of m_hFrameBitmap, or null
+    HBITMAP m_hFrameBitmap GUARDED_BY(m_FrameLock) =
+        nullptr;  // owned; deleted when replaced and at the end
+    LONG m_cbFrameBuffer GUARDED_BY(m_FrameLock) = 0;  // stride x |height|: the buffer's size
+    BITMAPINFO m_bmiFrame GUARDED_BY(m_FrameLock){};   // the adopted header, colour entry zero
+    LONG m_nFrameWidth GUARDED_BY(m_FrameLock) = 0;
+    LONG m_nFrameHeight GUARDED_BY(m_FrameLock) = 0;    // absolute value
+    LONG m_cbFrame GUARDED_BY(m_FrameLock) = 0;         // bytes of the last copy into the buffer
+    LONG m_tFrameDuration GUARDED_BY(m_FrameLock) = 0;  // low 32 bits of AvgTimePerFrame
+    CComRef<IMediaSample> m_pLatestSample GUARDED_BY(m_FrameLock);
 
     // Streaming thread, under the renderer lock: DoRenderSample ran inside
     // the current Render call.
-    bool m_bRenderedInCall = false;
+    bool m_bRenderedInCall GUARDED_BY(m_RendererLock) = false;
 
     // m_mxHandOff guards the hand-off fields; m_cvHandOff is signalled when
     // any of them changes. Serials count rendered samples and never go back.
-    std::mutex m_mxHandOff;
+    CStdMutex m_mxHandOff;
     std::condition_variable m_cvHandOff;
-    ULONGLONG m_nRendered = 0;    // serial of the last rendered sample
-    ULONGLONG m_nTaken = 0;       // serial of the last sample taken (or armed past)
-    bool m_bHold = false;         // DoRenderSample waits until its sample is taken
-    bool m_bReleased = false;     // Stop/ReleaseHandOff: no waiting until the next arm
-    bool m_bEndOfStream = false;  // EndOfStream arrived since the last arm
+    ULONGLONG m_nRendered GUARDED_BY(m_mxHandOff) = 0;  // serial of the last rendered sample
+    ULONGLONG m_nTaken GUARDED_BY(m_mxHandOff) =
+        0;  // serial of the last sample taken (or armed past)
+    bool m_bHold GUARDED_BY(m_mxHandOff) = false;  // DoRenderSample waits until its sample is taken
+    bool m_bReleased GUARDED_BY(m_mxHandOff) = false;     // no waiting until the next arm
+    bool m_bEndOfStream GUARDED_BY(m_mxHandOff) = false;  // EndOfStream arrived since the last arm
 
     // The filter's only pin, part of this object (the base's pin pointer
     // is set to it and cleared before the base destructor runs).

@@ -22,18 +22,16 @@ CGrabRendererInputPin::CGrabRendererInputPin(CGrabRenderer* pRenderer, HRESULT* 
     : CRendererInputPin(pRenderer, phr, L"Input"),
       m_pGrabRenderer(pRenderer),
       m_pFilterLock(pRenderer->InterfaceLock()),
-      m_pGrabAllocator(CreateHeldAllocator(pfnCreateAllocator, phr)) {}
+      m_pGrabAllocator(CreateHeldAllocator(pfnCreateAllocator, phr), AdoptTag) {}
 
-CGrabRendererInputPin::~CGrabRendererInputPin() {
-    if (m_pGrabAllocator) m_pGrabAllocator->NonDelegatingRelease();
-}
+CGrabRendererInputPin::~CGrabRendererInputPin() = default;
 
 HRESULT CGrabRendererInputPin::GetAllocator(IMemAllocator** ppAllocator) {
     CAutoLock lock(m_pFilterLock);
     if (!ppAllocator) return E_POINTER;
     if (!m_pGrabAllocator) return CRendererInputPin::GetAllocator(ppAllocator);
     if (!m_pAllocator) {
-        m_pAllocator = static_cast<IMemAllocator*>(m_pGrabAllocator);
+        m_pAllocator = static_cast<IMemAllocator*>(m_pGrabAllocator.Get());
         m_pAllocator->AddRef();  // the pin's reference, dropped by BreakConnect
     }
     *ppAllocator = m_pAllocator;
@@ -47,7 +45,7 @@ HRESULT CGrabRendererInputPin::NotifyAllocator(IMemAllocator* pAllocator, BOOL b
     if (FAILED(hr)) return hr;
     // Compare with the same interface pointer GetAllocator hands out.
     const BOOL bOurs =
-        m_pGrabAllocator && pAllocator == static_cast<IMemAllocator*>(m_pGrabAllocator);
+        m_pGrabAllocator && pAllocator == static_cast<IMemAllocator*>(m_pGrabAllocator.Get());
     m_bUsingGrabAllocator = bOurs;
     if (!bOurs) {
         // A sample held from an earlier use of our pool would otherwise be

@@ -19,6 +19,7 @@
 
 #include "filterbase/renderer_input_pin.h"
 #include "grab/grab_renderer_allocator.h"
+#include "platform/com/com_ref.h"
 
 class CGrabRenderer;
 
@@ -51,14 +52,14 @@ public:
     BOOL UsingGrabAllocator() const { return m_bUsingGrabAllocator.load(); }
     // The pin's own pool (no reference), or null if it could not be built.
     IMemAllocator* GrabAllocator() const {
-        return m_pGrabAllocator ? static_cast<IMemAllocator*>(m_pGrabAllocator) : nullptr;
+        return m_pGrabAllocator ? static_cast<IMemAllocator*>(m_pGrabAllocator.Get()) : nullptr;
     }
 
 private:
     CGrabRenderer* const m_pGrabRenderer;
     CCritSec* const m_pFilterLock;  // the renderer's interface lock
-    // One reference, taken at construction and dropped by the destructor;
-    // never changes in between, so it is read without a lock.
-    CGrabRendererAllocator* const m_pGrabAllocator;
+    // Taken at construction and dropped with the pin; never changes in
+    // between, so it is read without a lock.
+    const CComRef<CGrabRendererAllocator> m_pGrabAllocator;
     std::atomic<BOOL> m_bUsingGrabAllocator{FALSE};
 };

@@ -46,5 +46,5 @@ private:
     CCritSec m_Lock;         // the filter lock; guards m_strFile
     CFileDecoder m_Decoder;  // declared before the pin, which uses it
     CFileSourcePin m_Pin;
-    std::wstring m_strFile;  // the loaded file, empty until Load succeeds
+    std::wstring m_strFile GUARDED_BY(m_Lock);  // the loaded file, empty until Load succeeds
 };

@@ -27,7 +27,7 @@ CFileSourcePin::CFileSourcePin(CFileSourceFilter* pFilter, CCritSec* pLock, HRES
 }
 
 CFileSourcePin::~CFileSourcePin() {
-    std::lock_guard<std::mutex> lock(m_ThreadLock);
+    CStdMutexLock lock(&m_ThreadLock);
     StopThread();
 }
 
@@ -102,7 +102,7 @@ HRESULT CFileSourcePin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPER
 HRESULT CFileSourcePin::Active() {
     const HRESULT hr = CBaseOutputPin::Active();  // commits the pool
     if (FAILED(hr)) return hr;
-    std::lock_guard<std::mutex> lock(m_ThreadLock);
+    CStdMutexLock lock(&m_ThreadLock);
     m_bActive = true;
     StartThread();
     return S_OK;
@@ -111,7 +111,7 @@ HRESULT CFileSourcePin::Active() {
 HRESULT CFileSourcePin::Inactive() {
     // Decommit first: a thread blocked for a buffer then fails out.
     const HRESULT hr = CBaseOutputPin::Inactive();
-    std::lock_guard<std::mutex> lock(m_ThreadLock);
+    CStdMutexLock lock(&m_ThreadLock);
     m_bActive = false;
     StopThread();
     return hr;
@@ -121,7 +121,7 @@ void CFileSourcePin::StartThread() {
     if (m_Thread.joinable()) return;
     REFERENCE_TIME rtStart = 0;
     {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
+        CStdMutexLock lock(&m_SeekLock);
         rtStart = m_rtStart;
     }
     m_bStopThread = false;
@@ -132,7 +132,7 @@ void CFileSourcePin::StartThread() {
 void CFileSourcePin::StopThread() {
     if (!m_Thread.joinable()) return;
     {
-        std::lock_guard<std::mutex> lock(m_StopWaitLock);
+        CStdMutexLock lock(&m_StopWaitLock);
         m_bStopThread = true;
     }
     m_Decoder.RequestStop();
@@ -145,8 +145,9 @@ HRESULT CFileSourcePin::WaitForBuffer(IMediaSample** ppSample) {
     for (;;) {
         const HRESULT hr = GetDeliveryBuffer(ppSample, nullptr, nullptr, AM_GBF_NOWAIT);
         if (hr != VFW_E_TIMEOUT) return hr;
-        std::unique_lock<std::mutex> lock(m_StopWaitLock);
-        if (m_cvStop.wait_for(lock, kBufferWaitSlice, [this] { return m_bStopThread.load(); })) {
+        CStdMutexLock lock(&m_StopWaitLock);
+        if (m_cvStop.wait_for(lock.Native(), kBufferWaitSlice,
+                              [this] { return m_bStopThread.load(); })) {
             return E_ABORT;
         }
     }
@@ -164,7 +165,7 @@ void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
     if (hr == E_ABORT || m_bStopThread) return;
     REFERENCE_TIME rtStop = 0;
     {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
+        CStdMutexLock lock(&m_SeekLock);
         rtStop = m_rtStop;
     }
     DeliverNewSegment(rtStart, rtStop, 1.0);
@@ -189,7 +190,7 @@ void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
             return;
         }
         {
-            std::lock_guard<std::mutex> lock(m_SeekLock);
+            CStdMutexLock lock(&m_SeekLock);
             rtStop = m_rtStop;  // a new stop alone applies to the running segment
         }
         // End of file, a read or decode error mid-file (the stream ends
@@ -308,21 +309,21 @@ HRESULT CFileSourcePin::QueryPreferredFormat(GUID* pFormat) {
 
 HRESULT CFileSourcePin::GetTimeFormat(GUID* pFormat) {
     if (!pFormat) return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
+    CStdMutexLock lock(&m_SeekLock);
     *pFormat = m_TimeFormat;
     return S_OK;
 }
 
 HRESULT CFileSourcePin::IsUsingTimeFormat(const GUID* pFormat) {
     if (!pFormat) return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
+    CStdMutexLock lock(&m_SeekLock);
     return *pFormat == m_TimeFormat ? S_OK : S_FALSE;
 }
 
 HRESULT CFileSourcePin::SetTimeFormat(const GUID* pFormat) {
     if (!pFormat) return E_POINTER;
     if (!IsSupported(*pFormat)) return E_INVALIDARG;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
+    CStdMutexLock lock(&m_SeekLock);
     m_TimeFormat = *pFormat;
     return S_OK;
 }
@@ -335,6 +336,14 @@ HRESULT CFileSourcePin::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTarget
     const GUID target = pTargetFormat ? *pTargetFormat : current;
     const GUID source = pSourceFormat ? *pSourceFormat : current;
     LONGLONG llMedia = 0;
+    if (source == TIME_FORMAT_SAMPLE) {
+        // Picture numbers in presentation order (see the contract).
+        if (!IsSupported(target)) return E_INVALIDARG;
+        const HRESULT hr = m_Decoder.PictureTime(Source, &llMedia);
+        if (hr != S_OK) return FAILED(hr) ? hr : E_INVALIDARG;
+        FromMedia(target, llMedia, pTarget);
+        return S_OK;
+    }
     if (!IsSupported(target) || !ToMedia(source, Source, &llMedia)) return E_INVALIDARG;
     FromMedia(target, llMedia, pTarget);
     return S_OK;
@@ -350,7 +359,7 @@ HRESULT CFileSourcePin::GetDuration(LONGLONG* pDuration) {
 
 HRESULT CFileSourcePin::GetStopPosition(LONGLONG* pStop) {
     if (!pStop) return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
+    CStdMutexLock lock(&m_SeekLock);
     const LONGLONG llStop = m_rtStop < m_Decoder.GetDuration() ? m_rtStop : m_Decoder.GetDuration();
     FromMedia(m_TimeFormat, llStop, pStop);
     return S_OK;
@@ -358,7 +367,7 @@ HRESULT CFileSourcePin::GetStopPosition(LONGLONG* pStop) {
 
 HRESULT CFileSourcePin::GetCurrentPosition(LONGLONG* pCurrent) {
     if (!pCurrent) return E_POINTER;
-    std::lock_guard<std::mutex> lock(m_SeekLock);
+    CStdMutexLock lock(&m_SeekLock);
     FromMedia(m_TimeFormat, m_rtStart, pCurrent);
     return S_OK;
 }
@@ -380,7 +389,7 @@ HRESULT CFileSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, L
     }
     if (currentMode == AM_SEEKING_IncrementalPositioning) return E_INVALIDARG;
     {
-        std::lock_guard<std::mutex> lock(m_SeekLock);
+        CStdMutexLock lock(&m_SeekLock);
         LONGLONG llStartValue = 0;
         LONGLONG llStopValue = 0;
         FromMedia(m_TimeFormat, m_rtStart, &llStartValue);
@@ -406,7 +415,7 @@ HRESULT CFileSourcePin::SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, L
 
     // A new start: flush downstream and restart at the new position. No
     // filter lock or leaf lock is held while calling downstream.
-    std::lock_guard<std::mutex> lock(m_ThreadLock);
+    CStdMutexLock lock(&m_ThreadLock);
     if (!m_bActive) return S_OK;  // stopped: the next Pause starts there
     DeliverBeginFlush();
     StopThread();

@@ -28,7 +28,13 @@
 //   whole multiple k of AvgTimePerFrame means frame k even where the rounded
 //   frame duration puts it a few units before frame k's start (30 fps: frame
 //   k is addressed as k x 333333). Time formats: media time for every file,
-//   TIME_FORMAT_FRAME for AVI files only. Rate 1.0 only.
+//   TIME_FORMAT_FRAME for AVI files only. Rate 1.0 only. ConvertTimeFormat
+//   also takes TIME_FORMAT_SAMPLE as its source format (never as a format
+//   to set): picture n in presentation order, at its own time, which in a
+//   file with a variable frame rate is not n frame durations. That
+//   conversion reads the file's packets once more with a demuxer of its own
+//   (CFileDecoder::PictureTime), so call it from the graph's client thread,
+//   never with a lock held.
 // - Threads and locks: m_Lock is the filter lock (state changes and
 //   connection, graph thread). m_ThreadLock serialises starting and stopping
 //   the streaming thread (Active, Inactive, SetPositions). m_SeekLock is a
@@ -53,6 +59,7 @@
 
 #include "filterbase/base_output_pin.h"
 #include "platform/ffmpeg/file_decoder.h"
+#include "platform/win/std_mutex.h"
 
 class CFileSourceFilter;
 
@@ -101,8 +108,8 @@ public:
     LONGLONG EndOfStreamsSent() const { return m_llEndOfStreams.load(); }
 
 private:
-    void StartThread();  // m_ThreadLock held, thread not running
-    void StopThread();   // m_ThreadLock held; joins
+    void StartThread() REQUIRES(m_ThreadLock);  // thread not running
+    void StopThread() REQUIRES(m_ThreadLock);   // joins
     void ThreadProc(REFERENCE_TIME rtStart);
     // Where the decoder seeks for a segment starting at rtStart (media time).
     REFERENCE_TIME SeekTarget(REFERENCE_TIME rtStart) const;
@@ -117,17 +124,17 @@ private:
     CFileSourceFilter* const m_pSource;
     CFileDecoder& m_Decoder;  // the filter's; see the contract for who may touch it
 
-    std::mutex m_ThreadLock;  // serialises thread start/stop; guards m_Thread, m_bActive
-    std::thread m_Thread;
-    bool m_bActive = false;
+    CStdMutex m_ThreadLock;  // serialises thread start/stop; guards m_Thread, m_bActive
+    std::thread m_Thread GUARDED_BY(m_ThreadLock);
+    bool m_bActive GUARDED_BY(m_ThreadLock) = false;
     std::atomic<bool> m_bStopThread{false};  // set under m_ThreadLock, read by the thread
-    std::mutex m_StopWaitLock;               // leaf: pairs with m_cvStop
+    CStdMutex m_StopWaitLock;                // leaf: pairs with m_cvStop
     std::condition_variable m_cvStop;        // wakes the buffer wait on a stop request
 
-    mutable std::mutex m_SeekLock;  // leaf: guards the three fields below
-    REFERENCE_TIME m_rtStart = 0;   // segment start, media time
-    REFERENCE_TIME m_rtStop = 0;    // segment stop, media time
-    GUID m_TimeFormat;
+    mutable CStdMutex m_SeekLock;                         // leaf: guards the three fields below
+    REFERENCE_TIME m_rtStart GUARDED_BY(m_SeekLock) = 0;  // segment start, media time
+    REFERENCE_TIME m_rtStop GUARDED_BY(m_SeekLock) = 0;   // segment stop, media time
+    GUID m_TimeFormat GUARDED_BY(m_SeekLock);
 
     std::atomic<LONGLONG> m_llDelivered{0};
     std::atomic<LONGLONG> m_llEndOfStreams{0};

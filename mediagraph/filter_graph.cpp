@@ -73,12 +73,8 @@ HRESULT CFilterGraph::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
 
 CFilterGraph::CFilterGraph(HRESULT* phr) : CUnknown("CFilterGraph", nullptr) {
     // The system clock by default.
-    m_pClock = new (std::nothrow) CSystemClock();
-    if (m_pClock) {
-        m_pClock->AddRef();
-    } else if (phr && SUCCEEDED(*phr)) {
-        *phr = E_OUTOFMEMORY;
-    }
+    m_pClock.Reset(new (std::nothrow) CSystemClock(), AddRefTag);
+    if (!m_pClock && phr && SUCCEEDED(*phr)) *phr = E_OUTOFMEMORY;
 }
 
 CFilterGraph::~CFilterGraph() {
@@ -88,10 +84,8 @@ CFilterGraph::~CFilterGraph() {
     // Every filter leaves before any is released: a filter keeps no
     // reference on the graph, and we are its event sink until it leaves.
     for (SFilter& f : m_Filters) f.pFilter->JoinFilterGraph(nullptr, nullptr);
-    for (SFilter& f : m_Filters) f.pFilter->Release();
     m_Filters.clear();
-    if (m_pClock) m_pClock->Release();
-    m_pClock = nullptr;
+    m_pClock.Release();
 }
 
 HRESULT CFilterGraph::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -115,13 +109,13 @@ HRESULT CFilterGraph::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 bool CFilterGraph::Contains(IBaseFilter* pFilter) const {
     return std::any_of(m_Filters.begin(), m_Filters.end(),
-                       [pFilter](const SFilter& f) { return f.pFilter == pFilter; });
+                       [pFilter](const SFilter& f) { return f.pFilter.Get() == pFilter; });
 }
 
 std::wstring CFilterGraph::UniqueName(LPCWSTR pName) const {
     std::wstring strBase = pName && *pName ? pName : L"Filter";
     if (strBase.size() > MAX_FILTER_NAME - 8) strBase.resize(MAX_FILTER_NAME - 8);
-    auto taken = [this](const std::wstring& s) {
+    auto taken = [this](const std::wstring& s) REQUIRES(m_Lock) {
         return std::any_of(m_Filters.begin(), m_Filters.end(),
                            [&s](const SFilter& f) { return f.strName == s; });
     };
@@ -144,13 +138,12 @@ HRESULT CFilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
     if (strName.empty()) return VFW_E_DUPLICATE_NAME;
     HRESULT hr = pFilter->JoinFilterGraph(static_cast<IFilterGraph*>(this), strName.c_str());
     if (FAILED(hr)) return hr;
-    hr = pFilter->SetSyncSource(m_pClock);
+    hr = pFilter->SetSyncSource(m_pClock.Get());
     if (FAILED(hr)) {
         pFilter->JoinFilterGraph(nullptr, nullptr);
         return hr;
     }
-    pFilter->AddRef();
-    m_Filters.push_back(SFilter{pFilter, strName});
+    m_Filters.push_back(SFilter{CComRef<IBaseFilter>(pFilter, AddRefTag), strName});
     return (pName && strName != pName) ? VFW_S_DUPLICATE_NAME : S_OK;
 }
 
@@ -158,7 +151,7 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
     if (!pFilter) return E_POINTER;
     CAutoLock lock(&m_Lock);
     auto it = std::find_if(m_Filters.begin(), m_Filters.end(),
-                           [pFilter](const SFilter& f) { return f.pFilter == pFilter; });
+                           [pFilter](const SFilter& f) { return f.pFilter.Get() == pFilter; });
     if (it == m_Filters.end()) return VFW_E_NOT_FOUND;
     if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
     for (CComRef<IPin>& pPin : PinsOf(pFilter)) {
@@ -169,7 +162,6 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
     }
     pFilter->JoinFilterGraph(nullptr, nullptr);
     m_Filters.erase(it);
-    pFilter->Release();
     return S_OK;
 }
 
@@ -179,7 +171,7 @@ HRESULT CFilterGraph::EnumFilters(IEnumFilters** ppEnum) {
     std::vector<IBaseFilter*> raw;
     {
         CAutoLock lock(&m_Lock);
-        for (const SFilter& f : m_Filters) raw.push_back(f.pFilter);
+        for (const SFilter& f : m_Filters) raw.push_back(f.pFilter.Get());
     }
     auto* p = new (std::nothrow) CEnumFilters(raw, 0);
     if (!p) return E_OUTOFMEMORY;
@@ -192,7 +184,7 @@ HRESULT CFilterGraph::FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilter) {
     CAutoLock lock(&m_Lock);
     for (const SFilter& f : m_Filters) {
         if (f.strName == pName) {
-            *ppFilter = f.pFilter;
+            *ppFilter = f.pFilter.Get();
             f.pFilter->AddRef();
             return S_OK;
         }
@@ -250,7 +242,7 @@ HRESULT CFilterGraph::RenderFile(LPCWSTR lpcwstrFile, LPCWSTR) {
 
     // The filters already here are the candidates for the video.
     std::vector<IBaseFilter*> candidates;
-    for (const SFilter& f : m_Filters) candidates.push_back(f.pFilter);
+    for (const SFilter& f : m_Filters) candidates.push_back(f.pFilter.Get());
 
     // Opening the file may take a while; nothing else calls the graph from
     // a filter, so holding the graph lock is harmless.
@@ -296,7 +288,7 @@ HRESULT CFilterGraph::ShouldOperationContinue() { return S_OK; }
 
 void CFilterGraph::DisconnectAll() {
     for (SFilter& f : m_Filters) {
-        for (CComRef<IPin>& pPin : PinsOf(f.pFilter)) {
+        for (CComRef<IPin>& pPin : PinsOf(f.pFilter.Get())) {
             if (CComRef<IPin> pPeer = PeerOf(pPin.Get())) {
                 pPeer->Disconnect();
                 pPin->Disconnect();
@@ -318,7 +310,7 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() const {
     // A filter comes once every filter its outputs feed has come.
     std::vector<IBaseFilter*> order;
     std::vector<IBaseFilter*> pending;
-    for (const SFilter& f : m_Filters) pending.push_back(f.pFilter);
+    for (const SFilter& f : m_Filters) pending.push_back(f.pFilter.Get());
     while (!pending.empty()) {
         bool bProgress = false;
         for (auto it = pending.begin(); it != pending.end();) {
@@ -356,9 +348,9 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() const {
 void CFilterGraph::ResetCompletion() {
     std::vector<const void*> renderers;
     for (const SFilter& f : m_Filters) {
-        if (IsConnectedRenderer(f.pFilter)) renderers.push_back(f.pFilter);
+        if (IsConnectedRenderer(f.pFilter.Get())) renderers.push_back(f.pFilter.Get());
     }
-    std::lock_guard<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     m_Renderers = std::move(renderers);
     m_Completed.clear();
     m_bComplete = m_Renderers.empty();
@@ -378,7 +370,7 @@ HRESULT CFilterGraph::PauseInternal() {
     }
     m_State = State_Paused;
     {
-        std::lock_guard<std::mutex> lock(m_EventLock);
+        CStdMutexLock lock(&m_EventLock);
         m_cvEvent.notify_all();
     }
     return hrResult;
@@ -419,6 +411,9 @@ HRESULT CFilterGraph::RunInternal(bool bFreshStart) {
     for (IBaseFilter* pFilter : DownstreamFirst()) {
         const HRESULT hr = pFilter->Run(m_tStart);
         if (FAILED(hr) && SUCCEEDED(hrResult)) hrResult = hr;
+        // A filter still on its way to running (a live source before its
+        // first frame) makes the graph's answer S_FALSE.
+        if (hr == S_FALSE && hrResult == S_OK) hrResult = S_FALSE;
     }
     m_State = State_Running;
     return hrResult;
@@ -433,7 +428,7 @@ HRESULT CFilterGraph::StopInternal() {
     m_State = State_Stopped;
     m_bResumable = false;
     {
-        std::lock_guard<std::mutex> lock(m_EventLock);
+        CStdMutexLock lock(&m_EventLock);
         m_cvEvent.notify_all();
     }
     return hrResult;
@@ -471,7 +466,7 @@ HRESULT CFilterGraph::GetState(DWORD dwMilliSecsTimeout, FILTER_STATE* State) {
     {
         CAutoLock lock(&m_Lock);
         *State = m_State.load();
-        for (const SFilter& f : m_Filters) filters.emplace_back(f.pFilter, AddRefTag);
+        for (const SFilter& f : m_Filters) filters.emplace_back(f.pFilter.Get(), AddRefTag);
     }
     // Without the graph lock: a filter's GetState may wait.
     HRESULT hrResult = S_OK;
@@ -504,16 +499,14 @@ HRESULT CFilterGraph::SetSyncSource(IReferenceClock* pClock) {
         const HRESULT hr = f.pFilter->SetSyncSource(pClock);
         if (FAILED(hr) && SUCCEEDED(hrResult)) hrResult = hr;
     }
-    if (pClock) pClock->AddRef();
-    if (m_pClock) m_pClock->Release();
-    m_pClock = pClock;
+    m_pClock.Reset(pClock, AddRefTag);
     return hrResult;
 }
 
 HRESULT CFilterGraph::GetSyncSource(IReferenceClock** pClock) {
     if (!pClock) return E_POINTER;
     CAutoLock lock(&m_Lock);
-    *pClock = m_pClock;
+    *pClock = m_pClock.Get();
     if (m_pClock) m_pClock->AddRef();
     return m_pClock ? S_OK : S_FALSE;
 }
@@ -536,7 +529,7 @@ HRESULT CFilterGraph::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, 
 std::vector<IMediaSeeking*> CFilterGraph::SeekingTargets() const {
     std::vector<IMediaSeeking*> targets;
     for (const SFilter& f : m_Filters) {
-        if (!IsConnectedRenderer(f.pFilter)) continue;
+        if (!IsConnectedRenderer(f.pFilter.Get())) continue;
         IMediaSeeking* pSeeking = nullptr;
         if (SUCCEEDED(f.pFilter->QueryInterface(IID_IMediaSeeking,
                                                 reinterpret_cast<void**>(&pSeeking))) &&
@@ -671,7 +664,7 @@ void CFilterGraph::QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2) {
 }
 
 HRESULT CFilterGraph::Notify(LONG EventCode, LONG_PTR EventParam1, LONG_PTR EventParam2) {
-    std::lock_guard<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     if (EventCode == EC_COMPLETE) {
         // The renderer's filter pointer is an identity only.
         const void* pId = reinterpret_cast<const void*>(EventParam2);
@@ -702,10 +695,10 @@ HRESULT CFilterGraph::GetEvent(LONG* lEventCode, LONG_PTR* lParam1, LONG_PTR* lP
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
-    std::unique_lock<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     while (m_Events.empty()) {
         if (!bInfinite && std::chrono::steady_clock::now() >= deadline) return E_ABORT;
-        m_cvEvent.wait_for(lock, kWaitSlice);
+        m_cvEvent.wait_for(lock.Native(), kWaitSlice);
     }
     const SEvent e = m_Events.front();
     m_Events.pop_front();
@@ -722,7 +715,7 @@ HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(bInfinite ? 0 : (msTimeout < 0 ? 0 : msTimeout));
-    std::unique_lock<std::mutex> lock(m_EventLock);
+    CStdMutexLock lock(&m_EventLock);
     for (;;) {
         if (m_bAborted) {
             *pEvCode = EC_ERRORABORT;
@@ -736,7 +729,7 @@ HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
             return S_OK;
         }
         if (!bInfinite && std::chrono::steady_clock::now() >= deadline) return E_ABORT;
-        m_cvEvent.wait_for(lock, kWaitSlice);
+        m_cvEvent.wait_for(lock.Native(), kWaitSlice);
     }
 }
 

@@ -17,8 +17,10 @@
 // - State: Pause activates the filters, renderers first (the filters that have
 //   no output pin), then their upstream filters; Run pauses first, waits
 //   (bounded) for the filters to finish pausing, and runs them all with
-//   tStart = clock time + a small latency; Stop stops renderers first, which
-//   releases a source thread blocked in a renderer. A clock is set on every
+//   tStart = clock time + a small latency (S_FALSE when a filter answered
+//   S_FALSE: a live source still waiting for its first frame); Stop stops
+//   renderers first, which releases a source thread blocked in a renderer.
+//   A clock is set on every
 //   filter (the system clock unless SetSyncSource chose another or NULL, no
 //   clock), and only while stopped.
 // - Seeking: IMediaSeeking is passed to the renderers' position objects (and
@@ -62,10 +64,12 @@
 #include <vector>
 
 #include "filterbase/unknown.h"
+#include "platform/com/com_ref.h"
 #include "platform/com/dispatch.h"
 #include "platform/media/graph_interfaces.h"
 #include "platform/media/media_interfaces.h"
 #include "platform/win/crit_sec.h"
+#include "platform/win/std_mutex.h"
 
 class CFilterGraph final : public CUnknown,
                            public IGraphBuilder,
@@ -174,7 +178,7 @@ public:
 
 private:
     struct SFilter {
-        IBaseFilter* pFilter;  // one reference
+        CComRef<IBaseFilter> pFilter;
         std::wstring strName;
     };
     struct SEvent {
@@ -184,41 +188,42 @@ private:
     };
 
     // All under m_Lock.
-    bool Contains(IBaseFilter* pFilter) const;
-    std::wstring UniqueName(LPCWSTR pName) const;
+    bool Contains(IBaseFilter* pFilter) const REQUIRES(m_Lock);
+    std::wstring UniqueName(LPCWSTR pName) const REQUIRES(m_Lock);
     // Filters ordered downstream first (renderers, then what feeds them).
-    std::vector<IBaseFilter*> DownstreamFirst() const;
+    std::vector<IBaseFilter*> DownstreamFirst() const REQUIRES(m_Lock);
     // A filter with no output pin and at least one connected input pin.
     static bool IsConnectedRenderer(IBaseFilter* pFilter);
     // The renderers' IMediaSeeking, each with one reference.
-    std::vector<IMediaSeeking*> SeekingTargets() const;
-    HRESULT PauseInternal();
-    HRESULT RunInternal(bool bFreshStart);
-    HRESULT StopInternal();
-    void WaitForPaused();
+    std::vector<IMediaSeeking*> SeekingTargets() const REQUIRES(m_Lock);
+    HRESULT PauseInternal() REQUIRES(m_Lock);
+    HRESULT RunInternal(bool bFreshStart) REQUIRES(m_Lock);
+    HRESULT StopInternal() REQUIRES(m_Lock);
+    void WaitForPaused() REQUIRES(m_Lock);
     // Starts a new run for completion tracking: the renderers to wait for.
-    void ResetCompletion();
-    void DisconnectAll();
-    void QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2);  // m_EventLock held
+    void ResetCompletion() REQUIRES(m_Lock);
+    void DisconnectAll() REQUIRES(m_Lock);
+    void QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2) REQUIRES(m_EventLock);
 
     // Runs f on the first seeking target (outside m_Lock); E_NOTIMPL without one.
     template <class F>
     HRESULT OnFirstTarget(F f);
 
     CCritSec m_Lock;  // the graph lock: guards the fields below up to m_EventLock
-    std::vector<SFilter> m_Filters;
-    IReferenceClock* m_pClock = nullptr;               // one reference, or null (no clock)
-    std::atomic<FILTER_STATE> m_State{State_Stopped};  // written under m_Lock
-    REFERENCE_TIME m_tStart = 0;                       // clock time at which stream time 0 is due
-    REFERENCE_TIME m_tPausedAt = 0;                    // clock time of a Pause from running
-    bool m_bResumable = false;  // a Run after this pause continues the stream time
+    std::vector<SFilter> m_Filters GUARDED_BY(m_Lock);
+    CComRef<IReferenceClock> m_pClock GUARDED_BY(m_Lock);  // or null (no clock)
+    std::atomic<FILTER_STATE> m_State{State_Stopped};      // written under m_Lock
+    REFERENCE_TIME m_tStart GUARDED_BY(m_Lock) = 0;     // clock time at which stream time 0 is due
+    REFERENCE_TIME m_tPausedAt GUARDED_BY(m_Lock) = 0;  // clock time of a Pause from running
+    bool m_bResumable GUARDED_BY(m_Lock) =
+        false;  // a Run after this pause continues the stream time
 
-    std::mutex m_EventLock;             // leaf lock: guards the fields below
+    CStdMutex m_EventLock;              // leaf lock: guards the fields below
     std::condition_variable m_cvEvent;  // an event arrived, or the state changed
-    std::deque<SEvent> m_Events;
-    std::vector<const void*>
-        m_Renderers;  // identities to hear EC_COMPLETE from (never used as pointers)
-    std::vector<const void*> m_Completed;  // those that did, this run
-    bool m_bComplete = false;              // every renderer completed this run
-    bool m_bAborted = false;               // EC_ERRORABORT this run
+    std::deque<SEvent> m_Events GUARDED_BY(m_EventLock);
+    std::vector<const void*> m_Renderers
+        GUARDED_BY(m_EventLock);  // identities to hear EC_COMPLETE from (never used as pointers)
+    std::vector<const void*> m_Completed GUARDED_BY(m_EventLock);  // those that did, this run
+    bool m_bComplete GUARDED_BY(m_EventLock) = false;  // every renderer completed this run
+    bool m_bAborted GUARDED_BY(m_EventLock) = false;   // EC_ERRORABORT this run
 };

@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdio>
 
+#include "pelora/tavro_plugin.h"
 #include "platform/win/time_services.h"
 #include "processing/frame_source_factory.h"
 #include "processing/text_sink.h"
@@ -71,7 +72,7 @@ protected:
         }
         const int nWidth = pWorker->Width();
         const int nHeight = pWorker->Height();
-        const int nStride = (3 * nWidth + 3) & ~3;
+        const int nStride = static_cast<int>(TavroRowStride(nWidth));
         const CFrameWorker::CDisplayLock lock = pWorker->LockDisplay();
         // A view of the buffer, no copy: the lock keeps it from changing.
         const QImage img(lock.Bits(), nWidth, nHeight, nStride, QImage::Format_BGR888);
@@ -83,6 +84,85 @@ protected:
 private:
     CBitmapDialog* m_pDialog;
 };
+
+// The worker's window: forwards each call to the dialog until Detach. The
+// worker holds this link, never the dialog itself, so that a dialog can go
+// while its worker is stuck in the plug-in (the link then stays behind).
+// IFrameWindow methods: worker thread. Detach: GUI thread.
+class CWorkerWindowLink : public IFrameWindow {
+public:
+    explicit CWorkerWindowLink(CBitmapDialog* pDialog) : m_pDialog(pDialog) {}
+
+    // When this returns no call is in the dialog and none will reach it. The
+    // dialog's m_bClosing is set first, so a call waiting for the GUI thread
+    // gives up within one wait slice.
+    void Detach() {
+        std::lock_guard<std::mutex> lock(m_mx);
+        m_pDialog = nullptr;
+    }
+
+    void SetCounterText(const std::string& strText) override {
+        Forward([&](CBitmapDialog* p) { p->SetCounterText(strText); });
+    }
+    void SetSliderRange(LONG nMax, LONG nTickFreq) override {
+        Forward([&](CBitmapDialog* p) { p->SetSliderRange(nMax, nTickFreq); });
+    }
+    void SetSliderPos(LONG nPos) override {
+        Forward([&](CBitmapDialog* p) { p->SetSliderPos(nPos); });
+    }
+    void DisableSlider() override {
+        Forward([](CBitmapDialog* p) { p->DisableSlider(); });
+    }
+    void ResetButtonsAfterRun() override {
+        Forward([](CBitmapDialog* p) { p->ResetButtonsAfterRun(); });
+    }
+    void InvalidatePicture() override {
+        Forward([](CBitmapDialog* p) { p->InvalidatePicture(); });
+    }
+    void DrawTextAt(int y, const std::string& strText) override {
+        Forward([&](CBitmapDialog* p) { p->DrawTextAt(y, strText); });
+    }
+
+private:
+    template <class F>
+    void Forward(F f) {
+        std::lock_guard<std::mutex> lock(m_mx);
+        if (m_pDialog != nullptr) f(m_pDialog);
+    }
+
+    std::mutex m_mx;  // guards m_pDialog, held for the whole of each forwarded call
+    CBitmapDialog* m_pDialog;
+};
+
+namespace {
+
+// Workers abandoned by their dialogs, with their links: each is kept until
+// it ends (it may never), then joined and freed. The list itself is never
+// freed, so that a worker still stuck at exit is not destroyed under itself.
+// GUI thread only.
+struct SAbandonedWorker {
+    std::unique_ptr<CWorkerWindowLink> pLink;
+    std::unique_ptr<CFrameWorker> pWorker;
+};
+std::vector<SAbandonedWorker>* const g_pAbandonedWorkers = new std::vector<SAbandonedWorker>;
+
+// Joins and frees the abandoned workers that have ended; looks again later
+// while any is left (as long as the application runs). GUI thread.
+void ReapAbandonedWorkers() {
+    std::vector<SAbandonedWorker>& workers = *g_pAbandonedWorkers;
+    for (auto it = workers.begin(); it != workers.end();) {
+        if (it->pWorker->HasEnded()) {
+            it->pWorker->Join();
+            it = workers.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!workers.empty() && QCoreApplication::instance() != nullptr)
+        QTimer::singleShot(100, QCoreApplication::instance(), &ReapAbandonedWorkers);
+}
+
+}  // namespace
 
 void CBitmapDialog::SetMessageBoxHandler(PFNMESSAGEBOX pfn) { g_pfnMessageBox.store(pfn); }
 
@@ -128,18 +208,39 @@ CBitmapDialog::CBitmapDialog(QWidget* pOwner) : QDialog(nullptr), m_pOwner(pOwne
 
 CBitmapDialog::~CBitmapDialog() {
     // Normally the worker has ended and been released. If the dialog goes
-    // some other way (the application quits with it open), stop the worker
-    // here: its synchronous calls give up once m_bClosing is set.
+    // some other way (the application quits with it open, or while Close
+    // still waits for a worker stuck in the plug-in), stop the worker here,
+    // waiting a bounded time: its synchronous calls give up once m_bClosing
+    // is set.
     m_bClosing.store(true);
     if (m_pWorker) {
         m_runFlag.Set(0);
         m_pWorker->Wake();
-        m_pWorker->Join();
-        m_pWorker.reset();
+        QElapsedTimer timer;
+        timer.start();
+        while (m_pWorker->HasStarted() && !m_pWorker->HasEnded() && timer.elapsed() < kCloseWaitMs)
+            QThread::msleep(5);
+        if (m_pWorker->HasStarted() && !m_pWorker->HasEnded()) {
+            AbandonWorker();
+        } else {
+            m_pWorker->Join();
+            m_pWorker.reset();
+        }
     }
     UnregisterWindowHandle(m_hWndDisplay);
     m_plugin.Unload();
 }
+
+void CBitmapDialog::AbandonWorker() {
+    m_pWindowLink->Detach();
+    g_pAbandonedWorkers->push_back(
+        SAbandonedWorker{std::move(m_pWindowLink), std::move(m_pWorker)});
+    m_plugin.Abandon();  // its code stays loaded under the worker
+    if (g_pAbandonedWorkers->size() == 1 && QCoreApplication::instance() != nullptr)
+        QTimer::singleShot(100, QCoreApplication::instance(), &ReapAbandonedWorkers);
+}
+
+size_t CBitmapDialog::AbandonedWorkerCount() { return g_pAbandonedWorkers->size(); }
 
 void CBitmapDialog::RepaintFromHandle(void* pContext) {
     // Any thread, possibly with the renderer's locks held: only queue.
@@ -207,7 +308,8 @@ void CBitmapDialog::SetUp() {
     m_strRunFlagName = CRunFlag::NextName();
     m_runFlag = CRunFlag::Create(m_strRunFlagName, 1);
     m_runFlag.Set(1);
-    m_bSetUp = m_pWorker->Start(this, m_strRunFlagName, m_hWndDisplay);
+    m_pWindowLink = std::make_unique<CWorkerWindowLink>(this);
+    m_bSetUp = m_pWorker->Start(m_pWindowLink.get(), m_strRunFlagName, m_hWndDisplay);
 }
 
 void CBitmapDialog::Layout(int nPictureWidth, int H) {
@@ -364,6 +466,7 @@ void CBitmapDialog::ReleaseDialog() {
         m_pWorker->Join();  // has ended (or never started)
         m_pWorker.reset();
     }
+    m_pWindowLink.reset();
     UnregisterWindowHandle(m_hWndDisplay);
     m_hWndDisplay = nullptr;
     m_plugin.Unload();

@@ -30,6 +30,14 @@
 // hides and frees its buffers, graph and plug-in only once that worker has
 // ended.
 //
+// Destroying the dialog (the program ending, with the dialog open or still
+// waiting for such a worker) waits at most kCloseWaitMs more. A worker still
+// stuck then is abandoned: it keeps its own object, the plug-in's code and
+// its window link for the rest of the process, and the link no longer leads
+// to the dialog, so the worker can come back from the plug-in (or never) and
+// end on its own without touching what is gone. The worker reaches the
+// dialog only through that link (CWorkerWindowLink).
+//
 // Threads: everything here runs on the GUI thread except the IFrameWindow
 // methods, which the worker calls.
 // May include: Qt Widgets, processing core, platform/*. Never app/.
@@ -55,6 +63,7 @@
 class QLabel;
 class QPushButton;
 class QSlider;
+class CWorkerWindowLink;
 
 class CBitmapDialog : public QDialog, public IFrameWindow {
     Q_OBJECT
@@ -126,6 +135,9 @@ public:
     bool IsSetUp() const { return m_bSetUp; }
     // The run flag's name (empty before set-up).
     const std::string& RunFlagName() const { return m_strRunFlagName; }
+    // Workers left behind by destroyed dialogs that have not ended yet (an
+    // ended one is joined and freed within about 100 ms). GUI thread.
+    static size_t AbandonedWorkerCount();
 
     // IFrameWindow (worker thread).
     void SetCounterText(const std::string& strText) override;
@@ -155,6 +167,9 @@ private:
     // Frees the worker, buffers, plug-in and run flag, then deletes the
     // dialog (later). The worker has ended.
     void ReleaseDialog();
+    // The destructor's way with a worker that does not end: it is left
+    // running, cut off from the dialog (see the header comment).
+    void AbandonWorker();
     void ShowMessage(const QString& strText);
     // Runs f on the GUI thread and waits for it, in slices, until it ran or
     // the dialog is closing. Worker thread.
@@ -171,6 +186,7 @@ private:
     CPluginModule m_plugin;
     CRunFlag m_runFlag;
     std::string m_strRunFlagName;
+    std::unique_ptr<CWorkerWindowLink> m_pWindowLink;  // the worker's IFrameWindow
     std::unique_ptr<CFrameWorker> m_pWorker;
     BITMAPINFO m_bmiStill{};
     std::vector<BYTE> m_stillBits;

@@ -67,6 +67,7 @@ HRESULT CFileFrameSource::Open(void* hwndOwner, const CRunFlag& runFlag,
         hr = m_pGraph->SetTimeFormat(&TIME_FORMAT_FRAME);
         if (FAILED(hr)) return hr;
         timeline.nFrameStep = 1;
+        m_bFrameFormat = true;
     } else {
         timeline.nFrameStep = nFrameDuration;
     }
@@ -96,7 +97,9 @@ HRESULT CFileFrameSource::AcquireAt(LONGLONG p, BYTE* pDest, DWORD cbDest) {
         while (Running() && GetTickCount64() < ullDeadline) {
             LONGLONG llNow = 0, llStopNow = 0;
             m_pGraph->GetPositions(&llNow, &llStopNow);
-            if (llNow == llWanted) {
+            // The graph ends its stop at the end of the stream: a position
+            // whose 1 ms of slack reaches past the last frame arrives there.
+            if (llNow == std::min(llWanted, llStopNow)) {
                 bArrived = true;
                 break;
             }
@@ -117,14 +120,20 @@ HRESULT CFileFrameSource::AcquireAt(LONGLONG p, BYTE* pDest, DWORD cbDest) {
             if (hrWait != E_ABORT) break;  // not running, or aborted: no frame to wait for
         }
     }
+    if (!bArrived && Running() && GetTickCount64() >= ullDeadline) {
+        // A graph that never gets there: given up once, and not tried again
+        // until the position changes (the worker says so on its status line).
+        m_llLastSeekPosition = p;
+        return VFW_E_TIMEOUT;
+    }
     if (!bArrived) {
-        // Not there (stopping, or a graph that never gets there): try again
-        // on the next pass.
+        // Not there (stopping, or the graph stopped running): try again on
+        // the next pass.
         m_llLastSeekPosition = kNoSeek;
         return E_ABORT;
     }
     m_llLastSeekPosition = p;
-    m_pGraph->GrabLatestFrame(pDest, static_cast<LONG>(cbDest));
+    m_pGraph->GrabLatestFrame(pDest, static_cast<LONG>(cbDest), nullptr);
     return S_OK;
 }
 
@@ -140,8 +149,14 @@ LONGLONG CFileFrameSource::StreamPosition() {
     return llCurrent;
 }
 
-void CFileFrameSource::AcquireLatest(BYTE* pDest, DWORD cbDest) {
-    m_pGraph->GrabLatestFrame(pDest, static_cast<LONG>(cbDest));
+void CFileFrameSource::AcquireLatest(BYTE* pDest, DWORD cbDest, LONGLONG* pllPosition) {
+    m_pGraph->GrabLatestFrame(pDest, static_cast<LONG>(cbDest), pllPosition);
+}
+
+bool CFileFrameSource::PicturePosition(LONG nPicture, LONGLONG* pllPosition) {
+    if (!m_pGraph || m_bFrameFormat) return false;
+    return m_pGraph->ConvertTimeFormat(pllPosition, &TIME_FORMAT_MEDIA_TIME, nPicture,
+                                       &TIME_FORMAT_SAMPLE) == S_OK;
 }
 
 HRESULT CFileFrameSource::WaitForStreamFrame(DWORD dwMs) {

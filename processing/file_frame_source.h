@@ -47,11 +47,18 @@ public:
     HRESULT Open(void* hwndOwner, const CRunFlag& runFlag, SFrameTimeline* pTimeline) override;
     // Seeks and runs the graph until the frame at llPos has been rendered,
     // then copies it. S_FALSE for the position sought last (nothing done).
+    // VFW_E_TIMEOUT when the frame did not arrive within kSeekTimeoutMs: the
+    // seek is given up, and the same position answers S_FALSE until the
+    // position changes.
     HRESULT AcquireAt(LONGLONG llPos, BYTE* pDest, DWORD cbDest) override;
     void ForgetPosition() override { m_llLastSeekPosition = kNoSeek; }
     void StartStream(LONGLONG llFrom, LONGLONG llStop) override;
     LONGLONG StreamPosition() override;
-    void AcquireLatest(BYTE* pDest, DWORD cbDest) override;
+    void AcquireLatest(BYTE* pDest, DWORD cbDest, LONGLONG* pllPosition) override;
+    // In media time, from the graph's TIME_FORMAT_SAMPLE conversion (which
+    // reads the file's packet times once); in frame format picture n is
+    // frame n.
+    bool PicturePosition(LONG nPicture, LONGLONG* pllPosition) override;
     HRESULT WaitForStreamFrame(DWORD dwMs) override;
     void StopStream() override;
     void StartFrameStream(LONGLONG llFrom, LONGLONG llStop) override;
@@ -71,6 +78,7 @@ private:
     const CRunFlag* m_pRunFlag = nullptr;  // the worker's, borrowed
     std::unique_ptr<IFileGraph> m_pGraph;
     LONGLONG m_llLastSeekPosition = kNoSeek;  // forgotten whenever the graph moved
+    bool m_bFrameFormat = false;              // the graph runs in TIME_FORMAT_FRAME
     bool m_bFrameStream = false;              // the graph runs frame by frame
     bool m_bFrameStreamEmpty = false;         // started at its stop: no frame to come
     ULONGLONG m_ullLastFrameTick = 0;         // when the frame stream last gave a frame

@@ -2,10 +2,6 @@
 
 #include <atomic>
 
-// The real graph (processing/media_file_graph.cpp), or null when the
-// program was built without the grab renderer.
-std::unique_ptr<IFileGraph> CreateMediaFileGraph(void* hwndOwner);
-
 namespace {
 std::atomic<PFNCREATEFILEGRAPH> g_pfnCreateFileGraph{nullptr};
 }

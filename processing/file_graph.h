@@ -43,6 +43,10 @@ public:
     virtual HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                  DWORD dwStopFlags) = 0;
     virtual HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) = 0;
+    // From TIME_FORMAT_SAMPLE (picture numbers in presentation order) to
+    // media time this may read the whole file.
+    virtual HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                                      const GUID* pSourceFormat) = 0;
     // IMediaControl.
     virtual HRESULT Run() = 0;
     virtual HRESULT Stop() = 0;
@@ -51,9 +55,13 @@ public:
     virtual HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) = 0;
 
     // At most cbDest bytes of the renderer's latest frame into pDest, one
-    // copy straight from the held sample (CGrabRenderer::CopyLatestTo). The
-    // bytes copied; 0 when the renderer holds no sample yet.
-    virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) = 0;
+    // copy straight from the held sample (CGrabRenderer::CopyLatestTo under
+    // the renderer's frame lock). The bytes copied; 0 when
+    // the renderer holds no sample yet. When pllPosition is not null and
+    // the copied frame has a media time, *pllPosition is set to it in the
+    // time format in use (it may be ahead of a position read just before:
+    // the renderer does not wait for the reader).
+    virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) = 0;
 
     // Hand-off with the renderer (graph stopped): bFrameByFrame = run
     // without a reference clock, each rendered frame held until TakeFrame
@@ -73,9 +81,11 @@ public:
 // the window the renderer invalidates after each rendered sample.
 using PFNCREATEFILEGRAPH = std::unique_ptr<IFileGraph> (*)(void* hwndOwner);
 
-// The real graph, or whatever SetFileGraphFactory installed. Null when no
-// graph implementation is available.
+// The real graph, or whatever SetFileGraphFactory installed.
 std::unique_ptr<IFileGraph> CreateFileGraph(void* hwndOwner);
+// The real graph: the filter graph manager with a CGrabRenderer
+// (processing/media_file_graph.cpp).
+std::unique_ptr<IFileGraph> CreateMediaFileGraph(void* hwndOwner);
 // Replaces the factory (tests); null restores the real one. Not while a
 // dialog or worker is being set up.
 void SetFileGraphFactory(PFNCREATEFILEGRAPH pfnCreate);

@@ -65,8 +65,10 @@ public:
     // The frame at llPos into pDest (cbDest bytes, the format's biSizeImage).
     // S_OK: a frame was copied. S_FALSE: nothing copied, pDest already holds
     // that frame (the position acquired last) or the source has nothing new.
-    // A failure (a seek that did not arrive, a stop request) copies nothing;
-    // the next call tries again. Sources without positions ignore llPos.
+    // A failure (a stop request) copies nothing; the next call tries again.
+    // VFW_E_TIMEOUT: a seek that never arrived was given up; the same
+    // position then answers S_FALSE until another position is asked for.
+    // Sources without positions ignore llPos.
     virtual HRESULT AcquireAt(LONGLONG llPos, BYTE* pDest, DWORD cbDest) = 0;
     // The stream has moved: the next AcquireAt fetches its frame even at the
     // position acquired last.
@@ -79,7 +81,15 @@ public:
     // the stop position once the end has been rendered.
     virtual LONGLONG StreamPosition() = 0;
     // The frame the stream rendered last into pDest (nothing when none yet).
-    virtual void AcquireLatest(BYTE* pDest, DWORD cbDest) = 0;
+    // *pllPosition (when not null) is set to that frame's position when it
+    // has one; it may be ahead of a StreamPosition read just before (the
+    // stream does not wait for the reader), and stays as it was otherwise.
+    virtual void AcquireLatest(BYTE* pDest, DWORD cbDest, LONGLONG* pllPosition) = 0;
+    // The position of picture nPicture (from 0, in presentation order) when
+    // it is not the frame-number position (a variable frame rate in media
+    // time); false to keep the frame-number position. May read the whole
+    // source.
+    virtual bool PicturePosition(LONG nPicture, LONGLONG* pllPosition) = 0;
     // Waits up to dwMs (bounded, a slice of the caller's loop) for the
     // running stream to render a frame after the one seen last: S_OK when
     // one came, E_ABORT on time-out. Wakes the playback loop instead of

@@ -136,9 +136,11 @@ void CFrameWorker::WaitForChange(DWORD dwMs) {
 void CFrameWorker::RequestPlay() {
     m_bPlaying.store(TRUE);
     m_bPauseRequest.store(FALSE);
-    // A timed run starts at position 0; a run that never saw position 0
-    // starts at its first Play, so its total time is not measured from 0.
-    if (m_llPosition.load() == 0 || m_llRunStart.load() == 0) m_llRunStart.store(CounterNow());
+    // A timed run starts at position 0 (where a pending Stop puts it); a run
+    // that never saw position 0 starts at its first Play, so its total time
+    // is not measured from 0.
+    if (m_llPosition.load() == 0 || m_bStopRequest.load() || m_llRunStart.load() == 0)
+        m_llRunStart.store(CounterNow());
     Wake();
 }
 
@@ -148,7 +150,13 @@ void CFrameWorker::RequestPause() {
 }
 
 void CFrameWorker::RequestStop() {
+    // Stop ends playing and pausing at once; the worker only has to stop the
+    // stream and rewind. So a Play or Pause that follows before the worker
+    // got to the Stop is served after it, in the order given, instead of
+    // being wiped out by it.
     m_bStopRequest.store(TRUE);
+    m_bPlaying.store(FALSE);
+    m_bPauseRequest.store(FALSE);
     Wake();
 }
 
@@ -205,7 +213,7 @@ void CFrameWorker::Run() {
 }
 
 HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
-                                      LONG nSliderPos, bool bProcess) {
+                                      LONG nPicture, bool bProcess) {
     if (m_thread.joinable() || pWindow == nullptr || !m_pSource) return E_UNEXPECTED;
     m_pWindow = pWindow;
     m_runFlag = CRunFlag::Open(strRunFlagName);
@@ -214,9 +222,16 @@ HRESULT CFrameWorker::GrabSingleFrame(IFrameWindow* pWindow, const std::string& 
     HRESULT hr = E_FAIL;
     if (SetUpSource()) {
         ShowPositionDisplay();
-        MoveToSliderPos(nSliderPos);
-        // S_FALSE: the frame there is in the buffer already.
-        if (SUCCEEDED(Acquire(m_llPosition.load()))) {
+        MoveToSliderPos(nPicture);
+        // Where frame numbers count frame durations, a variable frame rate
+        // puts the slider's frame nPicture on another picture: seek to the
+        // picture's own position instead.
+        LONGLONG llPicture = 0;
+        if (m_pSource->PicturePosition(nPicture, &llPicture)) m_llPosition.store(llPicture);
+        // S_FALSE: the frame there is in the buffer already, unless the seek
+        // to it was given up (a given-up seek is no frame).
+        const HRESULT hrAcquire = Acquire(m_llPosition.load());
+        if (hrAcquire == S_OK || (hrAcquire == S_FALSE && !m_bSeekFailureShown)) {
             ProcessAndPublish(bProcess);
             UpdateCounterAndSlider(true);
             hr = S_OK;
@@ -241,7 +256,22 @@ bool CFrameWorker::SetUpSource() {
 }
 
 HRESULT CFrameWorker::Acquire(LONGLONG p) {
-    return m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+    const HRESULT hr =
+        m_pSource->AcquireAt(p, m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
+    if (hr == VFW_E_TIMEOUT)
+        ReportSeekFailure(true, p);
+    else if (hr == S_OK && m_bSeekFailureShown)
+        ReportSeekFailure(false, 0);
+    return hr;
+}
+
+void CFrameWorker::ReportSeekFailure(bool bShown, LONGLONG p) {
+    m_bSeekFailureShown = bShown;
+    char sz[96] = "";
+    if (bShown)
+        std::snprintf(sz, sizeof sz, "フレーム %" PRId64 " へのシークが完了しません",
+                      static_cast<int64_t>(IndexOf(p)));
+    m_pWindow->DrawTextAt(kSeekStatusY, sz);
 }
 
 void CFrameWorker::ShowPositionDisplay() {
@@ -307,11 +337,8 @@ void CFrameWorker::MainPass() {
 
     if (!m_timeline.bSeekable) {
         // No positions: no run, no playback loop, no end of stream.
-        if (m_bStopRequest.load()) {
-            m_bPlaying.store(FALSE);
+        if (m_bStopRequest.exchange(FALSE)) {  // playing and pausing ended with the request
             m_bRunning.store(FALSE);
-            m_bPauseRequest.store(FALSE);
-            m_bStopRequest.store(FALSE);
             m_llPosition.store(0);
         }
         // A still picture changes only when a request comes (a live source
@@ -322,12 +349,9 @@ void CFrameWorker::MainPass() {
     }
 
     UpdateCounterAndSlider(true);
-    if (m_bStopRequest.load() && !m_bRunning.load()) {
+    if (!m_bRunning.load() && m_bStopRequest.exchange(FALSE)) {
         // Stop pressed while paused: the playback loop is not running to
         // handle it, so the rewind happens here.
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         return;
     }
@@ -405,12 +429,20 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         const LONGLONG llLast = std::max<LONGLONG>(IndexOf(llStop) - 1, 0);
         llFrame = std::min(llCurrent, PositionOf(ClampToInt(llLast)));
     }
-    const LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
+    LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
     if (llJump > 0) {
+        const LONGLONG llT0 = CounterNow();
+        // The frame copied is the one processed: the source may have
+        // rendered the next one since the position was read, and that frame
+        // must not be processed again as the next one.
+        LONGLONG llGrabbed = -1;
+        m_pSource->AcquireLatest(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage, &llGrabbed);
+        if (llGrabbed >= 0 && IndexOf(llGrabbed) > IndexOf(llFrame)) {
+            llFrame = llGrabbed;
+            llJump = IndexOf(llFrame) - IndexOf(llPos);
+        }
         if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
         m_llPosition.store(llFrame);
-        const LONGLONG llT0 = CounterNow();
-        m_pSource->AcquireLatest(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage);
         ProcessAndPublish(true);
         const LONGLONG llT1 = CounterNow();
         OnFrameDone(llT0);
@@ -433,11 +465,8 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         m_pSource->StopStream();
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
-    } else if (m_bStopRequest.load()) {
+    } else if (m_bStopRequest.exchange(FALSE)) {
         m_pSource->StopStream();
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
         UpdateCounterAndSlider(true);
@@ -448,21 +477,32 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 }
 
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
-    const LONGLONG llT0 = CounterNow();
-    // A slice of the wait: requests and the run flag are seen between slices.
-    const HRESULT hr = m_pSource->TakeNextFrame(
-        m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage, kDisplayPeriodMs);
-    if (hr == S_OK) {
-        m_llPosition.store(PositionOf(ClampToInt(FrameIndex() + 1)));
-        ProcessAndPublish(true);
-        const LONGLONG llT1 = CounterNow();
-        OnFrameDone(llT0);
-        DrawFrameLine(llT0, llT1);
-        m_llPrevFrameCount = llT0;
-        UpdateCounterAndSlider(false);
-    } else if (hr == S_FALSE || (FAILED(hr) && hr != E_ABORT)) {
-        // The end (or a stream that stopped giving frames): every frame
-        // was processed once; a stuck stream reports the frames it reached.
+    // The run ends by the stream's frame count: the rounded frame duration
+    // added up falls short of the stop (30 fps: 90 x 333333 is before the
+    // end of a 90-frame clip), and a frame after the last one is never
+    // waited for.
+    const LONGLONG llNextIndex = IndexOf(m_llPosition.load()) + 1;
+    HRESULT hr = S_FALSE;
+    if (llNextIndex < m_nFrameCount.load()) {
+        const LONGLONG llT0 = CounterNow();
+        // A slice of the wait: requests and the run flag are seen between
+        // slices.
+        hr = m_pSource->TakeNextFrame(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage,
+                                      kDisplayPeriodMs);
+        if (hr == S_OK) {
+            m_llPosition.store(PositionOf(ClampToInt(llNextIndex)));
+            ProcessAndPublish(true);
+            const LONGLONG llT1 = CounterNow();
+            OnFrameDone(llT0);
+            DrawFrameLine(llT0, llT1);
+            m_llPrevFrameCount = llT0;
+            UpdateCounterAndSlider(false);
+        }
+    }
+    if (hr == S_FALSE || (FAILED(hr) && hr != E_ABORT)) {
+        // The end (the last frame processed, or the stream ended): every
+        // frame was processed once; a stream that stopped giving frames
+        // reports the frames it reached.
         m_pSource->StopStream();
         ReportRunStatistics(hr == S_FALSE ? IndexOf(llStop) : FrameIndex() + 1);
         m_llPosition.store(0);
@@ -471,11 +511,8 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     if (m_bPauseRequest.load()) {
         m_pSource->StopStream();
         m_bRunning.store(FALSE);
-    } else if (m_bStopRequest.load()) {
+    } else if (m_bStopRequest.exchange(FALSE)) {
         m_pSource->StopStream();
-        m_bPlaying.store(FALSE);
-        m_bPauseRequest.store(FALSE);
-        m_bStopRequest.store(FALSE);
         m_llPosition.store(0);
         m_bRunning.store(FALSE);
     } else if (!Running()) {

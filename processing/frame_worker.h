@@ -63,6 +63,9 @@ public:
 
     // Counter and slider refresh period during playback (ms): the display rate.
     static constexpr DWORD kDisplayPeriodMs = 16;
+    // A seek the source gave up (VFW_E_TIMEOUT) is said on this row of the
+    // main view until a later acquire completes.
+    static constexpr int kSeekStatusY = 20;
 
     // ---- set-up, owner thread, before Start ----
     // The source to take frames from (see CreateFrameSource).
@@ -83,13 +86,15 @@ public:
     // must exist; hwndOwner is handed to the source (the window its own
     // threads invalidate, e.g. the file graph's grab renderer).
     bool Start(IFrameWindow* pWindow, const std::string& strRunFlagName, void* hwndOwner);
-    // Runs the set-up and grabs the one frame at slider position nSliderPos
-    // on the calling thread, without playback, exactly as the worker shows
-    // it after the slider was moved there; processed by the plug-in when
-    // bProcess. The flag named strRunFlagName must exist. S_OK, or E_FAIL
-    // when the source could not be set up or the frame not grabbed.
-    HRESULT GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName,
-                            LONG nSliderPos, bool bProcess);
+    // Runs the set-up and grabs picture nPicture (from 0, in presentation
+    // order) on the calling thread, without playback, as the worker shows a
+    // frame after the slider was moved; processed by the plug-in when
+    // bProcess. Where the frame rate varies this is not the slider's frame
+    // nPicture, which counts frame durations. The flag named strRunFlagName
+    // must exist. S_OK, or E_FAIL when the source could not be set up or the
+    // frame not grabbed.
+    HRESULT GrabSingleFrame(IFrameWindow* pWindow, const std::string& strRunFlagName, LONG nPicture,
+                            bool bProcess);
     // Waits for the thread (owner thread). Call after HasEnded() or after
     // clearing the run flag.
     void Join();
@@ -162,7 +167,11 @@ private:
     void PlaybackIteration(LONGLONG llStop);
     void EveryFrameIteration(LONGLONG llStop);
     // The source's frame at p into the frame buffer (IFrameSource::AcquireAt).
+    // A seek the source gives up is said on the seek status line; the next
+    // frame acquired clears it.
     HRESULT Acquire(LONGLONG p);
+    // The seek status line: the seek to p was given up (bShown), or cleared.
+    void ReportSeekFailure(bool bShown, LONGLONG p);
     // Plug-in (when bProcess and one is loaded) or copy, then publish.
     void ProcessAndPublish(bool bProcess);
     void ReportRunStatistics(LONGLONG llIndexReached);
@@ -190,7 +199,8 @@ private:
     std::unique_ptr<BYTE[]> m_pWorkBits;      // the plug-in's output before publishing
     std::unique_ptr<IFrameSource> m_pSource;  // set up before Start, then the worker's
     CRunFlag m_runFlag;
-    SFrameTimeline m_timeline;  // from the source's Open
+    SFrameTimeline m_timeline;         // from the source's Open
+    bool m_bSeekFailureShown = false;  // the seek status line says a seek was given up
     SFrameTime m_ftTotal;
     LONGLONG m_llPrevFrameCount = 0;  // counter of the previous processed frame
     bool m_bFirstFrameOfRun = true;

@@ -5,11 +5,6 @@
 
 #include "processing/file_graph.h"
 
-#ifndef PELORA_HAVE_GRAB_RENDERER
-// Built without the grab renderer: there is no file graph to make.
-std::unique_ptr<IFileGraph> CreateMediaFileGraph(void*) { return nullptr; }
-#else
-
 #include "grab/grab_renderer.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
@@ -31,7 +26,7 @@ public:
         m_pControl.Release();
         m_pGraph.Release();  // the last reference: the graph stops, disconnects and lets go of its
                              // filters
-        if (m_pRenderer) m_pRenderer->Release();
+        m_pRenderer.Release();
     }
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override {
@@ -47,11 +42,10 @@ public:
 
         *pFailedStep = EOpenStep::AddRenderer;
         HRESULT hrRenderer = S_OK;
-        m_pRenderer = new (std::nothrow) CGrabRenderer(m_hwndOwner, &hrRenderer);
-        if (m_pRenderer == nullptr) return E_OUTOFMEMORY;
-        m_pRenderer->AddRef();
+        m_pRenderer.Reset(new (std::nothrow) CGrabRenderer(m_hwndOwner, &hrRenderer), AddRefTag);
+        if (!m_pRenderer) return E_OUTOFMEMORY;
         if (FAILED(hrRenderer)) return hrRenderer;
-        hr = m_pGraph->AddFilter(m_pRenderer, L"Renderer");
+        hr = m_pGraph->AddFilter(m_pRenderer.Get(), L"Renderer");
         if (FAILED(hr)) return hr;
 
         *pFailedStep = EOpenStep::RenderFile;
@@ -84,13 +78,31 @@ public:
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override {
         return m_pSeeking->GetPositions(pCurrent, pStop);
     }
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override {
+        return m_pSeeking->ConvertTimeFormat(pTarget, pTargetFormat, Source, pSourceFormat);
+    }
     HRESULT Run() override { return m_pControl->Run(); }
     HRESULT Stop() override { return m_pControl->Stop(); }
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override {
         return m_pEvent->WaitForCompletion(msTimeout, pEvCode);
     }
-    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override {
-        return m_pRenderer ? m_pRenderer->CopyLatestTo(pDest, cbDest) : 0;
+    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) override {
+        if (!m_pRenderer) return 0;
+        LONG cb = 0;
+        LONGLONG llMedia = 0;
+        HRESULT hrTime = E_FAIL;
+        {
+            // One frame for both calls: the frame lock is re-entrant. One
+            // copy, straight from the held sample.
+            CAutoLock lock(m_pRenderer->FrameLock());
+            cb = m_pRenderer->CopyLatestTo(pDest, cbDest);
+            if (cb > 0 && pllPosition) hrTime = m_pRenderer->GetLatestMediaTime(&llMedia);
+        }
+        // Outside the frame lock: the conversion goes upstream.
+        if (hrTime == S_OK)
+            m_pSeeking->ConvertTimeFormat(pllPosition, nullptr, llMedia, &TIME_FORMAT_MEDIA_TIME);
+        return cb;
     }
     HRESULT SetFrameByFrame(bool bFrameByFrame) override {
         if (!m_pRenderer || !m_pGraph) return E_UNEXPECTED;
@@ -130,8 +142,8 @@ private:
     CComRef<IMediaControl> m_pControl;
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
-    CGrabRenderer* m_pRenderer = nullptr;  // one reference, taken at creation
-    CComRef<IReferenceClock> m_pClock;     // the graph's clock while running frame by frame
+    CComRef<CGrabRenderer> m_pRenderer;  // taken at creation, released after the graph
+    CComRef<IReferenceClock> m_pClock;   // the graph's clock while running frame by frame
     bool m_bFrameByFrame = false;
     ULONGLONG m_nSeenSerial = 0;  // the renderer's serial WaitForRenderedFrame saw last
 };
@@ -141,4 +153,3 @@ private:
 std::unique_ptr<IFileGraph> CreateMediaFileGraph(void* hwndOwner) {
     return std::make_unique<CMediaFileGraph>(hwndOwner);
 }
-#endif

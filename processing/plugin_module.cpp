@@ -40,11 +40,18 @@ CPluginModule::EResult CPluginModule::Load(const std::string& strExplicitPath) {
     } else if (const char* pszEnv = std::getenv("PELORA_PLUGIN"); pszEnv && *pszEnv) {
         strCandidate = pszEnv;
     } else {
-        const std::string strNextToExe = ExecutableFolder() + TAVRO_FILE_NAME;
-        if (ExecutableFolder().empty() || access(strNextToExe.c_str(), F_OK) != 0)
-            strCandidate = TAVRO_FILE_NAME;
-        else
-            strCandidate = strNextToExe;
+        strCandidate = TAVRO_FILE_NAME;
+        const std::string strExeFolder = ExecutableFolder();
+        if (!strExeFolder.empty()) {
+            for (const std::string& strFolder :
+                 {strExeFolder, strExeFolder + PELORA_PLUGIN_DIR_FROM_BIN "/"}) {
+                const std::string strPath = strFolder + TAVRO_FILE_NAME;
+                if (access(strPath.c_str(), F_OK) == 0) {
+                    strCandidate = strPath;
+                    break;
+                }
+            }
+        }
     }
     m_strPath = strCandidate;
 

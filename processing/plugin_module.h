@@ -3,7 +3,9 @@
 //
 // Lookup order of Load(): the explicit path when one is given (--plugin),
 // else the PELORA_PLUGIN environment variable, else Tavro.so next to the
-// running executable, else the loader's normal search for "Tavro.so".
+// running executable, else Tavro.so in the installed plug-in folder
+// (PELORA_PLUGIN_DIR_FROM_BIN relative to the executable's folder,
+// ../lib/pelora), else the loader's normal search for "Tavro.so".
 // The module stays loaded until Unload() or destruction; the owner must make
 // sure no thread is inside TavroFunc by then.
 //
@@ -35,6 +37,12 @@ public:
     // no explicit path. Any module loaded before is unloaded first.
     EResult Load(const std::string& strExplicitPath = std::string());
     void Unload();
+    // Forgets the module without unloading it: it stays loaded for the rest
+    // of the process, for a worker that may still be inside TavroFunc.
+    void Abandon() {
+        m_pfnProcess = nullptr;
+        m_hPlugin = nullptr;
+    }
 
     TAVROFUNC Function() const { return m_pfnProcess; }
     bool IsLoaded() const { return m_hPlugin != nullptr; }

@@ -22,21 +22,3 @@ enum SeekMode : LONG {
     SEEK_COMPLETION = 1,  // stop = position, wait for the graph to complete
     SEEK_POLL = 3,        // stop = position + 10000, poll until current = stop (MP4)
 };
-
-// The seek mode a file gets from its extension: MP4 (any case) polls, every
-// other file waits for completion.
-inline SeekMode SeekModeForPath(const char* pszPath) {
-    const char* pszDot = nullptr;
-    for (const char* p = pszPath; *p; ++p)
-        if (*p == '.')
-            pszDot = p;
-        else if (*p == '/')
-            pszDot = nullptr;
-    if (pszDot == nullptr) return SEEK_COMPLETION;
-    const char* e = pszDot + 1;
-    auto lower = [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(e[0]) == 'm' && lower(e[1]) == 'p' && e[2] == '4' && e[3] == '\0') return SEEK_POLL;
-    return SEEK_COMPLETION;
-}

@@ -1,19 +1,20 @@
 #include "processing/run_flag.h"
 
 #include <map>
-#include <mutex>
+
+#include "platform/win/std_mutex.h"
 
 namespace {
 
-std::mutex g_mxRunFlags;  // guards g_runFlags
+CStdMutex g_mxRunFlags;  // guards g_runFlags
 // Names to blocks; weak, so a name disappears with its last holder.
-std::map<std::string, std::weak_ptr<std::atomic<LONG>>> g_runFlags;
+std::map<std::string, std::weak_ptr<std::atomic<LONG>>> g_runFlags GUARDED_BY(g_mxRunFlags);
 std::atomic<unsigned> g_nRunFlagSerial{0};
 
 }  // namespace
 
 CRunFlag CRunFlag::Create(const std::string& strName, LONG nInitial) {
-    std::lock_guard<std::mutex> lock(g_mxRunFlags);
+    CStdMutexLock lock(&g_mxRunFlags);
     CRunFlag flag;
     auto it = g_runFlags.find(strName);
     if (it != g_runFlags.end()) flag.m_pBlock = it->second.lock();
@@ -32,7 +33,7 @@ CRunFlag CRunFlag::Create(const std::string& strName, LONG nInitial) {
 }
 
 CRunFlag CRunFlag::Open(const std::string& strName) {
-    std::lock_guard<std::mutex> lock(g_mxRunFlags);
+    CStdMutexLock lock(&g_mxRunFlags);
     CRunFlag flag;
     auto it = g_runFlags.find(strName);
     if (it != g_runFlags.end()) flag.m_pBlock = it->second.lock();

@@ -29,7 +29,8 @@ public:
     // No stream: nothing plays.
     void StartStream(LONGLONG, LONGLONG) override {}
     LONGLONG StreamPosition() override { return 0; }
-    void AcquireLatest(BYTE*, DWORD) override {}
+    void AcquireLatest(BYTE*, DWORD, LONGLONG*) override {}
+    bool PicturePosition(LONG, LONGLONG*) override { return false; }
     HRESULT WaitForStreamFrame(DWORD) override { return E_ABORT; }
     void StopStream() override {}
     void StartFrameStream(LONGLONG, LONGLONG) override {}

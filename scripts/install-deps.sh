@@ -5,14 +5,19 @@
 set -euo pipefail
 
 PACKAGES=(
+  # the build (qt6-base-dev brings the OpenGL headers its CMake files ask for)
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-noto-cjk
-  ffmpeg
-  xvfb xauth imagemagick
+  # the include-layer check and its test
+  python3
+  # the window's Japanese texts: glyphs, and Qt's own dialogs in Japanese
+  fonts-noto-cjk qt6-translations-l10n
+  # the clang builds (fuzzers, thread-safety analysis)
   clang libclang-rt-14-dev
+  # the format check of the test command
+  clang-format
 )
 
 missing=()

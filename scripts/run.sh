@@ -9,22 +9,15 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
 bin="$root/build/bin"
 
-if [ -x "$bin/pelora" ]; then
-  src=${1:-}
-  if [ -z "$src" ]; then
-    src="$root/build/demo/pelora-demo.avi"
-    if [ ! -f "$src" ]; then
-      mkdir -p "$(dirname "$src")"
-      "$bin/clipgen" --out "$src" --format avi-mpeg4 --size 640x480 --frames 150 --fps 30 >&2
-    fi
+src=${1:-}
+if [ -z "$src" ]; then
+  src="$root/build/demo/pelora-demo.avi"
+  if [ ! -f "$src" ]; then
+    mkdir -p "$(dirname "$src")"
+    "$bin/clipgen" --out "$src" --format avi-mpeg4 --size 640x480 --frames 150 --fps 30 >&2
   fi
-  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    exec "$bin/pelora" "$src"
-  fi
-  exec "$bin/pelora" --headless "$src"
 fi
-
-# The program itself is not built yet: show what exists, the plug-in timed on
-# demo frames.
-echo "pelora is not built yet; timing the plug-in instead" >&2
-exec "$bin/bench_tavro" --benchmark_min_time=0.2
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec "$bin/pelora" "$src"
+fi
+exec "$bin/pelora" --headless "$src"

@@ -41,7 +41,7 @@ void ConvertToGrey(const uint8_t* pInput, uint8_t* pGrey, int32_t nWidth,
                    int32_t nHeight) noexcept {
     const int64_t nW = nWidth;
     const int64_t nH = nHeight;
-    const int64_t nStride = RowStride(nWidth);
+    const int64_t nStride = TavroRowStride(nWidth);
     const CPixelKernels kernels = BestPixelKernels();
     // Tile row r holds source row i0 + nRows - 1 - r: column c of the tile is
     // then already in plane order (the last source row first).
@@ -86,7 +86,7 @@ void ConvertToRgb24(const uint8_t* pBilevel, uint8_t* pOutput, int32_t nWidth,
                     int32_t nHeight) noexcept {
     const int64_t nW = nWidth;
     const int64_t nH = nHeight;
-    const int64_t nStride = RowStride(nWidth);
+    const int64_t nStride = TavroRowStride(nWidth);
     const int64_t nPad = nStride - 3 * nW;
     const CPixelKernels kernels = BestPixelKernels();
     // Same tile layout as in ConvertToGrey: tile row r is output row

@@ -35,9 +35,4 @@ void Binarize(const uint8_t* pGrey, uint8_t* pBilevel, int32_t nWidth, int32_t n
 void ConvertToRgb24(const uint8_t* pBilevel, uint8_t* pOutput, int32_t nWidth,
                     int32_t nHeight) noexcept;
 
-// Bytes per pixel row: 3*W rounded up to a multiple of four.
-inline int64_t RowStride(int32_t nWidth) noexcept {
-    return (3 * static_cast<int64_t>(nWidth) + 3) & ~int64_t{3};
-}
-
 }  // namespace tavro

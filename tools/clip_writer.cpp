@@ -28,6 +28,7 @@ constexpr SFormatInfo kFormats[] = {
     {EClipFormat::AviMjpeg, "avi-mjpeg", "avi", "mjpeg", ".avi"},
     {EClipFormat::AviRaw, "avi-raw", "avi", "rawvideo", ".avi"},
     {EClipFormat::Mp4H264, "mp4-h264", "mp4", "libx264", ".mp4"},
+    {EClipFormat::AviH264, "avi-h264", "avi", "libx264", ".avi"},
     {EClipFormat::AsfWmv2, "asf-wmv2", "asf", "wmv2", ".asf"},
 };
 
@@ -48,6 +49,7 @@ AVPixelFormat EncoderPixelFormat(const SClipParams& params) {
         case EClipFormat::AviMjpeg:
             return AV_PIX_FMT_YUVJ420P;
         case EClipFormat::Mp4H264:
+        case EClipFormat::AviH264:
             // 4:2:0 needs even sizes in H.264; 4:4:4 takes any size.
             return (params.nWidth % 2 || params.nHeight % 2) ? AV_PIX_FMT_YUV444P
                                                              : AV_PIX_FMT_YUV420P;
@@ -90,6 +92,17 @@ std::string CheckClipParams(const SClipParams& params) {
     if (params.nGop < 0) return "GOP size must not be negative";
     if (params.llBitRate < 0) return "bit rate must not be negative";
     if (params.nFirstIndex < 0) return "first index must not be negative";
+    const bool bBFrameCodec = params.eFormat == EClipFormat::AviMpeg4 ||
+                              params.eFormat == EClipFormat::Mp4H264 ||
+                              params.eFormat == EClipFormat::AviH264;
+    if (params.nBFrames < -1 || params.nBFrames > 16) return "B-frames must be from 0 to 16";
+    if (params.nBFrames > 0 && !bBFrameCodec) {
+        return "B-frames need avi-mpeg4, avi-h264 or mp4-h264";
+    }
+    if (params.nSlowFrom < 0) return "the slow part must not start before frame 0";
+    if (params.nSlowFrom > 0 && params.eFormat != EClipFormat::Mp4H264) {
+        return "a variable frame rate needs mp4-h264";
+    }
     return "";
 }
 
@@ -119,11 +132,13 @@ std::string WriteClip(const std::string& strPath, const SClipParams& params) {
     pEnc->thread_count = 0;  // the encoder picks its own thread count
     if (params.nGop > 0) pEnc->gop_size = params.nGop;
     if (params.llBitRate > 0) pEnc->bit_rate = params.llBitRate;
+    if (params.nBFrames >= 0) pEnc->max_b_frames = params.nBFrames;
     if (pOut->oformat->flags & AVFMT_GLOBALHEADER) pEnc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
     int nQuality = 0;  // fixed quantiser for the MPEG-family encoders
     switch (params.eFormat) {
         case EClipFormat::Mp4H264:
+        case EClipFormat::AviH264:
             av_opt_set(pEnc->priv_data, "preset", "veryfast", 0);
             if (params.llBitRate <= 0) av_opt_set(pEnc->priv_data, "crf", "20", 0);
             if (params.nGop > 0) {
@@ -184,7 +199,8 @@ std::string WriteClip(const std::string& strPath, const SClipParams& params) {
         const uint8_t* src[1] = {picture.data()};
         const int srcStride[1] = {nStride};
         sws_scale(pSws.get(), src, srcStride, 0, params.nHeight, pFrame->data, pFrame->linesize);
-        pFrame->pts = i;
+        // Past nSlowFrom every frame takes two ticks of the time base.
+        pFrame->pts = (params.nSlowFrom > 0 && i > params.nSlowFrom) ? 2 * i - params.nSlowFrom : i;
         if (nQuality) pFrame->quality = nQuality;
         if (std::string strErr =
                 EncodeAndWrite(pEnc.get(), pFrame.get(), pOut.get(), pStream, pPacket.get());

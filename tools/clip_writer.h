@@ -16,6 +16,8 @@ enum class EClipFormat {
     AviRaw,    // "avi-raw":   AVI, uncompressed bgr24 (BI_RGB)
     Mp4H264,   // "mp4-h264":  MP4, H.264 by libx264 (yuv420p; yuv444p for odd sizes)
     AsfWmv2,   // "asf-wmv2":  ASF, Windows Media Video 8 (even sizes only)
+    AviH264,   // "avi-h264":  AVI, H.264 by libx264 (as mp4-h264; packets carry no presentation
+               // time)
 };
 
 struct SClipParams {
@@ -28,6 +30,14 @@ struct SClipParams {
     int nGop = 0;           // keyframe interval in frames; 0 = the encoder's default
     int64_t llBitRate = 0;  // bits per second; 0 = a fixed quality that keeps the pattern clean
     int nFirstIndex = 0;    // index shown by the first frame
+    // B-frames between reference frames (MPEG-4 and H.264 only); -1 = the
+    // encoder's default (none for MPEG-4, the preset's 3 for H.264). In AVI
+    // such a stream's packets carry no presentation time, and the decoder
+    // hands out its last pictures only when drained at the end of the file.
+    int nBFrames = -1;
+    // From this frame on every frame lasts twice as long (a variable frame
+    // rate; MP4 only, where each frame keeps its own time). 0 = constant rate.
+    int nSlowFrom = 0;
 };
 
 // The command-line name of a format ("avi-mpeg4", ...) and back.

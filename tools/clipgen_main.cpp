@@ -19,15 +19,18 @@ namespace {
 void PrintUsage(FILE* f) {
     std::fprintf(f,
                  "usage: clipgen --out FILE --format FORMAT --size WxH --frames N --fps RATE\n"
-                 "               [--gop G] [--bitrate BITS] [--first-index N]\n"
-                 "  FORMAT   avi-mpeg4 | avi-mjpeg | avi-raw | mp4-h264 | asf-wmv2\n"
+                 "               [--gop G] [--bitrate BITS] [--first-index N] [--bframes B]\n"
+                 "  FORMAT   avi-mpeg4 | avi-mjpeg | avi-raw | avi-h264 | mp4-h264 | asf-wmv2\n"
                  "  WxH      frame size, from 32x20 up to 8192x8192 (asf-wmv2: even sizes)\n"
                  "  N        number of frames (at least 1)\n"
                  "  RATE     frames per second: 30, 29.97, 30000/1001, ...\n"
                  "  G        keyframe interval in frames (default: the encoder's)\n"
                  "  BITS     bit rate in bits per second, k and M suffixes allowed\n"
                  "           (default: a fixed quality that keeps the pattern clean)\n"
-                 "  --first-index N   index shown by the first frame (default 0)\n");
+                 "  --first-index N   index shown by the first frame (default 0)\n"
+                 "  --bframes B       B-frames between reference frames, 0 to 16 (avi-mpeg4,\n"
+                 "                    avi-h264, mp4-h264; default: the encoder's, none for\n"
+                 "                    MPEG-4, 3 for H.264)\n");
 }
 
 int Fail(const std::string& strMessage) {
@@ -121,6 +124,11 @@ int main(int argc, char** argv) {
                 return Fail(std::string("first index '") + pszValue + "' is not from 0 to 65535");
             }
             params.nFirstIndex = static_cast<int>(v);
+        } else if (strArg == "--bframes") {
+            if (!ParseInt(pszValue, 0, 16, &v)) {
+                return Fail(std::string("B-frame count '") + pszValue + "' is not from 0 to 16");
+            }
+            params.nBFrames = static_cast<int>(v);
         } else {
             return Fail("unknown option " + strArg);
         }

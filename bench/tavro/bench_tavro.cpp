@@ -27,7 +27,7 @@ struct CFrameSize {
 constexpr CFrameSize kSizes[] = {{640, 480}, {1280, 720}, {1920, 1080}};
 
 int64_t FrameBytes(int nWidth, int nHeight) {
-    return static_cast<int64_t>(nHeight) * ((3 * static_cast<int64_t>(nWidth) + 3) & ~3);
+    return static_cast<int64_t>(nHeight) * TavroRowStride(nWidth);
 }
 
 BITMAPINFO MakeFormat(int nWidth, int nHeight) {

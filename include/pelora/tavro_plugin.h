@@ -9,7 +9,8 @@
  *
  *  - input:  H * stride bytes of 24-bit pixels, bottom-up rows, blue-green-red
  *            byte order, each row padded with zero to four bytes;
- *            stride = 3*W + pad, pad = (4 - (3*W mod 4)) mod 4. Only read.
+ *            stride = 3*W + pad, pad = (4 - (3*W mod 4)) mod 4, as
+ *            TavroRowStride(W) below computes it. Only read.
  *  - output: a distinct buffer of at least H * stride bytes, same layout; the
  *            plug-in should write all of it, padding bytes included.
  *  - format: the frame's 44-byte BITMAPINFO, passed by value
@@ -93,6 +94,13 @@ _Static_assert(sizeof(BITMAPINFO) == 44, "BITMAPINFO is 44 bytes");
 #define TAVRO_FILE_NAME "Tavro.so"
 
 typedef int32_t (*TAVROFUNC)(uint8_t* pOutput, const uint8_t* pInput, BITMAPINFO bmi);
+
+/* Bytes per row of a frame W pixels wide: 3*W rounded up to a multiple of
+ * four. A frame is H times this; the bytes after the 3*W pixel bytes of a row
+ * are padding. In 64 bits, so that no int32_t width overflows it. */
+static inline int64_t TavroRowStride(int32_t nWidth) {
+    return (3 * (int64_t)nWidth + 3) & ~(int64_t)3;
+}
 
 #ifdef TAVRO_PLUGIN_IMPLEMENTATION
 /* The export itself, as a plug-in defines it (noexcept in C++: an exception

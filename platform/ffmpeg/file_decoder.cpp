@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +13,8 @@ extern "C" {
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
+
+#include "pelora/tavro_plugin.h"
 
 namespace {
 
@@ -47,6 +50,7 @@ int CFileDecoder::InterruptCallback(void* pOpaque) {
 }
 
 void CFileDecoder::Close() {
+    m_strPath.clear();
     m_ahead.clear();
     m_recent.clear();
     m_nRecentMax = 1;
@@ -70,6 +74,7 @@ void CFileDecoder::Close() {
 
 HRESULT CFileDecoder::Open(const std::string& strPath) {
     Close();
+    m_strPath = strPath;
     // Only regular files: opening a FIFO blocks in open(2) until a writer
     // comes, where no stop request can reach it, and a device may never end.
     std::error_code ec;
@@ -166,7 +171,7 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     first.rtTime = 0;
     m_rtLastDecoded = 0;
     const int64_t llWidth = first.pFrame->width, llHeight = first.pFrame->height;
-    const int64_t llStride = (3 * llWidth + 3) & ~int64_t{3};
+    const int64_t llStride = TavroRowStride(first.pFrame->width);
     if (llWidth <= 0 || llHeight <= 0 || llStride * llHeight > 0x7FFFFFFF) {
         Close();
         return HR_CANNOT_DECODE;
@@ -200,7 +205,13 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     }
     if (pStream->nb_frames > 0) {
         m_llFrameCount = pStream->nb_frames;
-        if (m_rtDuration <= 0) m_rtDuration = FrameToTime(m_llFrameCount);
+        // An AVI holds one frame per chunk at a constant rate, so its frame
+        // count fixes its length. Its stream duration does not: with B-frames
+        // its packets carry only decode times, the pictures' times (and so
+        // time 0) are those shifted by the decoder's reorder delay, and the
+        // duration measured from the stream's start would end the stream
+        // that many pictures early.
+        if (m_rtDuration <= 0 || m_bAvi) m_rtDuration = FrameToTime(m_llFrameCount);
     } else if (m_rtDuration > 0) {
         m_llFrameCount = av_rescale_rnd(
             m_rtDuration, m_nFpsNum, static_cast<int64_t>(m_nFpsDen) * 10000000, AV_ROUND_NEAR_INF);
@@ -239,6 +250,60 @@ REFERENCE_TIME CFileDecoder::PtsToTime(int64_t llPts) const {
     return av_rescale_q(llPts - m_llStartPts, AVRational{m_nTbNum, m_nTbDen}, kHundredNs);
 }
 
+REFERENCE_TIME CFileDecoder::SnapToGrid(REFERENCE_TIME rt) const {
+    const REFERENCE_TIME rtGrid = FrameToTime(TimeToFrame(rt + m_rtTolerance));
+    return (rt - rtGrid <= m_rtTolerance && rtGrid - rt <= m_rtTolerance) ? rtGrid : rt;
+}
+
+HRESULT CFileDecoder::PictureTime(LONGLONG llPicture, REFERENCE_TIME* prt) const {
+    if (!prt) return E_POINTER;
+    if (!IsOpen()) return E_UNEXPECTED;
+    if (llPicture < 0) return E_INVALIDARG;
+    if (m_bAvi) {
+        if (llPicture >= m_llFrameCount) return S_FALSE;
+        *prt = FrameToTime(llPicture);
+        return S_OK;
+    }
+    struct SInputCloser {
+        void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
+    };
+    AVFormatContext* pRaw = nullptr;
+    if (avformat_open_input(&pRaw, m_strPath.c_str(), nullptr, nullptr) < 0) return E_FAIL;
+    std::unique_ptr<AVFormatContext, SInputCloser> pFormat(pRaw);
+    if (avformat_find_stream_info(pFormat.get(), nullptr) < 0 ||
+        m_nStream >= static_cast<int>(pFormat->nb_streams)) {
+        return E_FAIL;
+    }
+    for (unsigned i = 0; i < pFormat->nb_streams; ++i) {
+        if (static_cast<int>(i) != m_nStream) pFormat->streams[i]->discard = AVDISCARD_ALL;
+    }
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> pPacket(av_packet_alloc(),
+                                                           [](AVPacket* p) { av_packet_free(&p); });
+    if (!pPacket) return E_OUTOFMEMORY;
+    // Presentation times from the first picture on (pictures before it are
+    // never delivered); a stream without them counts at the frame rate.
+    std::vector<int64_t> pts;
+    bool bUntimed = false;
+    while (av_read_frame(pFormat.get(), pPacket.get()) >= 0) {
+        if (pPacket->stream_index == m_nStream && !(pPacket->flags & AV_PKT_FLAG_DISCARD)) {
+            if (pPacket->pts == AV_NOPTS_VALUE)
+                bUntimed = true;
+            else if (pPacket->pts >= m_llStartPts)
+                pts.push_back(pPacket->pts);
+        }
+        av_packet_unref(pPacket.get());
+    }
+    if (bUntimed) {
+        if (llPicture >= m_llFrameCount) return S_FALSE;
+        *prt = FrameToTime(llPicture);
+        return S_OK;
+    }
+    if (llPicture >= static_cast<LONGLONG>(pts.size())) return S_FALSE;
+    std::nth_element(pts.begin(), pts.begin() + llPicture, pts.end());
+    *prt = SnapToGrid(PtsToTime(pts[static_cast<size_t>(llPicture)]));
+    return S_OK;
+}
+
 int64_t CFileDecoder::TimeToPtsFloor(REFERENCE_TIME rt) const {
     const AVRational tb{m_nTbNum, m_nTbDen};
     int64_t llPts =
@@ -263,11 +328,16 @@ HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
             const int64_t llPts = pFrame->best_effort_timestamp;
             REFERENCE_TIME rt;
             if (llPts != AV_NOPTS_VALUE) {
-                rt = PtsToTime(llPts);
-                const REFERENCE_TIME rtGrid = FrameToTime(TimeToFrame(rt + m_rtTolerance));
-                if (rt - rtGrid <= m_rtTolerance && rtGrid - rt <= m_rtTolerance) rt = rtGrid;
+                rt = SnapToGrid(PtsToTime(llPts));
+            } else if (m_rtLastDecoded >= 0) {
+                // No time stamp: the frame after the last picture. The
+                // decoder hands out the pictures it still holds when drained
+                // at the end of the file without one (AVI packets with
+                // B-frames carry only decode times).
+                rt = FrameToTime(TimeToFrame(m_rtLastDecoded) + 1);
             } else {
-                rt = m_rtLastDecoded < 0 ? 0 : m_rtLastDecoded + m_rtAvgTimePerFrame;
+                rt = 0;
+                pOut->bTimeKnown = false;
             }
             m_rtLastDecoded = rt;
             pOut->pFrame = std::move(pFrame);
@@ -387,6 +457,7 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
         pInfo->rtTime = frame.rtTime;
         pInfo->llIndex = av_rescale_q_rnd(frame.rtTime, kHundredNs,
                                           AVRational{m_nFpsDen, m_nFpsNum}, AV_ROUND_NEAR_INF);
+        pInfo->bKeyFrame = frame.pFrame->key_frame != 0;
     }
     PushRecent(std::move(frame));
     return S_OK;
@@ -533,9 +604,12 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
             m_bPastEnd = true;  // not even the start decodes any more
             return S_FALSE;
         }
-        if (hr != S_OK || (!StartsBy(first.rtTime, rt) && !bFromStart)) {
-            // Landed after rt, or on nothing decodable: further back, at
-            // least as far as the overshoot.
+        if (hr != S_OK || (!bFromStart && (!first.bTimeKnown || !StartsBy(first.rtTime, rt)))) {
+            // Landed after rt, on a picture whose time cannot be told (an
+            // AVI keyframe found by its decode time may be shown after rt,
+            // and when it is the last picture it comes only from draining,
+            // without a time stamp), or on nothing decodable: further back,
+            // at least as far as the overshoot.
             llBack = std::max<int64_t>(2 * llBack, llSecond);
             if (hr == S_OK) {
                 llBack = std::max<int64_t>(

@@ -35,8 +35,8 @@
 // A decode or read error in the middle of the file ends the stream
 // (ReadFrame answers S_FALSE, EndedOnError() is true).
 //
-// May include: the C++ standard library, platform/win, FFmpeg. No Qt, no
-// filter framework.
+// May include: the C++ standard library, platform/win, include/pelora, FFmpeg.
+// No Qt, no filter framework.
 #pragma once
 
 #include <atomic>
@@ -58,7 +58,8 @@ struct SDecodedFrameInfo {
     // Presentation time, 100 ns, relative to the first frame; a container
     // time stamp within half a tick of FrameToTime(n) is reported as exactly that.
     REFERENCE_TIME rtTime = 0;
-    LONGLONG llIndex = 0;  // frame number: rtTime in frame durations, rounded to nearest
+    LONGLONG llIndex = 0;    // frame number: rtTime in frame durations, rounded to nearest
+    bool bKeyFrame = false;  // the decoder marked the picture as a keyframe
 };
 
 class CFileDecoder {
@@ -109,6 +110,18 @@ public:
     REFERENCE_TIME FrameToTime(LONGLONG llFrame) const;
     LONGLONG TimeToFrame(REFERENCE_TIME rt) const;
 
+    // The start time of picture llPicture (from 0, counted in presentation
+    // order from the first picture) in *prt: S_OK; S_FALSE when the stream
+    // has no such picture; E_INVALIDARG for a negative number; E_FAIL when
+    // the file cannot be read again. In an AVI (one frame per chunk at a
+    // constant rate) picture n is frame n; other containers keep each
+    // picture's own time, which with a variable frame rate is not n frame
+    // durations: their packets are read once more, with a demuxer of the
+    // call's own. So it touches none of the decoder's mutable state and may
+    // be called from any thread while the owner decodes; it reads the whole
+    // stream (no decoding).
+    HRESULT PictureTime(LONGLONG llPicture, REFERENCE_TIME* prt) const;
+
     // Converts the next frame into pDest (cbDest >= GetImageSize()).
     // S_OK: a frame was written and *pInfo (if not null) describes it.
     // S_FALSE: end of stream (also after a mid-file decode error or after a
@@ -149,6 +162,10 @@ private:
     struct SQueuedFrame {
         FramePtr pFrame;
         REFERENCE_TIME rtTime = 0;
+        // False for a picture without a time stamp decoded before any other
+        // since the last seek: its time (0) is a guess, right only at the
+        // start of the stream.
+        bool bTimeKnown = true;
     };
 
     static int InterruptCallback(void* pOpaque);
@@ -164,10 +181,14 @@ private:
     void MarkResync(REFERENCE_TIME rt);
     HRESULT Convert(const AVFrame* pFrame, BYTE* pDest);
     REFERENCE_TIME PtsToTime(int64_t llPts) const;
+    // A time within the tolerance of a frame's start on the rate's grid
+    // becomes that start.
+    REFERENCE_TIME SnapToGrid(REFERENCE_TIME rt) const;
     int64_t TimeToPtsFloor(REFERENCE_TIME rt) const;
 
     // Everything below belongs to the owner thread (see the header comment);
     // only m_bStopRequested is shared.
+    std::string m_strPath;  // as opened; fixed after Open
     AVFormatContext* m_pFormat = nullptr;
     AVCodecContext* m_pCodec = nullptr;
     SwsContext* m_pSws = nullptr;

@@ -5,7 +5,7 @@
 CManualClock::CManualClock(REFERENCE_TIME tStart) : m_tNow(tStart) {}
 
 void CManualClock::SetTime(REFERENCE_TIME t) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     if (t > m_tNow) {
         m_tNow = t;
     }
@@ -13,7 +13,7 @@ void CManualClock::SetTime(REFERENCE_TIME t) {
 }
 
 void CManualClock::Advance(REFERENCE_TIME dt) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     if (dt > 0) {
         m_tNow = SatAdd64(m_tNow, dt);
     }
@@ -21,22 +21,22 @@ void CManualClock::Advance(REFERENCE_TIME dt) {
 }
 
 REFERENCE_TIME CManualClock::Now() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     return m_tNow;
 }
 
 REFERENCE_TIME CManualClock::LastAdviseTime() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     return m_tLastAdvise;
 }
 
 int CManualClock::AdviseCount() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     return m_nAdvises;
 }
 
 int CManualClock::PendingAdvises() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     return static_cast<int>(m_Advises.PendingCount());
 }
 

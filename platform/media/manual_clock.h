@@ -33,11 +33,11 @@ public:
     int PendingAdvises();
 
 private:
-    REFERENCE_TIME TimeLocked() override { return m_tNow; }
-    void OnAdvised(REFERENCE_TIME tDue) override;
+    REFERENCE_TIME TimeLocked() REQUIRES(m_Lock) override { return m_tNow; }
+    void OnAdvised(REFERENCE_TIME tDue) REQUIRES(m_Lock) override;
 
     // Guarded by the clock lock (CReferenceClockBase::m_Lock):
-    REFERENCE_TIME m_tNow;
-    REFERENCE_TIME m_tLastAdvise = -1;
-    int m_nAdvises = 0;
+    REFERENCE_TIME m_tNow GUARDED_BY(m_Lock);
+    REFERENCE_TIME m_tLastAdvise GUARDED_BY(m_Lock) = -1;
+    int m_nAdvises GUARDED_BY(m_Lock) = 0;
 };

@@ -4,6 +4,8 @@
 // May include: the C++ standard library, platform/win, platform/com. No Qt.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/com/guid.h"
 
 // Interfaces of filters, pins, allocators and samples.
@@ -76,6 +78,8 @@ inline constexpr GUID MEDIATYPE_Video = {
     0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 inline constexpr GUID MEDIATYPE_Audio = {
     0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID MEDIATYPE_Interleaved = {
+    0x73766169, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 inline constexpr GUID MEDIATYPE_Stream = {
     0xE436EB83, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
 
@@ -96,6 +100,46 @@ inline constexpr GUID MEDIASUBTYPE_NV12 = {
     0x3231564E, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 inline constexpr GUID MEDIASUBTYPE_I420 = {
     0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+// FOURCC-form subtypes: the four-character code (first character in the
+// low byte, as v4l2_fourcc packs it) in Data1, then
+// {0000-0010-8000-00AA00389B71}.
+constexpr DWORD MakeFourcc(char a, char b, char c, char d) {
+    return static_cast<DWORD>(static_cast<uint8_t>(a)) |
+           (static_cast<DWORD>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<DWORD>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<DWORD>(static_cast<uint8_t>(d)) << 24);
+}
+constexpr GUID FourccSubtype(DWORD dwFourcc) {
+    return {dwFourcc, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+}
+// Whether a subtype has the FOURCC form (any Data1).
+constexpr bool IsFourccSubtype(const GUID& g) {
+    const GUID ref = FourccSubtype(0);
+    if (g.Data2 != ref.Data2 || g.Data3 != ref.Data3) return false;
+    for (int i = 0; i < 8; ++i) {
+        if (g.Data4[i] != ref.Data4[i]) return false;
+    }
+    return true;
+}
+
+inline constexpr GUID MEDIASUBTYPE_YVYU = FourccSubtype(MakeFourcc('Y', 'V', 'Y', 'U'));
+inline constexpr GUID MEDIASUBTYPE_YUYV = FourccSubtype(MakeFourcc('Y', 'U', 'Y', 'V'));
+inline constexpr GUID MEDIASUBTYPE_IYUV = FourccSubtype(MakeFourcc('I', 'Y', 'U', 'V'));
+inline constexpr GUID MEDIASUBTYPE_UYVY = FourccSubtype(MakeFourcc('U', 'Y', 'V', 'Y'));
+inline constexpr GUID MEDIASUBTYPE_YV12 = FourccSubtype(MakeFourcc('Y', 'V', '1', '2'));
+inline constexpr GUID MEDIASUBTYPE_YVU9 = FourccSubtype(MakeFourcc('Y', 'V', 'U', '9'));
+inline constexpr GUID MEDIASUBTYPE_Y411 = FourccSubtype(MakeFourcc('Y', '4', '1', '1'));
+inline constexpr GUID MEDIASUBTYPE_Y41P = FourccSubtype(MakeFourcc('Y', '4', '1', 'P'));
+inline constexpr GUID MEDIASUBTYPE_Y211 = FourccSubtype(MakeFourcc('Y', '2', '1', '1'));
+inline constexpr GUID MEDIASUBTYPE_AYUV = FourccSubtype(MakeFourcc('A', 'Y', 'U', 'V'));
+inline constexpr GUID MEDIASUBTYPE_Y800 = FourccSubtype(MakeFourcc('Y', '8', '0', '0'));
+// "Y8" with its code in the upper half of Data1 (not "Y8" padded with blanks).
+inline constexpr GUID MEDIASUBTYPE_Y8 = FourccSubtype(0x38590000u);
+inline constexpr GUID MEDIASUBTYPE_GREY = FourccSubtype(MakeFourcc('G', 'R', 'E', 'Y'));
+inline constexpr GUID MEDIASUBTYPE_NV21 = FourccSubtype(MakeFourcc('N', 'V', '2', '1'));
+inline constexpr GUID MEDIASUBTYPE_YUV9 = FourccSubtype(MakeFourcc('Y', 'U', 'V', '9'));
+inline constexpr GUID MEDIASUBTYPE_JPEG = FourccSubtype(MakeFourcc('J', 'P', 'E', 'G'));
 
 // Format types.
 inline constexpr GUID FORMAT_None = {
@@ -119,3 +163,53 @@ inline constexpr GUID TIME_FORMAT_SAMPLE = {
     0x7B785573, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
 inline constexpr GUID TIME_FORMAT_MEDIA_TIME = {
     0x7B785574, 0x8C82, 0x11CF, {0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}};
+
+// Camera capture: device enumeration, stream configuration, sample grabbing,
+// capture graph building and device settings.
+inline constexpr CLSID CLSID_SystemDeviceEnum = {
+    0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr CLSID CLSID_VideoInputDeviceCategory = {
+    0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr CLSID CLSID_CaptureGraphBuilder2 = {
+    0xBF87B6E1, 0x8C27, 0x11D0, {0xB3, 0xF0, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
+inline constexpr CLSID CLSID_SampleGrabber = {
+    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+inline constexpr CLSID CLSID_NullRenderer = {
+    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+inline constexpr IID IID_ICreateDevEnum = {
+    0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+inline constexpr IID IID_IEnumMoniker = {
+    0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IMoniker = {
+    0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IPropertyBag = {
+    0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
+inline constexpr IID IID_IAMStreamConfig = {
+    0xC6E13340, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+inline constexpr IID IID_IAMAnalogVideoDecoder = {
+    0xC6E13350, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+inline constexpr IID IID_IAMVideoProcAmp = {
+    0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+inline constexpr IID IID_IAMCameraControl = {
+    0xC6E13370, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+inline constexpr IID IID_IAMCrossbar = {
+    0xC6E13380, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+inline constexpr IID IID_ISampleGrabber = {
+    0x6B652FFF, 0x11FE, 0x4FCE, {0x92, 0xAD, 0x02, 0x66, 0xB5, 0xD7, 0xC7, 0x8F}};
+inline constexpr IID IID_ISampleGrabberCB = {
+    0x0579154A, 0x2B53, 0x4994, {0xB0, 0xD0, 0xE7, 0x73, 0x14, 0x8E, 0xFF, 0x85}};
+inline constexpr IID IID_ICaptureGraphBuilder2 = {
+    0x93E5A4E0, 0x2D50, 0x11D2, {0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3, 0x8D}};
+inline constexpr IID IID_ISpecifyPropertyPages = {
+    0xB196B28B, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+
+// Pin categories and the search directions of ICaptureGraphBuilder2::FindInterface.
+inline constexpr GUID PIN_CATEGORY_CAPTURE = {
+    0xFB6C4281, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+inline constexpr GUID PIN_CATEGORY_PREVIEW = {
+    0xFB6C4282, 0x0353, 0x11D1, {0x90, 0x5F, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+inline constexpr GUID LOOK_UPSTREAM_ONLY = {
+    0xAC798BE0, 0x98E3, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};
+inline constexpr GUID LOOK_DOWNSTREAM_ONLY = {
+    0xAC798BE1, 0x98E3, 0x11D1, {0xB3, 0xF1, 0x00, 0xAA, 0x00, 0x37, 0x61, 0xC5}};

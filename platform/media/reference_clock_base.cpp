@@ -41,7 +41,7 @@ HRESULT CReferenceClockBase::AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME 
     if (hEvent == nullptr || __builtin_add_overflow(baseTime, streamTime, &tDue)) {
         return E_INVALIDARG;
     }
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     if (!m_Advises.Add(tDue, TimeLocked(), hEvent, pdwAdviseCookie)) {
         return E_OUTOFMEMORY;
     }
@@ -58,6 +58,6 @@ HRESULT CReferenceClockBase::AdvisePeriodic(REFERENCE_TIME, REFERENCE_TIME, HSEM
 }
 
 HRESULT CReferenceClockBase::Unadvise(DWORD_PTR dwAdviseCookie) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     return m_Advises.Remove(dwAdviseCookie) ? S_OK : S_FALSE;
 }

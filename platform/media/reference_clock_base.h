@@ -17,10 +17,10 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 
 #include "platform/media/clock_advise_list.h"
 #include "platform/media/media_interfaces.h"
+#include "platform/win/std_mutex.h"
 
 class CReferenceClockBase : public IReferenceClock {
 public:
@@ -47,13 +47,13 @@ protected:
     // The clock's time, never decreasing; called without m_Lock.
     virtual REFERENCE_TIME Now() = 0;
     // The clock's time, called with m_Lock held.
-    virtual REFERENCE_TIME TimeLocked() = 0;
+    virtual REFERENCE_TIME TimeLocked() REQUIRES(m_Lock) = 0;
     // Called with m_Lock held after AdviseTime registered an advise due at
     // tDue (it may already have been signalled).
-    virtual void OnAdvised(REFERENCE_TIME tDue) = 0;
+    virtual void OnAdvised(REFERENCE_TIME tDue) REQUIRES(m_Lock) = 0;
 
-    std::mutex m_Lock;  // the clock lock: guards m_Advises and the derived clock's named fields
-    CClockAdviseList m_Advises;
+    CStdMutex m_Lock;  // the clock lock: guards m_Advises and the derived clock's named fields
+    CClockAdviseList m_Advises GUARDED_BY(m_Lock);
 
 private:
     std::atomic<ULONG> m_cRef{0};

@@ -10,7 +10,7 @@ CSystemClock::CSystemClock() = default;
 
 CSystemClock::~CSystemClock() {
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CStdMutexLock lock(&m_Lock);
         m_bStop = true;
     }
     m_cvChanged.notify_all();
@@ -38,9 +38,13 @@ HRESULT CSystemClock::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** pp
 }
 
 REFERENCE_TIME CSystemClock::Now() {
-    LARGE_INTEGER count{};
+    LARGE_INTEGER count{}, frequency{};
     QueryPerformanceCounter(&count);
-    const REFERENCE_TIME t = count.QuadPart / 100;
+    QueryPerformanceFrequency(&frequency);
+    // Performance-counter counts in 100 ns reference-time units, whatever the
+    // counter's rate (128-bit product: no overflow for any uptime).
+    const REFERENCE_TIME t = static_cast<REFERENCE_TIME>(static_cast<__int128>(count.QuadPart) *
+                                                         10000000 / frequency.QuadPart);
     REFERENCE_TIME last = m_tLast.load();
     while (t > last && !m_tLast.compare_exchange_weak(last, t)) {
     }
@@ -55,18 +59,18 @@ void CSystemClock::OnAdvised(REFERENCE_TIME) {
 }
 
 void CSystemClock::ThreadProc() {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CStdMutexLock lock(&m_Lock);
     while (!m_bStop) {
         const REFERENCE_TIME tNow = Now();
         m_Advises.SignalDue(tNow);
         const REFERENCE_TIME tNext = m_Advises.NextDue();
         if (tNext == CClockAdviseList::kNever) {
-            m_cvChanged.wait(lock);
+            m_cvChanged.wait(lock.Native());
             continue;
         }
         // Sleep at most a second at a time: an advise far in the future is
         // re-examined, never converted into an overflowing duration.
         const REFERENCE_TIME tWait = tNext - tNow < 10000000 ? tNext - tNow : 10000000;
-        m_cvChanged.wait_for(lock, std::chrono::nanoseconds(tWait * 100));
+        m_cvChanged.wait_for(lock.Native(), std::chrono::nanoseconds(tWait * 100));
     }
 }

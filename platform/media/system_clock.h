@@ -26,8 +26,8 @@ public:
 
 private:
     REFERENCE_TIME Now() override;  // monotonic, never below an earlier answer
-    REFERENCE_TIME TimeLocked() override { return Now(); }
-    void OnAdvised(REFERENCE_TIME tDue) override;  // starts the thread, wakes it
+    REFERENCE_TIME TimeLocked() REQUIRES(m_Lock) override { return Now(); }
+    void OnAdvised(REFERENCE_TIME tDue) REQUIRES(m_Lock) override;  // starts the thread, wakes it
     void ThreadProc();
 
     std::atomic<REFERENCE_TIME> m_tLast{0};  // highest time answered so far
@@ -35,6 +35,6 @@ private:
     // The clock lock (CReferenceClockBase::m_Lock) guards m_bStop and the
     // start of m_Thread, besides the advise list.
     std::condition_variable m_cvChanged;  // an advise was added, or stop
-    bool m_bStop = false;
-    std::thread m_Thread;  // started with the first pending advise
+    bool m_bStop GUARDED_BY(m_Lock) = false;
+    std::thread m_Thread GUARDED_BY(m_Lock);  // started with the first pending advise
 };

@@ -3,8 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <thread>
+
+#include "platform/win/std_mutex.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ public:
 
     ~CTimerQueue() {
         {
-            std::lock_guard<std::mutex> lock(m_Lock);
+            CStdMutexLock lock(&m_Lock);
             m_bStop = true;
         }
         m_cvWork.notify_all();
@@ -38,7 +39,7 @@ public:
     CTimerQueue& operator=(const CTimerQueue&) = delete;
 
     UINT Add(UINT uDelay, LPTIMECALLBACK pfn, DWORD_PTR dwUser) {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CStdMutexLock lock(&m_Lock);
         if (m_bStop || m_uNextId == 0) {
             return 0;  // shutting down, or all 2^32 - 1 ids used
         }
@@ -53,7 +54,7 @@ public:
     }
 
     MMRESULT Kill(UINT id) {
-        std::unique_lock<std::mutex> lock(m_Lock);
+        CStdMutexLock lock(&m_Lock);
         if (id == 0) {
             return MMSYSERR_INVALPARAM;
         }
@@ -67,7 +68,7 @@ public:
             return TIMERR_NOERROR;  // the running callback kills itself
         }
         // The wait ends when the callback returns; it holds no lock of ours.
-        m_cvDone.wait(lock, [&] { return m_uRunningId != id; });
+        m_cvDone.wait(lock.Native(), [&]() REQUIRES(m_Lock) { return m_uRunningId != id; });
         return TIMERR_NOERROR;
     }
 
@@ -81,10 +82,10 @@ private:
     CTimerQueue() = default;
 
     void ThreadProc() {
-        std::unique_lock<std::mutex> lock(m_Lock);
+        CStdMutexLock lock(&m_Lock);
         while (!m_bStop) {
             if (m_Pending.empty()) {
-                m_cvWork.wait(lock);
+                m_cvWork.wait(lock.Native());
                 continue;
             }
             auto next = m_Pending.begin();
@@ -96,29 +97,29 @@ private:
             // A copy: the entry may be killed (erased) while this thread waits.
             const Clock::time_point due = next->second.due;
             if (Clock::now() < due) {
-                m_cvWork.wait_until(lock, due);
+                m_cvWork.wait_until(lock.Native(), due);
                 continue;
             }
             const UINT id = next->first;
             const Entry entry = next->second;
             m_Pending.erase(next);
             m_uRunningId = id;
-            lock.unlock();
+            lock.Unlock();
             entry.pfn(id, 0, entry.dwUser, 0, 0);
-            lock.lock();
+            lock.Lock();
             m_uRunningId = 0;
             m_cvDone.notify_all();
         }
     }
 
-    std::mutex m_Lock;                 // guards every field below
-    std::condition_variable m_cvWork;  // a timer was added, or stop
-    std::condition_variable m_cvDone;  // a callback finished
-    std::map<UINT, Entry> m_Pending;   // armed timers by id
-    UINT m_uNextId = 1;                // next id to hand out; 0 = exhausted
-    UINT m_uRunningId = 0;             // id whose callback runs now, or 0
-    bool m_bStop = false;
-    std::thread m_Thread;  // started by the first Add
+    CStdMutex m_Lock;                                    // guards every field below
+    std::condition_variable m_cvWork;                    // a timer was added, or stop
+    std::condition_variable m_cvDone;                    // a callback finished
+    std::map<UINT, Entry> m_Pending GUARDED_BY(m_Lock);  // armed timers by id
+    UINT m_uNextId GUARDED_BY(m_Lock) = 1;               // next id to hand out; 0 = exhausted
+    UINT m_uRunningId GUARDED_BY(m_Lock) = 0;            // id whose callback runs now, or 0
+    bool m_bStop GUARDED_BY(m_Lock) = false;
+    std::thread m_Thread GUARDED_BY(m_Lock);  // started by the first Add
 };
 
 }  // namespace

@@ -39,7 +39,7 @@ void Sleep(DWORD ms);
 MMRESULT timeBeginPeriod(UINT uPeriod);
 MMRESULT timeEndPeriod(UINT uPeriod);
 
-// CLOCK_MONOTONIC in nanoseconds; the frequency is 1,000,000,000 per second.
+// CLOCK_MONOTONIC in 100 ns counts; the frequency is 10,000,000 per second.
 // Both answer TRUE, or FALSE for a null pointer.
 BOOL QueryPerformanceCounter(LARGE_INTEGER* pCount);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* pFrequency);

@@ -65,6 +65,7 @@ constexpr HRESULT E_UNEXPECTED = MakeHr(0x8000FFFFu);
 constexpr HRESULT E_OUTOFMEMORY = MakeHr(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = MakeHr(0x80070057u);
 constexpr HRESULT E_HANDLE = MakeHr(0x80070006u);
+constexpr HRESULT E_ACCESSDENIED = MakeHr(0x80070005u);
 constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHr(0x80040110u);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHr(0x80040111u);
 constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHr(0x80040154u);
@@ -115,6 +116,7 @@ constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeHr(0x8004025Fu);
 constexpr HRESULT VFW_S_STATE_INTERMEDIATE = MakeHr(0x00040237u);
 constexpr HRESULT VFW_S_NO_STOP_TIME = MakeHr(0x00040270u);
 constexpr HRESULT VFW_S_DUPLICATE_NAME = MakeHr(0x0004022Du);
+constexpr HRESULT VFW_S_CANT_CUE = MakeHr(0x00040268u);
 
 // Graph event codes (IMediaEventSink::Notify). EC_COMPLETE carries the
 // filter's IBaseFilter pointer in its second parameter.
@@ -151,6 +153,12 @@ struct POINT {
     LONG x;
     LONG y;
 };
+
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};
+static_assert(sizeof(SIZE) == 8);
 
 // 0x00BBGGRR, as GDI takes colours.
 using COLORREF = DWORD;

@@ -1,5 +1,6 @@
 // The source commands with the real processing dialogs, their workers running
 // on clips and still images the tests write.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -166,5 +167,33 @@ TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
     EXPECT_TRUE(pSecond.isNull());
     EXPECT_TRUE(m_messages.empty());  // no forced stop
 }
+
+#ifdef STUCK_PLUGIN_PATH
+// File > アプリケーションの終了 while the plug-in never returns: the forced stop is
+// reported, and the program's end (the application object going, with every
+// dialog) then completes instead of waiting for that worker for ever; the
+// worker, left behind, touches nothing of the dialog when the plug-in does
+// return at last.
+TEST_F(ShellDialogTest, ExitWhileThePluginNeverReturnsEndsTheProgram) {
+    auto setBlocking = [](int n) {
+        void* h = dlopen(STUCK_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+        if (h == nullptr) return;
+        reinterpret_cast<void (*)(int)>(dlsym(h, "StuckPluginSetBlocking"))(n);
+        dlclose(h);
+    };
+    CBitmapDialog::SetPluginPath(STUCK_PLUGIN_PATH);
+    QPointer<CBitmapDialog> pDialog = Open("one.avi");
+    setBlocking(1);
+    pDialog->m_btnPlayPause->click();
+    PumpUntil([] { return false; }, 200);  // the worker is now inside the plug-in
+    m_pApp->MainFrame()->OnCommand(ID_APP_EXIT);
+    EXPECT_EQ(m_messages, std::vector<std::string>{"スレッド強制停止"});
+    ASSERT_FALSE(pDialog.isNull());  // still waiting for its worker
+    m_pApp.reset();                  // what the program does once its event loop has ended
+    EXPECT_TRUE(pDialog.isNull());
+    setBlocking(0);
+    EXPECT_TRUE(PumpUntil([] { return CBitmapDialog::AbandonedWorkerCount() == 0; }));
+}
+#endif
 
 }  // namespace

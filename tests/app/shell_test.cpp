@@ -6,6 +6,10 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -15,6 +19,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -158,6 +163,24 @@ TEST_F(ShellTest, MainWindowIs420x340CaptionedKestoAndKeepsItAfterOpeningFiles) 
     EXPECT_EQ(Frame()->size(), QSize(kMainWidth, kMainHeight));
 }
 
+// The toolkit's own dialogs speak the interface's Japanese too: the file
+// dialog's "Look in:" and "Cancel" are translated once start-up has run.
+TEST_F(ShellTest, StandardFileDialogIsInJapanese) {
+    Start();
+    QFileDialog dialog(Frame());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const QLabel* pLookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    ASSERT_NE(pLookIn, nullptr);
+    const QString lookIn = pLookIn->text();
+    EXPECT_NE(lookIn, QStringLiteral("Look in:"));
+    EXPECT_TRUE(std::any_of(lookIn.begin(), lookIn.end(), [](QChar c) {
+        return c.unicode() >= 0x3000;
+    })) << lookIn.toStdString();
+    const auto* pButtons = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(pButtons, nullptr);
+    EXPECT_NE(pButtons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));
+}
+
 TEST_F(ShellTest, MenuHasItsCaptionsAndAGreyedCameraMenu) {
     Start();
     const QList<QAction*> top = Frame()->menuBar()->actions();
@@ -189,16 +212,23 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
         {Qt::CTRL | Qt::Key_P, ID_FILE_PRINT},
         {Qt::CTRL | Qt::Key_C, 0},
     };
-    for (const SKey& k : keys) {
-        SCOPED_TRACE(QKeySequence(k.key).toString().toStdString());
-        const std::vector<UINT> ids = RecordCommands(
-            [&] { QTest::keyClick(Frame(), k.key.key(), k.key.keyboardModifiers()); });
-        if (k.nId == 0) {
-            EXPECT_TRUE(ids.empty());
-        } else {
-            EXPECT_EQ(ids, std::vector<UINT>({k.nId}));
+    // The keys belong to the window: hiding the toolbar (View menu) keeps them.
+    for (const bool bToolbarShown : {true, false}) {
+        if (!bToolbarShown) Frame()->OnCommand(ID_VIEW_TOOLBAR);
+        ASSERT_EQ(Frame()->ToolBar()->isVisible(), bToolbarShown);
+        for (const SKey& k : keys) {
+            SCOPED_TRACE(QKeySequence(k.key).toString().toStdString() +
+                         (bToolbarShown ? "" : " toolbar hidden"));
+            const std::vector<UINT> ids = RecordCommands(
+                [&] { QTest::keyClick(Frame(), k.key.key(), k.key.keyboardModifiers()); });
+            if (k.nId == 0) {
+                EXPECT_TRUE(ids.empty());
+            } else {
+                EXPECT_EQ(ids, std::vector<UINT>({k.nId}));
+            }
         }
     }
+    Frame()->OnCommand(ID_VIEW_TOOLBAR);
     // The toolbar's Open runs the image command, the File menu item the video command.
     auto* pOpen = qobject_cast<QToolButton*>(
         Frame()->ToolBar()->widgetForAction(Frame()->CommandAction(ID_FILE_OPEN)));
@@ -208,18 +238,19 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
     QAction* pVideo = Frame()->menuBar()->actions()[0]->menu()->actions()[0];
     EXPECT_EQ(RecordCommands([&] { pVideo->trigger(); }), std::vector<UINT>({ID_FILE_OPEN_VIDEO}));
 
-    // Ctrl+O asked for a still image, Ctrl+S for a file to save to, the
-    // toolbar's Open for an image again and the menu item for a video; all
-    // cancelled, so nothing opened.
-    ASSERT_EQ(m_files.size(), 4u);
+    // Ctrl+O asked for a still image, Ctrl+S for a file to save to (twice:
+    // toolbar shown, then hidden), the toolbar's Open for an image again and
+    // the menu item for a video; all cancelled, so nothing opened.
+    ASSERT_EQ(m_files.size(), 6u);
     EXPECT_EQ(m_files[0].filter,
               QString("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)"));
     EXPECT_TRUE(m_files[1].bSave);
+    EXPECT_TRUE(m_files[3].bSave);
     EXPECT_EQ(
-        m_files[3].filter,
+        m_files[5].filter,
         QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
     EXPECT_TRUE(m_made.empty());
-    EXPECT_EQ(m_nPrints, 1);
+    EXPECT_EQ(m_nPrints, 2);
 }
 
 TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {

@@ -5,6 +5,7 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTextItem>
 #include <atomic>
@@ -177,6 +178,44 @@ TEST(ViewText, InvalidUtf8EndsTheLineWithResultOne) {
         EXPECT_EQ(r.nResult, c.result);
         EXPECT_EQ(r.items.size(), c.cells);
     }
+}
+
+// A line owns its row: a shorter line over a longer one leaves no tail (a
+// run's pass line read "118682(count)   0.12(msec)sec)"), in the view's image
+// and on screen, and the rows above and below keep their lines.
+TEST(ViewText, ShorterLineReplacesTheWholeRowOfALongerOne) {
+    CPeloraView view;
+    view.resize(400, 260);
+    view.show();
+    DrawTextLine(22, "next row", RGB(0, 0, 0));
+    DrawTextLine(21, "1234567890(count) 1234567.12(msec) 0.12(msec)", RGB(0, 0, 0));
+    QApplication::processEvents();
+    QRegion repainted;
+    struct CPaintSpy : QObject {
+        QRegion* pRegion;
+        bool eventFilter(QObject*, QEvent* pEvent) override {
+            if (pEvent->type() == QEvent::Paint)
+                *pRegion += static_cast<QPaintEvent*>(pEvent)->region();
+            return false;
+        }
+    } spy;
+    spy.pRegion = &repainted;
+    view.installEventFilter(&spy);
+    DrawTextLine(21, "118682(count)", RGB(0, 0, 0));
+    for (int i = 0; i < 10; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    view.removeEventFilter(&spy);
+
+    const QImage img = view.TextImage();
+    const QRect rcShort = DrawnArea(Render("118682(count)"));
+    const QRect rcTail(rcShort.right() + 1, 210, img.width() - rcShort.right() - 1, 10);
+    for (int y = rcTail.top(); y <= rcTail.bottom(); ++y)
+        for (int x = rcTail.left(); x <= rcTail.right(); ++x)
+            ASSERT_EQ(qAlpha(img.pixel(x, y)), 0) << x << "," << y;
+    EXPECT_TRUE((QRegion(rcTail.intersected(view.rect())) - repainted).isEmpty());
+    const QImage shown = view.grab().toImage();
+    EXPECT_EQ(shown.pixel(rcTail.left() + 20, 215), qRgb(255, 255, 255));
+    EXPECT_EQ(DrawnArea(img.copy(0, 220, img.width(), 10)),
+              DrawnArea(Render("next row")).translated(0, -10));
 }
 
 // The views keep what is drawn in their own image, so a repaint shows it

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <vector>
 
 #include "filterbase/base_filter.h"
@@ -74,6 +75,8 @@ public:
     }
     HRESULT GetMediaType(int iPosition, CMediaType* pmt) override {
         if (iPosition < 0 || iPosition >= static_cast<int>(m_Types.size())) return S_FALSE;
+        int nFailAt = iPosition;
+        if (m_nOutOfMemoryOnceAt.compare_exchange_strong(nFailAt, -1)) return E_OUTOFMEMORY;
         *pmt = m_Types[static_cast<size_t>(iPosition)];
         return S_OK;
     }
@@ -82,9 +85,10 @@ public:
         ALLOCATOR_PROPERTIES actual{};
         return pAlloc->SetProperties(&m_Request, &actual);
     }
-    IMemInputPin* PeerInput() const { return m_pInputPin; }
+    IMemInputPin* PeerInput() const { return m_pInputPin.Get(); }
 
     std::vector<CMediaType> m_Types;
+    std::atomic<int> m_nOutOfMemoryOnceAt{-1};  // the type copy at this position fails once
     ALLOCATOR_PROPERTIES m_Request{2, 64, 1, 0};
     HRESULT m_hrDecide = S_OK;
 };
@@ -223,6 +227,46 @@ TEST_F(ConnectionTest, RefusedTypeInSampleAbortsUntilFlushOrStop) {
     EXPECT_EQ(In()->Receive(&plain), VFW_E_WRONG_STATE);
     Pause();
     EXPECT_EQ(DeliverOne(), S_OK);
+}
+
+TEST_F(ConnectionTest, ConnectedToWaitsForADisconnectInProgress) {
+    // Unlocked, it could add its reference to a peer the Disconnect has
+    // just released (position queries call it from any thread).
+    ASSERT_EQ(Connect(), S_OK);
+    std::future<std::pair<HRESULT, IPin*>> peer;
+    {
+        CAutoLock lock(m_Sink->GetLock());  // as a Disconnect on the graph thread holds it
+        peer = std::async(std::launch::async, [this] {
+            IPin* pPeer = nullptr;
+            const HRESULT hr = In()->ConnectedTo(&pPeer);
+            return std::make_pair(hr, pPeer);
+        });
+        EXPECT_EQ(peer.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        ASSERT_EQ(In()->Disconnect(), S_OK);
+    }
+    const auto [hr, pPeer] = peer.get();
+    EXPECT_EQ(hr, VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(pPeer, nullptr);
+    if (pPeer) pPeer->Release();
+}
+
+TEST_F(ConnectionTest, TypeEnumeratorFailsOnATypeItCannotCopyAndSkipsNone) {
+    Out()->m_nOutOfMemoryOnceAt = 1;
+    IEnumMediaTypes* pEnum = nullptr;
+    ASSERT_EQ(Out()->EnumMediaTypes(&pEnum), S_OK);
+    AM_MEDIA_TYPE* types[3] = {};
+    ULONG nFetched = 99;
+    EXPECT_EQ(pEnum->Next(3, types, &nFetched), E_OUTOFMEMORY);
+    EXPECT_EQ(nFetched, 0u);
+    for (AM_MEDIA_TYPE* pmt : types) DeleteMediaType(pmt);  // nothing, when it changed nothing
+    ASSERT_EQ(pEnum->Next(3, types, &nFetched), S_OK);      // the retry gets all three, in order
+    ASSERT_EQ(nFetched, 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        HRESULT hrCopy = S_OK;
+        EXPECT_TRUE(CMediaType(*types[i], &hrCopy) == Out()->m_Types[i]) << i;
+        DeleteMediaType(types[i]);
+    }
+    pEnum->Release();
 }
 
 }  // namespace

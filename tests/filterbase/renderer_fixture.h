@@ -37,7 +37,9 @@ public:
         : CBaseVideoRenderer(kClsidTestRenderer, "Test renderer", nullptr, phr) {}
     ~CTestRenderer() override { ShutdownTimerAndAdvise(); }
 
-    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }  // the source's one type
+    // The source's one type; after RefuseTypes every type is refused.
+    HRESULT CheckMediaType(const CMediaType*) override { return m_bRefuseTypes ? S_FALSE : S_OK; }
+    void RefuseTypes() { m_bRefuseTypes = true; }
 
     HRESULT DoRenderSample(IMediaSample*) override {
         m_nRendered.fetch_add(1);
@@ -83,6 +85,7 @@ private:
     std::mutex m_HookLock;  // guards m_PrepareRenderHook
     std::function<void()> m_PrepareRenderHook;
     std::atomic<int> m_nRendered{0};
+    std::atomic<bool> m_bRefuseTypes{false};
 };
 
 // Test source -> test renderer, with a manual clock or none.

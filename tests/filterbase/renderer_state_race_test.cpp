@@ -145,10 +145,14 @@ TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeave
         pRenderer->SetSyncSource(pClock);
         ASSERT_EQ(pRenderer->Run(0), S_OK);
         pRenderer->SetStreamStart(pClock->Now());
-        ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+        {
+            CAutoLock lock(pRenderer->InterfaceLock());
+            ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+        }
         // An advise for a frame a second ahead ...
         CFakeSample sample(10000000, 10400000);
         {
+            CAutoLock ilock(pRenderer->InterfaceLock());
             CAutoLock lock(pRenderer->RendererLock());
             ASSERT_TRUE(pRenderer->ScheduleSample(&sample));
         }
@@ -161,14 +165,98 @@ TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeave
         if (i % 4 == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(46 + i % 8));
         }
-        // No Stop: the graph went away.
-        EXPECT_EQ(pRenderer->Release(), 0u);
+        // No Stop: the graph went away. A callback firing just now holds a
+        // reference of its own and finishes the destruction on its thread.
+        pRenderer->Release();
+        ASSERT_TRUE(WaitUntil([] { return CUnknown::ObjectsActive() == 0; })) << "round " << i;
         EXPECT_EQ(pClock->PendingAdvises(), 0) << "round " << i;
     }
     // A timer or advise that outlived its renderer would fire into freed
     // memory now (AddressSanitizer reports it).
     pClock->Advance(10 * 10000000LL);
     std::this_thread::sleep_for(std::chrono::milliseconds(70));
+    EXPECT_EQ(pClock->Release(), 0u);
+}
+
+// What a graph thread, the timer thread or the streaming thread leaves
+// behind for the next one, one case per cause.
+
+TEST_F(RendererStateRaces, StopBetweenBeginFlushAndEndFlushLeavesTheNextPauseAcceptingSamples) {
+    RendererGraph g(HandDelivery());
+    g.Pause();
+    ASSERT_EQ(g.RendererPin()->BeginFlush(), S_OK);
+    g.Stop();  // the flush never ends: the source was stopped instead
+    g.Pause();
+    g.SourcePin()->AllowFrames(1);
+    FILTER_STATE fs = State_Stopped;
+    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK)
+        << "the paused renderer refused its first sample";
+}
+
+TEST_F(RendererStateRaces, ClockChangesOnlyWhileStoppedSoNoThreadUsesAReleasedClock) {
+    RendererGraph g(HandDelivery());
+    auto* pOther = new CManualClock(0);
+    pOther->AddRef();
+    g.Pause();
+    EXPECT_EQ(g.Renderer()->SetSyncSource(pOther), VFW_E_NOT_STOPPED);
+    IReferenceClock* pClock = nullptr;
+    ASSERT_EQ(g.Renderer()->GetSyncSource(&pClock), S_OK);
+    EXPECT_EQ(pClock, static_cast<IReferenceClock*>(g.Clock()));
+    if (pClock) pClock->Release();
+    g.Stop();
+    EXPECT_EQ(g.Renderer()->SetSyncSource(nullptr), S_OK);
+    EXPECT_EQ(pOther->Release(), 0u);
+}
+
+TEST_F(RendererStateRaces, RefusedTypeInASampleAsksUpstreamNothingUnderTheFilterLock) {
+    // Upstream takes its own filter lock, which comes before ours: asked
+    // under our lock, it can deadlock against a seek that flushes us.
+    RendererGraph g(HandDelivery());
+    IMediaSeeking* pSeeking = nullptr;  // the position object asks upstream for the stop
+    ASSERT_EQ(g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
+              S_OK);
+    g.Pause();
+    g.Renderer()->RefuseTypes();
+    std::atomic<int> nUnderLock{0};
+    g.SourcePin()->SetStopPositionHook([&] {
+        if (g.Renderer()->InterfaceLock()->IsOwnedByCurrentThread()) nUnderLock.fetch_add(1);
+    });
+    IMemAllocator* pAlloc = nullptr;
+    ASSERT_EQ(g.RendererPin()->GetAllocator(&pAlloc), S_OK);
+    IMediaSample* pSample = nullptr;
+    ASSERT_EQ(pAlloc->GetBuffer(&pSample, nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+    pAlloc->Release();
+    CMediaType mt;
+    ASSERT_EQ(g.RendererPin()->ConnectionMediaType(&mt), S_OK);
+    pSample->SetMediaType(&mt);
+    EXPECT_TRUE(FAILED(g.RendererPin()->Receive(pSample)));
+    pSample->Release();
+    EXPECT_EQ(nUnderLock.load(), 0);
+    EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 1);
+    pSeeking->Release();
+}
+
+TEST_F(RendererStateRaces, SinkDroppingTheLastReferenceInTheEndOfStreamTimerDestroysTheRenderer) {
+    CTestEventSink sink;
+    auto* pClock = new CManualClock(0);
+    pClock->AddRef();
+    HRESULT hr = S_OK;
+    auto* pRenderer = new CTestRenderer(&hr);
+    pRenderer->AddRef();
+    pRenderer->JoinFilterGraph(sink.Graph(), L"Renderer");
+    pRenderer->SetSyncSource(pClock);
+    // The graph lets go of the filter when the stream has ended.
+    sink.SetEventHook([&](LONG code) {
+        if (code == EC_COMPLETE) pRenderer->Release();
+    });
+    ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+    pRenderer->ForceEndOfStream(60 * kMs);
+    pRenderer->SendEndOfStream();
+    ASSERT_NE(pRenderer->ArmedTimer(), 0u);
+    pClock->Advance(60 * kMs);  // due when the timer fires
+    EXPECT_TRUE(WaitUntil([] { return CUnknown::ObjectsActive() == 0; }))
+        << "the timer thread is stuck in the renderer's destructor";
+    EXPECT_EQ(sink.Count(EC_COMPLETE), 1);
     EXPECT_EQ(pClock->Release(), 0u);
 }
 

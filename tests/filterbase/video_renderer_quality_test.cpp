@@ -37,16 +37,19 @@ protected:
         ASSERT_EQ(hr, S_OK);
         m_pRenderer->SetSyncSource(m_pClock);
         m_pRenderer->SetStreamStart(tStreamStart);
+        CAutoLock lock(m_pRenderer->InterfaceLock());
         m_pRenderer->StartStreaming();  // resets the averages
     }
     // The decision for a frame [start, start + kFrame) at the current clock.
     HRESULT Decide(REFERENCE_TIME tStart) {
         CFakeSample sample(tStart, tStart + kFrame);
         REFERENCE_TIME a = tStart, b = tStart + kFrame;
+        CAutoLock lock(m_pRenderer->InterfaceLock());
         return m_pRenderer->ShouldDrawSampleNow(&sample, &a, &b);
     }
     BOOL Schedule(REFERENCE_TIME tStart) {
         CFakeSample sample(tStart, tStart + kFrame);
+        CAutoLock ilock(m_pRenderer->InterfaceLock());
         CAutoLock lock(m_pRenderer->RendererLock());
         return m_pRenderer->ScheduleSample(&sample);
     }

@@ -44,13 +44,18 @@ constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps clips: 40 ms per frame
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
+// The seek mode the video command gives a clip of ours (by its extension).
+SeekMode SeekModeFor(const std::string& strPath) {
+    return strPath.ends_with(".mp4") ? SEEK_POLL : SEEK_COMPLETION;
+}
+
 // The worker's file source on a clip, probed and opened as the worker does
 // it, with an owner window that counts the samples the grab renderer
 // renders (it invalidates the owner once per rendered sample).
 class CFileSourceRig {
 public:
     explicit CFileSourceRig(const std::string& strPath)
-        : m_source(strPath, SeekModeForPath(strPath.c_str())),
+        : m_source(strPath, SeekModeFor(strPath)),
           m_hwnd(RegisterWindowHandle(&CFileSourceRig::OnRender, this)) {}
     ~CFileSourceRig() {
         m_source.Close();
@@ -70,7 +75,7 @@ public:
     }
     // The index the stream's latest frame shows (-1: none rendered yet).
     int Latest() {
-        m_source.AcquireLatest(m_frame.data(), Size());
+        m_source.AcquireLatest(m_frame.data(), Size(), nullptr);
         return Shown();
     }
     LONG Renders() const { return m_nRenders.load(); }
@@ -242,6 +247,45 @@ TEST_F(GraphTest, ASegmentPastTheEndRendersTheLastFrame) {
     ASSERT_EQ(g.m_pRenderer->CopyFrameTo(frame.data(), static_cast<LONG>(frame.size())),
               static_cast<LONG>(frame.size()));
     EXPECT_EQ(ReadFrameIndex(frame.data(), 96, 64, nStride), 59);
+}
+
+// B-frames: in AVI the packets carry only decode times, a keyframe found by
+// its decode time may be shown after the position sought, and the last
+// pictures come only from draining the decoder at the end of the file. Every
+// frame, the last ones included, is grabbed by its position as itself.
+TEST_F(GraphTest, BFrameClipsGrabEveryFrameByPositionAsItself) {
+    // Keyframe intervals that make the last picture a keyframe.
+    const struct {
+        EClipFormat eFormat;
+        int nFrames, nBFrames, nGop;
+    } cases[] = {{EClipFormat::AviMpeg4, 100, 2, 11},
+                 {EClipFormat::AviH264, 75, 3, 37},
+                 {EClipFormat::Mp4H264, 60, 3, 12}};
+    for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
+        SCOPED_TRACE(ClipFormatName(eFormat));
+        const std::string strPath = CClipCache::Get().Path(
+            std::string("b_") + ClipFormatName(eFormat) + ClipFormatExtension(eFormat));
+        ASSERT_EQ(WriteClip(strPath, {.eFormat = eFormat,
+                                      .nWidth = 96,
+                                      .nHeight = 64,
+                                      .nFrames = nFrames,
+                                      .nFpsNum = 25,
+                                      .nGop = nGop,
+                                      .nBFrames = nBFrames}),
+                  "");
+        CFileSourceRig rig(strPath);
+        ASSERT_EQ(rig.Open(), S_OK);
+        const SFrameTimeline& t = rig.m_timeline;
+        EXPECT_EQ(t.nFrameCount, nFrames);
+        auto at = [&](int n) { return FrameStartAt(n, t.nFrameStep, t.dFramesPerSecond); };
+        // In order (decoding goes on), then each of the last frames straight
+        // from frame 0 (a demuxer seek into the last groups of pictures).
+        for (int n = 0; n < nFrames; ++n) EXPECT_EQ(rig.GrabAt(at(n)), n);
+        for (int n = nFrames - 15; n < nFrames; ++n) {
+            ASSERT_EQ(rig.GrabAt(at(0)), 0);
+            EXPECT_EQ(rig.GrabAt(at(n)), n);
+        }
+    }
 }
 
 // The renderer reports positions in frames through these conversions; at

@@ -176,6 +176,25 @@ TEST_F(BitmapDialogTest, PaintsTheFrameUprightWithItsColoursAndTimesThePaints) {
     CloseAndWait(pDialog);
 }
 
+// Stop, then Play, both clicked while the worker is busy in a plug-in call:
+// the Play is a Play (not a Pause), served after the Stop's rewind.
+TEST_F(BitmapDialogTest, PlayClickedRightAfterStopPlaysAgainFromTheStart) {
+    QPointer<CBitmapDialog> pDialog = Open({.nFrames = 3000, .nWidth = 64, .nHeight = 48});
+    pDialog->m_btnPlayPause->click();
+    ASSERT_TRUE(PumpUntil([&] { return pDialog->Worker()->Position() >= 20; }));
+    SetBlocking(1);
+    PumpUntil([] { return false; }, 100);  // the worker is now inside the plug-in
+    pDialog->m_btnStop->click();
+    pDialog->m_btnPlayPause->click();
+    EXPECT_EQ(State(pDialog), "一時停止 PS---");
+    SetBlocking(0);
+    EXPECT_TRUE(PumpUntil(
+        [&] { return pDialog->Worker()->IsRunning() && pDialog->Worker()->Position() < 20; }));
+    EXPECT_TRUE(pDialog->Worker()->IsPlaying());
+    EXPECT_EQ(State(pDialog), "一時停止 PS---");
+    CloseAndWait(pDialog);
+}
+
 TEST_F(BitmapDialogTest, CloseDuringPlaybackEndsTheWorkerQuietly) {
     for (bool bCaptionBar : {false, true}) {
         SCOPED_TRACE(bCaptionBar ? "caption bar" : "Close button");
@@ -242,6 +261,24 @@ TEST_F(BitmapDialogTest, WorkerStuckInThePluginIsReportedAndNothingIsFreedUnderI
     EXPECT_FALSE(pDialog->isVisible());
     SetBlocking(0);
     EXPECT_TRUE(PumpUntil([&] { return pDialog.isNull(); }));
+}
+
+// The same worker while the dialog itself is destroyed (the program ending
+// with the dialog still waiting): the destruction takes a bounded time, and
+// the worker left behind touches nothing of the dialog once the plug-in
+// returns at last.
+TEST_F(BitmapDialogTest, DialogDestroyedWhileItsWorkerIsStuckLeavesTheWorkerBehind) {
+    QPointer<CBitmapDialog> pDialog = Open({.nFrames = 3000, .nWidth = 640, .nHeight = 480});
+    SetBlocking(1);
+    pDialog->m_btnPlayPause->click();
+    PumpUntil([] { return false; }, 200);  // the worker is now inside the plug-in
+    pDialog->OnClose();
+    ASSERT_FALSE(pDialog.isNull());
+    delete pDialog.data();
+    EXPECT_TRUE(pDialog.isNull());
+    EXPECT_EQ(CBitmapDialog::AbandonedWorkerCount(), 1u);
+    SetBlocking(0);  // the worker returns into its cut-off link, ends and is joined
+    EXPECT_TRUE(PumpUntil([] { return CBitmapDialog::AbandonedWorkerCount() == 0; }));
 }
 
 }  // namespace

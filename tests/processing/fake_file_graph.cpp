@@ -1,6 +1,7 @@
 #include "fake_file_graph.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -10,13 +11,20 @@
 namespace {
 std::mutex g_mxClip;
 SFakeClip g_clip;  // guarded by g_mxClip
+std::atomic<int> g_nSeeksToNeverFrame{0};
+std::atomic<int> g_nSeekRequests{0};
 
 }  // namespace
 
 void CFakeFileGraph::SetClip(const SFakeClip& clip) {
     std::lock_guard<std::mutex> lock(g_mxClip);
     g_clip = clip;
+    g_nSeeksToNeverFrame.store(0);
+    g_nSeekRequests = 0;
 }
+
+int CFakeFileGraph::SeeksToNeverFrame() { return g_nSeeksToNeverFrame.load(); }
+int CFakeFileGraph::SeekRequests() { return g_nSeekRequests.load(); }
 
 std::unique_ptr<IFileGraph> CFakeFileGraph::Factory(void*) {
     std::lock_guard<std::mutex> lock(g_mxClip);
@@ -75,9 +83,11 @@ HRESULT CFakeFileGraph::GetDuration(LONGLONG* pDuration) {
 HRESULT CFakeFileGraph::SetPositions(LONGLONG* pCurrent, DWORD, LONGLONG* pStop, DWORD) {
     std::lock_guard<std::mutex> lock(m_mx);
     m_llStart = m_llCurrent = *pCurrent;
-    m_llStop = *pStop;
+    m_llStop = std::min(*pStop, FrameTime(m_clip.nFrames));
+    ++g_nSeekRequests;
     m_bComplete = false;
     Restart();  // a running graph flushes and plays from the new start
+    if (m_nFirst == m_clip.nNeverSeekTo) g_nSeeksToNeverFrame.fetch_add(1);
     return S_OK;
 }
 
@@ -86,6 +96,17 @@ HRESULT CFakeFileGraph::GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) {
     Advance();
     *pCurrent = m_llCurrent;
     *pStop = m_llStop;
+    return S_OK;
+}
+
+HRESULT CFakeFileGraph::ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
+                                          LONGLONG Source, const GUID* pSourceFormat) {
+    if (!pTargetFormat || !pSourceFormat || *pTargetFormat != TIME_FORMAT_MEDIA_TIME ||
+        *pSourceFormat != TIME_FORMAT_SAMPLE || Source < 0 || Source >= m_clip.nFrames) {
+        return E_INVALIDARG;
+    }
+    *pTarget = m_clip.nFpsNum > 0 ? std::llround(static_cast<double>(Source) * 1e7 / m_clip.nFpsNum)
+                                  : Source * Duration();
     return S_OK;
 }
 
@@ -118,7 +139,8 @@ HRESULT CFakeFileGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
 
 void CFakeFileGraph::Restart() {
     m_tStart = std::chrono::steady_clock::now();
-    m_nFirst = m_nNext = FrameAt(m_llStart);
+    // At or past the end the segment shows the last frame, as the file source does.
+    m_nFirst = m_nNext = std::min(FrameAt(m_llStart), m_clip.nFrames - 1);
 }
 
 bool CFakeFileGraph::EndsBefore(int nFrame) const {
@@ -126,7 +148,7 @@ bool CFakeFileGraph::EndsBefore(int nFrame) const {
 }
 
 void CFakeFileGraph::Advance() {
-    if (!m_bRunning || m_bComplete || m_bFrameByFrame) return;
+    if (!m_bRunning || m_bComplete || m_bFrameByFrame || m_nFirst == m_clip.nNeverSeekTo) return;
     const double dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
     const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
@@ -144,12 +166,13 @@ void CFakeFileGraph::Advance() {
     }
 }
 
-LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest) {
+LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) {
     int nFrame;
     {
         std::lock_guard<std::mutex> lock(m_mx);
         Advance();
         nFrame = m_nLatestFrame;
+        if (nFrame >= 0 && pDest != nullptr && pllPosition) *pllPosition = FrameTime(nFrame);
     }
     return DrawFrame(nFrame, pDest, cbDest);
 }
@@ -173,11 +196,16 @@ HRESULT CFakeFileGraph::WaitForRenderedFrame(LONG msTimeout) {
     return S_OK;
 }
 
-HRESULT CFakeFileGraph::TakeFrame(BYTE* pDest, LONG cbDest, LONG, LONG* pcbCopied) {
+HRESULT CFakeFileGraph::TakeFrame(BYTE* pDest, LONG cbDest, LONG msTimeout, LONG* pcbCopied) {
     int nFrame;
     {
-        std::lock_guard<std::mutex> lock(m_mx);
-        if (!m_bRunning || !m_bFrameByFrame) return E_ABORT;
+        std::unique_lock<std::mutex> lock(m_mx);
+        if (!m_bRunning || !m_bFrameByFrame || m_nFirst == m_clip.nNeverSeekTo) {
+            // Nothing renders: the time-out passes, as in the renderer.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(msTimeout));
+            return E_ABORT;
+        }
         if (m_bComplete || EndsBefore(m_nNext)) {
             m_llCurrent = m_llStop;
             m_bComplete = true;

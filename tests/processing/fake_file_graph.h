@@ -5,8 +5,8 @@
 // at the frames' presentation times (scaled by dSpeed; each call catches up
 // with the clock, so no thread of its own); a stop equal to the start still
 // renders that frame; the current position is the last rendered frame's time,
-// the stop position after the end. Each frame is the frame-numbered pattern of
-// tools/frame_pattern.h.
+// the stop position after the end; a stop past the end reads back as the end. Each frame is the
+// frame-numbered pattern of tools/frame_pattern.h.
 #pragma once
 
 #include <chrono>
@@ -27,6 +27,7 @@ struct SFakeClip {
     // container stores it, while rtFrame is rounded on its own.
     int nFpsNum = 0;
     bool bFailOpen = false;  // RenderFile fails
+    int nNeverSeekTo = -1;   // a segment starting at this frame never renders nor completes
 };
 
 class CFakeFileGraph : public IFileGraph {
@@ -36,6 +37,11 @@ public:
     // Factory() makes graphs playing the clip last set here.
     static void SetClip(const SFakeClip& clip);
     static std::unique_ptr<IFileGraph> Factory(void* hwndOwner);
+    // SetPositions calls whose start is the clip's nNeverSeekTo frame, in
+    // every graph since the last SetClip.
+    static int SeeksToNeverFrame();
+    // New start positions asked of the graphs made since the last SetClip.
+    static int SeekRequests();
 
     HRESULT Open(const std::string& strPath, EOpenStep* pFailedStep) override;
     BITMAPINFO RendererFormat() const override;
@@ -46,10 +52,13 @@ public:
     HRESULT SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                          DWORD dwStopFlags) override;
     HRESULT GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) override;
+    // Picture numbers to media time only (the clip's rate is constant).
+    HRESULT ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
+                              const GUID* pSourceFormat) override;
     HRESULT Run() override;
     HRESULT Stop() override;
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override;
-    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest) override;
+    LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) override;
     // Frame by frame the clock is off: nothing renders until TakeFrame
     // takes the next frame of the segment.
     HRESULT SetFrameByFrame(bool bFrameByFrame) override;

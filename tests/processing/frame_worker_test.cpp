@@ -11,7 +11,14 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <numeric>
 #include <thread>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "fake_file_graph.h"
 #include "support/watchdog.h"
@@ -42,6 +49,22 @@ int32_t InvertingPlugin(uint8_t* pOut, const uint8_t* pIn, BITMAPINFO bmi) {
 // Hang guard for waits that may span a whole playback run on a loaded
 // machine (sanitizer builds).
 constexpr std::chrono::seconds kRunBound{30};
+
+// Records the index each frame handed to it shows (-1: none), in order.
+std::mutex g_mxSeen;
+std::vector<int> g_seen;  // guarded by g_mxSeen
+int32_t RecordingPlugin(uint8_t* pOut, const uint8_t* pIn, BITMAPINFO bmi) {
+    std::memcpy(pOut, pIn, bmi.bmiHeader.biSizeImage);
+    const int nWidth = bmi.bmiHeader.biWidth, nHeight = bmi.bmiHeader.biHeight;
+    const int nIndex = ReadFrameIndex(pIn, nWidth, nHeight, (3 * nWidth + 3) & ~3);
+    std::lock_guard<std::mutex> lock(g_mxSeen);
+    g_seen.push_back(nIndex);
+    return 0;
+}
+std::vector<int> SeenAndClear() {
+    std::lock_guard<std::mutex> lock(g_mxSeen);
+    return std::exchange(g_seen, {});
+}
 
 // Records what the worker asked of its window: one (what, value) pair a call.
 class CRecordingWindow : public IFrameWindow {
@@ -96,9 +119,10 @@ public:
         Start(std::make_unique<CFileFrameSource>("clip", eMode), pfnPlugin, bEveryFrame);
     }
     // A clip file on the real file graph.
-    CWorkerRig(const std::string& strPath, SeekMode eMode) {
+    CWorkerRig(const std::string& strPath, SeekMode eMode, TAVROFUNC pfnPlugin = &CountingPlugin,
+               bool bEveryFrame = false) {
         SetFileGraphFactory(nullptr);
-        Start(std::make_unique<CFileFrameSource>(strPath, eMode), &CountingPlugin, false);
+        Start(std::make_unique<CFileFrameSource>(strPath, eMode), pfnPlugin, bEveryFrame);
     }
     CWorkerRig(std::unique_ptr<IFrameSource> pSource, TAVROFUNC pfnPlugin) {
         Start(std::move(pSource), pfnPlugin, false);
@@ -329,7 +353,48 @@ TEST(FrameWorker, SourceWithoutPositionsIsProcessedEveryPassWhilePlayingAndNever
     EXPECT_TRUE(rig.m_window.Values("line 210").empty());
 }
 
-#ifdef PELORA_HAVE_FILE_GRAPH
+// A seek the graph never completes holds the worker for the seek time-out
+// once: then it is given up, said on the status line, and not tried again
+// on the following passes (woken here at once) until the position changes.
+TEST(FrameWorker, SeekThatNeverCompletesIsGivenUpOnceAndSaidOnTheStatusLine) {
+    CWorkerRig rig({.nFrames = 30, .nNeverSeekTo = 5});
+    ASSERT_TRUE(rig.WaitForDisplayed(0));
+    rig.m_worker.MoveToSliderPos(5);
+    const std::string strLine = "line " + std::to_string(CFrameWorker::kSeekStatusY);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !rig.m_window.Values(strLine).empty(); },
+        std::chrono::milliseconds(CFileFrameSource::kSeekTimeoutMs + 20000)));  // hang guard
+    EXPECT_EQ(rig.m_window.Values(strLine).back(), "フレーム 5 へのシークが完了しません");
+    for (int i = 0; i < 5; ++i) {
+        rig.m_worker.Wake();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(CFakeFileGraph::SeeksToNeverFrame(), 1);
+    rig.m_worker.StepForward();
+    EXPECT_TRUE(rig.WaitForDisplayed(6));
+    EXPECT_EQ(rig.m_window.Values(strLine).back(), "");  // the next seek completed
+}
+
+// 30 fps in media time: 90 x 333333 lies before the end of a 90-frame clip,
+// and the slider's range ends at the frame count. Neither every-frame nor a
+// grab at the end may ask for a position the graph never reaches (it ends
+// the stop at the end of the stream) and wait out the seek time-out.
+TEST(FrameWorker, EveryFrameAndAGrabAtTheEndAskNothingPastTheLastFrame) {
+    const SFakeClip clip{.nFrames = 90, .bFrameFormat = false, .nFpsNum = 30};
+    CWorkerRig rig(clip, &CountingPlugin, /*bEveryFrame=*/true);
+    rig.m_worker.RequestPlay();
+    ASSERT_TRUE(rig.WaitForRunEnd());
+    std::vector<LONGLONG> expected(90);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(rig.m_window.Processed(), expected);
+    // Frame 0 at set-up, then one seek a frame.
+    EXPECT_EQ(CFakeFileGraph::SeekRequests(), 90);
+
+    rig.m_worker.MoveToSliderPos(90);
+    EXPECT_TRUE(WaitUntil([&] { return CFakeFileGraph::SeekRequests() == 91; }));
+    EXPECT_TRUE(rig.WaitForDisplayed(89));
+}
+
 namespace fs = std::filesystem;
 
 // The real file graph on generated clips: an AVI stepped in frames, an MP4 in
@@ -382,6 +447,65 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
     }
     fs::remove_all(dir);
 }
-#endif  // PELORA_HAVE_FILE_GRAPH
+// Clips with B-frames: in AVI their packets carry no presentation time and
+// the decoder hands out the last pictures only when drained at the end of the
+// file. Every-frame processes each picture once, as its own frame; a real-time
+// run reaches the last picture and processes none twice.
+TEST(FrameWorkerOnClips, BFrameClipsProcessEachPictureOnceAsItsOwnFrameToTheLast) {
+    av_log_set_level(AV_LOG_ERROR);  // the encoder's statistics are noise here
+    const fs::path dir =
+        fs::temp_directory_path() / ("pelora_worker_b_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const struct {
+        const char* file;
+        EClipFormat eFormat;
+        int nFrames, nBFrames;
+        SeekMode eMode;
+    } cases[] = {
+        {"mpeg4.avi", EClipFormat::AviMpeg4, 100, 2, SEEK_COMPLETION},
+        {"h264.avi", EClipFormat::AviH264, 75, 3, SEEK_COMPLETION},
+        {"h264.mp4", EClipFormat::Mp4H264, 50, 3, SEEK_POLL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string strPath = (dir / c.file).string();
+        ASSERT_EQ(WriteClip(strPath, {.eFormat = c.eFormat,
+                                      .nWidth = 96,
+                                      .nHeight = 64,
+                                      .nFrames = c.nFrames,
+                                      .nFpsNum = 50,
+                                      .nGop = 12,
+                                      .nBFrames = c.nBFrames}),
+                  "");
+        std::vector<int> all(c.nFrames);
+        std::iota(all.begin(), all.end(), 0);
+        {
+            CWorkerRig rig(strPath, c.eMode, &RecordingPlugin, /*bEveryFrame=*/true);
+            SeenAndClear();
+            rig.m_worker.RequestPlay();
+            ASSERT_TRUE(rig.WaitForRunEnd());
+            EXPECT_EQ(SeenAndClear(), all);
+            const std::vector<LONGLONG> processed = rig.m_window.Processed();
+            EXPECT_EQ(std::vector<int>(processed.begin(), processed.end()), all);
+        }
+        CWorkerRig rig(strPath, c.eMode, &RecordingPlugin);
+        SeenAndClear();
+        rig.m_worker.RequestPlay();
+        ASSERT_TRUE(rig.WaitForRunEnd());
+        const std::vector<int> seen = SeenAndClear();
+        const std::vector<LONGLONG> processed = rig.m_window.Processed();
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(std::vector<int>(processed.begin(), processed.end()), seen)
+            << "each picture as its own frame";
+        EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) ==
+                    seen.end());
+        EXPECT_EQ(seen.back(), c.nFrames - 1);
+        // Every frame processed or counted as skipped, none lost before the end.
+        EXPECT_EQ(
+            static_cast<LONGLONG>(seen.size()) + std::stoll(rig.m_window.Values("end").front()),
+            c.nFrames);
+    }
+    fs::remove_all(dir);
+}
 
 }  // namespace

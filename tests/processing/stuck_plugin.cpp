@@ -13,6 +13,9 @@ namespace {
 std::atomic<int> g_nBlocking{0};
 }
 
+// Looked up by name (dlsym) by the dialog tests.
+extern "C" TAVRO_EXPORT void StuckPluginSetBlocking(int n);
+
 extern "C" TAVRO_EXPORT void StuckPluginSetBlocking(int n) { g_nBlocking.store(n); }
 
 extern "C" TAVRO_EXPORT int32_t TavroFunc(uint8_t* pOutput, const uint8_t* pInput,

@@ -1,5 +1,6 @@
 // Iteration counts for the looped race tests: ThreadSanitizer slows every
 // memory access down by an order of magnitude, so its runs loop less.
+// PELORA_TSAN is defined under ThreadSanitizer with gcc and with clang.
 #pragma once
 
 #if defined(__SANITIZE_THREAD__)

@@ -1,6 +1,7 @@
 // Test stand-in for the filter graph as a filter sees it: JoinFilterGraph
 // gets this object, and QueryInterface(IMediaEventSink) answers it too.
-// Notify records every event under a leaf lock and never calls back.
+// Notify records every event under a leaf lock, then runs the test's hook
+// (SetEventHook) outside it; without a hook it never calls back.
 // Owned by the test (the reference count is only tracked); it must outlive
 // every filter that joined it.
 #pragma once
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -46,6 +48,7 @@ public:
             m_Events.push_back({EventCode, EventParam1, EventParam2});
         }
         m_cvEvent.notify_all();
+        if (m_Hook) m_Hook(EventCode);
         return S_OK;
     }
 
@@ -60,6 +63,9 @@ public:
     HRESULT SetDefaultSyncSource() override { return E_NOTIMPL; }
 
     IFilterGraph* Graph() { return static_cast<IFilterGraph*>(this); }
+    // Runs on the notifying thread for every later event. Set before any
+    // filter can notify.
+    void SetEventHook(std::function<void(LONG)> hook) { m_Hook = std::move(hook); }
 
     // How many events with this code arrived so far.
     int Count(LONG code) {
@@ -88,6 +94,7 @@ private:
     std::mutex m_Lock;                  // leaf lock: guards m_Events
     std::condition_variable m_cvEvent;  // an event arrived
     std::vector<RecordedEvent> m_Events;
+    std::function<void(LONG)> m_Hook;  // set before use, then read only
 };
 
 }  // namespace pelora_test

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 
+#include "support/race_loops.h"  // PELORA_TSAN
+
 namespace tavro_test {
 
 // Every colour, except under the thread sanitizer (where the full sweep takes
 // most of a minute): there 2^20 colours spread over the cube (17 * n mod 2^24).
-#if defined(__SANITIZE_THREAD__)
+#ifdef PELORA_TSAN
 constexpr uint32_t kSweepColours = 1u << 20;
 constexpr uint32_t kSweepStep = 17;
 #else

@@ -18,14 +18,23 @@
 
 #include "pelora/tavro_plugin.h"
 #include "reference_luma.h"
+#include "support/race_loops.h"
 
 // The allocation-failure case asks for planes larger than any address space;
 // the sanitizers' allocators must then return null as the plain one does
-// instead of stopping the process.
-#if defined(__SANITIZE_ADDRESS__)
+// instead of stopping the process. (gcc names the sanitizer in a macro,
+// clang answers __has_feature.)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
+#define PELORA_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(PELORA_ASAN)
+extern "C" const char* __asan_default_options();  // the sanitizer runtime calls it
 extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
 #endif
-#if defined(__SANITIZE_THREAD__)
+#ifdef PELORA_TSAN
+extern "C" const char* __tsan_default_options();  // the sanitizer runtime calls it
 extern "C" const char* __tsan_default_options() { return "allocator_may_return_null=1"; }
 #endif
 

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include "platform/ffmpeg/file_decoder.h"
 #include "tools/frame_pattern.h"
 
@@ -46,6 +50,9 @@ TEST_F(ClipgenTest, BadArgumentsAndUnwritableClipsExitNonZeroWithAMessageAndWrit
         {strOut + " --format avi-theora --size 64x48 --frames 3 --fps 30", "unknown format"},
         {strOut + " --format asf-wmv2 --size 321x241 --frames 3 --fps 30", "even"},
         {" --out /nonexistent-dir/x.avi" + strGood, "cannot create"},
+        {strOut + strGood + " --bframes 17", "B-frame count"},
+        {strOut + " --format avi-mjpeg --size 64x48 --frames 3 --fps 30 --bframes 2",
+         "B-frames need"},
     };
     for (const auto& c : cases) {
         std::string strErr;
@@ -70,6 +77,31 @@ TEST_F(ClipgenTest, WritesTheRequestedRateSizeCountAndFirstIndex) {
     for (int i = 0; i < 15; ++i) {
         ASSERT_EQ(dec.ReadFrame(buf.data(), buf.size(), nullptr), S_OK);
         EXPECT_EQ(ReadFrameIndex(buf.data(), 320, 240, dec.GetStride()), 500 + i);
+    }
+}
+
+// B-frames: the streams reorder pictures (the decoder holds some back), and
+// every picture still shows its own index in presentation order.
+TEST_F(ClipgenTest, BFrameClipsReorderAndShowEveryIndexInOrder) {
+    for (const char* pszFormat : {"avi-mpeg4", "avi-h264", "mp4-h264"}) {
+        SCOPED_TRACE(pszFormat);
+        const std::string strPath = Path(std::string("b.") + (pszFormat[0] == 'a' ? "avi" : "mp4"));
+        ASSERT_EQ(RunClipgen("--out " + strPath + " --format " + pszFormat +
+                             " --size 64x48 --frames 20 --fps 25 --bframes 2"),
+                  0);
+        AVFormatContext* pFormat = nullptr;
+        ASSERT_EQ(avformat_open_input(&pFormat, strPath.c_str(), nullptr, nullptr), 0);
+        ASSERT_GE(avformat_find_stream_info(pFormat, nullptr), 0);
+        EXPECT_GT(pFormat->streams[0]->codecpar->video_delay, 0);
+        avformat_close_input(&pFormat);
+        CFileDecoder dec;
+        ASSERT_EQ(dec.Open(strPath), S_OK);
+        EXPECT_EQ(dec.GetFrameCount(), 20);
+        std::vector<BYTE> buf(dec.GetImageSize());
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_EQ(dec.ReadFrame(buf.data(), buf.size(), nullptr), S_OK);
+            EXPECT_EQ(ReadFrameIndex(buf.data(), 64, 48, dec.GetStride()), i);
+        }
     }
 }
 

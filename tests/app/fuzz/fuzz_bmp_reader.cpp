@@ -8,6 +8,8 @@
 #include "app/image_frame.h"
 #include "app/image_readers.h"
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);  // libFuzzer calls it
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream file(std::string(reinterpret_cast<const char*>(data), size),
                             std::ios::in | std::ios::binary);

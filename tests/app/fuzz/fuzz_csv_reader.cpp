@@ -9,6 +9,8 @@
 #include "app/image_frame.h"
 #include "app/image_readers.h"
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);  // libFuzzer calls it
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Yes for one first byte in eight: a 512x480 canvas costs milliseconds
     // under the sanitizers, the rest of the parsing microseconds.

@@ -97,3 +97,26 @@ TEST(MmTimer, KillRacingTheDeadlineNeverLeavesACallbackBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// The timing lines print counts in ten places ("%10I64d(count)"): at 100 ns a
+// count there covers more than 16 minutes, and the counts turn into the same
+// milliseconds as the monotonic clock (a hang guard sleep, not a speed check).
+TEST(PerformanceCounter, Ticks100NanosecondCountsInStepWithTheMonotonicClock) {
+    LARGE_INTEGER liFreq{}, liStart{}, liEnd{};
+    ASSERT_TRUE(QueryPerformanceFrequency(&liFreq));
+    EXPECT_EQ(liFreq.QuadPart, 10000000);
+    const auto tStart = std::chrono::steady_clock::now();
+    ASSERT_TRUE(QueryPerformanceCounter(&liStart));
+    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(QueryPerformanceCounter(&liEnd));
+    const auto tEnd = std::chrono::steady_clock::now();
+    const double dCounterMs = static_cast<double>(liEnd.QuadPart - liStart.QuadPart) * 1000.0 /
+                              static_cast<double>(liFreq.QuadPart);
+    const double dClockMs = std::chrono::duration<double, std::milli>(tEnd - tStart).count();
+    EXPECT_LE(dCounterMs, dClockMs);
+    EXPECT_GE(dCounterMs, 30.0);
+}
+
+}  // namespace

@@ -1,0 +1,477 @@
+// The camera objects of the media graph tier, driven the way the camera
+// library drives them (enumerator -> moniker -> capture filter -> grabber
+// -> null renderer, all by class id), on virtual cameras.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "filterbase/media_type.h"
+#include "mediagraph/media_classes.h"
+#include "platform/com/com_ref.h"
+#include "platform/com/com_runtime.h"
+#include "platform/ffmpeg/frame_pattern.h"
+#include "platform/media/capture_interfaces.h"
+#include "platform/v4l2/v4l2_catalogue.h"
+#include "support/live_objects.h"
+#include "support/virtual_cameras.h"
+#include "support/watchdog.h"
+
+namespace {
+
+using pelora_test::DiscreteFormat;
+using pelora_test::MakeCamera;
+using pelora_test::WebcamConfig;
+
+template <class T>
+CComRef<T> Create(REFCLSID clsid, REFIID iid) {
+    CComRef<T> p;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
+                               reinterpret_cast<void**>(p.Receive())),
+              S_OK);
+    return p;
+}
+
+template <class T>
+CComRef<T> Query(IUnknown* p, REFIID iid) {
+    CComRef<T> q;
+    if (p) p->QueryInterface(iid, reinterpret_cast<void**>(q.Receive()));
+    return q;
+}
+
+// A callback owned by the test, counting nothing, as the library's is.
+class NumberCallback final : public ISampleGrabberCB {
+public:
+    HRESULT QueryInterface(REFIID, void** ppv) override {
+        queried = true;  // the grabber must never ask
+        *ppv = this;
+        return S_OK;
+    }
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 2; }
+    HRESULT SampleCB(double, IMediaSample* pSample) override {
+        inCall = true;
+        BYTE* p = nullptr;
+        std::lock_guard<std::mutex> lock(m_Lock);
+        if (pSample->GetPointer(&p) == S_OK &&
+            pSample->GetActualDataLength() == static_cast<LONG>(width * height * 3)) {
+            auto n = ReadFrameNumber(p, width, height);
+            numbers.push_back(n ? static_cast<int64_t>(*n) : -1);
+        } else {
+            numbers.push_back(-2);
+        }
+        calls.fetch_add(1);
+        inCall = false;
+        return S_OK;
+    }
+    HRESULT BufferCB(double, BYTE*, LONG) override { return E_NOTIMPL; }
+    std::vector<int64_t> Numbers() {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return numbers;
+    }
+
+    uint32_t width = 640, height = 480;
+    std::atomic<bool> queried{false};
+    std::atomic<bool> inCall{false};
+    std::atomic<int> calls{0};
+
+private:
+    std::mutex m_Lock;  // guards numbers
+    std::vector<int64_t> numbers;
+};
+
+class CaptureGraphTest : public pelora_test::LiveObjectsTest {
+protected:
+    void SetUp() override {
+        LiveObjectsTest::SetUp();
+        ASSERT_EQ(RegisterMediaClasses(), S_OK);
+        CoInitialize(nullptr);
+    }
+    void TearDown() override {
+        Release();
+        V4l2Catalogue::clearVirtual();
+        CoUninitialize();
+        LiveObjectsTest::TearDown();
+    }
+    void Release() {
+        control.Release();
+        grabber.Release();
+        source.Release();
+        grabberFilter.Release();
+        renderer.Release();
+        builder.Release();
+        graph.Release();
+    }
+
+    // The device's capture filter at this index of the listing.
+    CComRef<IBaseFilter> Bind(int index, std::wstring* pName = nullptr) {
+        auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+        CComRef<IEnumMoniker> monikers;
+        if (devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) !=
+            S_OK) {
+            return {};
+        }
+        IMoniker* m = nullptr;
+        for (int i = 0; monikers->Next(1, &m, nullptr) == S_OK; ++i) {
+            CComRef<IMoniker> moniker(m, AdoptTag);
+            if (i != index) continue;
+            CComRef<IPropertyBag> bag;
+            if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                                 reinterpret_cast<void**>(bag.Receive())))) {
+                VARIANT v;
+                VariantInit(&v);
+                if (bag->Read(L"FriendlyName", &v, nullptr) == S_OK && pName) *pName = v.bstrVal;
+                VariantClear(&v);
+            }
+            CComRef<IBaseFilter> filter;
+            moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                  reinterpret_cast<void**>(filter.Receive()));
+            return filter;
+        }
+        return {};
+    }
+
+    // The graph the camera library builds, up to (not including) Run.
+    HRESULT Build(int index, uint32_t w, uint32_t h, bool bSetSize = true) {
+        builder =
+            Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+        graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        EXPECT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+        control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
+        source = Bind(index);
+        if (!source) return VFW_E_NOT_FOUND;
+        graph->AddFilter(source.Get(), L"Camera");
+        CComRef<IAMStreamConfig> config;
+        EXPECT_NE(
+            builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
+                                   IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+            S_OK);
+        HRESULT hr =
+            builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                                   IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive()));
+        if (hr != S_OK) return hr;
+        if (bSetSize) {
+            AM_MEDIA_TYPE* pmt = nullptr;
+            EXPECT_EQ(config->GetFormat(&pmt), S_OK);
+            VIDEOINFOHEADER vih;
+            std::memcpy(&vih, pmt->pbFormat, sizeof(vih));
+            vih.bmiHeader.biWidth = static_cast<LONG>(w);
+            vih.bmiHeader.biHeight = static_cast<LONG>(h);
+            std::memcpy(pmt->pbFormat, &vih, sizeof(vih));
+            hr = VFW_E_INVALIDMEDIATYPE;
+            for (const GUID* st : {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_YUYV}) {
+                pmt->subtype = *st;
+                if ((hr = config->SetFormat(pmt)) == S_OK) break;
+            }
+            DeleteMediaType(pmt);
+        }
+        grabberFilter = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
+        EXPECT_EQ(graph->AddFilter(grabberFilter.Get(), L"Sample Grabber"), S_OK);
+        grabber = Query<ISampleGrabber>(grabberFilter.Get(), IID_ISampleGrabber);
+        EXPECT_EQ(grabber->SetOneShot(FALSE), S_OK);
+        EXPECT_EQ(grabber->SetBufferSamples(TRUE), S_OK);
+        EXPECT_EQ(grabber->SetCallback(&callback, 0), S_OK);
+        AM_MEDIA_TYPE rgb{};
+        rgb.majortype = MEDIATYPE_Video;
+        rgb.subtype = MEDIASUBTYPE_RGB24;
+        rgb.formattype = FORMAT_VideoInfo;
+        EXPECT_EQ(grabber->SetMediaType(&rgb), S_OK);
+        renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+        EXPECT_EQ(graph->AddFilter(renderer.Get(), L"NullRenderer"), S_OK);
+        const HRESULT hrRender =
+            builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(),
+                                  grabberFilter.Get(), renderer.Get());
+        auto mediaFilter = Query<IMediaFilter>(graph.Get(), IID_IMediaFilter);
+        EXPECT_EQ(mediaFilter->SetSyncSource(nullptr), S_OK);
+        return FAILED(hrRender) ? hrRender : hr;
+    }
+
+    // Emits k frames one at a time, each handed back by the streaming
+    // thread before the next (a burst larger than the 4 buffers would lose
+    // frames, as with a driver).
+    void Emit(VirtualV4l2Device& cam, int k) {
+        for (int i = 0; i < k; ++i) {
+            const uint64_t target = cam.returned() + 1;
+            cam.emit(1);
+            ASSERT_TRUE(cam.waitReturned(target, 5000));
+        }
+    }
+
+    NumberCallback callback;
+    CComRef<ICaptureGraphBuilder2> builder;
+    CComRef<IGraphBuilder> graph;
+    CComRef<IMediaControl> control;
+    CComRef<IBaseFilter> source, grabberFilter, renderer;
+    CComRef<ISampleGrabber> grabber;
+};
+
+TEST_F(CaptureGraphTest, LibraryGraphDeliversNumberedFramesAndLeavesNothingBehind) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.bytesPerLinePadding = 64;  // padded driver rows, packed grabber rows
+    auto cam = MakeCamera(cfg);
+    V4l2Catalogue::registerVirtual(cam);
+    ASSERT_EQ(Build(0, 640, 480), S_OK);
+    ASSERT_EQ(control->Run(), S_OK);
+    Emit(*cam, 5);
+    LONG size = 0;
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), S_OK);
+    EXPECT_EQ(size, 640 * 480 * 3);
+    std::vector<BYTE> kept(static_cast<size_t>(size));
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(kept.data())), S_OK);
+    EXPECT_EQ(ReadFrameNumber(kept.data(), 640, 480), 4u);
+    EXPECT_EQ(control->Stop(), S_OK);
+    EXPECT_EQ(callback.Numbers(), (std::vector<int64_t>{0, 1, 2, 3, 4}));
+    EXPECT_FALSE(callback.queried);
+    EXPECT_EQ(grabber->SetCallback(nullptr, 1), E_NOTIMPL);
+    EXPECT_EQ(grabber->SetCallback(nullptr, 0), S_OK);
+    Release();
+    EXPECT_EQ(cam->openHandles(), 0);
+}
+
+TEST_F(CaptureGraphTest, ListingAnswersNamesAndNoDeviceIsSFalse) {
+    auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    CComRef<IEnumMoniker> monikers;
+    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
+              S_FALSE);
+    EXPECT_FALSE(monikers);
+
+    V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig("Kamera \xC3\xBC\xE3\x83\xA1")));
+    VirtualCameraConfig noName = WebcamConfig("second");
+    noName.nameReadFails = true;
+    V4l2Catalogue::registerVirtual(MakeCamera(noName));
+    std::wstring name;
+    ASSERT_TRUE(Bind(0, &name));
+    EXPECT_EQ(name, L"Kamera \u00FC\u30E1");
+    name = L"unchanged";
+    EXPECT_TRUE(Bind(1, &name));
+    EXPECT_EQ(name, L"unchanged");
+    EXPECT_FALSE(Bind(2));
+}
+
+TEST_F(CaptureGraphTest, BindFailuresMapToTheirCodesAndOddCapabilityRecordsAreReported) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.propertyBagFails = true;
+    cfg.capsRecordSize = 96;
+    auto cam = MakeCamera(cfg);
+    V4l2Catalogue::registerVirtual(cam);
+    auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+    CComRef<IEnumMoniker> monikers;
+    ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
+              S_OK);
+    CComRef<IMoniker> moniker;
+    ASSERT_EQ(monikers->Next(1, moniker.Receive(), nullptr), S_OK);
+    CComRef<IPropertyBag> bag;
+    EXPECT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                     reinterpret_cast<void**>(bag.Receive())),
+              E_FAIL);
+    struct SCase {
+        int err;
+        HRESULT hr;
+    };
+    for (const SCase& c : {SCase{EACCES, E_ACCESSDENIED}, SCase{ENOENT, VFW_E_NOT_FOUND},
+                           SCase{ENODEV, VFW_E_NOT_FOUND}}) {
+        cam->failNextOpens(1, c.err);
+        CComRef<IBaseFilter> filter;
+        EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                        reinterpret_cast<void**>(filter.Receive())),
+                  c.hr);
+    }
+    CComRef<IBaseFilter> filter;
+    ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(filter.Receive())),
+              S_OK);
+    builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    CComRef<IAMStreamConfig> config;
+    ASSERT_EQ(
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(),
+                               IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+        S_OK);
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(size, 96);
+}
+
+TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{1280, 720}, {320, 240}}),
+                   DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{1280, 720}})};
+    cfg.width = 320;
+    cfg.height = 240;
+    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    source = Bind(0);
+    ASSERT_TRUE(source);
+    builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    CComRef<IAMStreamConfig> config;
+    ASSERT_EQ(
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                               IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+        S_OK);
+    AM_MEDIA_TYPE* pmt = nullptr;
+    ASSERT_EQ(config->GetFormat(&pmt), S_OK);
+    EXPECT_EQ(pmt->subtype, MEDIASUBTYPE_YUY2);
+    VIDEOINFOHEADER vih;
+    std::memcpy(&vih, pmt->pbFormat, sizeof(vih));
+    vih.bmiHeader.biWidth = 640;
+    vih.bmiHeader.biHeight = 480;
+    std::memcpy(pmt->pbFormat, &vih, sizeof(vih));
+    for (const GUID* st :
+         {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_YUYV, &MEDIASUBTYPE_MJPG}) {
+        pmt->subtype = *st;
+        EXPECT_EQ(config->SetFormat(pmt), VFW_E_INVALIDMEDIATYPE);
+    }
+    DeleteMediaType(pmt);
+    ASSERT_EQ(config->GetFormat(&pmt), S_OK);
+    std::memcpy(&vih, pmt->pbFormat, sizeof(vih));
+    EXPECT_EQ(vih.bmiHeader.biWidth, 320);
+    EXPECT_EQ(vih.bmiHeader.biSizeImage, 320u * 240 * 2);
+    // MJPG is reached through its FOURCC-form subtype.
+    pmt->subtype = MEDIASUBTYPE_MJPG;
+    vih.bmiHeader.biWidth = 1280;
+    vih.bmiHeader.biHeight = 720;
+    vih.AvgTimePerFrame = 333333;
+    std::memcpy(pmt->pbFormat, &vih, sizeof(vih));
+    EXPECT_EQ(config->SetFormat(pmt), S_OK);
+    DeleteMediaType(pmt);
+
+    // One capability per (format x size), the record 128 bytes.
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(size, 128);
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(config->GetStreamCaps(2, &pmt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    EXPECT_EQ(pmt->subtype, MEDIASUBTYPE_MJPG);
+    EXPECT_EQ(caps.MaxOutputSize.cx, 1280);
+    EXPECT_EQ(caps.OutputGranularityX, 1);
+    DeleteMediaType(pmt);
+}
+
+TEST_F(CaptureGraphTest, DeviceLeftInAnUnconvertibleFormatStreamsYuyvAndOneWithoutCannotConnect) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}}),
+                   DiscreteFormat(V4L2_PIX_FMT_YUYV, {{640, 480}})};
+    cfg.fourcc = V4L2_PIX_FMT_H264;
+    auto cam = MakeCamera(cfg);
+    V4l2Catalogue::registerVirtual(cam);
+    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}})};
+    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+
+    ASSERT_EQ(Build(0, 0, 0, false), S_OK);  // no size asked: the default format
+    ASSERT_EQ(control->Run(), S_OK);
+    Emit(*cam, 2);
+    control->Stop();
+    EXPECT_EQ(callback.Numbers(), (std::vector<int64_t>{0, 1}));
+    Release();
+    EXPECT_EQ(Build(1, 0, 0, false), VFW_E_CANNOT_CONNECT);
+}
+
+TEST_F(CaptureGraphTest, NoSampleCallbackRunsAfterSetCallbackNullReturns) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.freeRunning = true;
+    cfg.formats[0].intervals = {{1, 200}};
+    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    ASSERT_EQ(Build(0, 320, 240), S_OK);
+    callback.width = 320;
+    callback.height = 240;
+    ASSERT_EQ(control->Run(), S_OK);
+    for (int i = 0; i < 20; ++i) {
+        const int before = callback.calls.load();
+        ASSERT_TRUE(pelora_test::WaitUntil([&] { return callback.calls.load() > before; }));
+        ASSERT_EQ(grabber->SetCallback(nullptr, 0), S_OK);
+        EXPECT_FALSE(callback.inCall.load());
+        const int after = callback.calls.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(callback.calls.load(), after);
+        ASSERT_EQ(grabber->SetCallback(&callback, 0), S_OK);
+    }
+    control->Stop();
+}
+
+TEST_F(CaptureGraphTest, StopIsBoundedForFrozenAndUnpluggedCameras) {
+    for (bool unplug : {false, true}) {
+        Release();
+        V4l2Catalogue::clearVirtual();
+        auto cam = MakeCamera(WebcamConfig());
+        V4l2Catalogue::registerVirtual(cam);
+        ASSERT_EQ(Build(0, 640, 480), S_OK);
+        ASSERT_EQ(control->Run(), S_OK);
+        Emit(*cam, 1);
+        if (unplug) {
+            cam->unplug();
+        } else {
+            cam->freeze(true);
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(control->Stop(), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, pelora_test::kWatchdog);
+    }
+    Release();
+    V4l2Catalogue::clearVirtual();
+    std::wstring name;
+    EXPECT_FALSE(Bind(0, &name));  // unplugged: gone from the listing
+}
+
+TEST_F(CaptureGraphTest, RunReportsSFalseUntilTheFirstFrameWhenTheCameraSaysSo) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    cfg.runReportsFalseUntilFirstFrame = true;
+    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    ASSERT_EQ(Build(0, 640, 480), S_OK);
+    EXPECT_EQ(control->Run(), S_FALSE);
+    LONG size = 640 * 480 * 3;
+    std::vector<BYTE> target(static_cast<size_t>(size));
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(target.data())),
+              VFW_E_WRONG_STATE);
+    control->Stop();
+}
+
+TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
+    auto cam = MakeCamera(WebcamConfig());
+    V4l2Catalogue::registerVirtual(cam);
+    ASSERT_EQ(Build(0, 320, 240), S_OK);
+    callback.width = 320;
+    callback.height = 240;
+    AM_MEDIA_TYPE other{};
+    other.majortype = MEDIATYPE_Video;
+    other.subtype = MEDIASUBTYPE_YUY2;
+    EXPECT_EQ(grabber->SetMediaType(&other), VFW_E_INVALIDMEDIATYPE);
+    LONG size = 0;
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
+    ASSERT_EQ(control->Run(), S_OK);
+    Emit(*cam, 1);
+    std::vector<BYTE> small(100, 0x77);
+    size = 99;
+    EXPECT_EQ(grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(small.data())),
+              E_OUTOFMEMORY);
+    EXPECT_EQ(small[99], 0x77);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(grabber->GetConnectedMediaType(&connected), S_OK);
+    EXPECT_EQ(connected.subtype, MEDIASUBTYPE_RGB24);
+    EXPECT_EQ(connected.lSampleSize, 320u * 240 * 3);
+    FreeMediaType(connected);
+    control->Stop();
+}
+
+TEST_F(CaptureGraphTest, HundredRunStopCyclesOfOneFilterKeepHandlesStable) {
+    auto cam = MakeCamera(WebcamConfig());
+    V4l2Catalogue::registerVirtual(cam);
+    ASSERT_EQ(Build(0, 320, 240), S_OK);
+    callback.width = 320;
+    callback.height = 240;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(control->Run(), S_OK);
+        Emit(*cam, 1);
+        ASSERT_EQ(control->Stop(), S_OK);
+        ASSERT_EQ(cam->openHandles(), 1);
+    }
+    const auto n = callback.Numbers();
+    ASSERT_EQ(n.size(), 100u);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(n[i], i);
+    Release();
+    EXPECT_EQ(cam->openHandles(), 0);
+}
+
+}  // namespace
