@@ -1,6 +1,7 @@
 #include "grab/grab_renderer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -144,6 +145,90 @@ HRESULT CGrabRenderer::DoRenderSample(IMediaSample* pMediaSample) {
     // Back to the pool outside the frame lock.
     pReleased.Release();
     InvalidateRect(m_hwndOwner, nullptr, FALSE);
+    m_bRenderedInCall = true;
+    return S_OK;
+}
+
+HRESULT CGrabRenderer::Render(IMediaSample* pMediaSample) {
+    m_bRenderedInCall = false;
+    const HRESULT hr = CBaseVideoRenderer::Render(pMediaSample);
+    if (!m_bRenderedInCall) return hr;
+    // After the base registered the sample's position: a consumer woken
+    // here reads the position of this frame.
+    CStdMutexLock lock(&m_mxHandOff);
+    const ULONGLONG nSerial = ++m_nRendered;
+    m_cvHandOff.notify_all();
+    // Sees Stop through m_bReleased, so this wait always ends.
+    m_cvHandOff.wait(lock.Native(), [&]() REQUIRES(m_mxHandOff) {
+        return !m_bHold || m_bReleased || m_nTaken >= nSerial;
+    });
+    return hr;
+}
+
+HRESULT CGrabRenderer::Stop() {
+    ReleaseHandOff();
+    return CBaseVideoRenderer::Stop();
+}
+
+HRESULT CGrabRenderer::EndOfStream() {
+    {
+        CStdMutexLock lock(&m_mxHandOff);
+        m_bEndOfStream = true;
+    }
+    m_cvHandOff.notify_all();
+    return CBaseVideoRenderer::EndOfStream();
+}
+
+void CGrabRenderer::ArmHandOff(bool bHold) {
+    {
+        CStdMutexLock lock(&m_mxHandOff);
+        m_bHold = bHold;
+        m_bReleased = false;
+        m_bEndOfStream = false;
+        m_nTaken = m_nRendered;
+    }
+    m_cvHandOff.notify_all();
+}
+
+void CGrabRenderer::ReleaseHandOff() {
+    {
+        CStdMutexLock lock(&m_mxHandOff);
+        m_bReleased = true;
+    }
+    m_cvHandOff.notify_all();
+}
+
+HRESULT CGrabRenderer::WaitForRendered(ULONGLONG* pnSeen, DWORD dwMs) {
+    if (!pnSeen) return E_POINTER;
+    CStdMutexLock lock(&m_mxHandOff);
+    if (!m_cvHandOff.wait_for(lock.Native(), std::chrono::milliseconds(dwMs),
+                              [&]() REQUIRES(m_mxHandOff) { return m_nRendered != *pnSeen; }))
+        return E_ABORT;
+    *pnSeen = m_nRendered;
+    return S_OK;
+}
+
+HRESULT CGrabRenderer::TakeFrame(BYTE* pDest, LONG cbDest, DWORD dwMs, LONG* pcbCopied) {
+    if (pcbCopied) *pcbCopied = 0;
+    ULONGLONG nSerial = 0;
+    {
+        CStdMutexLock lock(&m_mxHandOff);
+        if (!m_cvHandOff.wait_for(
+                lock.Native(), std::chrono::milliseconds(dwMs),
+                [&]() REQUIRES(m_mxHandOff) { return m_nRendered > m_nTaken || m_bEndOfStream; }))
+            return E_ABORT;
+        if (m_nRendered <= m_nTaken) return S_FALSE;
+        nSerial = m_nRendered;
+    }
+    // With the hold armed the streaming thread waits for us, so the held
+    // sample is still the one with serial nSerial.
+    const LONG cb = CopyLatestTo(pDest, cbDest);
+    if (pcbCopied) *pcbCopied = cb;
+    {
+        CStdMutexLock lock(&m_mxHandOff);
+        if (m_nTaken < nSerial) m_nTaken = nSerial;
+    }
+    m_cvHandOff.notify_all();
     return S_OK;
 }
 
@@ -186,6 +271,27 @@ LONG CGrabRenderer::CopyFrameTo(BYTE* pDest, LONG cbDest) {
     const LONG cb = std::min(m_cbFrame, cbDest);
     std::memcpy(pDest, m_pFrameBuffer, static_cast<size_t>(cb));
     return cb;
+}
+
+LONG CGrabRenderer::CopyLatestTo(BYTE* pDest, LONG cbDest) {
+    if (!pDest || cbDest <= 0) return 0;
+    CAutoLock lock(&m_FrameLock);
+    if (!m_InputPin.UsingGrabAllocator() || !m_pLatestSample) {
+        // A foreign pool: DoRenderSample copied the frame into the buffer.
+        if (!m_pFrameBuffer || m_cbFrame <= 0) return 0;
+        const LONG cb = std::min(m_cbFrame, cbDest);
+        std::memcpy(pDest, m_pFrameBuffer, static_cast<size_t>(cb));
+        return cb;
+    }
+    BYTE* pData = nullptr;
+    if (FAILED(m_pLatestSample->GetPointer(&pData)) || !pData) return 0;
+    const LONGLONG cb =
+        std::min({static_cast<LONGLONG>(cbDest), static_cast<LONGLONG>(m_cbFrameBuffer),
+                  NonNegative(m_pLatestSample->GetActualDataLength()),
+                  NonNegative(m_pLatestSample->GetSize())});
+    if (cb <= 0) return 0;
+    std::memcpy(pDest, pData, static_cast<size_t>(cb));
+    return static_cast<LONG>(cb);
 }
 
 void CGrabRenderer::GetFrameFormat(BITMAPINFO* pbmi) {

@@ -21,6 +21,19 @@
 //   the frame buffer on the streaming thread; nothing is held, and
 //   CopyFrameTo copies nothing (the consumer relies on our pool).
 //
+// Hand-off to the consumer (m_mxHandOff): every rendered sample moves a
+// serial and wakes the consumer, who waits for it (WaitForRendered) instead
+// of polling the graph's position. With the hold armed (ArmHandOff(true), a
+// run without a reference clock) DoRenderSample does not return until the
+// consumer has taken the sample (TakeFrame copies it out and lets the
+// streaming thread go on), so upstream decodes the next frame while the
+// consumer works on this one and no sample is ever passed over. The serial
+// moves in Render, after the base registered the sample's position. Stop
+// releases the hold (before the base's Stop takes the interface lock that
+// the held streaming thread owns); it stays released until the next
+// ArmHandOff. Positioning happens with the graph stopped, never while a
+// sample is held.
+//
 // Frame buffer: a DIB section of stride x |height| bytes built from the
 // connection's header by SetMediaType (stride = 3 * width padded to 4). A
 // copy into it takes min(stride x |height|, the sample's actual length, the
@@ -36,17 +49,22 @@
 //   CopyFrameTo, the frame format and duration getters.
 //
 // Locks: interface lock -> renderer lock -> m_FrameLock, never in another
-// order. m_FrameLock is re-entrant: a consumer may hold it (FrameLock())
-// around UpdateFrameBuffer and CopyFrameTo so that both see the same frame.
-// Sample releases and InvalidateRect happen after leaving m_FrameLock;
-// InvalidateRect never waits for the GUI thread.
-// May include: the C++ standard library, platform/ and filterbase/. No Qt.
+// order. m_mxHandOff is never held together with m_FrameLock, and the
+// streaming thread waits on it (hold armed) with the interface and renderer
+// locks held: the consumer takes neither of those to take a sample. m_FrameLock is re-entrant: a
+// consumer may hold it (FrameLock()) around UpdateFrameBuffer and CopyFrameTo so that both see the
+// same frame. Sample releases and InvalidateRect happen after leaving m_FrameLock; InvalidateRect
+// never waits for the GUI thread. May include: the C++ standard library, platform/ and filterbase/.
+// No Qt.
 #pragma once
+
+#include <condition_variable>
 
 #include "filterbase/base_video_renderer.h"
 #include "grab/grab_renderer_input_pin.h"
 #include "platform/com/com_ref.h"
 #include "platform/win/dib_section.h"
+#include "platform/win/std_mutex.h"
 #include "platform/win/window_handle.h"
 
 // {B1196BCB-5763-4272-9BDD-059AF2D11930}
@@ -85,6 +103,30 @@ public:
     LONG GetFrameCopySize();
     // Whether a sample is held (our pool in use and a sample rendered).
     BOOL HasLatestSample();
+    // Under m_FrameLock: copies the latest rendered frame straight into
+    // pDest, at most min(cbDest, the frame's padded size, the sample's
+    // actual length and buffer size) bytes: from the held sample (our
+    // pool) or from the frame buffer (a foreign pool copied it there).
+    // Returns the bytes copied (0: nothing rendered yet).
+    LONG CopyLatestTo(BYTE* pDest, LONG cbDest);
+
+    // --- Hand-off, consumer thread (graph stopped for ArmHandOff). ---
+
+    // Starts a run's hand-off: bHold = each sample is held until taken.
+    // Forgets an end of stream and counts every sample rendered before as
+    // taken.
+    void ArmHandOff(bool bHold) EXCLUDES(m_mxHandOff);
+    // Lets a held streaming thread go and holds nothing until ArmHandOff
+    // (any thread; Stop calls it).
+    void ReleaseHandOff() EXCLUDES(m_mxHandOff);
+    // Waits up to dwMs for a sample rendered after serial *pnSeen; S_OK and
+    // *pnSeen moved to the newest serial, or E_ABORT on time-out.
+    HRESULT WaitForRendered(ULONGLONG* pnSeen, DWORD dwMs) EXCLUDES(m_mxHandOff);
+    // Waits up to dwMs for a sample not taken yet and copies it into pDest
+    // (CopyLatestTo; *pcbCopied the bytes), then lets the streaming thread
+    // go on. S_OK: taken; S_FALSE: the end of the stream came and every
+    // sample was taken; E_ABORT: time-out.
+    HRESULT TakeFrame(BYTE* pDest, LONG cbDest, DWORD dwMs, LONG* pcbCopied) EXCLUDES(m_mxHandOff);
     // Under m_FrameLock: the media start time (100 ns) of the held sample,
     // which is the frame the next UpdateFrameBuffer copies. S_OK; E_FAIL
     // when no sample is held, VFW_E_MEDIA_TIME_NOT_SET when it has none.
@@ -109,7 +151,17 @@ public:
     // changes and the answer is E_OUTOFMEMORY.
     HRESULT SetMediaType(const CMediaType* pmt) override;
     // Streaming thread, interface and renderer locks held. Always S_OK.
-    HRESULT DoRenderSample(IMediaSample* pMediaSample) override;
+    HRESULT DoRenderSample(IMediaSample* pMediaSample)
+        REQUIRES(m_InterfaceLock, m_RendererLock) override;
+    // Streaming thread, both locks held: the base's Render, then the
+    // hand-off (the serial moves; with the hold armed, waits until the
+    // consumer took the sample or the hold was released).
+    HRESULT Render(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock, m_RendererLock) override;
+    // Releases the hand-off first, so that a held streaming thread lets go
+    // of the interface lock the base's Stop needs.
+    HRESULT Stop() override;
+    // Streaming thread: marks the end of the stream for TakeFrame.
+    HRESULT EndOfStream() override;
 
     // Drops the held sample (swapped out under m_FrameLock, released after
     // it). Called by the pin on disconnection and for a foreign pool.
@@ -139,6 +191,21 @@ private:
     LONG m_cbFrame GUARDED_BY(m_FrameLock) = 0;         // bytes of the last copy into the buffer
     LONG m_tFrameDuration GUARDED_BY(m_FrameLock) = 0;  // low 32 bits of AvgTimePerFrame
     CComRef<IMediaSample> m_pLatestSample GUARDED_BY(m_FrameLock);
+
+    // Streaming thread, under the renderer lock: DoRenderSample ran inside
+    // the current Render call.
+    bool m_bRenderedInCall GUARDED_BY(m_RendererLock) = false;
+
+    // m_mxHandOff guards the hand-off fields; m_cvHandOff is signalled when
+    // any of them changes. Serials count rendered samples and never go back.
+    CStdMutex m_mxHandOff;
+    std::condition_variable m_cvHandOff;
+    ULONGLONG m_nRendered GUARDED_BY(m_mxHandOff) = 0;  // serial of the last rendered sample
+    ULONGLONG m_nTaken GUARDED_BY(m_mxHandOff) =
+        0;  // serial of the last sample taken (or armed past)
+    bool m_bHold GUARDED_BY(m_mxHandOff) = false;  // DoRenderSample waits until its sample is taken
+    bool m_bReleased GUARDED_BY(m_mxHandOff) = false;     // no waiting until the next arm
+    bool m_bEndOfStream GUARDED_BY(m_mxHandOff) = false;  // EndOfStream arrived since the last arm
 
     // The filter's only pin, part of this object (the base's pin pointer
     // is set to it and cleared before the base destructor runs).

@@ -159,8 +159,45 @@ bool CFileFrameSource::PicturePosition(LONG nPicture, LONGLONG* pllPosition) {
                                        &TIME_FORMAT_SAMPLE) == S_OK;
 }
 
+HRESULT CFileFrameSource::WaitForStreamFrame(DWORD dwMs) {
+    return m_pGraph->WaitForRenderedFrame(static_cast<LONG>(dwMs));
+}
+
 void CFileFrameSource::StopStream() {
-    if (m_pGraph) m_pGraph->Stop();
+    if (!m_pGraph) return;
+    m_pGraph->Stop();
+    if (m_bFrameStream) {
+        // Seeks wait for the clocked graph to complete; nothing is held.
+        m_pGraph->SetFrameByFrame(false);
+        m_bFrameStream = false;
+    }
+}
+
+void CFileFrameSource::StartFrameStream(LONGLONG llFrom, LONGLONG llStop) {
+    m_pGraph->Stop();
+    m_llLastSeekPosition = kNoSeek;
+    m_ullLastFrameTick = GetTickCount64();
+    m_bFrameStream = SUCCEEDED(m_pGraph->SetFrameByFrame(true));
+    // From the stop on there is no frame: the stream is over at once
+    // (running it would render the last frame again).
+    m_bFrameStreamEmpty = llFrom >= llStop;
+    if (m_bFrameStreamEmpty) return;
+    m_pGraph->SetPositions(&llFrom, AM_SEEKING_AbsolutePositioning, &llStop,
+                           AM_SEEKING_AbsolutePositioning);
+    m_pGraph->Run();
+}
+
+HRESULT CFileFrameSource::TakeNextFrame(BYTE* pDest, DWORD cbDest, DWORD dwMs) {
+    if (!m_pGraph || !m_bFrameStream) return E_UNEXPECTED;
+    if (m_bFrameStreamEmpty) return S_FALSE;
+    LONG cbCopied = 0;
+    const HRESULT hr =
+        m_pGraph->TakeFrame(pDest, static_cast<LONG>(cbDest), static_cast<LONG>(dwMs), &cbCopied);
+    if (hr == S_OK || hr == S_FALSE) {
+        m_ullLastFrameTick = GetTickCount64();
+        return hr;
+    }
+    return GetTickCount64() - m_ullLastFrameTick > kFrameStreamTimeoutMs ? E_FAIL : E_ABORT;
 }
 
 void CFileFrameSource::Close() {

@@ -6,7 +6,10 @@
 // TIME_FORMAT_FRAME (AVI), else 100-ns media time. A frame is acquired by
 // seeking to it and running the graph until that frame has been rendered;
 // the seek mode says how the arrival is awaited. Playback runs the graph to
-// the end of the stream and takes the renderer's latest frame.
+// the end of the stream and takes the renderer's latest frame, waking when
+// the renderer signals a rendered frame. A frame stream (every frame) runs
+// the graph without a clock and takes each frame from the renderer's
+// hand-off; it seeks once, to its start.
 //
 // Waits: a seek waits for the graph in slices of at most 50 ms that see the
 // worker's run flag, and gives up after kSeekTimeoutMs.
@@ -29,6 +32,9 @@ public:
     static constexpr LONG kFallbackFrameDuration = 333333;
     // How long a seek may take before the acquire is given up (ms).
     static constexpr DWORD kSeekTimeoutMs = 10000;
+    // How long a frame stream may go without a frame before it counts as
+    // stuck (ms).
+    static constexpr DWORD kFrameStreamTimeoutMs = 10000;
 
     // nSeekMode: SEEK_COMPLETION or SEEK_POLL (see processing_types.h).
     CFileFrameSource(std::string strPath, SeekMode nSeekMode);
@@ -53,7 +59,10 @@ public:
     // reads the file's packet times once); in frame format picture n is
     // frame n.
     bool PicturePosition(LONG nPicture, LONGLONG* pllPosition) override;
+    HRESULT WaitForStreamFrame(DWORD dwMs) override;
     void StopStream() override;
+    void StartFrameStream(LONGLONG llFrom, LONGLONG llStop) override;
+    HRESULT TakeNextFrame(BYTE* pDest, DWORD cbDest, DWORD dwMs) override;
     void Close() override;
 
 private:
@@ -70,4 +79,7 @@ private:
     std::unique_ptr<IFileGraph> m_pGraph;
     LONGLONG m_llLastSeekPosition = kNoSeek;  // forgotten whenever the graph moved
     bool m_bFrameFormat = false;              // the graph runs in TIME_FORMAT_FRAME
+    bool m_bFrameStream = false;              // the graph runs frame by frame
+    bool m_bFrameStreamEmpty = false;         // started at its stop: no frame to come
+    ULONGLONG m_ullLastFrameTick = 0;         // when the frame stream last gave a frame
 };

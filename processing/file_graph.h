@@ -54,14 +54,27 @@ public:
     // S_OK and *pEvCode on completion, E_ABORT on time-out.
     virtual HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) = 0;
 
-    // The renderer's latest sample into its frame buffer, then at most
-    // cbDest bytes of that buffer into pDest (UpdateFrameBuffer and
-    // CopyFrameTo under the renderer's frame lock). The bytes copied; 0 when
+    // At most cbDest bytes of the renderer's latest frame into pDest, one
+    // copy straight from the held sample (CGrabRenderer::CopyLatestTo under
+    // the renderer's frame lock). The bytes copied; 0 when
     // the renderer holds no sample yet. When pllPosition is not null and
     // the copied frame has a media time, *pllPosition is set to it in the
     // time format in use (it may be ahead of a position read just before:
     // the renderer does not wait for the reader).
     virtual LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) = 0;
+
+    // Hand-off with the renderer (graph stopped): bFrameByFrame = run
+    // without a reference clock, each rendered frame held until TakeFrame
+    // took it; false = the graph's clock again, nothing held.
+    virtual HRESULT SetFrameByFrame(bool bFrameByFrame) = 0;
+    // Waits up to msTimeout for a frame rendered after the one this call
+    // saw last. S_OK, or E_ABORT on time-out.
+    virtual HRESULT WaitForRenderedFrame(LONG msTimeout) = 0;
+    // Frame by frame: waits up to msTimeout for the next frame, copies at
+    // most cbDest bytes of it into pDest (*pcbCopied) and lets the stream
+    // go on. S_OK; S_FALSE at the end of the stream (every frame taken);
+    // E_ABORT on time-out.
+    virtual HRESULT TakeFrame(BYTE* pDest, LONG cbDest, LONG msTimeout, LONG* pcbCopied) = 0;
 };
 
 // Makes a new, unopened graph. The owner handle (opaque, may be null) is

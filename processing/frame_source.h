@@ -90,8 +90,25 @@ public:
     // time); false to keep the frame-number position. May read the whole
     // source.
     virtual bool PicturePosition(LONG nPicture, LONGLONG* pllPosition) = 0;
-    // Stops the stream where it is (also when it is not running).
+    // Waits up to dwMs (bounded, a slice of the caller's loop) for the
+    // running stream to render a frame after the one seen last: S_OK when
+    // one came, E_ABORT on time-out. Wakes the playback loop instead of
+    // polling the position.
+    virtual HRESULT WaitForStreamFrame(DWORD dwMs) = 0;
+    // Stops the stream where it is (also when it is not running); a frame
+    // stream goes back to the clock.
     virtual void StopStream() = 0;
+
+    // Every frame in order, for sources with positions only: runs the
+    // stream from llFrom to llStop without a reference clock, each frame
+    // held until TakeNextFrame takes it (the source decodes the next one
+    // meanwhile). Ends with StopStream.
+    virtual void StartFrameStream(LONGLONG llFrom, LONGLONG llStop) = 0;
+    // The frame stream's next frame into pDest (one copy). S_OK: copied;
+    // S_FALSE: the stream has ended, every frame was taken; E_ABORT:
+    // nothing within dwMs (call again); a failure: no frame came for the
+    // source's limit (the stream is stuck) or no frame stream runs.
+    virtual HRESULT TakeNextFrame(BYTE* pDest, DWORD cbDest, DWORD dwMs) = 0;
 
     // Worker thread, the last call: stops and releases what Open made, so
     // that no thread of the source runs afterwards.

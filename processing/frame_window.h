@@ -37,7 +37,8 @@ public:
     virtual void InvalidatePicture() = 0;
     // A status line at pixel row y of the main view, colour black. The
     // worker's per-pass/per-frame line goes to y = 10, the run statistics to
-    // lines 21-23 (rows 210-230).
+    // lines 21-23 (rows 210-230) and the run's timing distribution below
+    // them to lines 24-26 (rows 240-260).
     virtual void DrawTextAt(int y, const std::string& strText) = 0;
 
     // Per processed frame during a run (after the plug-in call): the frame

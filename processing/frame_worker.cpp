@@ -1,5 +1,6 @@
 #include "processing/frame_worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -358,6 +359,16 @@ void CFrameWorker::MainPass() {
     if (m_bPlaying.load() && !m_bPauseRequest.load()) {
         m_llProcessedInRun.store(0);
         m_llSkippedInRun.store(0);
+        // A new timed run (Play at position 0) starts a new distribution; a
+        // resume after a pause adds to the run's.
+        if (m_llRunStart.load() != m_llTimingRunStart) {
+            m_llTimingRunStart = m_llRunStart.load();
+            // Without a clock no frame is late; in real time a frame is late
+            // when it comes more than half a frame period after its time.
+            const double dFps = m_dFramesPerSecond.load();
+            const double dLateMs = (m_bEveryFrame || dFps <= 0.0) ? 0.0 : 1.5 * 1000.0 / dFps;
+            m_timing.StartRun(static_cast<size_t>(std::max(m_nFrameCount.load(), 0)) + 1, dLateMs);
+        }
         // The frame this pass processed is the first frame of the run.
         m_bFirstFrameOfRun = true;
         if (bPlaying) {
@@ -369,7 +380,13 @@ void CFrameWorker::MainPass() {
             ProcessAndPublish(true);
             OnFrameDone(llP0);
         }
-        if (!m_bEveryFrame) m_pSource->StartStream(m_llPosition.load(), llStop);
+        if (m_bEveryFrame) {
+            // One seek, to the frame after the one just processed; from
+            // there the stream delivers every frame in order.
+            m_pSource->StartFrameStream(PositionOf(ClampToInt(FrameIndex() + 1)), llStop);
+        } else {
+            m_pSource->StartStream(m_llPosition.load(), llStop);
+        }
         m_pSource->ForgetPosition();  // the stream moves from here on
         m_bRunning.store(TRUE);
     }
@@ -389,6 +406,7 @@ void CFrameWorker::MainPass() {
 
 void CFrameWorker::OnFrameDone(LONGLONG llT0) {
     const double dInterval = m_bFirstFrameOfRun ? 0.0 : CountToMs(llT0 - m_llPrevFrameCount);
+    m_timing.Add(CountToMs(m_llLastCallCount), dInterval, !m_bFirstFrameOfRun);
     m_bFirstFrameOfRun = false;
     m_llProcessedInRun.fetch_add(1);
     m_pWindow->OnFrameProcessed(FrameIndex(), CountToMs(m_llLastCallCount), dInterval);
@@ -439,7 +457,9 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
     } else if (llJump > 0) {
         UpdateCounterAndSlider(false);
     } else {
-        Sleep(1);  // nothing new yet: let the decoder and the GUI have the cores
+        // Nothing new yet: sleep until the renderer has rendered a frame
+        // (bounded, so requests and the end of the stream are seen).
+        m_pSource->WaitForStreamFrame(kDisplayPeriodMs);
     }
     if (m_bPauseRequest.load()) {
         m_pSource->StopStream();
@@ -457,21 +477,20 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
 }
 
 void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
-    // The next frame by number, from the stream's frame count: adding the
-    // rounded frame duration to the position falls short of the stop (30
-    // fps: 90 x 333333 is before the end of a 90-frame clip) and would ask
-    // for a frame after the last one.
+    // The run ends by the stream's frame count: the rounded frame duration
+    // added up falls short of the stop (30 fps: 90 x 333333 is before the
+    // end of a 90-frame clip), and a frame after the last one is never
+    // waited for.
     const LONGLONG llNextIndex = IndexOf(m_llPosition.load()) + 1;
-    if (llNextIndex >= m_nFrameCount.load()) {
-        m_pSource->StopStream();
-        ReportRunStatistics(IndexOf(llStop));
-        m_llPosition.store(0);
-        UpdateCounterAndSlider(true);
-    } else {
-        const LONGLONG llNext = PositionOf(ClampToInt(llNextIndex));
-        m_llPosition.store(llNext);
+    HRESULT hr = S_FALSE;
+    if (llNextIndex < m_nFrameCount.load()) {
         const LONGLONG llT0 = CounterNow();
-        if (Acquire(llNext) == S_OK) {
+        // A slice of the wait: requests and the run flag are seen between
+        // slices.
+        hr = m_pSource->TakeNextFrame(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage,
+                                      kDisplayPeriodMs);
+        if (hr == S_OK) {
+            m_llPosition.store(PositionOf(ClampToInt(llNextIndex)));
             ProcessAndPublish(true);
             const LONGLONG llT1 = CounterNow();
             OnFrameDone(llT0);
@@ -479,6 +498,15 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
             m_llPrevFrameCount = llT0;
             UpdateCounterAndSlider(false);
         }
+    }
+    if (hr == S_FALSE || (FAILED(hr) && hr != E_ABORT)) {
+        // The end (the last frame processed, or the stream ended): every
+        // frame was processed once; a stream that stopped giving frames
+        // reports the frames it reached.
+        m_pSource->StopStream();
+        ReportRunStatistics(hr == S_FALSE ? IndexOf(llStop) : FrameIndex() + 1);
+        m_llPosition.store(0);
+        UpdateCounterAndSlider(true);
     }
     if (m_bPauseRequest.load()) {
         m_pSource->StopStream();
@@ -510,6 +538,11 @@ void CFrameWorker::ReportRunStatistics(LONGLONG llIndexReached) {
     m_pWindow->DrawTextAt(220, sz);
     std::snprintf(sz, sizeof sz, "総処理時間 %.2f msec", CountToMs(llElapsed));
     m_pWindow->DrawTextAt(230, sz);
+    // The distribution of the run's per-frame times, below the statistics.
+    m_pWindow->DrawTextAt(240, m_timing.ProcessLine());
+    m_pWindow->DrawTextAt(250, m_timing.IntervalLine());
+    m_pWindow->DrawTextAt(260, m_timing.LateLine(m_llSkippedInRun.load()));
+    m_llTimingRunStart = -1;  // the next Play starts a new distribution
     m_pWindow->ResetButtonsAfterRun();
     m_pWindow->OnRunEnded(m_llProcessedInRun.load(), m_llSkippedInRun.load());
 }

@@ -19,9 +19,15 @@
 // frame (LockDisplay).
 //
 // Waits: every loop and wait of the worker and its source sees its run flag
-// (graph completion in 50 ms slices, position polling with 1 ms pauses, idle
-// waits in slices), so clearing the flag ends the worker within about 50 ms
-// unless the plug-in itself does not return.
+// (graph completion in 50 ms slices, the renderer's rendered-frame signal
+// and the every-frame hand-off in display-period slices, idle waits in
+// slices), so clearing the flag ends the worker within about 50 ms unless
+// the plug-in itself does not return.
+//
+// Every-frame runs stream: the graph runs without a clock and the renderer
+// holds each frame until the worker has taken it (one copy into the frame
+// buffer), so the next frame decodes while the plug-in works; the only seek
+// is the one to the run's start.
 //
 // Threads: set-up calls (SetSource, ProbeFormat, TakeRendererFormat,
 // SetPlugin, SetEveryFrame, Start) on the owner's thread before Start; the
@@ -45,6 +51,7 @@
 #include "processing/frame_time.h"
 #include "processing/frame_window.h"
 #include "processing/run_flag.h"
+#include "processing/timing_stats.h"
 
 class CFrameWorker {
 public:
@@ -199,6 +206,8 @@ private:
     bool m_bFirstFrameOfRun = true;
     LONGLONG m_llLastDisplayUpdate = 0;  // counter value of the last counter/slider update
     LONGLONG m_llLastCallCount = 0;      // counts spent in the last plug-in call (or copy)
+    CTimingStats m_timing;               // per-frame times of the timed run
+    LONGLONG m_llTimingRunStart = -1;    // m_llRunStart the times in m_timing belong to
 
     mutable std::mutex m_mxDisplay;          // guards the m_pDisplayBits pointer and its pixels
     std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints

@@ -93,16 +93,47 @@ public:
         LONGLONG llMedia = 0;
         HRESULT hrTime = E_FAIL;
         {
-            // One frame for all three calls: the frame lock is re-entrant.
+            // One frame for both calls: the frame lock is re-entrant. One
+            // copy, straight from the held sample.
             CAutoLock lock(m_pRenderer->FrameLock());
-            m_pRenderer->UpdateFrameBuffer();
-            cb = m_pRenderer->CopyFrameTo(pDest, cbDest);
+            cb = m_pRenderer->CopyLatestTo(pDest, cbDest);
             if (cb > 0 && pllPosition) hrTime = m_pRenderer->GetLatestMediaTime(&llMedia);
         }
         // Outside the frame lock: the conversion goes upstream.
         if (hrTime == S_OK)
             m_pSeeking->ConvertTimeFormat(pllPosition, nullptr, llMedia, &TIME_FORMAT_MEDIA_TIME);
         return cb;
+    }
+    HRESULT SetFrameByFrame(bool bFrameByFrame) override {
+        if (!m_pRenderer || !m_pGraph) return E_UNEXPECTED;
+        CComRef<IMediaFilter> pFilter;
+        HRESULT hr = m_pGraph.QueryInto(IID_IMediaFilter, &pFilter);
+        if (FAILED(hr)) return hr;
+        if (bFrameByFrame) {
+            // Keep the graph's own clock for the way back.
+            if (!m_bFrameByFrame) {
+                m_pClock.Release();
+                pFilter->GetSyncSource(m_pClock.Receive());
+            }
+            hr = pFilter->SetSyncSource(nullptr);
+        } else if (m_bFrameByFrame) {
+            hr = pFilter->SetSyncSource(m_pClock.Get());
+            m_pClock.Release();
+        }
+        if (FAILED(hr)) return hr;
+        m_bFrameByFrame = bFrameByFrame;
+        m_pRenderer->ArmHandOff(bFrameByFrame);
+        return S_OK;
+    }
+    HRESULT WaitForRenderedFrame(LONG msTimeout) override {
+        if (!m_pRenderer) return E_UNEXPECTED;
+        return m_pRenderer->WaitForRendered(&m_nSeenSerial,
+                                            static_cast<DWORD>(msTimeout < 0 ? 0 : msTimeout));
+    }
+    HRESULT TakeFrame(BYTE* pDest, LONG cbDest, LONG msTimeout, LONG* pcbCopied) override {
+        if (!m_pRenderer) return E_UNEXPECTED;
+        return m_pRenderer->TakeFrame(pDest, cbDest,
+                                      static_cast<DWORD>(msTimeout < 0 ? 0 : msTimeout), pcbCopied);
     }
 
 private:
@@ -112,6 +143,9 @@ private:
     CComRef<IMediaSeeking> m_pSeeking;
     CComRef<IMediaEventEx> m_pEvent;
     CComRef<CGrabRenderer> m_pRenderer;  // taken at creation, released after the graph
+    CComRef<IReferenceClock> m_pClock;   // the graph's clock while running frame by frame
+    bool m_bFrameByFrame = false;
+    ULONGLONG m_nSeenSerial = 0;  // the renderer's serial WaitForRenderedFrame saw last
 };
 
 }  // namespace

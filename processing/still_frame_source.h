@@ -31,7 +31,10 @@ public:
     LONGLONG StreamPosition() override { return 0; }
     void AcquireLatest(BYTE*, DWORD, LONGLONG*) override {}
     bool PicturePosition(LONG, LONGLONG*) override { return false; }
+    HRESULT WaitForStreamFrame(DWORD) override { return E_ABORT; }
     void StopStream() override {}
+    void StartFrameStream(LONGLONG, LONGLONG) override {}
+    HRESULT TakeNextFrame(BYTE*, DWORD, DWORD) override { return S_FALSE; }
     void Close() override {}
 
 private:

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bitmap_file.h"
@@ -253,27 +254,46 @@ TEST_F(HeadlessTest, RunPrintsTimingLinesAndStatisticsAndGoesOnWithoutAMissingPl
             << lines[nStats + 1];
         EXPECT_TRUE(std::regex_match(lines[nStats + 2], std::regex(R"(総処理時間 \d+\.\d\d msec)")))
             << lines[nStats + 2];
+        // The distribution of the run follows the statistics.
+        ASSERT_LT(nStats + 5, lines.size());
+        const std::string kFigures =
+            R"( min (\d+\.\d\d) / median \d+\.\d\d / p90 \d+\.\d\d / p99 \d+\.\d\d / max \d+\.\d\d \(ms\))";
+        EXPECT_TRUE(std::regex_match(lines[nStats + 3], std::regex("plug-in" + kFigures)))
+            << lines[nStats + 3];
+        EXPECT_TRUE(std::regex_match(lines[nStats + 4], std::regex("interval" + kFigures)))
+            << lines[nStats + 4];
+        EXPECT_TRUE(
+            std::regex_match(lines[nStats + 5], std::regex(R"(late \d+ / skipped \d+ frames)")))
+            << lines[nStats + 5];
         const bool bMissing = std::string(pszPlugin) != TAVRO_PATH;
         EXPECT_EQ(run.strErr.find("Tavro.soが見つかりません") != std::string::npos, bMissing);
     }
 }
 
 TEST_F(HeadlessTest, EveryFrameWritesOneCsvRowPerFrameInOrder) {
-    const std::string csv = Path("frames.csv");
-    const SRun run = Run("clip.avi", {"--every-frame", "--csv=" + csv, "--no-plugin"});
-    ASSERT_EQ(run.nExit, 0) << run.strErr;
-    std::istringstream in(ReadFile(csv));
-    std::string strLine;
-    ASSERT_TRUE(std::getline(in, strLine));
-    EXPECT_EQ(strLine, "frame,plugin_ms,interval_ms");
-    const std::regex kRow(R"((\d+),\d+\.\d{3},\d+\.\d{3})");
-    int nExpected = 0;
-    for (std::smatch m; std::getline(in, strLine); ++nExpected) {
-        ASSERT_TRUE(std::regex_match(strLine, m, kRow)) << strLine;
-        EXPECT_EQ(std::stoi(m[1]), nExpected);
+    for (const auto& [pszFile, nFrames] : {std::pair{"clip.avi", 24}, std::pair{"clip.mp4", 12}}) {
+        SCOPED_TRACE(pszFile);
+        const std::string csv = Path("frames.csv");
+        const SRun run = Run(pszFile, {"--every-frame", "--csv=" + csv, "--no-plugin"});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        std::istringstream in(ReadFile(csv));
+        std::string strLine;
+        ASSERT_TRUE(std::getline(in, strLine));
+        EXPECT_EQ(strLine, "frame,plugin_ms,interval_ms");
+        const std::regex kRow(R"((\d+),\d+\.\d{3},\d+\.\d{3})");
+        int nExpected = 0;
+        for (std::smatch m; std::getline(in, strLine); ++nExpected) {
+            ASSERT_TRUE(std::regex_match(strLine, m, kRow)) << strLine;
+            EXPECT_EQ(std::stoi(m[1]), nExpected);
+        }
+        EXPECT_EQ(nExpected, nFrames);
+        EXPECT_NE(run.strOut.find("処理フレーム数 " + std::to_string(nFrames) + " Frame"),
+                  std::string::npos);
+        EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
+        // No clock: no frame is late.
+        EXPECT_NE(run.strOut.find("\nlate 0 / skipped 0 frames\n"), std::string::npos)
+            << run.strOut;
     }
-    EXPECT_EQ(nExpected, 24);
-    EXPECT_NE(run.strOut.find("skipped 0"), std::string::npos);
 }
 
 TEST_F(HeadlessTest, SaveFrameWritesThatFrameUprightAndProcessed) {

@@ -157,7 +157,12 @@ public:
     bool PicturePosition(LONG n, LONGLONG* pll) override {
         return m_pInner->PicturePosition(n, pll);
     }
+    HRESULT WaitForStreamFrame(DWORD dw) override { return m_pInner->WaitForStreamFrame(dw); }
     void StopStream() override { m_pInner->StopStream(); }
+    void StartFrameStream(LONGLONG a, LONGLONG b) override { m_pInner->StartFrameStream(a, b); }
+    HRESULT TakeNextFrame(BYTE* p, DWORD cb, DWORD dw) override {
+        return m_pInner->TakeNextFrame(p, cb, dw);
+    }
     void Close() override { m_pInner->Close(); }
 
 private:

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -78,6 +79,12 @@ public:
         return Shown();
     }
     LONG Renders() const { return m_nRenders.load(); }
+    // The frame stream's next frame into the frame buffer (Shown() reads it).
+    HRESULT Take() { return m_source.TakeNextFrame(m_frame.data(), Size(), 50); }
+    int Shown() const {
+        const LONG w = m_bmi.bmiHeader.biWidth, h = m_bmi.bmiHeader.biHeight;
+        return m_frame.empty() ? -1 : ReadFrameIndex(m_frame.data(), w, h, (3 * w + 3) & ~3);
+    }
 
     CFileFrameSource m_source;
     BITMAPINFO m_bmi{};
@@ -88,10 +95,6 @@ public:
 private:
     static void OnRender(void* pContext) { ++static_cast<CFileSourceRig*>(pContext)->m_nRenders; }
     DWORD Size() const { return static_cast<DWORD>(m_frame.size()); }
-    int Shown() const {
-        const LONG w = m_bmi.bmiHeader.biWidth, h = m_bmi.bmiHeader.biHeight;
-        return m_frame.empty() ? -1 : ReadFrameIndex(m_frame.data(), w, h, (3 * w + 3) & ~3);
-    }
 
     const CRunFlag m_flag = CRunFlag::Create(CRunFlag::NextName(), 1);
     std::atomic<LONG> m_nRenders{0};
@@ -353,6 +356,57 @@ TEST_F(GraphTest, PlaybackFromAPositionRunsInRealTimeAndReachesTheEnd) {
     EXPECT_EQ(shown.back(), nFrames - 1);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     EXPECT_EQ(rig.Renders(), 30) << "frames dropped or rendered twice";
+}
+
+// The every-frame stream: no clock, each frame held until taken. Whatever
+// the container's time format, from any start every frame comes once, in
+// order, with its own picture, the last one included; then only the end.
+// Stopping with a frame held does not hang, and seeks work again afterwards.
+TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
+    const int nFrames = 30;
+    const struct {
+        EClipFormat eFormat;
+        int nFirst;
+    } cases[] = {{EClipFormat::AviMpeg4, 0},
+                 {EClipFormat::AviMpeg4, 7},
+                 {EClipFormat::Mp4H264, 0},
+                 {EClipFormat::Mp4H264, 11}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(ClipFormatName(c.eFormat)) + " from " + std::to_string(c.nFirst));
+        CFileSourceRig rig(CClipCache::Get().Clip(c.eFormat, 96, 64, nFrames, 30));
+        ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
+        const SFrameTimeline& t = rig.m_timeline;
+        rig.m_source.StartFrameStream(FrameStartAt(c.nFirst, t.nFrameStep, t.dFramesPerSecond),
+                                      t.llDuration);
+        std::vector<int> taken;
+        HRESULT hr = S_OK;
+        const auto deadline = steady_clock::now() + seconds(30);  // hang guard
+        while (steady_clock::now() < deadline) {
+            hr = rig.Take();
+            if (hr == S_FALSE) break;
+            if (hr == S_OK) taken.push_back(rig.Shown());
+        }
+        ASSERT_EQ(hr, S_FALSE);
+        std::vector<int> expected(nFrames - c.nFirst);
+        std::iota(expected.begin(), expected.end(), c.nFirst);
+        EXPECT_EQ(taken, expected);
+        EXPECT_EQ(rig.Take(), S_FALSE) << "a frame after the end";
+
+        // Held mid-stream, then stopped: the stream lets go, the clock is back.
+        rig.m_source.StartFrameStream(FrameStartAt(2, t.nFrameStep, t.dFramesPerSecond),
+                                      t.llDuration);
+        ASSERT_EQ(rig.Take(), S_OK);
+        EXPECT_EQ(rig.Shown(), 2);
+        std::this_thread::sleep_for(milliseconds(20));  // the next frame is held now
+        rig.m_source.StopStream();
+        rig.m_source.ForgetPosition();
+        EXPECT_EQ(rig.GrabAt(FrameStartAt(5, t.nFrameStep, t.dFramesPerSecond)), 5);
+
+        // Started at the end: nothing to take.
+        rig.m_source.StartFrameStream(t.llDuration, t.llDuration);
+        EXPECT_EQ(rig.Take(), S_FALSE);
+        rig.m_source.StopStream();
+    }
 }
 
 TEST_F(GraphTest, SeekWhileRunningFlushesAndPlaysTheNewSegmentInRealTime) {

@@ -143,15 +143,19 @@ void CFakeFileGraph::Restart() {
     m_nFirst = m_nNext = std::min(FrameAt(m_llStart), m_clip.nFrames - 1);
 }
 
+bool CFakeFileGraph::EndsBefore(int nFrame) const {
+    return nFrame >= m_clip.nFrames || (nFrame > m_nFirst && FrameTime(nFrame) >= m_llStop);
+}
+
 void CFakeFileGraph::Advance() {
-    if (!m_bRunning || m_bComplete || m_nFirst == m_clip.nNeverSeekTo) return;
+    if (!m_bRunning || m_bComplete || m_bFrameByFrame || m_nFirst == m_clip.nNeverSeekTo) return;
     const double dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_tStart).count();
     const double dDue = m_nFirst + dSeconds * m_clip.dSpeed * 1e7 / static_cast<double>(Duration());
     for (;; ++m_nNext) {
         // The end comes right after the last frame; a stop equal to the start
         // still renders the first.
-        if (m_nNext >= m_clip.nFrames || (m_nNext > m_nFirst && FrameTime(m_nNext) >= m_llStop)) {
+        if (EndsBefore(m_nNext)) {
             m_llCurrent = m_llStop;
             m_bComplete = true;
             return;
@@ -170,6 +174,51 @@ LONG CFakeFileGraph::GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosi
         nFrame = m_nLatestFrame;
         if (nFrame >= 0 && pDest != nullptr && pllPosition) *pllPosition = FrameTime(nFrame);
     }
+    return DrawFrame(nFrame, pDest, cbDest);
+}
+
+HRESULT CFakeFileGraph::SetFrameByFrame(bool bFrameByFrame) {
+    std::lock_guard<std::mutex> lock(m_mx);
+    m_bFrameByFrame = bFrameByFrame;
+    return S_OK;
+}
+
+HRESULT CFakeFileGraph::WaitForRenderedFrame(LONG msTimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(msTimeout);
+    std::unique_lock<std::mutex> lock(m_mx);
+    for (Advance(); m_nLatestFrame == m_nSeenFrame; Advance()) {
+        if (std::chrono::steady_clock::now() >= deadline) return E_ABORT;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.lock();
+    }
+    m_nSeenFrame = m_nLatestFrame;
+    return S_OK;
+}
+
+HRESULT CFakeFileGraph::TakeFrame(BYTE* pDest, LONG cbDest, LONG msTimeout, LONG* pcbCopied) {
+    int nFrame;
+    {
+        std::unique_lock<std::mutex> lock(m_mx);
+        if (!m_bRunning || !m_bFrameByFrame || m_nFirst == m_clip.nNeverSeekTo) {
+            // Nothing renders: the time-out passes, as in the renderer.
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(msTimeout));
+            return E_ABORT;
+        }
+        if (m_bComplete || EndsBefore(m_nNext)) {
+            m_llCurrent = m_llStop;
+            m_bComplete = true;
+            return S_FALSE;
+        }
+        nFrame = m_nLatestFrame = m_nNext++;
+        m_llCurrent = std::max(FrameTime(nFrame), m_llStart);
+    }
+    *pcbCopied = DrawFrame(nFrame, pDest, cbDest);
+    return S_OK;
+}
+
+LONG CFakeFileGraph::DrawFrame(int nFrame, BYTE* pDest, LONG cbDest) const {
     if (nFrame < 0 || pDest == nullptr) return 0;
     const int nStride = (3 * m_clip.nWidth + 3) & ~3;
     const LONG cb = nStride * m_clip.nHeight;

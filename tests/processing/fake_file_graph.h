@@ -59,10 +59,18 @@ public:
     HRESULT Stop() override;
     HRESULT WaitForCompletion(LONG msTimeout, LONG* pEvCode) override;
     LONG GrabLatestFrame(BYTE* pDest, LONG cbDest, LONGLONG* pllPosition) override;
+    // Frame by frame the clock is off: nothing renders until TakeFrame
+    // takes the next frame of the segment.
+    HRESULT SetFrameByFrame(bool bFrameByFrame) override;
+    HRESULT WaitForRenderedFrame(LONG msTimeout) override;
+    HRESULT TakeFrame(BYTE* pDest, LONG cbDest, LONG msTimeout, LONG* pcbCopied) override;
 
 private:
     void Restart();  // m_mx held
     void Advance();  // m_mx held: renders the frames that have become due
+    // m_mx held: the end of the segment comes before frame nFrame.
+    bool EndsBefore(int nFrame) const;
+    LONG DrawFrame(int nFrame, BYTE* pDest, LONG cbDest) const;
     LONGLONG Duration() const { return m_clip.rtFrame > 0 ? m_clip.rtFrame : 333333; }
     LONGLONG FrameTime(int nFrame) const;  // in the time format in use
     int FrameAt(LONGLONG llPos) const;
@@ -76,4 +84,6 @@ private:
     std::chrono::steady_clock::time_point m_tStart;  // when the segment started playing
     int m_nFirst = 0, m_nNext = 0;                   // its first frame, the next to render
     int m_nLatestFrame = -1;
+    int m_nSeenFrame = -1;  // the latest frame WaitForRenderedFrame saw
+    bool m_bFrameByFrame = false;
 };
