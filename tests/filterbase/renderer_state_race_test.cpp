@@ -249,7 +249,10 @@ TEST_F(RendererStateRaces, SinkDroppingTheLastReferenceInTheEndOfStreamTimerDest
     sink.SetEventHook([&](LONG code) {
         if (code == EC_COMPLETE) pRenderer->Release();
     });
-    ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+    {
+        CAutoLock lock(pRenderer->InterfaceLock());
+        ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
+    }
     pRenderer->ForceEndOfStream(60 * kMs);
     pRenderer->SendEndOfStream();
     ASSERT_NE(pRenderer->ArmedTimer(), 0u);
