@@ -19,8 +19,9 @@ BUILD/bench-clips/ (shared with bench_decode and bench_graph).
 
   bench/frame_path/bench_frame_path.py [--build DIR] [--repeat N] [--no-install]
 
-python3-opencv is installed here (apt-get, as root or through sudo) unless
---no-install is given; without it the OpenCV rows are left out.
+python3-opencv and the ffmpeg command are installed here (apt-get, as root
+or through sudo) unless --no-install is given; without OpenCV the OpenCV rows
+are left out.
 """
 import argparse
 import os
@@ -56,18 +57,22 @@ def have_opencv():
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def ensure_opencv(allow_install):
-    if have_opencv() or not allow_install:
-        return have_opencv()
+def apt_install(package):
+    """Installs a Debian package for the comparison (as root or through sudo)."""
     sudo = [] if os.geteuid() == 0 else (["sudo"] if shutil.which("sudo") else None)
     if sudo is None:
-        return False
-    print("installing python3-opencv for the OpenCV comparison", flush=True)
+        return
+    print(f"installing {package} for the comparison", flush=True)
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-    cmd = sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "python3-opencv"]
+    cmd = sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", package]
     if subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL).returncode != 0:
         subprocess.run(sudo + ["apt-get", "update", "-qq"], env=env, stdout=subprocess.DEVNULL)
         subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL)
+
+
+def ensure_opencv(allow_install):
+    if not have_opencv() and allow_install:
+        apt_install("python3-opencv")
     return have_opencv()
 
 
@@ -110,8 +115,10 @@ def main():
     for exe in (pelora, clipgen):
         if not os.access(exe, os.X_OK):
             sys.exit(f"bench_frame_path: {exe} is missing (build first: scripts/build.sh)")
+    if not shutil.which("ffmpeg") and not args.no_install:
+        apt_install("ffmpeg")
     if not shutil.which("ffmpeg"):
-        sys.exit("bench_frame_path: the ffmpeg command is missing (scripts/install-deps.sh)")
+        sys.exit("bench_frame_path: the ffmpeg command is missing (Debian package ffmpeg)")
     opencv = ensure_opencv(not args.no_install)
     if not opencv:
         print("python3-opencv is not available: the OpenCV rows are left out")
