@@ -130,8 +130,8 @@ def main():
         ("640x480 MPEG-4 AVI", os.path.join(clipdir, "mpeg4-640x480-30fps-300f-gop250.avi"),
          ("avi-mpeg4", "640x480", 300, 30, 250), 300),
     ]
-    for _, path, spec, _ in clips:
-        ensure_clip(clipgen, path, *spec)
+    for _, path, params, _ in clips:
+        ensure_clip(clipgen, path, *params)
 
     medians = {}
     for name, path, _, frames in clips:
