@@ -106,7 +106,13 @@ public:
     void Teardown() {
         SourceRendererGraph::Teardown();
         if (m_pClock) {
-            // The filters released their references: only ours is left.
+            // The filters released their references: only ours is left. An
+            // end-of-stream timer callback that has just sent EC_COMPLETE may
+            // still hold the renderer (and so its clock) for a moment.
+            EXPECT_TRUE(WaitUntil([this] {
+                m_pClock->AddRef();
+                return m_pClock->Release() == 1u;
+            }));
             EXPECT_EQ(m_pClock->Release(), 0u);
             m_pClock = nullptr;
         }
