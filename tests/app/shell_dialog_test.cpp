@@ -114,7 +114,8 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
     // By the time the command returns, the replaced dialog's worker has
     // ended and been released; its window goes with the next deferred delete.
-    ASSERT_TRUE(pVideo.isNull() || (pVideo->Worker() == nullptr && !pVideo->isVisible()));
+    ASSERT_TRUE(pVideo.isNull() || (pVideo->Worker() == nullptr && !pVideo->isVisible()))
+        << "messages shown: " << ::testing::PrintToString(m_messages);
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pVideo.isNull());
     EXPECT_TRUE(Running(pOlder) &&
