@@ -56,9 +56,8 @@ int main(int argc, char** argv) {
     std::printf(
         "camera_grab: %d of %d frames at %d x %d in %.2f s (%.1f fps), numbers %d..%d, "
         "%d out of order\n",
-        got, frames, vi.getFrameWidth(0), vi.getFrameHeight(0), secs,
-                secs > 0 ? got / secs : 0.0, first ? static_cast<int>(*first) : -1,
-                last ? static_cast<int>(*last) : -1, outOfOrder);
+        got, frames, vi.getFrameWidth(0), vi.getFrameHeight(0), secs, secs > 0 ? got / secs : 0.0,
+        first ? static_cast<int>(*first) : -1, last ? static_cast<int>(*last) : -1, outOfOrder);
     vi.closeDevice(0);
     return got == frames && outOfOrder == 0 ? 0 : 1;
 }

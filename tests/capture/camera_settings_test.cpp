@@ -82,7 +82,7 @@ TEST_F(CameraSettingsTest, GetterAndSetterAnswerHonestlyForMissingOrRefusedContr
     VideoInput& vi = Lib();
     LONG min = -7, max = -7, step = -7, cur = -7, flags = -7, def = -7;
     EXPECT_FALSE(vi.getProcAmpSetting(0, vi.idColorEnable, min, max, step, cur, flags, def));
-    EXPECT_EQ(min + max + step + cur + flags + def, -42);  // untouched
+    EXPECT_EQ(min + max + step + cur + flags + def, -42);                 // untouched
     EXPECT_FALSE(vi.setProcAmpSetting(0, vi.idColorEnable, 1, 2, true));  // no default to set
     EXPECT_FALSE(vi.setProcAmpSettingPct(0, vi.idColorEnable, 0.5f, 2));
     ASSERT_TRUE(vi.getProcAmpSetting(0, vi.idGain, min, max, step, cur, flags, def));

@@ -30,8 +30,8 @@ TEST_F(CaptureLibraryTest, ConsumerWaitingOnAClosedDeviceReturnsAtOnce) {
     std::thread consumer([&] {
         const auto start = Clock::now();
         EXPECT_FALSE(vi.GetPixels(0, frame.data(), false, false));
-        waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
-                       .count();
+        waitedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     vi.closeDevice(0);
@@ -49,8 +49,7 @@ TEST_F(CaptureLibraryTest, ConsumerKeepsPollingWhileAnotherThreadClosesAndReopen
         std::vector<unsigned char> frame(640 * 480 * 3);
         while (!stop) {
             const size_t size = static_cast<size_t>(vi.getFrameSize(0));
-            if (vi.hasNewFrame(0) && size != 0 &&
-                vi.GetPixels(0, frame.data(), size, true, true)) {
+            if (vi.hasNewFrame(0) && size != 0 && vi.GetPixels(0, frame.data(), size, true, true)) {
                 frames.fetch_add(1);
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));

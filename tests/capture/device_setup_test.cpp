@@ -187,7 +187,8 @@ TEST_F(CaptureLibraryTest, FormatListsNameEveryCapabilityInPinOrder) {
     ASSERT_TRUE(vi.openDevice(0, 1000, 1000));
     std::vector<int> w, h;
     std::vector<std::string> names;
-    ASSERT_TRUE(vi.getFormatWidths(0, w) && vi.getFormatHeights(0, h) && vi.getFormatNames(0, names));
+    ASSERT_TRUE(vi.getFormatWidths(0, w) && vi.getFormatHeights(0, h) &&
+                vi.getFormatNames(0, names));
     EXPECT_EQ(w, (std::vector<int>{640, 320, 640, 320}));
     EXPECT_EQ(h, (std::vector<int>{480, 240, 480, 240}));
     EXPECT_EQ(names, (std::vector<std::string>{"YUY2", "YUY2", "OTHER", "Y800"}));
