@@ -1,7 +1,6 @@
-// `pelora --headless --verify`: the check plan, the check itself on clips of
-// every container the generator writes, and a fault injected into the file
-// frame source (the previous frame delivered after a seek) reported with the
-// right frame numbers and exit 3.
+// `pelora --headless --verify`: the check plan, the check in every seek mode,
+// and an injected fault (the previous frame after a seek) reported with its
+// frame numbers and exit 3.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,15 +92,13 @@ TEST(VerifyPlan, ShortFilesCheckEveryFrameLongOnesTheEdgesKeyframesAndASample) {
     EXPECT_NE(SeeksIn(PlanFrameChecks(5000, keys, options), 5000, &bInRange), seeks);
 }
 
-TEST(VerifyRunner, EveryFrameOfEveryContainerIsTheFrameAsked) {
+TEST(VerifyRunner, EveryFrameInEverySeekModeIsTheFrameAsked) {
     const struct {
         EClipFormat eFormat;
         int nWidth, nHeight;
         const char* pszMode;
     } cases[] = {
         {EClipFormat::AviMpeg4, 97, 61, "frames, wait for completion"},
-        {EClipFormat::AviMjpeg, 63, 47, "frames, wait for completion"},
-        {EClipFormat::AviRaw, 33, 21, "frames, wait for completion"},
         {EClipFormat::Mp4H264, 99, 55, "media time, poll to stop"},
         {EClipFormat::AsfWmv2, 96, 64, "media time, wait for completion"},
     };

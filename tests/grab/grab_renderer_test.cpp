@@ -48,19 +48,15 @@ CMediaType MakeVideoType(const VideoTypeParams& s) {
         bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader) : offsetof(VIDEOINFOHEADER, bmiHeader);
     const size_t full = bV2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
     std::vector<BYTE> block(full);
-    const BITMAPINFOHEADER bih{sizeof(BITMAPINFOHEADER),
-                               s.width,
-                               s.height,
-                               1,
-                               s.bitCount,
-                               s.compression,
-                               s.sizeImage == 0xFFFFFFFFu
-                                   ? static_cast<DWORD>(PaddedSize(s.width, s.height))
-                                   : s.sizeImage,
-                               0,
-                               0,
-                               0,
-                               0};
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biWidth = s.width;
+    bih.biHeight = s.height;
+    bih.biPlanes = 1;
+    bih.biBitCount = s.bitCount;
+    bih.biCompression = s.compression;
+    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu ? static_cast<DWORD>(PaddedSize(s.width, s.height))
+                                                 : s.sizeImage;
     std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
     std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
                 sizeof(s.avgTimePerFrame));
