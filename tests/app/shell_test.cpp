@@ -1,7 +1,5 @@
-// The application shell: main window, menus, command routing, the
-// source commands and their classification, refused images. Processing
-// dialogs are stand-ins that record what the commands did to them
-// (tests/app/shell_dialog_test.cpp has the real ones).
+// The application shell, with stand-in processing dialogs that record what
+// the commands did to them (shell_dialog_test.cpp has the real ones).
 #include <gtest/gtest.h>
 
 #include <QAction>

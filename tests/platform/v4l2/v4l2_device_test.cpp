@@ -1,6 +1,4 @@
-// The V4L2 side of the camera path, driven through the virtual camera:
-// listing, format negotiation, streaming (frames in order, bad buffers
-// dropped, bounded stops), standards, and resource use over many runs.
+// The V4L2 side of the camera path, driven through the virtual camera.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
