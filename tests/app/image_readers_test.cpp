@@ -216,13 +216,11 @@ TEST(ReadCsvImage, OnlyANonZeroOriginAsksAboutTheCanvasAndNoKeepsTheGrid) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> questions;
+        int nAsked = 0;
         Outputs out;
-        ASSERT_EQ(ReadCsv(c.text, out,
-                          [&](const std::string& q) { return questions.push_back(q), false; }),
+        ASSERT_EQ(ReadCsv(c.text, out, [&](const std::string&) { return ++nAsked, false; }),
                   EImageStatus::Ok);
-        EXPECT_EQ(questions, c.bAsked ? std::vector<std::string>{"512×480画像にしますか？"}
-                                      : std::vector<std::string>{});
+        EXPECT_EQ(nAsked, c.bAsked ? 1 : 0);
         EXPECT_EQ(out.Info().biWidth, c.nWidth);
         EXPECT_EQ(out.Info().biHeight, c.nHeight);
         EXPECT_EQ(out.nPixelSize, c.nWidth * c.nHeight * 4);
