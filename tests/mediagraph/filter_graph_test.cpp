@@ -342,10 +342,7 @@ TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
     const struct {
         EClipFormat eFormat;
         int nFirst;
-    } cases[] = {{EClipFormat::AviMpeg4, 0},
-                 {EClipFormat::AviMpeg4, 7},
-                 {EClipFormat::Mp4H264, 0},
-                 {EClipFormat::Mp4H264, 11}};
+    } cases[] = {{EClipFormat::AviMpeg4, 7}, {EClipFormat::Mp4H264, 11}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(ClipFormatName(c.eFormat)) + " from " + std::to_string(c.nFirst));
         CFileSourceRig rig(CClipCache::Get().Clip(c.eFormat, 96, 64, nFrames, 30));
