@@ -195,6 +195,11 @@ TEST_F(V4l2Test, DeviceLeftInAFormatWeCannotConvertOpensInOneWeCan) {
     ASSERT_EQ(node.currentFormat(&cur), 0);
     EXPECT_EQ(cur.pixelformat, V4L2_PIX_FMT_YUYV);
     EXPECT_EQ(cur.width, 640u);  // nearest YUYV size to 1920x1080
+
+    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}})};
+    auto h264Only = MakeCamera(cfg);
+    V4l2DeviceNode node2("t2", h264Only->open(nullptr));
+    EXPECT_EQ(node2.ensureUsableFormat(&CFrameConverter::IsConvertible), -EINVAL);
 }
 
 TEST_F(V4l2Test, FramesArriveInOrderWithTheirNumbersAndBadBuffersAreDropped) {
