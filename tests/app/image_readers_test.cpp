@@ -32,26 +32,10 @@ Bytes PackRows(int nBits, int nW, int nH, bool bTopDown,
         if (nBits < 8) std::memset(row, 0, (nW * nBits + 7) / 8);
         for (int x = 0; x < nW; ++x) {
             const uint32_t v = value(x, y);
-            switch (nBits) {
-                case 1:
-                    row[x >> 3] |= static_cast<BYTE>(v << (7 - (x & 7)));
-                    break;
-                case 4:
-                    row[x >> 1] |= static_cast<BYTE>((x & 1) ? v : v << 4);
-                    break;
-                case 8:
-                    row[x] = static_cast<BYTE>(v);
-                    break;
-                case 16:
-                    row[2 * x] = static_cast<BYTE>(v);
-                    row[2 * x + 1] = static_cast<BYTE>(v >> 8);
-                    break;
-                case 24:
-                    for (int i = 0; i < 3; ++i) row[3 * x + i] = static_cast<BYTE>(v >> (8 * i));
-                    break;
-                case 32:
-                    for (int i = 0; i < 4; ++i) row[4 * x + i] = static_cast<BYTE>(v >> (8 * i));
-                    break;
+            if (nBits < 8) {  // the leftmost pixel in the high bits
+                row[x * nBits / 8] |= static_cast<BYTE>(v << (8 - nBits - x * nBits % 8));
+            } else {  // little-endian
+                for (int i = 0; i < nBits / 8; ++i) row[x * nBits / 8 + i] = BYTE(v >> 8 * i);
             }
         }
     }
@@ -232,13 +216,11 @@ TEST(ReadCsvImage, OnlyANonZeroOriginAsksAboutTheCanvasAndNoKeepsTheGrid) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> questions;
+        int nAsked = 0;
         Outputs out;
-        ASSERT_EQ(ReadCsv(c.text, out,
-                          [&](const std::string& q) { return questions.push_back(q), false; }),
+        ASSERT_EQ(ReadCsv(c.text, out, [&](const std::string&) { return ++nAsked, false; }),
                   EImageStatus::Ok);
-        EXPECT_EQ(questions, c.bAsked ? std::vector<std::string>{"512×480画像にしますか？"}
-                                      : std::vector<std::string>{});
+        EXPECT_EQ(nAsked, c.bAsked ? 1 : 0);
         EXPECT_EQ(out.Info().biWidth, c.nWidth);
         EXPECT_EQ(out.Info().biHeight, c.nHeight);
         EXPECT_EQ(out.nPixelSize, c.nWidth * c.nHeight * 4);

@@ -1,7 +1,6 @@
 // The installed program as a plug-in author meets it: `cmake --install` into
-// a temporary prefix, the README's example plug-in built against that copy
-// with the README's own command (pkg-config for the header), and the
-// installed pelora running it headless on a generated clip.
+// a temporary prefix, and the README's example plug-in built against that
+// copy with the README's own command, run by the installed pelora.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>

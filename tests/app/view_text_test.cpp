@@ -53,18 +53,11 @@ public:
 
 protected:
     int metric(PaintDeviceMetric m) const override {
-        switch (m) {
-            case PdmWidth:
-                return 800;
-            case PdmHeight:
-                return 400;
-            case PdmDevicePixelRatio:
-                return 1;
-            case PdmDevicePixelRatioScaled:
-                return static_cast<int>(devicePixelRatioFScale());
-            default:
-                return 96;  // dots per inch, millimetres, depth: nothing text drawing looks at
-        }
+        if (m == PdmWidth) return 800;
+        if (m == PdmHeight) return 400;
+        if (m == PdmDevicePixelRatio) return 1;
+        if (m == PdmDevicePixelRatioScaled) return static_cast<int>(devicePixelRatioFScale());
+        return 96;  // dots per inch, millimetres, depth: nothing text drawing looks at
     }
 };
 

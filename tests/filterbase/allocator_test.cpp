@@ -1,7 +1,5 @@
-// The memory allocator and its samples: property negotiation, the pool under
-// several threads, and the sample's times, lengths and property record.
-// Blocking steps run on a helper thread bounded by the watchdog; on a failure
-// the pool is decommitted so that the helper can finish.
+// The memory allocator and its samples. Blocking steps run on a helper
+// thread; on a failure the pool is decommitted so that the helper can finish.
 #include <gtest/gtest.h>
 
 #include <cstdint>

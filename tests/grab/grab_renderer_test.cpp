@@ -1,7 +1,5 @@
-// The grab renderer: which types it accepts and what it adopts from them,
-// which sample is kept, how much of it is copied, and the consumer's copies
-// racing the streaming thread. Real-time playback with the system clock is
-// tested with the file graph.
+// The grab renderer without a clock (real-time playback is tested with the
+// file graph): types, the sample kept, bounded copies racing the stream.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,19 +46,15 @@ CMediaType MakeVideoType(const VideoTypeParams& s) {
         bV2 ? offsetof(VIDEOINFOHEADER2, bmiHeader) : offsetof(VIDEOINFOHEADER, bmiHeader);
     const size_t full = bV2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
     std::vector<BYTE> block(full);
-    const BITMAPINFOHEADER bih{sizeof(BITMAPINFOHEADER),
-                               s.width,
-                               s.height,
-                               1,
-                               s.bitCount,
-                               s.compression,
-                               s.sizeImage == 0xFFFFFFFFu
-                                   ? static_cast<DWORD>(PaddedSize(s.width, s.height))
-                                   : s.sizeImage,
-                               0,
-                               0,
-                               0,
-                               0};
+    BITMAPINFOHEADER bih{};
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biWidth = s.width;
+    bih.biHeight = s.height;
+    bih.biPlanes = 1;
+    bih.biBitCount = s.bitCount;
+    bih.biCompression = s.compression;
+    bih.biSizeImage = s.sizeImage == 0xFFFFFFFFu ? static_cast<DWORD>(PaddedSize(s.width, s.height))
+                                                 : s.sizeImage;
     std::memcpy(block.data() + headerAt, &bih, sizeof(bih));
     std::memcpy(block.data() + offsetof(VIDEOINFOHEADER, AvgTimePerFrame), &s.avgTimePerFrame,
                 sizeof(s.avgTimePerFrame));
@@ -325,12 +319,9 @@ TEST_F(GrabRendererTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
 }
 
 // A sample held across stop and disconnection would keep the pool's
-// decommit from completing, and the next connection's SetProperties would
-// fail with buffers outstanding. The grab path is chosen by comparing with
-// the very interface pointer GetAllocator handed out. Every rendered sample
-// asks the owner window to repaint; a window that closes meanwhile is
-// skipped. The fixture checks that destruction with a held sample frees it
-// and the frame buffer.
+// decommit from completing, and the next SetProperties would fail with
+// buffers outstanding. The fixture checks that destruction with a held
+// sample frees it and the frame buffer.
 TEST_F(GrabRendererTest, ReconnectionAfterStopWithHeldSampleSucceeds) {
     // A window that counts repaint requests.
     auto pRepaints = std::make_unique<std::atomic<int>>(0);

@@ -1,7 +1,5 @@
-// Every instruction set level of the plug-in's pixel kernels that this
-// processor runs, against the luminance rule and plain loops. The plug-in
-// only ever uses the widest level, so without this test the narrower ones
-// (what other machines run) would go unchecked.
+// Every instruction set level of the pixel kernels this processor runs (the
+// plug-in only ever uses the widest), against the rule and plain loops.
 
 #include <gtest/gtest.h>
 

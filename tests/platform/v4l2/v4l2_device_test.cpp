@@ -1,6 +1,4 @@
-// The V4L2 side of the camera path, driven through the virtual camera:
-// listing, format negotiation, streaming (frames in order, bad buffers
-// dropped, bounded stops), standards, and resource use over many runs.
+// The V4L2 side of the camera path, driven through the virtual camera.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -91,15 +89,12 @@ TEST_F(V4l2Test, ListingKeepsRegistrationOrderAndOnlyStreamingCaptureNodes) {
 }
 
 TEST_F(V4l2Test, ListsManyDevicesAndTruncatesLongCardNames) {
-    for (size_t count : {21u, 25u}) {
-        V4l2Catalogue::clearVirtual();
-        for (size_t i = 0; i < count; ++i) {
-            V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig("cam " + std::to_string(i))));
-        }
-        const auto list = V4l2Catalogue::scan();
-        ASSERT_EQ(list.size(), count);
-        EXPECT_EQ(list.back().card, "cam " + std::to_string(count - 1));
+    for (int i = 0; i < 25; ++i) {
+        V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig("cam " + std::to_string(i))));
     }
+    const auto many = V4l2Catalogue::scan();
+    ASSERT_EQ(many.size(), 25u);
+    EXPECT_EQ(many.back().card, "cam 24");
     V4l2Catalogue::clearVirtual();
     V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig(std::string(300, 'x'))));
     const auto list = V4l2Catalogue::scan();

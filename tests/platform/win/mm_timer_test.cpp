@@ -96,10 +96,6 @@ TEST(MmTimer, KillRacingTheDeadlineNeverLeavesACallbackBehind) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The timing lines print counts in ten places ("%10I64d(count)"): at 100 ns a
 // count there covers more than 16 minutes, and the counts turn into the same
 // milliseconds as the monotonic clock (a hang guard sleep, not a speed check).
