@@ -455,6 +455,94 @@ TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
     control->Stop();
 }
 
+// RemoveFilter on a running graph, whichever filter goes: it returns within
+// the bound (a frozen camera too), no frame reaches the filter afterwards,
+// no pin of it or of its neighbours stays connected, the graph holds no
+// reference on it any more, and what remains keeps running.
+TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndReleasesIt) {
+    struct SCase {
+        const char* name;
+        int which;  // 0 source, 1 grabber, 2 renderer
+        bool frozen;
+        bool framesGoOn;  // the grabber still calls back afterwards
+        ULONG refsLeft;   // the test's own references on the removed filter
+    };
+    const SCase kCases[] = {
+        {"grabber", 1, false, false, 2},
+        {"renderer", 2, false, true, 1},
+        {"source", 0, false, false, 1},
+        {"source of a frozen camera", 0, true, false, 1},
+    };
+    for (const SCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Release();
+        V4l2Catalogue::clearVirtual();
+        callback.calls = 0;
+        VirtualCameraConfig cfg = WebcamConfig();
+        cfg.freeRunning = true;
+        cfg.formats[0].intervals = {{1, 200}};
+        auto cam = MakeCamera(cfg);
+        V4l2Catalogue::registerVirtual(cam);
+        ASSERT_EQ(Build(0, 320, 240), S_OK);
+        callback.width = 320;
+        callback.height = 240;
+        ASSERT_EQ(control->Run(), S_OK);
+        ASSERT_TRUE(pelora_test::WaitUntil([&] { return callback.calls.load() >= 3; }));
+        if (c.frozen) cam->freeze(true);
+        IBaseFilter* victim = c.which == 0   ? source.Get()
+                              : c.which == 1 ? grabberFilter.Get()
+                                             : renderer.Get();
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(graph->RemoveFilter(victim), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, pelora_test::kWatchdog);
+        const int callsAtRemoval = callback.calls.load();
+
+        CComRef<IEnumFilters> filters;
+        ASSERT_EQ(graph->EnumFilters(filters.Receive()), S_OK);
+        int nLeft = 0;
+        IBaseFilter* f = nullptr;
+        while (filters->Next(1, &f, nullptr) == S_OK) {
+            CComRef<IBaseFilter> left(f, AdoptTag);
+            EXPECT_NE(left.Get(), victim);
+            ++nLeft;
+            CComRef<IEnumPins> pins;
+            ASSERT_EQ(left->EnumPins(pins.Receive()), S_OK);
+            IPin* pin = nullptr;
+            while (pins->Next(1, &pin, nullptr) == S_OK) {
+                CComRef<IPin> mine(pin, AdoptTag);
+                CComRef<IPin> peer;
+                if (mine->ConnectedTo(peer.Receive()) != S_OK) continue;
+                PIN_INFO info{};
+                ASSERT_EQ(peer->QueryPinInfo(&info), S_OK);
+                EXPECT_NE(info.pFilter, victim);
+                if (info.pFilter) info.pFilter->Release();
+            }
+        }
+        EXPECT_EQ(nLeft, 2);
+        {
+            CComRef<IEnumPins> pins;  // holds the filter while it lives
+            ASSERT_EQ(victim->EnumPins(pins.Receive()), S_OK);
+            IPin* pin = nullptr;
+            while (pins->Next(1, &pin, nullptr) == S_OK) {
+                CComRef<IPin> mine(pin, AdoptTag);
+                CComRef<IPin> peer;
+                EXPECT_EQ(mine->ConnectedTo(peer.Receive()), VFW_E_NOT_CONNECTED);
+            }
+        }
+        victim->AddRef();
+        EXPECT_EQ(victim->Release(), c.refsLeft);
+
+        if (c.framesGoOn) {
+            EXPECT_TRUE(pelora_test::WaitUntil(
+                [&] { return callback.calls.load() >= callsAtRemoval + 3; }));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_EQ(callback.calls.load(), callsAtRemoval);
+        }
+        EXPECT_EQ(control->Stop(), S_OK);
+    }
+}
+
 TEST_F(CaptureGraphTest, HundredRunStopCyclesOfOneFilterKeepHandlesStable) {
     auto cam = MakeCamera(WebcamConfig());
     V4l2Catalogue::registerVirtual(cam);
