@@ -24,6 +24,7 @@ namespace {
 
 using pelora_test::DiscreteFormat;
 using pelora_test::MakeCamera;
+using pelora_test::SteppedFormat;
 using pelora_test::WebcamConfig;
 
 template <class T>
@@ -348,6 +349,61 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
     EXPECT_EQ(caps.MaxOutputSize.cx, 1280);
     EXPECT_EQ(caps.OutputGranularityX, 1);
     DeleteMediaType(pmt);
+}
+
+// Each capability carries the frame interval range its code and size has:
+// a discrete list's shortest and longest, a stepwise or continuous range's
+// ends, or the current interval when the driver lists none; the media type
+// carries the current interval.
+TEST_F(CaptureGraphTest, CapabilitiesCarryTheFrameIntervalRangeOfTheirFormatAndSize) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    VirtualFormat yuyv = DiscreteFormat(V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}});
+    yuyv.intervals = {{1, 15}, {1, 30}, {1, 5}};  // the first is the current one
+    VirtualFormat mjpg = SteppedFormat(V4L2_PIX_FMT_MJPEG, V4L2_FRMSIZE_TYPE_STEPWISE, 320, 1280,
+                                       160, 240, 720, 120);
+    mjpg.intervalType = V4L2_FRMIVAL_TYPE_STEPWISE;
+    mjpg.intervalRange = {{1, 60}, {1, 10}, {1, 10}};
+    VirtualFormat grey = DiscreteFormat(V4L2_PIX_FMT_GREY, {{640, 480}});
+    grey.intervals = {};
+    VirtualFormat nv12 =
+        SteppedFormat(V4L2_PIX_FMT_NV12, V4L2_FRMSIZE_TYPE_CONTINUOUS, 160, 640, 1, 120, 480, 1);
+    nv12.intervalType = V4L2_FRMIVAL_TYPE_CONTINUOUS;
+    nv12.intervalRange = {{1, 120}, {2, 1}, {1, 1}};
+    cfg.formats = {yuyv, mjpg, grey, nv12};
+    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    source = Bind(0);
+    ASSERT_TRUE(source);
+    builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    CComRef<IAMStreamConfig> config;
+    ASSERT_EQ(
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                               IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+        S_OK);
+    struct SCap {
+        LONGLONG min, max;
+    };
+    const SCap kCaps[] = {
+        {333333, 2000000},  // YUYV 640x480: 1/30 ... 1/5
+        {333333, 2000000},  // YUYV 320x240
+        {166666, 1000000},  // MJPG stepwise sizes, 1/60 ... 1/10
+        {666666, 666666},   // GREY: none listed, the current 1/15
+        {83333, 20000000},  // NV12 continuous sizes, 1/120 ... 2
+    };
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 5);
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(config->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_EQ(caps.MinFrameInterval, kCaps[i].min);
+        EXPECT_EQ(caps.MaxFrameInterval, kCaps[i].max);
+        VIDEOINFOHEADER vih;
+        std::memcpy(&vih, pmt->pbFormat, sizeof(vih));
+        EXPECT_EQ(vih.AvgTimePerFrame, 666666);
+        DeleteMediaType(pmt);
+    }
 }
 
 TEST_F(CaptureGraphTest, DeviceLeftInAnUnconvertibleFormatStreamsYuyvAndOneWithoutCannotConnect) {
