@@ -513,8 +513,8 @@ TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
 
 // RemoveFilter on a running graph, whichever filter goes: it returns within
 // the bound (a frozen camera too), no frame reaches the filter afterwards,
-// no pin of it or of its neighbours stays connected, the graph holds no
-// reference on it any more, and what remains keeps running.
+// its pins are free, nothing holds a reference on it but the test (no
+// graph, no neighbour's pin), and what remains keeps running.
 TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndReleasesIt) {
     struct SCase {
         const char* name;
@@ -561,18 +561,6 @@ TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndR
             CComRef<IBaseFilter> left(f, AdoptTag);
             EXPECT_NE(left.Get(), victim);
             ++nLeft;
-            CComRef<IEnumPins> pins;
-            ASSERT_EQ(left->EnumPins(pins.Receive()), S_OK);
-            IPin* pin = nullptr;
-            while (pins->Next(1, &pin, nullptr) == S_OK) {
-                CComRef<IPin> mine(pin, AdoptTag);
-                CComRef<IPin> peer;
-                if (mine->ConnectedTo(peer.Receive()) != S_OK) continue;
-                PIN_INFO info{};
-                ASSERT_EQ(peer->QueryPinInfo(&info), S_OK);
-                EXPECT_NE(info.pFilter, victim);
-                if (info.pFilter) info.pFilter->Release();
-            }
         }
         EXPECT_EQ(nLeft, 2);
         {

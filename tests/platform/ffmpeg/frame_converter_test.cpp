@@ -211,10 +211,6 @@ TEST(FrameConverter, DecodedPicturesAreConvertedToTheLastPixelBottomUpWithZeroPa
         EXPECT_EQ(nWrong, 0);
         EXPECT_EQ(nPadWrong, 0);
     }
-    CFrameConverter conv;
-    EXPECT_EQ(conv.InitPictures(322, 240, 3 * 322 - 1, Q::CommandDefault), E_INVALIDARG);
-    std::vector<uint8_t> out(16);
-    EXPECT_EQ(conv.ConvertPicture(nullptr, out.data()), E_UNEXPECTED);
 }
 
 TEST(FramePattern, UpsideDownOrSwappedFramesDoNotRead) {
