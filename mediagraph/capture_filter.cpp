@@ -199,7 +199,10 @@ HRESULT CCapturePin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC)
     caps.MaxOutputSize = caps.InputSize;
     caps.OutputGranularityX = static_cast<int32_t>(e.stepWidth);
     caps.OutputGranularityY = static_cast<int32_t>(e.stepHeight);
+    // The range this code and size has; the current interval when the
+    // driver lists none.
     caps.MinFrameInterval = caps.MaxFrameInterval = interval;
+    node.frameIntervalRange(e, &caps.MinFrameInterval, &caps.MaxFrameInterval);
     std::memcpy(pSCC, &caps, sizeof(caps));
     *ppmt = CreateMediaType(&mt);
     return *ppmt ? S_OK : E_OUTOFMEMORY;

@@ -153,7 +153,14 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
     auto it = std::find_if(m_Filters.begin(), m_Filters.end(),
                            [pFilter](const SFilter& f) { return f.pFilter.Get() == pFilter; });
     if (it == m_Filters.end()) return VFW_E_NOT_FOUND;
-    if (m_State != State_Stopped) return VFW_E_NOT_STOPPED;
+    std::vector<IBaseFilter*> stopped;
+    if (m_State != State_Stopped) {
+        const HRESULT hr = StopAround(pFilter, &stopped);
+        if (FAILED(hr)) {
+            ResumeFilters(stopped);
+            return hr;
+        }
+    }
     for (CComRef<IPin>& pPin : PinsOf(pFilter)) {
         if (CComRef<IPin> pPeer = PeerOf(pPin.Get())) {
             pPeer->Disconnect();
@@ -161,8 +168,91 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* pFilter) {
         }
     }
     pFilter->JoinFilterGraph(nullptr, nullptr);
-    m_Filters.erase(it);
+    m_Filters.erase(it);  // the graph's reference goes
+    ForgetRenderer(pFilter);
+    stopped.erase(std::remove(stopped.begin(), stopped.end(), pFilter), stopped.end());
+    ResumeFilters(stopped);
     return S_OK;
+}
+
+std::vector<IBaseFilter*> CFilterGraph::UpstreamOf(IBaseFilter* pFilter) const {
+    std::vector<IBaseFilter*> found{pFilter};
+    for (size_t i = 0; i < found.size(); ++i) {
+        for (CComRef<IPin>& pPin : PinsOf(found[i])) {
+            if (DirectionOf(pPin.Get()) != PINDIR_INPUT) continue;
+            CComRef<IPin> pPeer = PeerOf(pPin.Get());
+            CComRef<IBaseFilter> pUp = pPeer ? FilterOf(pPeer.Get()) : CComRef<IBaseFilter>();
+            if (pUp && Contains(pUp.Get()) &&
+                std::find(found.begin(), found.end(), pUp.Get()) == found.end()) {
+                found.push_back(pUp.Get());
+            }
+        }
+    }
+    return found;
+}
+
+HRESULT CFilterGraph::StopAround(IBaseFilter* pFilter, std::vector<IBaseFilter*>* pStopped) {
+    // A streaming thread inside one of the filter's connections started in
+    // the filter or upstream of it, possibly several filters up (a sample
+    // passes on through each filter's Receive): stopping all of those ends
+    // every such thread (each filter's Stop returns once its own thread has
+    // ended, bounded as its contract says). The filters right downstream
+    // stop too, because a pin only disconnects while its filter is stopped.
+    std::vector<IBaseFilter*> affected = UpstreamOf(pFilter);
+    for (CComRef<IPin>& pPin : PinsOf(pFilter)) {
+        if (DirectionOf(pPin.Get()) != PINDIR_OUTPUT) continue;
+        CComRef<IPin> pPeer = PeerOf(pPin.Get());
+        CComRef<IBaseFilter> pDown = pPeer ? FilterOf(pPeer.Get()) : CComRef<IBaseFilter>();
+        if (pDown && Contains(pDown.Get()) &&
+            std::find(affected.begin(), affected.end(), pDown.Get()) == affected.end()) {
+            affected.push_back(pDown.Get());
+        }
+    }
+    // Renderers first, as StopInternal: that releases a thread blocked in one.
+    for (IBaseFilter* f : DownstreamFirst()) {
+        if (std::find(affected.begin(), affected.end(), f) == affected.end()) continue;
+        const HRESULT hr = f->Stop();
+        FILTER_STATE fs = State_Running;
+        if (FAILED(hr) && (FAILED(f->GetState(0, &fs)) || fs != State_Stopped)) {
+            // Still streaming (asked on its own streaming thread): nothing
+            // can be disconnected safely.
+            return hr;
+        }
+        pStopped->push_back(f);
+    }
+    return S_OK;
+}
+
+void CFilterGraph::ResumeFilters(const std::vector<IBaseFilter*>& filters) {
+    // Back to the graph's state, renderers first, as Pause and Run do; a
+    // filter that cannot follow stays where it is.
+    if (filters.empty() || m_State == State_Stopped) return;
+    const std::vector<IBaseFilter*> order = DownstreamFirst();
+    auto listed = [&filters](IBaseFilter* f) {
+        return std::find(filters.begin(), filters.end(), f) != filters.end();
+    };
+    for (IBaseFilter* f : order) {
+        if (listed(f)) f->Pause();
+    }
+    if (m_State != State_Running) return;
+    for (IBaseFilter* f : order) {
+        if (listed(f)) f->Run(m_tStart);
+    }
+}
+
+void CFilterGraph::ForgetRenderer(const IBaseFilter* pFilter) {
+    const void* pId = pFilter;
+    CStdMutexLock lock(&m_EventLock);
+    const auto before = m_Renderers.size();
+    m_Renderers.erase(std::remove(m_Renderers.begin(), m_Renderers.end(), pId), m_Renderers.end());
+    m_Completed.erase(std::remove(m_Completed.begin(), m_Completed.end(), pId), m_Completed.end());
+    if (m_Renderers.size() == before) return;
+    // The run may now be complete: the removed renderer was the one missing.
+    if (!m_bComplete && m_Completed.size() == m_Renderers.size()) {
+        m_bComplete = true;
+        if (!m_Renderers.empty()) QueueEvent(EC_COMPLETE, S_OK, 0);
+        m_cvEvent.notify_all();
+    }
 }
 
 HRESULT CFilterGraph::EnumFilters(IEnumFilters** ppEnum) {

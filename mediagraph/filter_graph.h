@@ -14,6 +14,14 @@
 //   already in the graph that accepts one of its types; audio is not rendered. A file the source
 //   cannot open, or whose video no filter accepts, is a failure code and leaves the graph as it
 //   was.
+// - RemoveFilter works in every state. On a graph that is not stopped it
+//   first stops the filter, every filter upstream of it and the filters
+//   right downstream of it, renderers first (so no streaming thread is left
+//   inside its connections; each Stop is bounded), then disconnects both
+//   ends of each of its pins, lets it leave, drops the graph's reference and
+//   brings the other filters it stopped back to the graph's state. It fails,
+//   leaving the filter in, only when one of them could not stop (asked on
+//   that filter's own streaming thread).
 // - State: Pause activates the filters, renderers first (the filters that have
 //   no output pin), then their upstream filters; Run pauses first, waits
 //   (bounded) for the filters to finish pausing, and runs them all with
@@ -203,6 +211,16 @@ private:
     // Starts a new run for completion tracking: the renderers to wait for.
     void ResetCompletion() REQUIRES(m_Lock);
     void DisconnectAll() REQUIRES(m_Lock);
+    // The filter and every filter of the graph upstream of it.
+    std::vector<IBaseFilter*> UpstreamOf(IBaseFilter* pFilter) const REQUIRES(m_Lock);
+    // Stops what may stream through the filter's connections (RemoveFilter
+    // on a graph that is not stopped); *pStopped lists the filters stopped.
+    // A failure when one of them is still not stopped.
+    HRESULT StopAround(IBaseFilter* pFilter, std::vector<IBaseFilter*>* pStopped) REQUIRES(m_Lock);
+    // Brings filters that StopAround stopped back to the graph's state.
+    void ResumeFilters(const std::vector<IBaseFilter*>& filters) REQUIRES(m_Lock);
+    // A removed filter is no longer waited for by the completion tracking.
+    void ForgetRenderer(const IBaseFilter* pFilter) REQUIRES(m_Lock);
     void QueueEvent(LONG lCode, LONG_PTR lParam1, LONG_PTR lParam2) REQUIRES(m_EventLock);
 
     // Runs f on the first seeking target (outside m_Lock); E_NOTIMPL without one.

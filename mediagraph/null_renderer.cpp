@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "filterbase/create_unaggregated.h"
 #include "platform/media/capture_interfaces.h"
 
 CNullRendererPin::CNullRendererPin(CNullRenderer* pFilter, CCritSec* pLock, HRESULT* phr)
@@ -17,20 +18,8 @@ HRESULT CNullRendererPin::Receive(IMediaSample* pSample) {
 }
 
 HRESULT CNullRenderer::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* pFilter = new (std::nothrow) CNullRenderer(&hr);
-    if (!pFilter) return E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-        delete pFilter;
-        return hr;
-    }
-    pFilter->NonDelegatingAddRef();
-    hr = pFilter->NonDelegatingQueryInterface(riid, ppv);
-    pFilter->NonDelegatingRelease();
-    return hr;
+    return CreateUnaggregated(pUnkOuter, riid, ppv,
+                              [](HRESULT* phr) { return new (std::nothrow) CNullRenderer(phr); });
 }
 
 CNullRenderer::CNullRenderer(HRESULT* phr)

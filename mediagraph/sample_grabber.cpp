@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "filterbase/create_unaggregated.h"
 #include "mediagraph/capture_formats.h"
 
 namespace {
@@ -77,20 +78,8 @@ HRESULT CGrabberOutputPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PRO
 // Filter
 
 HRESULT CSampleGrabber::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* pFilter = new (std::nothrow) CSampleGrabber(&hr);
-    if (!pFilter) return E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-        delete pFilter;
-        return hr;
-    }
-    pFilter->NonDelegatingAddRef();
-    hr = pFilter->NonDelegatingQueryInterface(riid, ppv);
-    pFilter->NonDelegatingRelease();
-    return hr;
+    return CreateUnaggregated(pUnkOuter, riid, ppv,
+                              [](HRESULT* phr) { return new (std::nothrow) CSampleGrabber(phr); });
 }
 
 CSampleGrabber::CSampleGrabber(HRESULT* phr)

@@ -10,8 +10,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/mem.h>
-#include <libswscale/swscale.h>
 }
 
 #include "pelora/tavro_plugin.h"
@@ -32,13 +30,10 @@ constexpr int kMaxPacketsWithoutFrame = 4096;
 constexpr size_t kRecentFramesBytes = 32u << 20;
 // Demuxer seeks tried, each further back, before decoding from the start.
 constexpr int kMaxSeekAttempts = 5;
-// The same colour conversion as the ffmpeg command line's default.
-constexpr int kSwsFlags = SWS_BICUBIC;
 
 }  // namespace
 
 void CFileDecoder::SFrameDeleter::operator()(AVFrame* p) const { av_frame_free(&p); }
-void CFileDecoder::SAvFreeDeleter::operator()(uint8_t* p) const { av_free(p); }
 
 CFileDecoder::CFileDecoder() = default;
 
@@ -54,10 +49,7 @@ void CFileDecoder::Close() {
     m_ahead.clear();
     m_recent.clear();
     m_nRecentMax = 1;
-    sws_freeContext(m_pSws);
-    m_pSws = nullptr;
-    m_pWork.reset();
-    m_cbWork = 0;
+    m_Converter.Reset();
     av_packet_free(&m_pPacket);
     avcodec_free_context(&m_pCodec);
     avformat_close_input(&m_pFormat);
@@ -179,6 +171,14 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     m_nWidth = static_cast<LONG>(llWidth);
     m_nHeight = static_cast<LONG>(llHeight);
     m_nStride = static_cast<LONG>(llStride);
+    // The ffmpeg command's default conversion: a file's frames are the
+    // ones that command makes of it.
+    if (m_Converter.InitPictures(static_cast<uint32_t>(m_nWidth), static_cast<uint32_t>(m_nHeight),
+                                 static_cast<uint32_t>(m_nStride),
+                                 CFrameConverter::EQuality::CommandDefault) != S_OK) {
+        Close();
+        return HR_CANNOT_DECODE;
+    }
     // Frames passed recently are kept for backward steps, within a memory
     // budget: a step back among them needs no demuxer seek and no decoding.
     const int nFrameBytes =
@@ -400,38 +400,6 @@ HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
     }
 }
 
-HRESULT CFileDecoder::Convert(const AVFrame* pFrame, BYTE* pDest) {
-    m_pSws = sws_getCachedContext(m_pSws, pFrame->width, pFrame->height,
-                                  static_cast<AVPixelFormat>(pFrame->format), m_nWidth, m_nHeight,
-                                  AV_PIX_FMT_BGR24, kSwsFlags, nullptr, nullptr, nullptr);
-    if (!m_pSws) return E_FAIL;
-    // swscale's SIMD converters work in groups of pixels and need rows with
-    // room to spare: given the caller's tight 4-byte-padded rows they leave
-    // the last pixels of a row unconverted for some widths (322, 326, ...).
-    // So convert into our own buffer with wide, aligned rows, then copy the
-    // rows bottom-up into the caller's buffer.
-    const int nRowBytes = 3 * m_nWidth;
-    const int nWorkStride = FFALIGN(nRowBytes + 64, 64);
-    const size_t cbWork = static_cast<size_t>(nWorkStride) * m_nHeight;
-    if (m_cbWork < cbWork) {
-        m_pWork.reset(static_cast<uint8_t*>(av_malloc(cbWork)));
-        m_cbWork = m_pWork ? cbWork : 0;
-        if (!m_pWork) return E_OUTOFMEMORY;
-    }
-    uint8_t* dst[4] = {m_pWork.get(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {nWorkStride, 0, 0, 0};
-    const int nRows =
-        sws_scale(m_pSws, pFrame->data, pFrame->linesize, 0, pFrame->height, dst, dstStride);
-    if (nRows != m_nHeight) return E_FAIL;
-    const int nPad = m_nStride - nRowBytes;
-    for (LONG y = 0; y < m_nHeight; ++y) {
-        BYTE* pRow = pDest + static_cast<ptrdiff_t>(m_nHeight - 1 - y) * m_nStride;
-        std::memcpy(pRow, m_pWork.get() + static_cast<ptrdiff_t>(y) * nWorkStride, nRowBytes);
-        if (nPad > 0) std::memset(pRow + nRowBytes, 0, nPad);
-    }
-    return S_OK;
-}
-
 HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo) {
     if (!IsOpen()) return E_UNEXPECTED;
     if (!pDest) return E_POINTER;
@@ -451,7 +419,7 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
     }
     SQueuedFrame frame = std::move(m_ahead.front());
     m_ahead.pop_front();
-    const HRESULT hr = Convert(frame.pFrame.get(), pDest);
+    const HRESULT hr = m_Converter.ConvertPicture(frame.pFrame.get(), pDest);
     if (FAILED(hr)) return hr;
     if (pInfo) {
         pInfo->rtTime = frame.rtTime;

@@ -2,10 +2,11 @@
 // source filter.
 //
 // Opens a video file with libavformat, decodes its best video stream with
-// libavcodec (codec threads on) and converts every picture with libswscale to
-// the frame layout the whole system uses: 24-bit BGR, bottom-up rows, each
-// row padded with zero bytes to a multiple of 4 (stride = (3W + 3) & ~3,
-// biSizeImage = H x stride). Times are in 100-ns units relative to the first
+// libavcodec (codec threads on) and converts every picture through the
+// shared frame converter (CFrameConverter, libswscale) to the frame layout
+// the whole system uses: 24-bit BGR, bottom-up rows, each row padded with
+// zero bytes to a multiple of 4 (stride = (3W + 3) & ~3, biSizeImage =
+// H x stride). Times are in 100-ns units relative to the first
 // frame of the stream, which has time 0 and index 0.
 //
 // Threads: one owner at a time. Open, Close, ReadFrame, SeekToTime,
@@ -45,13 +46,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/ffmpeg/frame_converter.h"
 #include "platform/win/win_types.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 // What ReadFrame delivered.
 struct SDecodedFrameInfo {
@@ -156,9 +157,6 @@ private:
         void operator()(AVFrame* p) const;
     };
     using FramePtr = std::unique_ptr<AVFrame, SFrameDeleter>;
-    struct SAvFreeDeleter {
-        void operator()(uint8_t* p) const;
-    };
     struct SQueuedFrame {
         FramePtr pFrame;
         REFERENCE_TIME rtTime = 0;
@@ -179,7 +177,6 @@ private:
     static bool StartsBy(REFERENCE_TIME rtFrame, REFERENCE_TIME rt) { return rtFrame <= rt; }
     void ResetStreamState();
     void MarkResync(REFERENCE_TIME rt);
-    HRESULT Convert(const AVFrame* pFrame, BYTE* pDest);
     REFERENCE_TIME PtsToTime(int64_t llPts) const;
     // A time within the tolerance of a frame's start on the rate's grid
     // becomes that start.
@@ -191,9 +188,7 @@ private:
     std::string m_strPath;  // as opened; fixed after Open
     AVFormatContext* m_pFormat = nullptr;
     AVCodecContext* m_pCodec = nullptr;
-    SwsContext* m_pSws = nullptr;
-    std::unique_ptr<uint8_t, SAvFreeDeleter> m_pWork;  // top-down BGR, wide rows, for swscale
-    size_t m_cbWork = 0;
+    CFrameConverter m_Converter;  // decoded pictures to the delivered frames; set up at Open
     AVPacket* m_pPacket = nullptr;
     int m_nStream = -1;
     int m_nTbNum = 1, m_nTbDen = 1;         // stream time base

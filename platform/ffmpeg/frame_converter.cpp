@@ -5,13 +5,16 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/mem.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
 
 namespace {
 
-constexpr int kSwsFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+constexpr int kExactFlags = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+constexpr int kCommandDefaultFlags = SWS_BICUBIC;
+constexpr uint32_t kMaxSide = 16384;
 
 // The swscale format of a pixel code read as it is laid out in memory, and
 // whether its two chroma planes come V first (YV12, YVU9).
@@ -74,6 +77,8 @@ uint32_t CeilDiv(uint32_t a, uint32_t b) { return a / b + (a % b ? 1 : 0); }
 
 }  // namespace
 
+void CFrameConverter::SAvFreeDeleter::operator()(uint8_t* p) const { av_free(p); }
+
 CFrameConverter::CFrameConverter() = default;
 
 CFrameConverter::~CFrameConverter() { Reset(); }
@@ -82,11 +87,16 @@ void CFrameConverter::Reset() {
     sws_freeContext(m_pSws);
     m_pSws = nullptr;
     m_nSwsFormat = -1;
+    m_nSwsWidth = m_nSwsHeight = 0;
+    m_pWork.reset();
+    m_cbWork = 0;
     avcodec_free_context(&m_pDecoder);
     av_packet_free(&m_pPacket);
     av_frame_free(&m_pFrame);
     m_Scratch.clear();
-    m_bReady = false;
+    m_Layout = SRawFrameLayout{};
+    m_nOutWidth = m_nOutHeight = m_nOutStride = 0;
+    m_bReady = m_bPictures = false;
 }
 
 bool CFrameConverter::IsConvertible(DWORD dwFourcc) {
@@ -98,7 +108,7 @@ bool CFrameConverter::IsConvertible(DWORD dwFourcc) {
 HRESULT CFrameConverter::Init(const SRawFrameLayout& layout) {
     Reset();
     if (!IsConvertible(layout.dwFourcc) || layout.nWidth == 0 || layout.nHeight == 0 ||
-        layout.nWidth > 16384 || layout.nHeight > 16384) {
+        layout.nWidth > kMaxSide || layout.nHeight > kMaxSide) {
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     if (IsCompressedFourcc(layout.dwFourcc)) {
@@ -130,16 +140,42 @@ HRESULT CFrameConverter::Init(const SRawFrameLayout& layout) {
                                         ? CeilDiv(layout.nWidth, 4)
                                         : layout.nWidth;
             m_Scratch.resize(size_t{layout.nWidth} * layout.nHeight +
-                             2 * nChromaW * layout.nHeight + kOutputSlack);
+                             2 * nChromaW * layout.nHeight + kInputSlack);
         }
     }
     m_Layout = layout;
+    m_nOutWidth = layout.nWidth;
+    m_nOutHeight = layout.nHeight;
+    m_nOutStride = 3 * layout.nWidth;  // packed
+    m_nSwsFlags = kExactFlags;
     m_bReady = true;
     return S_OK;
 }
 
-HRESULT CFrameConverter::Convert(const uint8_t* pSrc, size_t nBytesUsed, uint8_t* pDst) {
+HRESULT CFrameConverter::InitPictures(uint32_t nWidth, uint32_t nHeight, uint32_t nStride,
+                                      EQuality quality) {
+    Reset();
+    if (nWidth == 0 || nHeight == 0 || nWidth > INT32_MAX / 4 || nHeight > INT32_MAX ||
+        nStride < 3 * nWidth) {
+        return E_INVALIDARG;
+    }
+    m_nOutWidth = nWidth;
+    m_nOutHeight = nHeight;
+    m_nOutStride = nStride;
+    m_nSwsFlags = quality == EQuality::Exact ? kExactFlags : kCommandDefaultFlags;
+    m_bReady = m_bPictures = true;
+    return S_OK;
+}
+
+HRESULT CFrameConverter::ConvertPicture(const AVFrame* pPicture, uint8_t* pDst) {
     if (!m_bReady) return E_UNEXPECTED;
+    if (!pPicture || !pDst) return E_POINTER;
+    return Scale(pPicture->format, pPicture->width, pPicture->height, pPicture->data,
+                 pPicture->linesize, pDst);
+}
+
+HRESULT CFrameConverter::Convert(const uint8_t* pSrc, size_t nBytesUsed, uint8_t* pDst) {
+    if (!m_bReady || m_bPictures) return E_UNEXPECTED;
     if (!pSrc || !pDst) return E_POINTER;
     if (IsCompressedFourcc(m_Layout.dwFourcc)) return ConvertCompressed(pSrc, nBytesUsed, pDst);
     const uint32_t nNeeded =
@@ -147,43 +183,55 @@ HRESULT CFrameConverter::Convert(const uint8_t* pSrc, size_t nBytesUsed, uint8_t
     if (nBytesUsed < nNeeded) return S_FALSE;
     // swscale's readers may load a few bytes past a row's end: the frame is
     // read from a copy with room after it, never past the driver's bytes.
-    m_Input.resize(size_t{nNeeded} + kOutputSlack);
+    m_Input.resize(size_t{nNeeded} + kInputSlack);
     std::memcpy(m_Input.data(), pSrc, nNeeded);
-    std::memset(m_Input.data() + nNeeded, 0, kOutputSlack);
+    std::memset(m_Input.data() + nNeeded, 0, kInputSlack);
     return ConvertRaw(m_Input.data(), pDst);
 }
 
-HRESULT CFrameConverter::Scale(int nAvFormat, const uint8_t* const* ppPlanes, const int* pStrides,
-                               uint8_t* pDst) {
-    const int w = static_cast<int>(m_Layout.nWidth);
-    const int h = static_cast<int>(m_Layout.nHeight);
-    if (nAvFormat != m_nSwsFormat || !m_pSws) {
+HRESULT CFrameConverter::Scale(int nAvFormat, int nSrcWidth, int nSrcHeight,
+                               const uint8_t* const* ppPlanes, const int* pStrides, uint8_t* pDst) {
+    if (nSrcWidth <= 0 || nSrcHeight <= 0) return E_FAIL;
+    const int w = static_cast<int>(m_nOutWidth);
+    const int h = static_cast<int>(m_nOutHeight);
+    if (!m_pSws || nAvFormat != m_nSwsFormat || nSrcWidth != m_nSwsWidth ||
+        nSrcHeight != m_nSwsHeight) {
         sws_freeContext(m_pSws);
-        m_pSws = sws_getContext(w, h, static_cast<AVPixelFormat>(nAvFormat), w, h, AV_PIX_FMT_BGR24,
-                                kSwsFlags, nullptr, nullptr, nullptr);
+        m_pSws = sws_getContext(nSrcWidth, nSrcHeight, static_cast<AVPixelFormat>(nAvFormat), w, h,
+                                AV_PIX_FMT_BGR24, m_nSwsFlags, nullptr, nullptr, nullptr);
         m_nSwsFormat = m_pSws ? nAvFormat : -1;
-        if (!m_pSws) return E_OUTOFMEMORY;
+        m_nSwsWidth = nSrcWidth;
+        m_nSwsHeight = nSrcHeight;
+        if (!m_pSws) return E_FAIL;
     }
-    // Packed rows, written from the last row up: the top row lands last.
-    // swscale's packed 24-bit writers may store a few bytes past a row's
-    // end, which for the first row written is past the end of the frame:
-    // they write into m_Output, which has room for that, and the frame is
-    // copied out.
-    const int nRow = 3 * w;
-    const size_t nFrame = static_cast<size_t>(h) * nRow;
-    m_Output.resize(nFrame + kOutputSlack);
-    uint8_t* dst[4] = {m_Output.data() + static_cast<size_t>(h - 1) * nRow, nullptr, nullptr,
-                       nullptr};
-    int dstStride[4] = {-nRow, 0, 0, 0};
-    const int nRows = sws_scale(m_pSws, ppPlanes, pStrides, 0, h, dst, dstStride);
+    // swscale writes top-down rows with room to spare (see the header), then
+    // the rows are copied bottom-up into the caller's rows.
+    const size_t nRowBytes = size_t{3} * m_nOutWidth;
+    const size_t nWorkStride = FFALIGN(nRowBytes + 64, 64);
+    const size_t cbWork = nWorkStride * m_nOutHeight;
+    if (m_cbWork < cbWork) {
+        m_pWork.reset(static_cast<uint8_t*>(av_malloc(cbWork)));
+        m_cbWork = m_pWork ? cbWork : 0;
+        if (!m_pWork) return E_OUTOFMEMORY;
+    }
+    uint8_t* dst[4] = {m_pWork.get(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {static_cast<int>(nWorkStride), 0, 0, 0};
+    const int nRows = sws_scale(m_pSws, ppPlanes, pStrides, 0, nSrcHeight, dst, dstStride);
     if (nRows != h) return E_FAIL;
-    std::memcpy(pDst, m_Output.data(), nFrame);
+    const size_t nPad = m_nOutStride - nRowBytes;
+    for (size_t y = 0; y < m_nOutHeight; ++y) {
+        uint8_t* pRow = pDst + (m_nOutHeight - 1 - y) * m_nOutStride;
+        std::memcpy(pRow, m_pWork.get() + y * nWorkStride, nRowBytes);
+        if (nPad > 0) std::memset(pRow + nRowBytes, 0, nPad);
+    }
     return S_OK;
 }
 
 HRESULT CFrameConverter::ConvertRaw(const uint8_t* pSrc, uint8_t* pDst) {
     const SRawFrameLayout& l = m_Layout;
     const SAvMapping m = AvFormatOf(l.dwFourcc);
+    const int w = static_cast<int>(l.nWidth);
+    const int h = static_cast<int>(l.nHeight);
     const uint8_t* planes[4] = {};
     int strides[4] = {};
     if (IsUnpackedHere(l.dwFourcc)) {
@@ -224,7 +272,7 @@ HRESULT CFrameConverter::ConvertRaw(const uint8_t* pSrc, uint8_t* pDst) {
         planes[2] = pV;
         strides[0] = static_cast<int>(l.nWidth);
         strides[1] = strides[2] = static_cast<int>(cw);
-        return Scale(m.fmt, planes, strides, pDst);
+        return Scale(m.fmt, w, h, planes, strides, pDst);
     }
     SRawPlane p[3];
     const int n = RawPlanes(l, p);
@@ -236,7 +284,7 @@ HRESULT CFrameConverter::ConvertRaw(const uint8_t* pSrc, uint8_t* pDst) {
         std::swap(planes[1], planes[2]);
         std::swap(strides[1], strides[2]);
     }
-    return Scale(m.fmt, planes, strides, pDst);
+    return Scale(m.fmt, w, h, planes, strides, pDst);
 }
 
 HRESULT CFrameConverter::ConvertCompressed(const uint8_t* pSrc, size_t nBytesUsed, uint8_t* pDst) {
@@ -271,7 +319,7 @@ HRESULT CFrameConverter::ConvertCompressed(const uint8_t* pSrc, size_t nBytesUse
     HRESULT hr = S_FALSE;
     if (m_pFrame->width == static_cast<int>(m_Layout.nWidth) &&
         m_pFrame->height == static_cast<int>(m_Layout.nHeight)) {
-        hr = Scale(m_pFrame->format, m_pFrame->data, m_pFrame->linesize, pDst);
+        hr = ConvertPicture(m_pFrame, pDst);
     }
     av_frame_unref(m_pFrame);
     return hr;

@@ -25,6 +25,12 @@ SRawFrameLayout LayoutOf(const v4l2_pix_format& p) {
     return l;
 }
 
+// A V4L2 time per frame (seconds as a fraction) in 100-ns units, rounded
+// down; 0 for an empty fraction.
+int64_t FractTo100ns(const v4l2_fract& t) {
+    return t.denominator ? int64_t{t.numerator} * 10000000 / t.denominator : 0;
+}
+
 }  // namespace
 
 V4l2DeviceNode::V4l2DeviceNode(std::string path, std::unique_ptr<V4l2Io> io)
@@ -153,9 +159,43 @@ int64_t V4l2DeviceNode::frameInterval100ns() {
     p.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     if (ioctl(VIDIOC_G_PARM, &p) != 0) return 0;
     if (!(p.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) return 0;
-    const v4l2_fract t = p.parm.capture.timeperframe;
-    if (!t.denominator) return 0;
-    return int64_t{t.numerator} * 10000000 / t.denominator;
+    return FractTo100ns(p.parm.capture.timeperframe);
+}
+
+bool V4l2DeviceNode::frameIntervalRange(const V4l2SizeEntry& entry, int64_t* pMin, int64_t* pMax) {
+    int64_t lo = INT64_MAX, hi = 0;
+    auto listAt = [&](uint32_t width, uint32_t height) {
+        // Drivers answer EINVAL past the last entry; a stepwise or continuous
+        // range is entry 0 alone. The bound only guards against a driver
+        // that never says the list ended.
+        for (uint32_t i = 0; i < 1024; ++i) {
+            v4l2_frmivalenum iv;
+            std::memset(&iv, 0, sizeof(iv));
+            iv.index = i;
+            iv.pixel_format = entry.fourcc;
+            iv.width = width;
+            iv.height = height;
+            if (ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &iv) != 0) return;
+            int64_t a, b;
+            if (iv.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+                a = b = FractTo100ns(iv.discrete);
+            } else {
+                a = FractTo100ns(iv.stepwise.min);
+                b = FractTo100ns(iv.stepwise.max);
+            }
+            if (a > 0) lo = std::min(lo, a);
+            hi = std::max(hi, b);
+            if (iv.type != V4L2_FRMIVAL_TYPE_DISCRETE) return;
+        }
+    };
+    listAt(entry.maxWidth, entry.maxHeight);
+    if (entry.minWidth != entry.maxWidth || entry.minHeight != entry.maxHeight) {
+        listAt(entry.minWidth, entry.minHeight);
+    }
+    if (hi == 0 || lo == INT64_MAX) return false;
+    *pMin = lo;
+    *pMax = std::max(lo, hi);
+    return true;
 }
 
 int V4l2DeviceNode::setFrameInterval100ns(int64_t interval) {

@@ -102,6 +102,13 @@ public:
     int setFormatExact(uint32_t fourcc, uint32_t width, uint32_t height);
     // G_PARM's time per frame in 100-ns units (0 when the driver has none).
     int64_t frameInterval100ns();
+    // The shortest and longest frame interval (100-ns units) that
+    // ENUM_FRAMEINTERVALS lists for the entry's code: at its size, and for
+    // stepwise or continuous sizes at both its smallest and largest size
+    // (the range covers both). Discrete lists give their minimum and
+    // maximum, stepwise and continuous ranges their ends. False, with the
+    // outputs untouched, when the driver lists none.
+    bool frameIntervalRange(const V4l2SizeEntry& entry, int64_t* pMin, int64_t* pMax);
     // S_PARM when the driver has TIMEPERFRAME; its adjusted value stands.
     int setFrameInterval100ns(int64_t interval);
 

@@ -422,7 +422,26 @@ int VirtualV4l2Device::ioctlLocked(Handle* h, unsigned long request, void* arg) 
         case VIDIOC_ENUM_FRAMEINTERVALS: {
             auto* iv = static_cast<v4l2_frmivalenum*>(arg);
             const VirtualFormat* f = findFormat(iv->pixel_format);
-            if (!f || iv->index >= f->intervals.size()) return -EINVAL;
+            if (!f) return -EINVAL;
+            // Only for a size the format offers (one TRY_FMT keeps), as
+            // drivers answer.
+            v4l2_format probe;
+            std::memset(&probe, 0, sizeof(probe));
+            probe.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            probe.fmt.pix.pixelformat = iv->pixel_format;
+            probe.fmt.pix.width = iv->width;
+            probe.fmt.pix.height = iv->height;
+            if (tryFormat(&probe) != 0 || probe.fmt.pix.width != iv->width ||
+                probe.fmt.pix.height != iv->height) {
+                return -EINVAL;
+            }
+            if (f->intervalType != V4L2_FRMIVAL_TYPE_DISCRETE) {
+                if (iv->index != 0) return -EINVAL;
+                iv->type = f->intervalType;
+                iv->stepwise = f->intervalRange;
+                return 0;
+            }
+            if (iv->index >= f->intervals.size()) return -EINVAL;
             iv->type = V4L2_FRMIVAL_TYPE_DISCRETE;
             iv->discrete = f->intervals[iv->index];
             return 0;
@@ -449,7 +468,15 @@ int VirtualV4l2Device::ioctlLocked(Handle* h, unsigned long request, void* arg) 
             if (request == VIDIOC_S_PARM && m_Config.timePerFrame) {
                 const v4l2_fract want = p->parm.capture.timeperframe;
                 const VirtualFormat* f = findFormat(m_Format.pixelformat);
-                if (f && !f->intervals.empty() && want.denominator && want.numerator) {
+                if (f && f->intervalType != V4L2_FRMIVAL_TYPE_DISCRETE && want.denominator &&
+                    want.numerator) {
+                    // Kept within the range (its steps are not enforced).
+                    const v4l2_fract lo = f->intervalRange.min, hi = f->intervalRange.max;
+                    const double w = double(want.numerator) / want.denominator;
+                    m_Interval = w < double(lo.numerator) / lo.denominator   ? lo
+                                 : w > double(hi.numerator) / hi.denominator ? hi
+                                                                             : want;
+                } else if (f && !f->intervals.empty() && want.denominator && want.numerator) {
                     // The nearest interval offered.
                     const double w = double(want.numerator) / want.denominator;
                     v4l2_fract best = f->intervals.front();

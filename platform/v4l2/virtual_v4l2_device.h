@@ -59,7 +59,13 @@ struct VirtualFormat {
     uint32_t fourcc = 0;
     VirtualFrameSizes sizes;
     std::vector<v4l2_fract> intervals = {{1, 30}};  // discrete, for every size
-    bool noFrameSizes = false;                      // ENUM_FRAMESIZES answers EINVAL (old drivers)
+    // STEPWISE or CONTINUOUS: ENUM_FRAMEINTERVALS answers intervalRange
+    // (min, max, step) instead of the list, and S_PARM keeps a wanted
+    // interval within it; the list's first entry is still the one in force
+    // at creation.
+    uint32_t intervalType = V4L2_FRMIVAL_TYPE_DISCRETE;
+    v4l2_frmival_stepwise intervalRange{};
+    bool noFrameSizes = false;  // ENUM_FRAMESIZES answers EINVAL (old drivers)
 };
 
 struct VirtualInput {

@@ -24,6 +24,7 @@ namespace {
 
 using pelora_test::DiscreteFormat;
 using pelora_test::MakeCamera;
+using pelora_test::SteppedFormat;
 using pelora_test::WebcamConfig;
 
 template <class T>
@@ -350,6 +351,61 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
     DeleteMediaType(pmt);
 }
 
+// Each capability carries the frame interval range its code and size has:
+// a discrete list's shortest and longest, a stepwise or continuous range's
+// ends, or the current interval when the driver lists none; the media type
+// carries the current interval.
+TEST_F(CaptureGraphTest, CapabilitiesCarryTheFrameIntervalRangeOfTheirFormatAndSize) {
+    VirtualCameraConfig cfg = WebcamConfig();
+    VirtualFormat yuyv = DiscreteFormat(V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}});
+    yuyv.intervals = {{1, 15}, {1, 30}, {1, 5}};  // the first is the current one
+    VirtualFormat mjpg = SteppedFormat(V4L2_PIX_FMT_MJPEG, V4L2_FRMSIZE_TYPE_STEPWISE, 320, 1280,
+                                       160, 240, 720, 120);
+    mjpg.intervalType = V4L2_FRMIVAL_TYPE_STEPWISE;
+    mjpg.intervalRange = {{1, 60}, {1, 10}, {1, 10}};
+    VirtualFormat grey = DiscreteFormat(V4L2_PIX_FMT_GREY, {{640, 480}});
+    grey.intervals = {};
+    VirtualFormat nv12 =
+        SteppedFormat(V4L2_PIX_FMT_NV12, V4L2_FRMSIZE_TYPE_CONTINUOUS, 160, 640, 1, 120, 480, 1);
+    nv12.intervalType = V4L2_FRMIVAL_TYPE_CONTINUOUS;
+    nv12.intervalRange = {{1, 120}, {2, 1}, {1, 1}};
+    cfg.formats = {yuyv, mjpg, grey, nv12};
+    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    source = Bind(0);
+    ASSERT_TRUE(source);
+    builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    CComRef<IAMStreamConfig> config;
+    ASSERT_EQ(
+        builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
+                               IID_IAMStreamConfig, reinterpret_cast<void**>(config.Receive())),
+        S_OK);
+    struct SCap {
+        LONGLONG min, max;
+    };
+    const SCap kCaps[] = {
+        {333333, 2000000},  // YUYV 640x480: 1/30 ... 1/5
+        {333333, 2000000},  // YUYV 320x240
+        {166666, 1000000},  // MJPG stepwise sizes, 1/60 ... 1/10
+        {666666, 666666},   // GREY: none listed, the current 1/15
+        {83333, 20000000},  // NV12 continuous sizes, 1/120 ... 2
+    };
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    ASSERT_EQ(count, 5);
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        ASSERT_EQ(config->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_EQ(caps.MinFrameInterval, kCaps[i].min);
+        EXPECT_EQ(caps.MaxFrameInterval, kCaps[i].max);
+        VIDEOINFOHEADER vih;
+        std::memcpy(&vih, pmt->pbFormat, sizeof(vih));
+        EXPECT_EQ(vih.AvgTimePerFrame, 666666);
+        DeleteMediaType(pmt);
+    }
+}
+
 TEST_F(CaptureGraphTest, DeviceLeftInAnUnconvertibleFormatStreamsYuyvAndOneWithoutCannotConnect) {
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}}),
@@ -453,6 +509,82 @@ TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
     EXPECT_EQ(connected.lSampleSize, 320u * 240 * 3);
     FreeMediaType(connected);
     control->Stop();
+}
+
+// RemoveFilter on a running graph, whichever filter goes: it returns within
+// the bound (a frozen camera too), no frame reaches the filter afterwards,
+// its pins are free, nothing holds a reference on it but the test (no
+// graph, no neighbour's pin), and what remains keeps running.
+TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndReleasesIt) {
+    struct SCase {
+        const char* name;
+        int which;  // 0 source, 1 grabber, 2 renderer
+        bool frozen;
+        bool framesGoOn;  // the grabber still calls back afterwards
+        ULONG refsLeft;   // the test's own references on the removed filter
+    };
+    const SCase kCases[] = {
+        {"grabber", 1, false, false, 2},
+        {"renderer", 2, false, true, 1},
+        {"source", 0, false, false, 1},
+        {"source of a frozen camera", 0, true, false, 1},
+    };
+    for (const SCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Release();
+        V4l2Catalogue::clearVirtual();
+        callback.calls = 0;
+        VirtualCameraConfig cfg = WebcamConfig();
+        cfg.freeRunning = true;
+        cfg.formats[0].intervals = {{1, 200}};
+        auto cam = MakeCamera(cfg);
+        V4l2Catalogue::registerVirtual(cam);
+        ASSERT_EQ(Build(0, 320, 240), S_OK);
+        callback.width = 320;
+        callback.height = 240;
+        ASSERT_EQ(control->Run(), S_OK);
+        ASSERT_TRUE(pelora_test::WaitUntil([&] { return callback.calls.load() >= 3; }));
+        if (c.frozen) cam->freeze(true);
+        IBaseFilter* victim = c.which == 0   ? source.Get()
+                              : c.which == 1 ? grabberFilter.Get()
+                                             : renderer.Get();
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_EQ(graph->RemoveFilter(victim), S_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, pelora_test::kWatchdog);
+        const int callsAtRemoval = callback.calls.load();
+
+        CComRef<IEnumFilters> filters;
+        ASSERT_EQ(graph->EnumFilters(filters.Receive()), S_OK);
+        int nLeft = 0;
+        IBaseFilter* f = nullptr;
+        while (filters->Next(1, &f, nullptr) == S_OK) {
+            CComRef<IBaseFilter> left(f, AdoptTag);
+            EXPECT_NE(left.Get(), victim);
+            ++nLeft;
+        }
+        EXPECT_EQ(nLeft, 2);
+        {
+            CComRef<IEnumPins> pins;  // holds the filter while it lives
+            ASSERT_EQ(victim->EnumPins(pins.Receive()), S_OK);
+            IPin* pin = nullptr;
+            while (pins->Next(1, &pin, nullptr) == S_OK) {
+                CComRef<IPin> mine(pin, AdoptTag);
+                CComRef<IPin> peer;
+                EXPECT_EQ(mine->ConnectedTo(peer.Receive()), VFW_E_NOT_CONNECTED);
+            }
+        }
+        victim->AddRef();
+        EXPECT_EQ(victim->Release(), c.refsLeft);
+
+        if (c.framesGoOn) {
+            EXPECT_TRUE(pelora_test::WaitUntil(
+                [&] { return callback.calls.load() >= callsAtRemoval + 3; }));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_EQ(callback.calls.load(), callsAtRemoval);
+        }
+        EXPECT_EQ(control->Stop(), S_OK);
+    }
 }
 
 TEST_F(CaptureGraphTest, HundredRunStopCyclesOfOneFilterKeepHandlesStable) {
