@@ -432,10 +432,15 @@ HRESULT CFileDecoder::Convert(const AVFrame* pFrame, BYTE* pDest) {
     return S_OK;
 }
 
-HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo) {
+HRESULT CFileDecoder::PeekNextTime(REFERENCE_TIME* prt) {
     if (!IsOpen()) return E_UNEXPECTED;
-    if (!pDest) return E_POINTER;
-    if (cbDest < GetImageSize()) return E_INVALIDARG;
+    if (!prt) return E_POINTER;
+    const HRESULT hr = DecodeAhead();
+    if (hr == S_OK) *prt = m_ahead.front().rtTime;
+    return hr;
+}
+
+HRESULT CFileDecoder::DecodeAhead() {
     if (m_bResync) {
         // Finish what a stop request cut short: the interrupted seek, or the
         // position after the last frame delivered.
@@ -449,6 +454,15 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
         if (hr != S_OK) return hr;
         m_ahead.push_back(std::move(next));
     }
+    return S_OK;
+}
+
+HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo) {
+    if (!IsOpen()) return E_UNEXPECTED;
+    if (!pDest) return E_POINTER;
+    if (cbDest < GetImageSize()) return E_INVALIDARG;
+    const HRESULT hrAhead = DecodeAhead();
+    if (hrAhead != S_OK) return hrAhead;
     SQueuedFrame frame = std::move(m_ahead.front());
     m_ahead.pop_front();
     const HRESULT hr = Convert(frame.pFrame.get(), pDest);

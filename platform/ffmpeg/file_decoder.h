@@ -128,6 +128,12 @@ public:
     // seek at or past the duration). E_ABORT: stop requested. E_POINTER,
     // E_INVALIDARG: bad buffer. E_UNEXPECTED: not open.
     HRESULT ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo);
+    // The presentation time of the frame the next ReadFrame delivers, in
+    // *prt, decoding it when needed but not converting it, so that a reader
+    // that stops before it (a segment's stop) pays no conversion and leaves
+    // it decoded for the next segment. S_OK; otherwise what ReadFrame would
+    // answer (S_FALSE end of stream, E_ABORT stop request, E_UNEXPECTED).
+    HRESULT PeekNextTime(REFERENCE_TIME* prt);
 
     // Positions the stream so that the next ReadFrame delivers the frame at
     // rt (negative times mean 0). S_OK; S_FALSE when rt is at or past the
@@ -171,6 +177,9 @@ private:
     static int InterruptCallback(void* pOpaque);
 
     HRESULT DecodeNext(SQueuedFrame* pOut);
+    // Makes m_ahead's front the frame the next ReadFrame delivers (finishing
+    // a seek a stop request cut short). S_OK, or ReadFrame's answer.
+    HRESULT DecodeAhead();
     HRESULT DecodeForwardTo(REFERENCE_TIME rt);
     void PushRecent(SQueuedFrame frame);
     void RewindTo(REFERENCE_TIME rt);
