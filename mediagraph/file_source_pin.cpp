@@ -155,6 +155,7 @@ HRESULT CFileSourcePin::WaitForBuffer(IMediaSample** ppSample) {
 
 void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
     // The decoder is ours until StopThread joins us.
+    m_Decoder.KeepRecentFrames(!m_bStraightThrough.load());
     HRESULT hr = m_Decoder.SeekToTime(SeekTarget(rtStart));
     if (hr == S_FALSE && m_Decoder.GetFrameCount() > 0) {
         // At or past the end: the segment shows the last frame, so that a

@@ -53,7 +53,7 @@ void CFileDecoder::Close() {
     m_strPath.clear();
     m_ahead.clear();
     m_recent.clear();
-    m_nRecentMax = 1;
+    m_nRecentMax = m_nRecentBudget = 1;
     sws_freeContext(m_pSws);
     m_pSws = nullptr;
     m_pWork.reset();
@@ -184,10 +184,11 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     const int nFrameBytes =
         av_image_get_buffer_size(static_cast<AVPixelFormat>(first.pFrame->format),
                                  first.pFrame->width, first.pFrame->height, 1);
-    m_nRecentMax =
+    m_nRecentBudget =
         nFrameBytes > 0
             ? std::clamp<size_t>(kRecentFramesBytes / static_cast<size_t>(nFrameBytes), 2, 16)
             : 2;
+    m_nRecentMax = m_nRecentBudget;
     m_ahead.push_back(std::move(first));
 
     // Duration from the stream (measured from its first frame), else from

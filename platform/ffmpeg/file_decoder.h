@@ -145,6 +145,13 @@ public:
     // for llFrame >= GetFrameCount().
     HRESULT SeekToFrame(LONGLONG llFrame);
 
+    // How many frames passed are kept behind the read position: bKeep =
+    // the memory budget's worth (the default, for backward steps), false =
+    // only the last two (a stream read straight through, where nobody steps
+    // back: holding more only makes the codec allocate more pictures). Takes
+    // effect with the next frame passed.
+    void KeepRecentFrames(bool bKeep) { m_nRecentMax = bKeep ? m_nRecentBudget : 2; }
+
     // Any thread, any time.
     void RequestStop() { m_bStopRequested.store(true); }
     void ClearStop() { m_bStopRequested.store(false); }
@@ -225,6 +232,7 @@ private:
     std::deque<SQueuedFrame> m_recent;
     std::deque<SQueuedFrame> m_ahead;
     size_t m_nRecentMax = 1;
+    size_t m_nRecentBudget = 1;           // m_nRecentMax for backward steps, set at Open
     REFERENCE_TIME m_rtLastDecoded = -1;  // for frames without a time stamp
     bool m_bDemuxEnd = false;             // demuxer exhausted, decoder being drained
     bool m_bStreamEnd = false;            // nothing more will come out of the decoder

@@ -178,6 +178,17 @@ TEST(PeekNextTime, LeavesTheFrameForTheNextReadAndStepsBothWaysWithoutADemuxerSe
             EXPECT_EQ(Read(dec, buf), n);
         }
         EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks);
+        // Read straight through, only the last two frames stay: a step back
+        // past them goes through the demuxer and still lands exactly.
+        dec.KeepRecentFrames(false);
+        for (int n = 9; n < 14; ++n) ASSERT_EQ(Read(dec, buf), n);
+        ASSERT_EQ(dec.SeekToFrame(12), S_OK);
+        EXPECT_EQ(Read(dec, buf), 12);
+        EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks);
+        ASSERT_EQ(dec.SeekToFrame(10), S_OK);
+        EXPECT_EQ(Read(dec, buf), 10);
+        EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks + 1);
+        dec.KeepRecentFrames(true);
         ASSERT_EQ(dec.SeekToFrame(29), S_OK);
         EXPECT_EQ(Read(dec, buf), 29);
         EXPECT_EQ(dec.PeekNextTime(&rt), S_FALSE) << "nothing after the last frame";
