@@ -340,8 +340,9 @@ void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
     m_llLastDisplayUpdate = llNow;
     const LONGLONG llIndex = FrameIndex();
     const SFrameTime ftNow = SplitFrameTime(static_cast<INT>(llIndex), m_dFramesPerSecond.load());
-    m_pWindow->SetCounterAndSlider(FormatCounterText(llIndex, m_nFrameCount.load(), ftNow, m_ftTotal),
-                                   static_cast<LONG>(llIndex));
+    m_pWindow->SetCounterAndSlider(
+        FormatCounterText(llIndex, m_nFrameCount.load(), ftNow, m_ftTotal),
+        static_cast<LONG>(llIndex));
 }
 
 void CFrameWorker::MainPass() {

@@ -416,8 +416,8 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
         for (int i = 0; i < 3; ++i) rig.m_worker.StepForward();
         ASSERT_TRUE(rig.WaitForSliderAt(3)) << "the steps waited for the paint";
         const int nStride = (3 * rig.m_worker.Width() + 3) & ~3;
-        EXPECT_EQ(ReadFrameIndex(paint.Bits(), rig.m_worker.Width(), rig.m_worker.Height(), nStride),
-                  0);
+        EXPECT_EQ(
+            ReadFrameIndex(paint.Bits(), rig.m_worker.Width(), rig.m_worker.Height(), nStride), 0);
     }
     EXPECT_EQ(rig.DisplayedIndex(), 3) << "the next paint shows the newest frame";
 }
