@@ -76,3 +76,9 @@ HRESULT CFileSourceFilter::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt
 }
 
 CBasePin* CFileSourceFilter::GetPin(int n) { return n == 0 ? &m_Pin : nullptr; }
+
+HRESULT CFileSourceFilter::SetSyncSource(IReferenceClock* pClock) {
+    const HRESULT hr = CBaseFilter::SetSyncSource(pClock);
+    if (SUCCEEDED(hr)) m_Pin.SetStraightThrough(pClock == nullptr);
+    return hr;
+}

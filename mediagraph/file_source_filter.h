@@ -35,6 +35,10 @@ public:
     HRESULT Load(LPCWSTR pszFileName, const AM_MEDIA_TYPE* pmt) override;
     HRESULT GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) override;
 
+    // Graph thread, stopped. Without a clock the stream is read straight
+    // through (a batch run): the decoder keeps no frames for backward steps.
+    HRESULT SetSyncSource(IReferenceClock* pClock) override;
+
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override;
     CFileSourcePin* Pin() { return &m_Pin; }

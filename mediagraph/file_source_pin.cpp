@@ -155,6 +155,7 @@ HRESULT CFileSourcePin::WaitForBuffer(IMediaSample** ppSample) {
 
 void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
     // The decoder is ours until StopThread joins us.
+    m_Decoder.KeepRecentFrames(!m_bStraightThrough.load());
     HRESULT hr = m_Decoder.SeekToTime(SeekTarget(rtStart));
     if (hr == S_FALSE && m_Decoder.GetFrameCount() > 0) {
         // At or past the end: the segment shows the last frame, so that a
@@ -172,6 +173,23 @@ void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
 
     bool bFirst = true;
     for (;;) {
+        if (!bFirst) {
+            // A frame at or past the stop ends the segment before a buffer is
+            // taken or a picture converted: it stays decoded in the decoder,
+            // where the next segment (a step of one frame) starts with it.
+            REFERENCE_TIME rtNext = 0;
+            hr = m_Decoder.PeekNextTime(&rtNext);
+            if (hr == E_ABORT) return;
+            {
+                CStdMutexLock lock(&m_SeekLock);
+                rtStop = m_rtStop;
+            }
+            if (hr != S_OK || rtNext >= rtStop) {
+                m_llEndOfStreams.fetch_add(1);  // counted first: downstream may complete at once
+                DeliverEndOfStream();
+                return;
+            }
+        }
         IMediaSample* pSample = nullptr;
         hr = WaitForBuffer(&pSample);
         if (FAILED(hr)) return;  // decommitted (stopping) or asked to stop

@@ -102,6 +102,10 @@ public:
     HRESULT GetRate(double* pdRate) override;
     HRESULT GetPreroll(LONGLONG* pllPreroll) override;
 
+    // Any thread: the next segment is read straight through (no clock, no
+    // backward steps), so the decoder keeps no frames behind it.
+    void SetStraightThrough(bool bStraight) { m_bStraightThrough.store(bStraight); }
+
     // Statistics for tests: samples delivered and EndOfStreams sent since
     // the filter was made.
     LONGLONG SamplesDelivered() const { return m_llDelivered.load(); }
@@ -136,6 +140,7 @@ private:
     REFERENCE_TIME m_rtStop GUARDED_BY(m_SeekLock) = 0;   // segment stop, media time
     GUID m_TimeFormat GUARDED_BY(m_SeekLock);
 
+    std::atomic<bool> m_bStraightThrough{false};  // read by the thread at each segment start
     std::atomic<LONGLONG> m_llDelivered{0};
     std::atomic<LONGLONG> m_llEndOfStreams{0};
 };

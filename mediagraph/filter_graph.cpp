@@ -466,7 +466,7 @@ HRESULT CFilterGraph::PauseInternal() {
     return hrResult;
 }
 
-void CFilterGraph::WaitForPaused() {
+bool CFilterGraph::WaitForPaused() {
     // Bounded: a filter still intermediate after the bound is run anyway.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kPauseWaitMs);
@@ -474,9 +474,10 @@ void CFilterGraph::WaitForPaused() {
         for (;;) {
             FILTER_STATE fs = State_Stopped;
             if (pFilter->GetState(50, &fs) != VFW_S_STATE_INTERMEDIATE) break;
-            if (std::chrono::steady_clock::now() >= deadline) return;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
         }
     }
+    return true;
 }
 
 HRESULT CFilterGraph::RunInternal(bool bFreshStart) {
@@ -486,14 +487,14 @@ HRESULT CFilterGraph::RunInternal(bool bFreshStart) {
         hrResult = PauseInternal();
         m_bResumable = false;
     }
-    WaitForPaused();
+    const bool bPaused = WaitForPaused();
     REFERENCE_TIME tNow = 0;
     if (m_pClock) m_pClock->GetTime(&tNow);
     if (m_bResumable && !bFreshStart) {
         // Continue the stream time where the pause left it.
         m_tStart += tNow - m_tPausedAt;
     } else {
-        m_tStart = tNow + kRunLatency;
+        m_tStart = tNow + (bPaused ? 0 : kRunLatency);
         ResetCompletion();
     }
     m_bResumable = false;

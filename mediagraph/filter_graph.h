@@ -88,7 +88,10 @@ class CFilterGraph final : public CUnknown,
                            public IMediaEventSink {
 public:
     static constexpr size_t kMaxQueuedEvents = 256;
-    // Run's start time is this far ahead of the clock (100 ns).
+    // Run's start time is this far ahead of the clock (100 ns) when a
+    // filter had not finished pausing (its first sample is still on its
+    // way); when every filter has, the run starts now, so that a seek's
+    // frame, already waiting in the renderer, is shown at once.
     static constexpr REFERENCE_TIME kRunLatency = 100000;  // 10 ms
     // How long Run waits for the filters to finish pausing (ms).
     static constexpr DWORD kPauseWaitMs = 10000;
@@ -207,7 +210,8 @@ private:
     HRESULT PauseInternal() REQUIRES(m_Lock);
     HRESULT RunInternal(bool bFreshStart) REQUIRES(m_Lock);
     HRESULT StopInternal() REQUIRES(m_Lock);
-    void WaitForPaused() REQUIRES(m_Lock);
+    // True when every filter finished pausing within the bound.
+    bool WaitForPaused() REQUIRES(m_Lock);
     // Starts a new run for completion tracking: the renderers to wait for.
     void ResetCompletion() REQUIRES(m_Lock);
     void DisconnectAll() REQUIRES(m_Lock);

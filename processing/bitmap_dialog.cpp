@@ -110,6 +110,9 @@ public:
     void SetSliderPos(LONG nPos) override {
         Forward([&](CBitmapDialog* p) { p->SetSliderPos(nPos); });
     }
+    void SetCounterAndSlider(const std::string& strText, LONG nPos) override {
+        Forward([&](CBitmapDialog* p) { p->SetCounterAndSlider(strText, nPos); });
+    }
     void DisableSlider() override {
         Forward([](CBitmapDialog* p) { p->DisableSlider(); });
     }
@@ -517,6 +520,14 @@ void CBitmapDialog::SetSliderRange(LONG nMax, LONG nTickFreq) {
 
 void CBitmapDialog::SetSliderPos(LONG nPos) {
     CallOnGui([this, nPos] {
+        if (!m_sldPosition->isSliderDown()) m_sldPosition->setValue(nPos);
+    });
+}
+
+void CBitmapDialog::SetCounterAndSlider(const std::string& strText, LONG nPos) {
+    const QString str = QString::fromStdString(strText);
+    CallOnGui([this, str, nPos] {
+        m_stcCounter->setText(str);
         if (!m_sldPosition->isSliderDown()) m_sldPosition->setValue(nPos);
     });
 }

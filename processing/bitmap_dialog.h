@@ -143,6 +143,7 @@ public:
     void SetCounterText(const std::string& strText) override;
     void SetSliderRange(LONG nMax, LONG nTickFreq) override;
     void SetSliderPos(LONG nPos) override;
+    void SetCounterAndSlider(const std::string& strText, LONG nPos) override;
     void DisableSlider() override;
     void ResetButtonsAfterRun() override;
     void InvalidatePicture() override;

@@ -27,6 +27,13 @@ public:
     virtual void SetSliderRange(LONG nMax, LONG nTickFreq) = 0;
     // Synchronous. Slider position (does not count as a user move).
     virtual void SetSliderPos(LONG nPos) = 0;
+    // Synchronous. The counter text and the slider position together, in
+    // one call to the window's thread (what the worker does on every
+    // position change). By default the two calls above.
+    virtual void SetCounterAndSlider(const std::string& strText, LONG nPos) {
+        SetCounterText(strText);
+        SetSliderPos(nPos);
+    }
     // Synchronous. Greys the slider out (sources without positions).
     virtual void DisableSlider() = 0;
     // Synchronous. The end of the stream was reached: Play/Pause back to

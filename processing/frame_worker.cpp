@@ -87,14 +87,36 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     const size_t cb = bmiNew.bmiHeader.biSizeImage;
     std::unique_ptr<BYTE[]> pFrame(new (std::nothrow) BYTE[cb]());
     std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[cb]());
+    std::unique_ptr<BYTE[]> pReady(new (std::nothrow) BYTE[cb]());
     std::unique_ptr<BYTE[]> pDisplay(new (std::nothrow) BYTE[cb]());
-    if (!pFrame || !pWork || !pDisplay) return E_OUTOFMEMORY;
+    if (!pFrame || !pWork || !pReady || !pDisplay) return E_OUTOFMEMORY;
     m_bmiFormat = bmiNew;
     m_pFrameBits = std::move(pFrame);
     m_pWorkBits = std::move(pWork);
+    std::lock_guard<std::mutex> paint(m_mxPaint);
     std::lock_guard<std::mutex> lock(m_mxDisplay);
     m_pDisplayBits = std::move(pDisplay);
+    m_pReadyBits = std::move(pReady);
+    m_bReadyFresh = false;
     return S_OK;
+}
+
+void CFrameWorker::PublishWork() {
+    {
+        std::lock_guard<std::mutex> lock(m_mxDisplay);
+        std::swap(m_pReadyBits, m_pWorkBits);
+        m_bReadyFresh = true;
+    }
+    m_pWindow->InvalidatePicture();
+}
+
+const BYTE* CFrameWorker::TakeReadyForPaint() const {
+    std::lock_guard<std::mutex> lock(m_mxDisplay);
+    if (m_bReadyFresh) {
+        std::swap(m_pDisplayBits, m_pReadyBits);
+        m_bReadyFresh = false;
+    }
+    return m_pDisplayBits.get();
 }
 
 bool CFrameWorker::Start(IFrameWindow* pWindow, const std::string& strRunFlagName,
@@ -293,11 +315,7 @@ void CFrameWorker::ProcessAndPublish(bool bProcess) {
     else
         std::memcpy(m_pWorkBits.get(), m_pFrameBits.get(), cb);
     m_llLastCallCount = CounterNow() - llCallStart;
-    {
-        std::lock_guard<std::mutex> lock(m_mxDisplay);
-        std::swap(m_pDisplayBits, m_pWorkBits);
-    }
-    m_pWindow->InvalidatePicture();
+    PublishWork();
 }
 
 void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
@@ -322,8 +340,9 @@ void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
     m_llLastDisplayUpdate = llNow;
     const LONGLONG llIndex = FrameIndex();
     const SFrameTime ftNow = SplitFrameTime(static_cast<INT>(llIndex), m_dFramesPerSecond.load());
-    m_pWindow->SetCounterText(FormatCounterText(llIndex, m_nFrameCount.load(), ftNow, m_ftTotal));
-    m_pWindow->SetSliderPos(static_cast<LONG>(llIndex));
+    m_pWindow->SetCounterAndSlider(
+        FormatCounterText(llIndex, m_nFrameCount.load(), ftNow, m_ftTotal),
+        static_cast<LONG>(llIndex));
 }
 
 void CFrameWorker::MainPass() {

@@ -13,10 +13,14 @@
 // The controls steer it only through the request operations below (Play,
 // Pause, Stop, +1/-1 frame, slider), which write atomics and wake the worker.
 //
-// Buffers: m_pFrameBits holds the grabbed, unprocessed frame (worker only);
-// the plug-in writes into a work buffer that is then published as the
-// display buffer under m_mxDisplay, so a paint never sees a half-written
-// frame (LockDisplay).
+// Buffers: m_pFrameBits holds the grabbed, unprocessed frame (worker only).
+// The picture goes through three buffers of its own: the plug-in writes the
+// work buffer (worker only), the worker publishes it by swapping it with the
+// ready buffer (a pointer swap under the short lock m_mxDisplay), and a
+// paint takes the ready buffer as its display buffer (another swap) and
+// draws that with only the paint lock held. The worker never takes the paint
+// lock, so it never waits for a paint, and a paint never sees a
+// half-written frame (LockDisplay).
 //
 // Waits: every loop and wait of the worker and its source sees its run flag
 // (graph completion in 50 ms slices, the renderer's rendered-frame signal
@@ -144,12 +148,15 @@ public:
     LONGLONG ProcessedInRun() const { return m_llProcessedInRun.load(); }
     LONGLONG SkippedInRun() const { return m_llSkippedInRun.load(); }
 
-    // The display buffer, locked: no frame is published while the lock is
-    // held. Any thread (the paint).
+    // The newest published frame, held for a paint: the display buffer,
+    // after taking over the ready buffer when the worker published since the
+    // last paint. It stays as it is while the lock is held; the worker goes
+    // on publishing meanwhile (into the ready buffer). Any thread (the
+    // paint); paints are serialised by the paint lock.
     class CDisplayLock {
     public:
         explicit CDisplayLock(const CFrameWorker& w)
-            : m_lock(w.m_mxDisplay), m_pBits(w.m_pDisplayBits.get()) {}
+            : m_lock(w.m_mxPaint), m_pBits(w.TakeReadyForPaint()) {}
         const BYTE* Bits() const { return m_pBits; }
 
     private:
@@ -174,6 +181,11 @@ private:
     void ReportSeekFailure(bool bShown, LONGLONG p);
     // Plug-in (when bProcess and one is loaded) or copy, then publish.
     void ProcessAndPublish(bool bProcess);
+    // The work buffer becomes the ready buffer (worker thread).
+    void PublishWork();
+    // m_mxPaint held: the display buffer, swapped with the ready buffer when
+    // that holds a newer frame.
+    const BYTE* TakeReadyForPaint() const;
     void ReportRunStatistics(LONGLONG llIndexReached);
     void UpdateCounterAndSlider(bool bForce);
     void DrawPassLine(LONGLONG llT0, LONGLONG llT1);
@@ -209,8 +221,14 @@ private:
     CTimingStats m_timing;               // per-frame times of the timed run
     LONGLONG m_llTimingRunStart = -1;    // m_llRunStart the times in m_timing belong to
 
-    mutable std::mutex m_mxDisplay;          // guards the m_pDisplayBits pointer and its pixels
-    std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints
+    // Publishing (worker) and taking (paint) the picture. Lock order:
+    // m_mxPaint, then m_mxDisplay; the worker takes only m_mxDisplay, and
+    // only for a pointer swap.
+    mutable std::mutex m_mxPaint;  // held for a whole paint: guards m_pDisplayBits and its pixels
+    mutable std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints
+    mutable std::mutex m_mxDisplay;  // guards m_pReadyBits (pointer and pixels) and m_bReadyFresh
+    mutable std::unique_ptr<BYTE[]> m_pReadyBits;  // the frame published last, not painted yet
+    mutable bool m_bReadyFresh = false;  // m_pReadyBits holds a frame newer than m_pDisplayBits
 
     // Shared between the controls and the worker.
     std::atomic<BOOL> m_bPlaying{FALSE};

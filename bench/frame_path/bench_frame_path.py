@@ -10,8 +10,8 @@ For a 1920x1080 60 fps H.264 MP4 (600 frames, a keyframe every 250) and a
       vs  an OpenCV loop: cv2.VideoCapture read + cvtColor to grey +
           threshold 127 (Debian's python3-opencv)
 and, for the 1080p clip, a real-time run (frames processed and skipped).
-Each run's wall time and peak resident memory are printed, then the median
-of each and the ratios: speed as a fraction of the peer's (above 1 is
+Each run's wall time, CPU time (user + system, all threads) and peak
+resident memory are printed, then the median of each and the ratios: speed as a fraction of the peer's (above 1 is
 faster than the peer), memory as a multiple of ffmpeg's decode.
 
 Prints figures only; it never fails on a figure. Clips are written once into
@@ -77,14 +77,15 @@ def ensure_opencv(allow_install):
 
 
 def run(cmd):
-    """Runs cmd; answers (seconds, peak RSS in MiB, exit status, stdout)."""
+    """Runs cmd; answers (seconds, CPU seconds, peak RSS in MiB, exit status, stdout)."""
     t0 = time.monotonic()
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     out = proc.stdout.read().decode("utf-8", "replace")
     _, status, usage = os.wait4(proc.pid, 0)
     seconds = time.monotonic() - t0
     proc.returncode = os.waitstatus_to_exitcode(status)
-    return seconds, usage.ru_maxrss / 1024.0, proc.returncode, out
+    cpu = usage.ru_utime + usage.ru_stime
+    return seconds, cpu, usage.ru_maxrss / 1024.0, proc.returncode, out
 
 
 def ensure_clip(clipgen, path, fmt, size, frames, fps, gop):
@@ -148,34 +149,36 @@ def main():
         print(f"\n== {name}: {frames} frames, {args.repeat} rounds", flush=True)
         for r in range(args.repeat):
             for what, cmd in rows.items():
-                secs, rss, rc, out = run(cmd)
+                secs, cpu, rss, rc, out = run(cmd)
                 note = "" if rc == 0 else f"  (exit {rc})"
                 got = processed_frames(out)[0]
                 if what.startswith("OpenCV"):
                     got = int(out.strip() or 0)
                 if got is not None and got != frames:
                     note += f"  ({got} frames)"
-                results[what].append((secs, rss))
+                results[what].append((secs, rss, cpu))
                 print(f"  round {r + 1} {what:34s} {secs:7.3f} s {frames / secs:8.1f} fps "
-                      f"peak {rss:7.1f} MiB{note}", flush=True)
-        med = {k: (statistics.median(s for s, _ in v), statistics.median(m for _, m in v))
+                      f"cpu {cpu:7.3f} s peak {rss:7.1f} MiB{note}", flush=True)
+        med = {k: (statistics.median(x[0] for x in v), statistics.median(x[1] for x in v),
+                   statistics.median(x[2] for x in v))
                for k, v in results.items()}
         medians[name] = med
         print("  medians:")
-        for what, (secs, rss) in med.items():
-            print(f"    {what:34s} {secs:7.3f} s {frames / secs:8.1f} fps peak {rss:7.1f} MiB")
+        for what, (secs, rss, cpu) in med.items():
+            print(f"    {what:34s} {secs:7.3f} s {frames / secs:8.1f} fps cpu {cpu:7.3f} s "
+                  f"peak {rss:7.1f} MiB")
         ff = med["ffmpeg decode to bgr24"]
         pn = med["pelora every-frame, no plug-in"]
         print(f"  ratio pelora no plug-in / ffmpeg speed: {ff[0] / pn[0]:.2f}x"
-              f"  (memory {pn[1] / ff[1]:.2f}x ffmpeg's)")
+              f"  (CPU time {pn[2] / ff[2]:.2f}x, memory {pn[1] / ff[1]:.2f}x ffmpeg's)")
         if opencv:
             cv = med["OpenCV read+grey+threshold"]
             pt = med["pelora every-frame, Tavro.so"]
             print(f"  ratio pelora with Tavro.so / OpenCV loop speed: {cv[0] / pt[0]:.2f}x"
-                  f"  (memory {pt[1] / cv[1]:.2f}x the loop's)")
+                  f"  (CPU time {pt[2] / cv[2]:.2f}x, memory {pt[1] / cv[1]:.2f}x the loop's)")
 
     name, path, _, frames = clips[0]
-    secs, rss, rc, out = run([pelora, "--headless", path])
+    secs, _, rss, rc, out = run([pelora, "--headless", path])
     done, skipped = processed_frames(out)
     ff_rss = medians[name]["ffmpeg decode to bgr24"][1]
     print(f"\n== real-time playback, {name}: {done} of {frames} frames processed, "
@@ -185,7 +188,7 @@ def main():
     graph = os.path.join(bindir, "bench_graph")
     if os.access(graph, os.X_OK):
         print("\n== stepping and exact seeks (bench_graph --repeat 1 --seeks 20)", flush=True)
-        _, _, _, out = run([graph, "--repeat", "1", "--seeks", "20"])
+        out = run([graph, "--repeat", "1", "--seeks", "20"])[4]
         for line in out.splitlines():
             if re.search(r"==|random|step|wrong", line):
                 print("  " + line.strip())

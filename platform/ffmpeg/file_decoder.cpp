@@ -48,7 +48,7 @@ void CFileDecoder::Close() {
     m_strPath.clear();
     m_ahead.clear();
     m_recent.clear();
-    m_nRecentMax = 1;
+    m_nRecentMax = m_nRecentBudget = 1;
     m_Converter.Reset();
     av_packet_free(&m_pPacket);
     avcodec_free_context(&m_pCodec);
@@ -184,10 +184,11 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
     const int nFrameBytes =
         av_image_get_buffer_size(static_cast<AVPixelFormat>(first.pFrame->format),
                                  first.pFrame->width, first.pFrame->height, 1);
-    m_nRecentMax =
+    m_nRecentBudget =
         nFrameBytes > 0
             ? std::clamp<size_t>(kRecentFramesBytes / static_cast<size_t>(nFrameBytes), 2, 16)
             : 2;
+    m_nRecentMax = m_nRecentBudget;
     m_ahead.push_back(std::move(first));
 
     // Duration from the stream (measured from its first frame), else from
@@ -400,10 +401,15 @@ HRESULT CFileDecoder::DecodeNext(SQueuedFrame* pOut) {
     }
 }
 
-HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo) {
+HRESULT CFileDecoder::PeekNextTime(REFERENCE_TIME* prt) {
     if (!IsOpen()) return E_UNEXPECTED;
-    if (!pDest) return E_POINTER;
-    if (cbDest < GetImageSize()) return E_INVALIDARG;
+    if (!prt) return E_POINTER;
+    const HRESULT hr = DecodeAhead();
+    if (hr == S_OK) *prt = m_ahead.front().rtTime;
+    return hr;
+}
+
+HRESULT CFileDecoder::DecodeAhead() {
     if (m_bResync) {
         // Finish what a stop request cut short: the interrupted seek, or the
         // position after the last frame delivered.
@@ -417,6 +423,15 @@ HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* p
         if (hr != S_OK) return hr;
         m_ahead.push_back(std::move(next));
     }
+    return S_OK;
+}
+
+HRESULT CFileDecoder::ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo) {
+    if (!IsOpen()) return E_UNEXPECTED;
+    if (!pDest) return E_POINTER;
+    if (cbDest < GetImageSize()) return E_INVALIDARG;
+    const HRESULT hrAhead = DecodeAhead();
+    if (hrAhead != S_OK) return hrAhead;
     SQueuedFrame frame = std::move(m_ahead.front());
     m_ahead.pop_front();
     const HRESULT hr = m_Converter.ConvertPicture(frame.pFrame.get(), pDest);

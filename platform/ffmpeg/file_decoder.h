@@ -129,6 +129,12 @@ public:
     // seek at or past the duration). E_ABORT: stop requested. E_POINTER,
     // E_INVALIDARG: bad buffer. E_UNEXPECTED: not open.
     HRESULT ReadFrame(BYTE* pDest, size_t cbDest, SDecodedFrameInfo* pInfo);
+    // The presentation time of the frame the next ReadFrame delivers, in
+    // *prt, decoding it when needed but not converting it, so that a reader
+    // that stops before it (a segment's stop) pays no conversion and leaves
+    // it decoded for the next segment. S_OK; otherwise what ReadFrame would
+    // answer (S_FALSE end of stream, E_ABORT stop request, E_UNEXPECTED).
+    HRESULT PeekNextTime(REFERENCE_TIME* prt);
 
     // Positions the stream so that the next ReadFrame delivers the frame at
     // rt (negative times mean 0). S_OK; S_FALSE when rt is at or past the
@@ -139,6 +145,13 @@ public:
     // The same for a frame number: the frame at FrameToTime(llFrame); S_FALSE
     // for llFrame >= GetFrameCount().
     HRESULT SeekToFrame(LONGLONG llFrame);
+
+    // How many frames passed are kept behind the read position: bKeep =
+    // the memory budget's worth (the default, for backward steps), false =
+    // only the last two (a stream read straight through, where nobody steps
+    // back: holding more only makes the codec allocate more pictures). Takes
+    // effect with the next frame passed.
+    void KeepRecentFrames(bool bKeep) { m_nRecentMax = bKeep ? m_nRecentBudget : 2; }
 
     // Any thread, any time.
     void RequestStop() { m_bStopRequested.store(true); }
@@ -169,6 +182,9 @@ private:
     static int InterruptCallback(void* pOpaque);
 
     HRESULT DecodeNext(SQueuedFrame* pOut);
+    // Makes m_ahead's front the frame the next ReadFrame delivers (finishing
+    // a seek a stop request cut short). S_OK, or ReadFrame's answer.
+    HRESULT DecodeAhead();
     HRESULT DecodeForwardTo(REFERENCE_TIME rt);
     void PushRecent(SQueuedFrame frame);
     void RewindTo(REFERENCE_TIME rt);
@@ -211,6 +227,7 @@ private:
     std::deque<SQueuedFrame> m_recent;
     std::deque<SQueuedFrame> m_ahead;
     size_t m_nRecentMax = 1;
+    size_t m_nRecentBudget = 1;           // m_nRecentMax for backward steps, set at Open
     REFERENCE_TIME m_rtLastDecoded = -1;  // for frames without a time stamp
     bool m_bDemuxEnd = false;             // demuxer exhausted, decoder being drained
     bool m_bStreamEnd = false;            // nothing more will come out of the decoder

@@ -267,6 +267,50 @@ TEST_F(GraphTest, BFrameClipsGrabEveryFrameByPositionAsItself) {
     }
 }
 
+// Stepping one frame either way continues from the decoder's state (the
+// frame after the one shown is decoded already, the ones before it are
+// kept): the frame shown must still be exactly the one asked, across a
+// keyframe and up to the last picture of a clip with B-frames.
+TEST_F(GraphTest, StepsOfOneFrameShowEachFrameAcrossAKeyframeAndAtTheEnd) {
+    const struct {
+        EClipFormat eFormat;
+        int nFrames, nBFrames, nGop;
+    } cases[] = {{EClipFormat::AviMpeg4, 40, 2, 10},
+                 {EClipFormat::AviH264, 40, 3, 13},
+                 {EClipFormat::Mp4H264, 40, 3, 10}};
+    for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
+        SCOPED_TRACE(ClipFormatName(eFormat));
+        const std::string strPath = CClipCache::Get().Path(
+            std::string("step_") + ClipFormatName(eFormat) + ClipFormatExtension(eFormat));
+        ASSERT_EQ(WriteClip(strPath, {.eFormat = eFormat,
+                                      .nWidth = 96,
+                                      .nHeight = 64,
+                                      .nFrames = nFrames,
+                                      .nFpsNum = 25,
+                                      .nGop = nGop,
+                                      .nBFrames = nBFrames}),
+                  "");
+        CFileSourceRig rig(strPath);
+        ASSERT_EQ(rig.Open(), S_OK);
+        const SFrameTimeline& t = rig.m_timeline;
+        auto at = [&](int n) { return FrameStartAt(n, t.nFrameStep, t.dFramesPerSecond); };
+        // Forward over the second keyframe, back over it and on to before
+        // the first group's end, then forward onto the last picture, back
+        // and onto it again.
+        std::vector<int> path = {nGop - 2};
+        for (int i = 0; i < 4; ++i) path.push_back(path.back() + 1);
+        for (int i = 0; i < 6; ++i) path.push_back(path.back() - 1);
+        path.push_back(nFrames - 4);
+        for (int i = 0; i < 3; ++i) path.push_back(path.back() + 1);
+        for (int i = 0; i < 2; ++i) path.push_back(path.back() - 1);
+        for (int i = 0; i < 2; ++i) path.push_back(path.back() + 1);
+        ASSERT_EQ(path.back(), nFrames - 1);
+        std::vector<int> shown;
+        for (int n : path) shown.push_back(rig.GrabAt(at(n)));
+        EXPECT_EQ(shown, path);
+    }
+}
+
 // The renderer reports positions in frames through these conversions; at
 // 30 fps a frame lasts 333333.3 units, so a rounding slip shows one frame off.
 TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {

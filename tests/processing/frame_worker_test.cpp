@@ -395,6 +395,33 @@ TEST(FrameWorker, EveryFrameAndAGrabAtTheEndAskNothingPastTheLastFrame) {
     EXPECT_TRUE(rig.WaitForDisplayed(89));
 }
 
+// A paint may take as long as it likes: the worker publishes into buffers of
+// its own and never waits for it, and the frame being painted stays as it
+// was until the paint lets go; the next paint then shows the newest frame.
+TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
+    CWorkerRig rig(SFakeClip{.nFrames = 40}, &CountingPlugin, /*bEveryFrame=*/true);
+    ASSERT_TRUE(rig.WaitForDisplayed(0));
+    {
+        const CFrameWorker::CDisplayLock paint = rig.m_worker.LockDisplay();
+        const std::vector<uint8_t> before(paint.Bits(), paint.Bits() + rig.m_worker.ImageSize());
+        rig.m_worker.RequestPlay();
+        ASSERT_TRUE(rig.WaitForRunEnd()) << "the run waited for the paint";
+        EXPECT_EQ(rig.m_window.Processed().size(), 40u);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), paint.Bits()))
+            << "the frame being painted changed under the paint";
+    }
+    ASSERT_TRUE(rig.WaitForDisplayed(0));  // rewound after the run
+    {
+        const CFrameWorker::CDisplayLock paint = rig.m_worker.LockDisplay();
+        for (int i = 0; i < 3; ++i) rig.m_worker.StepForward();
+        ASSERT_TRUE(rig.WaitForSliderAt(3)) << "the steps waited for the paint";
+        const int nStride = (3 * rig.m_worker.Width() + 3) & ~3;
+        EXPECT_EQ(
+            ReadFrameIndex(paint.Bits(), rig.m_worker.Width(), rig.m_worker.Height(), nStride), 0);
+    }
+    EXPECT_EQ(rig.DisplayedIndex(), 3) << "the next paint shows the newest frame";
+}
+
 namespace fs = std::filesystem;
 
 // The real file graph on generated clips: an AVI stepped in frames, an MP4 in

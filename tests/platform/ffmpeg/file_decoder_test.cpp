@@ -151,4 +151,48 @@ TEST(StopRequest, AbortsReadSeekAndOpenAndReadingResumesAfterTheLastFrameDeliver
     EXPECT_EQ(Read(dec, buf), 31);
 }
 
+// A segment's reader looks at the next frame's time before deciding to read
+// it: looking must neither consume nor skip it, and the frames around the
+// read position must then be reached again without a demuxer seek.
+TEST(PeekNextTime, LeavesTheFrameForTheNextReadAndStepsBothWaysWithoutADemuxerSeek) {
+    for (EClipFormat eFormat : {EClipFormat::Mp4H264, EClipFormat::AviMpeg4}) {
+        SCOPED_TRACE(ClipFormatName(eFormat));
+        const std::string strPath = CClipCache::Get().Clip(eFormat, 64, 48, 30, 25, 8);
+        CFileDecoder dec;
+        ASSERT_EQ(dec.Open(strPath), S_OK);
+        std::vector<BYTE> buf(dec.GetImageSize());
+        for (int i = 0; i < 7; ++i) ASSERT_EQ(Read(dec, buf), i);
+        REFERENCE_TIME rt = -1;
+        ASSERT_EQ(dec.PeekNextTime(&rt), S_OK);
+        EXPECT_EQ(rt, dec.FrameToTime(7));
+        ASSERT_EQ(dec.PeekNextTime(&rt), S_OK);
+        EXPECT_EQ(rt, dec.FrameToTime(7)) << "a second look sees the same frame";
+        const LONGLONG llSeeks = dec.GetDemuxerSeekCount();
+        // Across the keyframe at 8 and back: continued decoding and the
+        // frames kept behind the read position.
+        const int steps[] = {7, 8, 9, 8, 7, 6, 7, 8};
+        for (int n : steps) {
+            ASSERT_EQ(dec.SeekToFrame(n), S_OK);
+            ASSERT_EQ(dec.PeekNextTime(&rt), S_OK);
+            EXPECT_EQ(rt, dec.FrameToTime(n));
+            EXPECT_EQ(Read(dec, buf), n);
+        }
+        EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks);
+        // Read straight through, only the last two frames stay: a step back
+        // past them goes through the demuxer and still lands exactly.
+        dec.KeepRecentFrames(false);
+        for (int n = 9; n < 14; ++n) ASSERT_EQ(Read(dec, buf), n);
+        ASSERT_EQ(dec.SeekToFrame(12), S_OK);
+        EXPECT_EQ(Read(dec, buf), 12);
+        EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks);
+        ASSERT_EQ(dec.SeekToFrame(10), S_OK);
+        EXPECT_EQ(Read(dec, buf), 10);
+        EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks + 1);
+        dec.KeepRecentFrames(true);
+        ASSERT_EQ(dec.SeekToFrame(29), S_OK);
+        EXPECT_EQ(Read(dec, buf), 29);
+        EXPECT_EQ(dec.PeekNextTime(&rt), S_FALSE) << "nothing after the last frame";
+    }
+}
+
 }  // namespace
