@@ -96,7 +96,7 @@ protected:
 
     void Start(const QStringList& args = {}) {
         m_pApp = std::make_unique<CPeloraApp>();
-        ASSERT_TRUE(m_pApp->InitInstance(args, [this](QWidget*) -> SourceDialogFactory {
+        ASSERT_TRUE(m_pApp->InitInstance(args, [this](QWidget*, VideoInput*) -> SourceDialogFactory {
             return [this]() -> ISourceDialog* {
                 auto* pDialog = new CFakeDialog(++m_nSerial);
                 m_made.push_back(pDialog);
