@@ -186,14 +186,6 @@ int RunHeadlessCamera(const SCommandLine& opt) {
     VideoInput::setPrintSink(&PrintToStandardError);
     if (opt.bQuietCamera) VideoInput::setLogging(false);
 
-    CPluginModule plugin;
-    if (!opt.bNoPlugin) {
-        const CPluginModule::EResult eLoad = plugin.Load(opt.strPlugin);
-        if (eLoad != CPluginModule::EResult::Loaded)
-            std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
-                         plugin.LoaderError().c_str());
-    }
-
     VideoInput videoInput;
     const SCameraDevices devices = SetUpCameraDevices(videoInput);
     if (devices.m_nDeviceCount == 0 || !videoInput.isDeviceOpen(0)) {
@@ -204,6 +196,14 @@ int RunHeadlessCamera(const SCommandLine& opt) {
         return 1;
     }
 
+    // The plug-in once there is a camera: without one the run says only that.
+    CPluginModule plugin;
+    if (!opt.bNoPlugin) {
+        const CPluginModule::EResult eLoad = plugin.Load(opt.strPlugin);
+        if (eLoad != CPluginModule::EResult::Loaded)
+            std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
+                         plugin.LoaderError().c_str());
+    }
     CFrameWorker worker;
     SFrameSourceChoice choice;
     choice.nKind = SOURCE_CAMERA;

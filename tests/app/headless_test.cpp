@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "bitmap_file.h"
 #include "tools/clip_writer.h"
 #include "tools/frame_pattern.h"
+#include "platform/ffmpeg/frame_pattern.h"
 
 namespace {
 
@@ -424,10 +426,19 @@ TEST_F(HeadlessTest, CameraRunPrintsALinePerNewFrameThenTheSummary) {
     EXPECT_EQ(lRows, lPasses);
     EXPECT_EQ(lNew, 12);
 
-    const SRun quiet = RunPelora({"--headless", "--virtual-camera", "--camera", "--frames", "2",
-                                  "--no-plugin", "--quiet-camera"});
+    // --save-frame: the N-th new camera frame, unprocessed, upright, as the
+    // camera numbered it (the frames before it were new frames too).
+    const SRun quiet = RunPelora({"--headless", "--virtual-camera", "--camera", "--frames", "4",
+                                  "--no-plugin", "--quiet-camera", "--save-frame", "2",
+                                  Path("camera.bmp")});
     EXPECT_EQ(quiet.nExit, 0);
     EXPECT_EQ(quiet.strErr, "");
+    const std::string bmp = ReadFile(s_dir / "camera.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 640u * 480u * 3u);
+    const std::optional<uint32_t> n =
+        ReadFrameNumber(reinterpret_cast<const uint8_t*>(bmp.data() + 54), 640, 480);
+    ASSERT_TRUE(n.has_value());
+    EXPECT_GE(*n, 2u);
 }
 
 // No camera: exit 1 with one line on standard error and nothing on standard output.
