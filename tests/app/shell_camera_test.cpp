@@ -259,8 +259,17 @@ TEST_F(ShellCameraTest, TwoCameraDialogsRunTogetherAndClosingOneLeavesTheOther) 
 // stop, none abandoned), then the devices close; no handle and no thread is
 // left behind.
 TEST_F(ShellCameraTest, ExitEndsTheWorkersThenClosesTheDevicesAndLeavesNothing) {
-    const int nThreadsBefore = ThreadCount();
     auto cam = AddCamera("Cam A");
+    // One run first: the toolkit starts threads of its own on first use and keeps them.
+    Start();
+    OpenCamera();
+    m_pApp.reset();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const int nThreadsBefore = ThreadCount();
+    {
+        std::lock_guard<std::mutex> lock(m_mxLines);
+        m_library.clear();
+    }
     Start();
     QPointer<CBitmapDialog> pOne = OpenCamera();
     QPointer<CBitmapDialog> pTwo = OpenCamera();
