@@ -274,8 +274,8 @@ TEST_F(ShellCameraTest, ExitEndsTheWorkersThenClosesTheDevicesAndLeavesNothing) 
     QPointer<CBitmapDialog> pOne = OpenCamera();
     QPointer<CBitmapDialog> pTwo = OpenCamera();
     ASSERT_TRUE(pOne && pTwo);
-    pOne->m_btnPlayPause->click();
     ASSERT_TRUE(NextPaintedNumber(pOne, -1).has_value());
+    pOne->m_btnPlayPause->click();  // processing when the program ends
     m_watched = {pOne, pTwo};
     m_pApp.reset();  // the program ends with both dialogs open
     EXPECT_EQ(LibraryLinesWith("Disconnecting device 0"), 1u);
