@@ -140,10 +140,10 @@ void VideoInput::searchNearestSize(VideoDevice& device, int32_t w, int32_t h, in
         }
         int64_t nearW = 0, nearH = 0;
         // A capability whose grid is empty offers no size at all.
-        if (nearestOnGrid(w, caps.MinOutputSize.cx, caps.MaxOutputSize.cx,
-                          caps.OutputGranularityX, &nearW) &&
-            nearestOnGrid(h, caps.MinOutputSize.cy, caps.MaxOutputSize.cy,
-                          caps.OutputGranularityY, &nearH) &&
+        if (nearestOnGrid(w, caps.MinOutputSize.cx, caps.MaxOutputSize.cx, caps.OutputGranularityX,
+                          &nearW) &&
+            nearestOnGrid(h, caps.MinOutputSize.cy, caps.MaxOutputSize.cy, caps.OutputGranularityY,
+                          &nearH) &&
             packedFrameBytes(nearW, nearH) != 0) {
             const int64_t distance = std::llabs(w - nearW) + std::llabs(h - nearH);
             if (distance == 0) {
@@ -184,8 +184,8 @@ bool VideoInput::chooseSize(VideoDevice& device, int32_t defaultW, int32_t defau
                 "SETUP: couldn't find requested size - searching for closest matching size\n");
             int32_t nearW = -1, nearH = -1;
             GUID nearSubtype = GUID_NULL;
-            searchNearestSize(device, device.requestedWidth, device.requestedHeight, &nearW,
-                              &nearH, &nearSubtype);
+            searchNearestSize(device, device.requestedWidth, device.requestedHeight, &nearW, &nearH,
+                              &nearSubtype);
             if (nearW != -1 && nearH != -1) {
                 subtypeName(nearSubtype, name);
                 captureLog("SETUP: closest supported size is %s @ %i %i\n", name, nearW, nearH);

@@ -112,17 +112,17 @@ bool VideoInput::setSetting(int index, LONG property, LONG value, LONG flags, bo
 bool VideoInput::setSettingPct(int index, LONG property, float pctValue, LONG flags,
                                bool cameraFamily) {
     LONG min = 0, max = 0, step = 0, current = 0, currentFlags = 0, defaultValue = 0;
-    const bool haveRange =
-        cameraFamily ? getCameraSetting(index, property, min, max, step, current, currentFlags,
-                                        defaultValue)
-                     : getProcAmpSetting(index, property, min, max, step, current, currentFlags,
-                                         defaultValue);
+    const bool haveRange = cameraFamily ? getCameraSetting(index, property, min, max, step, current,
+                                                           currentFlags, defaultValue)
+                                        : getProcAmpSetting(index, property, min, max, step,
+                                                            current, currentFlags, defaultValue);
     if (!haveRange || std::isnan(pctValue)) return false;
-    const double pct = pctValue > 1.0f ? 1.0 : (pctValue < 0.0f ? 0.0 : static_cast<double>(pctValue));
+    const double pct =
+        pctValue > 1.0f ? 1.0 : (pctValue < 0.0f ? 0.0 : static_cast<double>(pctValue));
     const int64_t range = static_cast<int64_t>(max) - min;
     if (range <= 0 || step <= 0) return false;
-    const int64_t value =
-        static_cast<int64_t>(std::trunc(static_cast<double>(min) + static_cast<double>(range) * pct));
+    const int64_t value = static_cast<int64_t>(
+        std::trunc(static_cast<double>(min) + static_cast<double>(range) * pct));
     int64_t raster = 0;
     if (range != step) {
         // Multiples of step counted from zero; half a step rounds up; a
@@ -141,9 +141,9 @@ bool VideoInput::setSettingPct(int index, LONG property, float pctValue, LONG fl
     } else {
         raster = pct < 0.5 ? min : max;
     }
-    return cameraFamily ? setCameraSetting(index, property, static_cast<LONG>(raster), flags, false)
-                        : setProcAmpSetting(index, property, static_cast<LONG>(raster), flags,
-                                            false);
+    return cameraFamily
+               ? setCameraSetting(index, property, static_cast<LONG>(raster), flags, false)
+               : setProcAmpSetting(index, property, static_cast<LONG>(raster), flags, false);
 }
 
 bool VideoInput::getProcAmpSetting(int index, LONG property, LONG& min, LONG& max, LONG& step,
@@ -179,7 +179,8 @@ bool VideoInput::setCameraSettingPct(int index, LONG property, float pctValue, L
 bool VideoInput::setAnalogStandard(int index, int standardIndex) {
     std::lock_guard<std::recursive_mutex> setup(m_setupLock);
     auto device = openRecord(index);
-    if (!device || standardIndex < 0 || standardIndex >= static_cast<int>(m_analogStandards.size())) {
+    if (!device || standardIndex < 0 ||
+        standardIndex >= static_cast<int>(m_analogStandards.size())) {
         return false;
     }
     const LONG standard = m_analogStandards[static_cast<size_t>(standardIndex)];

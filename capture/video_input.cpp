@@ -113,18 +113,18 @@ VideoInput::VideoInput() {
     m_subtypeY800 = MEDIASUBTYPE_Y800;
     m_subtypeY8 = MEDIASUBTYPE_Y8;
     m_subtypeGREY = MEDIASUBTYPE_GREY;
-    m_trialSubtypes = {MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB555,
-                       MEDIASUBTYPE_RGB565, MEDIASUBTYPE_YUY2, MEDIASUBTYPE_YVYU,
-                       MEDIASUBTYPE_YUYV,  MEDIASUBTYPE_IYUV, MEDIASUBTYPE_UYVY,
-                       MEDIASUBTYPE_YV12,  MEDIASUBTYPE_YVU9, MEDIASUBTYPE_Y411,
-                       MEDIASUBTYPE_Y41P,  MEDIASUBTYPE_Y211, MEDIASUBTYPE_AYUV,
-                       m_subtypeY800,      m_subtypeY8,       m_subtypeGREY};
-    m_analogStandards = {AnalogVideo_NTSC_M,   AnalogVideo_PAL_B,       AnalogVideo_PAL_D,
-                         AnalogVideo_PAL_G,    AnalogVideo_PAL_H,       AnalogVideo_PAL_I,
-                         AnalogVideo_PAL_M,    AnalogVideo_PAL_N,       AnalogVideo_PAL_N_COMBO,
-                         AnalogVideo_SECAM_B,  AnalogVideo_SECAM_D,     AnalogVideo_SECAM_G,
-                         AnalogVideo_SECAM_H,  AnalogVideo_SECAM_K,     AnalogVideo_SECAM_K1,
-                         AnalogVideo_SECAM_L,  AnalogVideo_NTSC_M_J,    AnalogVideo_NTSC_433};
+    m_trialSubtypes = {MEDIASUBTYPE_RGB24,  MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB555,
+                       MEDIASUBTYPE_RGB565, MEDIASUBTYPE_YUY2,  MEDIASUBTYPE_YVYU,
+                       MEDIASUBTYPE_YUYV,   MEDIASUBTYPE_IYUV,  MEDIASUBTYPE_UYVY,
+                       MEDIASUBTYPE_YV12,   MEDIASUBTYPE_YVU9,  MEDIASUBTYPE_Y411,
+                       MEDIASUBTYPE_Y41P,   MEDIASUBTYPE_Y211,  MEDIASUBTYPE_AYUV,
+                       m_subtypeY800,       m_subtypeY8,        m_subtypeGREY};
+    m_analogStandards = {AnalogVideo_NTSC_M,  AnalogVideo_PAL_B,    AnalogVideo_PAL_D,
+                         AnalogVideo_PAL_G,   AnalogVideo_PAL_H,    AnalogVideo_PAL_I,
+                         AnalogVideo_PAL_M,   AnalogVideo_PAL_N,    AnalogVideo_PAL_N_COMBO,
+                         AnalogVideo_SECAM_B, AnalogVideo_SECAM_D,  AnalogVideo_SECAM_G,
+                         AnalogVideo_SECAM_H, AnalogVideo_SECAM_K,  AnalogVideo_SECAM_K1,
+                         AnalogVideo_SECAM_L, AnalogVideo_NTSC_M_J, AnalogVideo_NTSC_433};
 
     idBrightness = VideoProcAmp_Brightness;
     idContrast = VideoProcAmp_Contrast;
@@ -347,8 +347,7 @@ void VideoInput::closeDevice(int index) {
     std::shared_ptr<VideoDevice> old;
     {
         std::lock_guard<std::mutex> lock(m_slotLock);
-        old = std::exchange(m_devices[static_cast<size_t>(index)],
-                            std::make_shared<VideoDevice>());
+        old = std::exchange(m_devices[static_cast<size_t>(index)], std::make_shared<VideoDevice>());
     }
     // Consumers of the old record answer false from now on; one waiting
     // for a frame is woken and leaves before the graph goes.
@@ -377,8 +376,8 @@ bool VideoInput::reopenDevice(int index) {
     if (interval != -1) record(index)->frameInterval = interval;
     // The crossbar is routed again only if a connection was ever asked
     // for: a card left on its default input must come back on that input.
-    const bool opened = crossbarWanted ? openDevice(index, w, h, connection)
-                                       : openDevice(index, w, h);
+    const bool opened =
+        crossbarWanted ? openDevice(index, w, h, connection) : openDevice(index, w, h);
     if (!opened) return false;
     if (useStandard) {
         for (size_t i = 0; i < m_analogStandards.size(); ++i) {
@@ -490,9 +489,9 @@ HRESULT VideoInput::buildCaptureGraph(int index, VideoDevice& device) {
         selectCrossbarInput(device.captureBuilder.Get(), device.sourceFilter.Get(),
                             device.connectionType, pinCategory);
     }
-    hr = device.captureBuilder->FindInterface(&pinCategory, &MEDIATYPE_Video,
-                                              device.sourceFilter.Get(), IID_IAMStreamConfig,
-                                              reinterpret_cast<void**>(device.streamConfig.Receive()));
+    hr = device.captureBuilder->FindInterface(
+        &pinCategory, &MEDIATYPE_Video, device.sourceFilter.Get(), IID_IAMStreamConfig,
+        reinterpret_cast<void**>(device.streamConfig.Receive()));
     if (FAILED(hr) || !device.streamConfig) {
         return fail(FAILED(hr) ? hr : E_FAIL, "ERROR: Couldn't config the stream!\n");
     }
@@ -567,8 +566,8 @@ HRESULT VideoInput::buildCaptureGraph(int index, VideoDevice& device) {
         const ULONGLONG start = GetTickCount64();
         while (hr != S_OK && GetTickCount64() - start < kFirstBufferWaitMs) {
             LONG size = device.frameSize;
-            hr = device.grabber->GetCurrentBuffer(&size,
-                                                  reinterpret_cast<LONG*>(device.frameBuffer.get()));
+            hr = device.grabber->GetCurrentBuffer(
+                &size, reinterpret_cast<LONG*>(device.frameBuffer.get()));
             Sleep(10);
         }
     }
@@ -593,8 +592,9 @@ HRESULT VideoInput::selectCrossbarInput(ICaptureGraphBuilder2* builder, IBaseFil
         captureLog("SETUP: You are not a webcam! Setting Crossbar\n");
     }
     CComRef<IAMCrossbar> crossbar;
-    HRESULT hr = builder->FindInterface(&pinCategory, &MEDIATYPE_Interleaved, source,
-                                        IID_IAMCrossbar, reinterpret_cast<void**>(crossbar.Receive()));
+    HRESULT hr =
+        builder->FindInterface(&pinCategory, &MEDIATYPE_Interleaved, source, IID_IAMCrossbar,
+                               reinterpret_cast<void**>(crossbar.Receive()));
     if (hr != S_OK || !crossbar) {
         hr = builder->FindInterface(&pinCategory, &MEDIATYPE_Video, source, IID_IAMCrossbar,
                                     reinterpret_cast<void**>(crossbar.Receive()));
@@ -611,12 +611,23 @@ HRESULT VideoInput::selectCrossbarInput(ICaptureGraphBuilder2* builder, IBaseFil
             input = i;
             captureLog("SETUP: Found Physical Interface");
             switch (type) {
-                case PhysConn_Video_Tuner: captureLog(" - Tuner\n"); break;
-                case PhysConn_Video_Composite: captureLog(" - Composite\n"); break;
-                case PhysConn_Video_SVideo: captureLog(" - S-Video\n"); break;
-                case PhysConn_Video_1394: captureLog(" - Firewire\n"); break;
-                case PhysConn_Video_USB: captureLog(" - USB\n"); break;
-                default: break;
+                case PhysConn_Video_Tuner:
+                    captureLog(" - Tuner\n");
+                    break;
+                case PhysConn_Video_Composite:
+                    captureLog(" - Composite\n");
+                    break;
+                case PhysConn_Video_SVideo:
+                    captureLog(" - S-Video\n");
+                    break;
+                case PhysConn_Video_1394:
+                    captureLog(" - Firewire\n");
+                    break;
+                case PhysConn_Video_USB:
+                    captureLog(" - USB\n");
+                    break;
+                default:
+                    break;
             }
             break;
         }
@@ -722,9 +733,10 @@ bool VideoInput::grabFrame(const std::shared_ptr<VideoDevice>& device, unsigned 
     }
     LONG size = device->frameSize;
     if (!device->grabber ||
-        device->grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(device->frameBuffer.get())) !=
-            S_OK) {
-        captureLog("ERROR: GetPixels() - Unable to grab frame for device %i\n", device->deviceIndex);
+        device->grabber->GetCurrentBuffer(
+            &size, reinterpret_cast<LONG*>(device->frameBuffer.get())) != S_OK) {
+        captureLog("ERROR: GetPixels() - Unable to grab frame for device %i\n",
+                   device->deviceIndex);
         return false;
     }
     if (size != device->frameSize) {

@@ -137,8 +137,8 @@ public:
                            LONG& current, LONG& flags, LONG& defaultValue);
     bool setProcAmpSetting(int index, LONG property, LONG value, LONG flags, bool useDefault);
     bool setProcAmpSettingPct(int index, LONG property, float pctValue, LONG flags);
-    bool getCameraSetting(int index, LONG property, LONG& min, LONG& max, LONG& step,
-                          LONG& current, LONG& flags, LONG& defaultValue);
+    bool getCameraSetting(int index, LONG property, LONG& min, LONG& max, LONG& step, LONG& current,
+                          LONG& flags, LONG& defaultValue);
     bool setCameraSetting(int index, LONG property, LONG value, LONG flags, bool useDefault);
     bool setCameraSettingPct(int index, LONG property, float pctValue, LONG flags);
     // Standard index 0 to 17 of analogStandards.
@@ -176,8 +176,8 @@ private:
     // Reopen from the watchdog: skipped when the slot no longer holds
     // `polled` (another consumer reopened it first).
     bool reopenIfCurrent(int index, const std::shared_ptr<VideoDevice>& polled);
-    bool grabFrame(const std::shared_ptr<VideoDevice>& device, unsigned char* dst,
-                   bool swapRedBlue, bool flipVertical);
+    bool grabFrame(const std::shared_ptr<VideoDevice>& device, unsigned char* dst, bool swapRedBlue,
+                   bool flipVertical);
 
     // Format negotiation.
     bool chooseSize(VideoDevice& device, int32_t defaultW, int32_t defaultH);
