@@ -122,8 +122,7 @@ std::string Apply(const SOption& opt, const std::vector<std::string>& values, SC
         if (values[0].empty() || *pEnd != '\0' || errno != 0 || !(d > 0.0) || d > 86400.0)
             return "--seconds: not a positive number of seconds: " + values[0];
         pLine->dSeconds = d;
-    }
-    else if (strName == "--save-frame") {
+    } else if (strName == "--save-frame") {
         if (!ParseFrameNumber(values[0], &pLine->lSaveFrame))
             return "--save-frame: not a frame number: " + values[0];
         pLine->bSaveFrame = true;
@@ -238,7 +237,8 @@ std::string CommandLineHelp() {
                 strUsage += "\n" + std::string(22, ' ');
             // Help texts of two lines keep the column.
             std::string strHelp = opt.pszHelp;
-            for (size_t n = strHelp.find('\n'); n != std::string::npos; n = strHelp.find('\n', n + 1))
+            for (size_t n = strHelp.find('\n'); n != std::string::npos;
+                 n = strHelp.find('\n', n + 1))
                 strHelp.insert(n + 1, std::string(22, ' '));
             str += strUsage + strHelp + "\n";
         }

@@ -1,7 +1,7 @@
 // app: the program's command line, for both modes:
 //
-//   pelora [OPTIONS] [FILE]                  the window (FILE opened as the video command opens one)
-//   pelora --headless [OPTIONS] FILE         no window: the timing lines on standard output
+//   pelora [OPTIONS] [FILE]                  the window (FILE opened as the video command opens
+//   one) pelora --headless [OPTIONS] FILE         no window: the timing lines on standard output
 //   pelora --headless --camera [OPTIONS]     no window: camera device 0, as its dialog runs
 //
 // GNU-style long options, anywhere on the line: "--opt value" and
@@ -40,9 +40,9 @@ struct SCommandLine {
     std::string strSavePath;
     // Headless camera runs (--camera): camera device 0 instead of FILE.
     bool bCamera = false;
-    long lFrames = 300;      // --frames N: new camera frames to process
+    long lFrames = 300;  // --frames N: new camera frames to process
     bool bFramesGiven = false;
-    double dSeconds = 0.0;   // --seconds S: run time instead of a frame count (0: not given)
+    double dSeconds = 0.0;      // --seconds S: run time instead of a frame count (0: not given)
     bool bQuietCamera = false;  // --quiet-camera: the camera library prints nothing
 
     std::vector<std::string> files;        // the operands (at most one is accepted)

@@ -79,7 +79,8 @@ public:
         if (m_pCsv)
             std::fprintf(m_pCsv, "%" PRId64 ",%d,%.3f,%.3f,", m_nPasses, r.bNewFrame ? 1 : 0,
                          r.dProcessMs, r.dPassMs);
-        if (m_pCsv && r.bNewFrame && r.dLatencyMs >= 0.0) std::fprintf(m_pCsv, "%.3f", r.dLatencyMs);
+        if (m_pCsv && r.bNewFrame && r.dLatencyMs >= 0.0)
+            std::fprintf(m_pCsv, "%.3f", r.dLatencyMs);
         if (m_pCsv) std::fputc('\n', m_pCsv);
         if (m_goal.dSeconds <= 0.0 && m_nNewFrames >= m_goal.lFrames) {
             m_bDone = true;
@@ -112,13 +113,15 @@ public:
 
     // After the worker was joined: the summary lines.
     void PrintSummary() const {
-        const double dSeconds = m_nPasses > 0 ? CountToMs(m_llLastPassEnd - m_llFirstPass) / 1000.0 : 0.0;
+        const double dSeconds =
+            m_nPasses > 0 ? CountToMs(m_llLastPassEnd - m_llFirstPass) / 1000.0 : 0.0;
         std::printf("# camera: %" PRId64 " new frames in %" PRId64 " passes (%" PRId64
                     " repeated), %.2f s, %.1f passes/s\n",
                     m_nNewFrames, m_nPasses, m_nPasses - m_nNewFrames, dSeconds,
                     dSeconds > 0.0 ? static_cast<double>(m_nPasses) / dSeconds : 0.0);
-        std::printf("# %s\n",
-                    CTimingStats::FormatSummary("plug-in", CTimingStats::Summarise(m_vdProcess)).c_str());
+        std::printf(
+            "# %s\n",
+            CTimingStats::FormatSummary("plug-in", CTimingStats::Summarise(m_vdProcess)).c_str());
         std::printf("# %s\n", CTimingStats::FormatSummary("frame interval",
                                                           CTimingStats::Summarise(m_vdInterval))
                                   .c_str());

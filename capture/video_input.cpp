@@ -726,7 +726,9 @@ bool VideoInput::grabFrame(const std::shared_ptr<VideoDevice>& device, unsigned 
         if (!device->callback.waitForFrame(kFrameWaitMs) || device->closed.load()) return false;
         LONGLONG llCapture = -1;
         const bool bTaken = device->callback.takeFrame(
-            [&](const uint8_t* frame) { convertFrame(frame, dst, w, h, swapRedBlue, flipVertical); },
+            [&](const uint8_t* frame) {
+                convertFrame(frame, dst, w, h, swapRedBlue, flipVertical);
+            },
             &llCapture);
         if (bTaken && index >= 0 && index < kMaxDevices) TakenFrameTime(this, index) = llCapture;
         return bTaken;

@@ -19,11 +19,11 @@
 
 // One main pass of the worker, as it went (see IFrameWindow::OnPass).
 struct SPassReport {
-    bool bNewFrame = false;  // the acquire copied a frame (S_OK), not the last one again
-    bool bPlaying = false;   // Play was on: the plug-in (when loaded) processed the frame
+    bool bNewFrame = false;    // the acquire copied a frame (S_OK), not the last one again
+    bool bPlaying = false;     // Play was on: the plug-in (when loaded) processed the frame
     LONGLONG llPassStart = 0;  // counter value when the pass began
-    double dPassMs = 0.0;    // acquire + process, as the pass line says
-    double dProcessMs = 0.0;  // the plug-in call alone (or the copy)
+    double dPassMs = 0.0;      // acquire + process, as the pass line says
+    double dProcessMs = 0.0;   // the plug-in call alone (or the copy)
     // A new frame with a known capture time: from its capture to the start
     // of the plug-in call (or the copy), in ms. Negative otherwise.
     double dLatencyMs = -1.0;

@@ -399,8 +399,10 @@ void V4l2DeviceNode::threadProc() {
             if (!bHaveFirst) tFirst = now, bHaveFirst = true;
             LARGE_INTEGER liDequeued{};
             QueryPerformanceCounter(&liDequeued);
-            V4l2Frame frame{static_cast<const uint8_t*>(m_Buffers[b.index].data), b.bytesused,
-                            m_Layout, b.sequence,
+            V4l2Frame frame{static_cast<const uint8_t*>(m_Buffers[b.index].data),
+                            b.bytesused,
+                            m_Layout,
+                            b.sequence,
                             std::chrono::duration<double>(now - tFirst).count(),
                             BufferCaptureCount(b, liDequeued.QuadPart)};
             m_pSink->onFrame(frame);

@@ -329,8 +329,8 @@ void VirtualV4l2Device::produceLocked(int k) {
         // so the capture path can tell how long a frame took to be used.
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
-        b.info.flags = (b.info.flags & ~V4L2_BUF_FLAG_TIMESTAMP_MASK) |
-                       V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+        b.info.flags =
+            (b.info.flags & ~V4L2_BUF_FLAG_TIMESTAMP_MASK) | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
         b.info.timestamp.tv_sec = ts.tv_sec;
         b.info.timestamp.tv_usec = ts.tv_nsec / 1000;
         b.queued = false;

@@ -394,7 +394,8 @@ TEST_F(HeadlessTest, CameraRunPrintsALinePerNewFrameThenTheSummary) {
     const std::vector<std::string> lines = run.Lines();
     ASSERT_EQ(lines.size(), 12u + 5u) << run.strOut;
     for (size_t i = 0; i < 12; ++i)
-        EXPECT_TRUE(std::regex_match(lines[i], std::regex(" *\\d+\\(count\\) +\\d+\\.\\d\\d\\(msec\\)")))
+        EXPECT_TRUE(
+            std::regex_match(lines[i], std::regex(" *\\d+\\(count\\) +\\d+\\.\\d\\d\\(msec\\)")))
             << lines[i];
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[12], m,
@@ -416,7 +417,8 @@ TEST_F(HeadlessTest, CameraRunPrintsALinePerNewFrameThenTheSummary) {
     long lRows = 0, lNew = 0;
     while (std::getline(csv, strRow)) {
         ++lRows;
-        ASSERT_TRUE(std::regex_match(strRow, m, std::regex("(\\d+),([01]),[0-9.]+,[0-9.]+,([0-9.]*)")))
+        ASSERT_TRUE(
+            std::regex_match(strRow, m, std::regex("(\\d+),([01]),[0-9.]+,[0-9.]+,([0-9.]*)")))
             << strRow;
         EXPECT_EQ(std::stol(m[1]), lRows);
         const bool bNew = m[2] == "1";
@@ -428,9 +430,9 @@ TEST_F(HeadlessTest, CameraRunPrintsALinePerNewFrameThenTheSummary) {
 
     // --save-frame: the N-th new camera frame, unprocessed, upright, as the
     // camera numbered it (the frames before it were new frames too).
-    const SRun quiet = RunPelora({"--headless", "--virtual-camera", "--camera", "--frames", "4",
-                                  "--no-plugin", "--quiet-camera", "--save-frame", "2",
-                                  Path("camera.bmp")});
+    const SRun quiet =
+        RunPelora({"--headless", "--virtual-camera", "--camera", "--frames", "4", "--no-plugin",
+                   "--quiet-camera", "--save-frame", "2", Path("camera.bmp")});
     EXPECT_EQ(quiet.nExit, 0);
     EXPECT_EQ(quiet.strErr, "");
     const std::string bmp = ReadFile(s_dir / "camera.bmp");

@@ -49,7 +49,8 @@ int ThreadCount() {
 
 // The picture area as it was painted, read back as packed bottom-up BGR.
 std::optional<uint32_t> PaintedNumber(CBitmapDialog* pDialog) {
-    const QImage img = pDialog->m_stcPicture->grab().toImage().convertToFormat(QImage::Format_RGB888);
+    const QImage img =
+        pDialog->m_stcPicture->grab().toImage().convertToFormat(QImage::Format_RGB888);
     const int w = img.width(), h = img.height();
     if (w < 64 || h < 16) return std::nullopt;
     std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
@@ -127,7 +128,8 @@ protected:
     size_t LibraryLinesWith(const std::string& str) {
         std::lock_guard<std::mutex> lock(m_mxLines);
         size_t n = 0;
-        for (size_t at = m_library.find(str); at != std::string::npos; at = m_library.find(str, at + 1))
+        for (size_t at = m_library.find(str); at != std::string::npos;
+             at = m_library.find(str, at + 1))
             ++n;
         return n;
     }
@@ -143,7 +145,7 @@ protected:
     CapturePrintSink m_oldSink;
     std::vector<QPointer<CBitmapDialog>> m_watched;  // GUI thread
     bool m_bWorkerRanAtClose = false;                // GUI thread
-    std::mutex m_mxLines;  // guards m_library
+    std::mutex m_mxLines;                            // guards m_library
     std::string m_library;
 };
 

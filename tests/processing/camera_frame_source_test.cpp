@@ -110,8 +110,12 @@ TEST(CameraFormatTest, RecordsPadEachRowToFourBytesAndCopiesKeepRowOrder) {
         LONG w, h;
         DWORD size;
     };
-    const SCase cases[] = {{640, 480, 640 * 480 * 3}, {322, 240, 968 * 240}, {1, 1, 4},
-                           {0, 0, 0},                 {-4, 10, 0},           {10, 0, 0}};
+    const SCase cases[] = {{640, 480, 640 * 480 * 3},
+                           {322, 240, 968 * 240},
+                           {1, 1, 4},
+                           {0, 0, 0},
+                           {-4, 10, 0},
+                           {10, 0, 0}};
     for (const SCase& c : cases) {
         const BITMAPINFO bmi = BuildRgb24Format(c.w, c.h);
         EXPECT_EQ(bmi.bmiHeader.biSizeImage, c.size) << c.w << "x" << c.h;
@@ -201,6 +205,7 @@ public:
         for (const SPassReport& r : Reports()) n += r.bNewFrame && r.bPlaying;
         return n;
     }
+
 private:
     std::mutex m_mx;  // guards m_reports
     std::vector<SPassReport> m_reports;
