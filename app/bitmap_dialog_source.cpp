@@ -39,10 +39,11 @@ void CBitmapDialogSource::EndAndDestroy() {
     m_pDialog->OnClose();
 }
 
-SourceDialogFactory BitmapDialogFactory(QWidget* pOwner) {
+SourceDialogFactory BitmapDialogFactory(QWidget* pOwner, VideoInput* pVideoInput) {
     QPointer<QWidget> owner(pOwner);
-    return [owner]() -> ISourceDialog* {
+    return [owner, pVideoInput]() -> ISourceDialog* {
         auto* pDialog = new CBitmapDialog(owner.data());
+        pDialog->SetVideoInput(pVideoInput);
         return new CBitmapDialogSource(pDialog);
     };
 }

@@ -16,6 +16,7 @@
 
 class CBitmapDialog;
 class QWidget;
+class VideoInput;
 
 class CBitmapDialogSource : public QObject, public ISourceDialog {
     Q_OBJECT
@@ -37,8 +38,9 @@ private:
     CBitmapDialog* m_pDialog;  // our parent
 };
 
-// Makes the processing dialogs of the program: each placed beside pOwner.
-SourceDialogFactory BitmapDialogFactory(QWidget* pOwner);
+// Makes the processing dialogs of the program: each placed beside pOwner;
+// camera dialogs read pVideoInput (which outlives them).
+SourceDialogFactory BitmapDialogFactory(QWidget* pOwner, VideoInput* pVideoInput);
 
 // Routes the processing dialogs' messages through CUserPrompts (so that
 // they are titled "Pelora" and tests can answer them).

@@ -2,6 +2,7 @@
 //
 //   pelora [OPTIONS] [FILE]                  the window (FILE opened as the video command opens
 //   one) pelora --headless [OPTIONS] FILE         no window: the timing lines on standard output
+//   pelora --headless --camera [OPTIONS]     no window: camera device 0, as its dialog runs
 //
 // GNU-style long options, anywhere on the line: "--opt value" and
 // "--opt=value" alike; "--" ends the options. --help and --version win
@@ -24,6 +25,9 @@ struct SCommandLine {
     bool bHeadless = false;
     // Both modes.
     std::string strPlugin;  // --plugin PATH
+    // --virtual-camera: list the virtual camera instead of the real devices,
+    // as PELORA_CAPTURE=virtual does (main sets that before any camera set-up).
+    bool bVirtualCamera = false;
     // The window.
     bool bPlay = false;  // --play: press Play once the file's dialog is shown
     // Headless.
@@ -34,6 +38,12 @@ struct SCommandLine {
     bool bSaveFrame = false;
     long lSaveFrame = 0;
     std::string strSavePath;
+    // Headless camera runs (--camera): camera device 0 instead of FILE.
+    bool bCamera = false;
+    long lFrames = 300;  // --frames N: new camera frames to process
+    bool bFramesGiven = false;
+    double dSeconds = 0.0;      // --seconds S: run time instead of a frame count (0: not given)
+    bool bQuietCamera = false;  // --quiet-camera: the camera library prints nothing
 
     std::vector<std::string> files;        // the operands (at most one is accepted)
     std::vector<std::string> toolkitArgs;  // single-dash arguments for the GUI toolkit, in order

@@ -95,7 +95,8 @@ void PutLe(std::string& s, uint32_t v, int nBytes) {
     for (int i = 0; i < nBytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-// A 24-bit bottom-up BMP: the buffer as it is, which shows it upright.
+}  // namespace
+
 bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBits) {
     const uint32_t cbImage = bmi.bmiHeader.biSizeImage;
     std::string strHeader;
@@ -121,6 +122,8 @@ bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBi
     bOk = (std::fclose(pFile) == 0) && bOk;
     return bOk;
 }
+
+namespace {
 
 // ---- still images ----
 //

@@ -38,7 +38,15 @@
 // library. No Qt.
 #pragma once
 
+#include <string>
+
+#include "platform/win/win_types.h"
+
 struct SCommandLine;
 
 // Runs a parsed command line that has --headless; returns the exit code.
 int RunHeadless(const SCommandLine& line);
+
+// Writes the frame as a 24-bit bottom-up BMP: the buffer as it is, which
+// shows it upright. False when the file cannot be written.
+bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBits);

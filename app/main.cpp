@@ -1,6 +1,8 @@
 // pelora: the program's entry point.
 //
 //   pelora --headless [OPTION]... FILE   the headless runner (app/headless_runner.h)
+//   pelora --headless --camera [OPTION]... the headless camera runner
+//                                        (app/headless_camera_runner.h)
 //   pelora [OPTION]... [FILE]            the GUI (app/pelora_app.h): the main window, and
 //                                        FILE opened as the video command opens one
 //
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/headless_camera_runner.h"
 #include "app/headless_runner.h"
 #include "app/pelora_app.h"
 #include "app/verify_runner.h"
@@ -38,8 +41,12 @@ int main(int argc, char** argv) {
                      line.strError.c_str());
         return 2;
     }
+    // --virtual-camera is PELORA_CAPTURE=virtual, set before anything lists
+    // the devices (the catalogue reads it once, at the first listing).
+    if (line.bVirtualCamera) setenv("PELORA_CAPTURE", "virtual", 1);
     // Every media object is made by class id from here on.
     RegisterMediaClasses();
+    if (line.bHeadless && line.bCamera) return RunHeadlessCamera(line);
     if (line.bHeadless) return RunHeadless(line);
     const std::string strNoDisplay = NoDisplayMessage(
         line.toolkitArgs, [](const char* pszName) -> const char* { return std::getenv(pszName); });

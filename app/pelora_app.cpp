@@ -30,11 +30,9 @@ void SetSettingsIdentity() {
 CPeloraApp::CPeloraApp() = default;
 
 CPeloraApp::~CPeloraApp() {
-    // Dialogs first: their workers draw on the view, which goes with the frame.
-    if (m_pDoc) {
-        m_pDoc->CloseAllDialogs();
-        m_pDoc->DestroyAllDialogs();
-    }
+    // Dialogs first: their workers draw on the view, which goes with the
+    // frame, and read the cameras, which are closed next.
+    EndDialogsAndCloseCameras();
     CUserPrompts::SetParentWindow(nullptr);
     m_pMainFrame.reset();
     m_pDoc.reset();
@@ -51,7 +49,7 @@ bool CPeloraApp::InitInstance(const QStringList& args, const FactoryMaker& makeF
     m_pDoc = std::make_unique<CPeloraDoc>();
     m_pDoc->SetRecentFileList(m_pRecentFiles.get());
     m_pMainFrame = std::make_unique<CMainFrame>(m_pDoc.get());
-    if (makeFactory) m_pDoc->SetDialogFactory(makeFactory(m_pMainFrame.get()));
+    if (makeFactory) m_pDoc->SetDialogFactory(makeFactory(m_pMainFrame.get(), &m_videoInput));
     m_pMainFrame->SetAppCommands([this](UINT nId) { return OnCommand(nId); },
                                  [](UINT nId) { return HandlesCommand(nId); });
     CUserPrompts::SetParentWindow(m_pMainFrame.get());
@@ -71,10 +69,21 @@ bool CPeloraApp::InitInstance(const QStringList& args, const FactoryMaker& makeF
 }
 
 void CPeloraApp::SetUpCameras() {
-    // No capture library in this build: no device is ever found, and the
-    // camera input menu is greyed as with no camera attached.
-    m_nDeviceCount = 0;
-    if (m_nDeviceCount == 0) m_pMainFrame->EnableCameraMenu(false);
+    m_cameras = SetUpCameraDevices(m_videoInput);
+    if (m_cameras.m_nDeviceCount == 0) m_pMainFrame->EnableCameraMenu(false);
+}
+
+void CPeloraApp::EndDialogsAndCloseCameras() {
+    if (m_pDoc) {
+        // Close waits (bounded) for each worker; a worker stuck in the
+        // plug-in is abandoned by DestroyAllDialogs, and a library call it
+        // makes later finds its device closed and answers false.
+        m_pDoc->CloseAllDialogs();
+        m_pDoc->DestroyAllDialogs();
+    }
+    if (m_bCamerasClosed) return;
+    m_bCamerasClosed = true;
+    CloseCameraDevices(m_videoInput, m_cameras.m_nDeviceCount);
 }
 
 bool CPeloraApp::HandlesCommand(UINT nId) { return nId == ID_FILE_NEW || nId == ID_APP_ABOUT; }

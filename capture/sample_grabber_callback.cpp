@@ -5,6 +5,8 @@
 #include <new>
 
 #include "capture/print_sink.h"
+#include "platform/media/sample_capture_time.h"
+#include "platform/win/time_services.h"
 
 SampleGrabberCallback::SampleGrabberCallback()
     : m_hFrameEvent(CreateEvent(nullptr, TRUE, FALSE, nullptr)) {}
@@ -43,9 +45,22 @@ HRESULT SampleGrabberCallback::SampleCB(double, IMediaSample* pSample) {
     m_nLatestLength.store(latest);
     const uint32_t expected = m_nBufferSize.load();
     if (expected != 0 && latest == expected) {
+        LONGLONG llCapture = 0;
+        ISampleCaptureTime* pTime = nullptr;
+        if (SUCCEEDED(pSample->QueryInterface(IID_ISampleCaptureTime,
+                                              reinterpret_cast<void**>(&pTime)))) {
+            if (pTime->GetCaptureTime(&llCapture) != S_OK) llCapture = 0;
+            pTime->Release();
+        }
+        if (llCapture == 0) {
+            LARGE_INTEGER liNow{};
+            QueryPerformanceCounter(&liNow);
+            llCapture = liNow.QuadPart;
+        }
         {
             CStdMutexLock lock(&m_lock);
             std::memcpy(m_pFrameStore.get(), samplePtr, latest);
+            m_llFrameCapture = llCapture;
             m_bFrameWaiting = true;
             m_nPollsSinceFrame = 1;
         }

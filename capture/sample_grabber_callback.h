@@ -60,13 +60,15 @@ public:
 
     // Consumer thread, after waitForFrame: hands the stored frame to
     // consume (under m_lock), marks it taken and resets the event. False
-    // when no frame was waiting.
+    // when no frame was waiting. *pllCapture (when not null) receives the
+    // frame's capture time (performance-counter count).
     template <class F>
-    bool takeFrame(F&& consume) {
+    bool takeFrame(F&& consume, LONGLONG* pllCapture = nullptr) {
         {
             CStdMutexLock lock(&m_lock);
             if (!m_bFrameWaiting || !m_pFrameStore) return false;
             consume(static_cast<const uint8_t*>(m_pFrameStore.get()));
+            if (pllCapture) *pllCapture = m_llFrameCapture;
             m_bFrameWaiting = false;
         }
         ResetEvent(m_hFrameEvent);
@@ -81,8 +83,11 @@ private:
     std::atomic<uint32_t> m_nBufferSize{0};    // 0 until allocateBuffer
     std::atomic<bool> m_bBufferReady{false};
 
-    CStdMutex m_lock;  // guards the three fields below
+    CStdMutex m_lock;  // guards the four fields below
     bool m_bFrameWaiting GUARDED_BY(m_lock) = false;
+    // The stored frame's capture time: what its sample says
+    // (ISampleCaptureTime), else when SampleCB stored it.
+    LONGLONG m_llFrameCapture GUARDED_BY(m_lock) = 0;
     uint32_t m_nPollsSinceFrame GUARDED_BY(m_lock) = 0;
     std::unique_ptr<uint8_t[]> m_pFrameStore GUARDED_BY(m_lock);
 

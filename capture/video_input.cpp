@@ -4,6 +4,7 @@
 #include "capture/video_input.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <cwchar>
 #include <limits>
@@ -686,18 +687,51 @@ bool VideoInput::hasNewFrame(int index) {
     return waiting;
 }
 
+namespace {
+
+// The capture times of the frames this thread took, per library object and
+// device index (getFrameTimestamp). Each consumer thread has its own.
+struct STakenFrameTimes {
+    const VideoInput* pOwner = nullptr;
+    std::array<LONGLONG, VideoInput::kMaxDevices> times{};
+};
+thread_local STakenFrameTimes t_takenFrameTimes;
+
+LONGLONG& TakenFrameTime(const VideoInput* pOwner, int index) {
+    STakenFrameTimes& t = t_takenFrameTimes;
+    if (t.pOwner != pOwner) {
+        t.pOwner = pOwner;
+        t.times.fill(-1);
+    }
+    return t.times[static_cast<size_t>(index)];
+}
+
+}  // namespace
+
+LONGLONG VideoInput::getFrameTimestamp(int index) {
+    if (index < 0 || index >= kMaxDevices) return -1;
+    return TakenFrameTime(this, index);
+}
+
 bool VideoInput::grabFrame(const std::shared_ptr<VideoDevice>& device, unsigned char* dst,
                            bool swapRedBlue, bool flipVertical) {
     if (!dst) return false;
     std::lock_guard<std::mutex> consumers(device->consumerLock);
+    const int index = device->deviceIndex;
+    if (index >= 0 && index < kMaxDevices) TakenFrameTime(this, index) = -1;
     if (device->closed.load()) return false;
     const int w = device->width, h = device->height;
     if (m_useCallback.load()) {
         // Close wakes this wait; the record then answers closed.
         if (!device->callback.waitForFrame(kFrameWaitMs) || device->closed.load()) return false;
-        return device->callback.takeFrame([&](const uint8_t* frame) {
-            convertFrame(frame, dst, w, h, swapRedBlue, flipVertical);
-        });
+        LONGLONG llCapture = -1;
+        const bool bTaken = device->callback.takeFrame(
+            [&](const uint8_t* frame) {
+                convertFrame(frame, dst, w, h, swapRedBlue, flipVertical);
+            },
+            &llCapture);
+        if (bTaken && index >= 0 && index < kMaxDevices) TakenFrameTime(this, index) = llCapture;
+        return bTaken;
     }
     LONG size = device->frameSize;
     if (!device->grabber ||

@@ -113,6 +113,14 @@ public:
     // device's current frame size: safe when a reopen changed the size.
     bool GetPixels(int index, unsigned char* dst, size_t dstBytes, bool swapRedBlue,
                    bool flipVertical);
+    // The capture time of the frame that the calling thread took last from
+    // this device with GetPixels or getPixelBuffer, as a performance-counter
+    // count (QueryPerformanceCounter): the driver's monotonic buffer stamp,
+    // else the time the buffer was dequeued. Kept per consumer thread, so
+    // two consumers of one device each read their own frame's time. -1
+    // before the thread took a frame, after a GetPixels that took none, in
+    // buffered mode, and for an index out of range.
+    LONGLONG getFrameTimestamp(int index);
     // GetPixels into the record's own buffer. The pointer stays valid until
     // the next close or reopen of that index; null if the device is not open.
     unsigned char* getPixelBuffer(int index, bool swapRedBlue, bool flipVertical);

@@ -210,7 +210,7 @@ HRESULT CCapturePin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC)
 
 void CCapturePin::onFrame(const V4l2Frame& frame) {
     m_pSample->SetFrame(const_cast<BYTE*>(frame.data), static_cast<LONG>(frame.bytesUsed),
-                        frame.layout, frame.seconds);
+                        frame.layout, frame.seconds, frame.captureCount);
     Deliver(m_pSample);
     m_nSent.fetch_add(1);
 }

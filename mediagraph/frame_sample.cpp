@@ -5,12 +5,15 @@ CFrameSample::CFrameSample() : CUnknown("CFrameSample", nullptr) {}
 HRESULT CFrameSample::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (riid == IID_IMediaSample) return GetInterface(static_cast<IMediaSample*>(this), ppv);
     if (riid == IID_IRawFrameSample) return GetInterface(static_cast<IRawFrameSample*>(this), ppv);
+    if (riid == IID_ISampleCaptureTime)
+        return GetInterface(static_cast<ISampleCaptureTime*>(this), ppv);
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
 void CFrameSample::SetFrame(BYTE* pData, LONG lLength, const SRawFrameLayout& layout,
-                            double dSeconds) {
+                            double dSeconds, LONGLONG llCaptureCount) {
     m_pData = pData;
+    m_llCaptureCount = llCaptureCount;
     m_lLength = lLength;
     m_Layout = layout;
     m_dSeconds = dSeconds;
@@ -20,6 +23,12 @@ HRESULT CFrameSample::GetLayout(SRawFrameLayout* pLayout) {
     if (!pLayout) return E_POINTER;
     *pLayout = m_Layout;
     return S_OK;
+}
+
+HRESULT CFrameSample::GetCaptureTime(LONGLONG* pllCount) {
+    if (!pllCount) return E_POINTER;
+    *pllCount = m_llCaptureCount;
+    return m_llCaptureCount != 0 ? S_OK : S_FALSE;
 }
 
 HRESULT CFrameSample::GetPointer(BYTE** ppBuffer) {

@@ -7,7 +7,8 @@
 // sample or its data beyond the call (the grabber's contract with SampleCB
 // says the same). The sample also answers IRawFrameSample, which carries the
 // frame's driver layout (pixel code, bytesperline), so the grabber can read
-// any row padding the media type cannot describe.
+// any row padding the media type cannot describe, and ISampleCaptureTime,
+// the frame's capture time.
 // Threads: set and lent on one streaming thread; the reference count is
 // atomic (CUnknown).
 // May include: the C++ standard library, platform/, filterbase/. No Qt.
@@ -16,6 +17,7 @@
 #include "filterbase/unknown.h"
 #include "platform/media/media_interfaces.h"
 #include "platform/media/raw_frame_layout.h"
+#include "platform/media/sample_capture_time.h"
 
 // {5C1B7E52-3A9D-4B0E-8F27-6D41A9C3E815}
 inline constexpr IID IID_IRawFrameSample = {
@@ -27,19 +29,27 @@ struct IRawFrameSample : IUnknown {
     virtual double GetSampleSeconds() = 0;
 };
 
-class CFrameSample final : public CUnknown, public IMediaSample, public IRawFrameSample {
+class CFrameSample final : public CUnknown,
+                           public IMediaSample,
+                           public IRawFrameSample,
+                           public ISampleCaptureTime {
 public:
     CFrameSample();
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-    // Points the sample at a frame (owner's thread).
-    void SetFrame(BYTE* pData, LONG lLength, const SRawFrameLayout& layout, double dSeconds);
+    // Points the sample at a frame (owner's thread). llCaptureCount: the
+    // frame's capture time (performance-counter count), 0 for none.
+    void SetFrame(BYTE* pData, LONG lLength, const SRawFrameLayout& layout, double dSeconds,
+                  LONGLONG llCaptureCount);
 
     // IRawFrameSample
     HRESULT GetLayout(SRawFrameLayout* pLayout) override;
     double GetSampleSeconds() override { return m_dSeconds; }
+
+    // ISampleCaptureTime
+    HRESULT GetCaptureTime(LONGLONG* pllCount) override;
 
     // IMediaSample
     HRESULT GetPointer(BYTE** ppBuffer) override;
@@ -64,4 +74,5 @@ private:
     LONG m_lLength = 0;
     SRawFrameLayout m_Layout;
     double m_dSeconds = 0;
+    LONGLONG m_llCaptureCount = 0;
 };

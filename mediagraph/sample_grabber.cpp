@@ -159,6 +159,14 @@ HRESULT CSampleGrabber::OnSample(IMediaSample* pSample) {
     pRaw->GetLayout(&layout);
     const double dSeconds = pRaw->GetSampleSeconds();
     pRaw->Release();
+    // The capture time goes with the frame to the callback's sample.
+    LONGLONG llCaptureCount = 0;
+    ISampleCaptureTime* pTime = nullptr;
+    if (SUCCEEDED(
+            pSample->QueryInterface(IID_ISampleCaptureTime, reinterpret_cast<void**>(&pTime)))) {
+        if (pTime->GetCaptureTime(&llCaptureCount) != S_OK) llCaptureCount = 0;
+        pTime->Release();
+    }
     BYTE* pData = nullptr;
     if (pSample->GetPointer(&pData) != S_OK || !pData) return S_OK;
     // A frame of another size than the connection's cannot be delivered
@@ -181,7 +189,8 @@ HRESULT CSampleGrabber::OnSample(IMediaSample* pSample) {
         m_Kept.assign(m_pFrame.get(), m_pFrame.get() + nSize);
     }
     SRawFrameLayout packed = MakeRawLayout(MakeFourcc('B', 'G', 'R', '3'), m_nWidth, m_nHeight);
-    m_pOutSample->SetFrame(m_pFrame.get(), static_cast<LONG>(nSize), packed, dSeconds);
+    m_pOutSample->SetFrame(m_pFrame.get(), static_cast<LONG>(nSize), packed, dSeconds,
+                           llCaptureCount);
     {
         std::lock_guard<std::recursive_mutex> gate(m_CallbackLock);
         if (m_pCallback) m_pCallback->SampleCB(dSeconds, m_pOutSample);

@@ -12,7 +12,8 @@
 //   read with the driver's bytesperline, which the capture sample carries),
 //   keeps a copy when buffering is on, calls the callback's SampleCB with a
 //   sample lent for the call (GetPointer: the packed frame,
-//   GetActualDataLength: W x H x 3) and the seconds since the first frame,
+//   GetActualDataLength: W x H x 3, ISampleCaptureTime: the capture time
+//   the capture sample carried) and the seconds since the first frame,
 //   then passes the frame on. Frames that cannot be converted are skipped.
 // - SampleCB runs under m_CallbackLock, which SetCallback also takes: once
 //   SetCallback(null) has returned, no SampleCB is running or will run. The

@@ -290,9 +290,10 @@ void CBitmapDialog::SetUp() {
     choice.bmiStill = m_bmiStill;
     choice.pStillBits = m_stillBits.data();
     choice.cbStillBits = m_stillBits.size();
+    choice.pVideoInput = m_pVideoInput;
     std::unique_ptr<IFrameSource> pSource = CreateFrameSource(choice);
     if (!pSource) {
-        // Camera and device kinds have no frame source here.
+        // The device names other than the USB camera have no frame source.
         ShowMessage(QStringLiteral("このソースは表示できません"));
         ReleaseDialog();
         return;

@@ -1,5 +1,6 @@
 // processing: CBitmapDialog, the modeless processing dialog that shows and
-// processes one source (a video file, or a still image held in memory).
+// processes one source (a video file, a still image held in memory, or
+// camera device 0 of the capture library).
 //
 // How to open a source (GUI thread):
 //     auto* pDialog = new CBitmapDialog(pMainWindow);   // hidden; pMainWindow may be null
@@ -10,6 +11,9 @@
 // A still image (app's LoadStillFrame gives the CStillFrame):
 //     pDialog->SetStillFrame(frame.m_bmi, frame.m_pBits.get(), frame.m_bmi.bmiHeader.biSizeImage);
 //     pDialog->m_nSourceKind = SOURCE_STILL;  // path as caption, seek mode SEEK_NONE
+// The USB camera (the application's capture library, which opened the device):
+//     pDialog->SetVideoInput(&videoInput);
+//     pDialog->m_nSourceKind = SOURCE_CAMERA;  // path "VIDEO_IN", seek mode SEEK_NONE
 // The dialog deletes itself when it is closed (or when its set-up fails).
 //
 // Showing runs the set-up once: the plug-in is loaded (a message when it or
@@ -64,6 +68,7 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class CWorkerWindowLink;
+class VideoInput;
 
 class CBitmapDialog : public QDialog, public IFrameWindow {
     Q_OBJECT
@@ -102,6 +107,9 @@ public:
     void SetStillFrame(const BITMAPINFO& bmi, const BYTE* pBits, size_t cbBits) {
         SetStillFrame(bmi, std::vector<BYTE>(pBits, pBits + cbBits));
     }
+    // Kind SOURCE_CAMERA: the capture library to read device 0 from; it
+    // outlives the dialog (the application's object). Before show().
+    void SetVideoInput(VideoInput* pVideoInput) { m_pVideoInput = pVideoInput; }
     // The plug-in to load instead of the usual lookup (empty: the usual one).
     static void SetPluginPath(const std::string& strPath);
 
@@ -189,6 +197,7 @@ private:
     std::string m_strRunFlagName;
     std::unique_ptr<CWorkerWindowLink> m_pWindowLink;  // the worker's IFrameWindow
     std::unique_ptr<CFrameWorker> m_pWorker;
+    VideoInput* m_pVideoInput = nullptr;  // borrowed; set before show()
     BITMAPINFO m_bmiStill{};
     std::vector<BYTE> m_stillBits;
     bool m_bSetUp = false;

@@ -1,7 +1,8 @@
 // processing: IFrameSource, where the frame-processing worker takes its
 // frames from: a video file played through a file graph
 // (processing/file_frame_source.h), a still image held in memory
-// (processing/still_frame_source.h). CreateFrameSource
+// (processing/still_frame_source.h), a camera polled through the capture
+// library (processing/camera_frame_source.h). CreateFrameSource
 // (processing/frame_source_factory.h) picks one at set-up.
 //
 // The worker keeps the pass, the playback states, the timing and the window
@@ -14,7 +15,8 @@
 // - without (a still image; a camera polled on every pass): the position is
 //   ignored, every pass acquires whatever frame the source has now (nothing
 //   new is fine: the buffer keeps the last one), and the stream calls are
-//   never made.
+//   never made. A live source (SFrameTimeline::bLive, a camera) gets its
+//   next pass at once; the others wait for a request between passes.
 //
 // Threads: ProbeFormat on the owner's thread before the worker starts; Open,
 // the acquire and stream calls and Close on the worker thread (or on the
@@ -40,6 +42,10 @@ struct SFrameTimeline {
     // The end of the stream: the stop position of playback.
     LONGLONG llDuration = 0;
     double dFramesPerSecond = 0.0;
+
+    // Frames come on their own (a camera): without positions, every pass is
+    // followed by the next at once, polling the source without sleeping.
+    bool bLive = false;
 
     // A position at or past the end of the stream.
     bool IsEndOfStream(LONGLONG llPos) const { return llPos >= llDuration; }
@@ -113,4 +119,9 @@ public:
     // Worker thread, the last call: stops and releases what Open made, so
     // that no thread of the source runs afterwards.
     virtual void Close() = 0;
+
+    // When the frame that the last AcquireAt answering S_OK copied was
+    // captured, as a performance-counter count; -1 when the source does not
+    // know (files, still images).
+    virtual LONGLONG LastCaptureCount() const { return -1; }
 };

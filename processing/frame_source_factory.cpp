@@ -1,5 +1,6 @@
 #include "processing/frame_source_factory.h"
 
+#include "processing/camera_frame_source.h"
 #include "processing/file_frame_source.h"
 #include "processing/still_frame_source.h"
 
@@ -10,6 +11,10 @@ std::unique_ptr<IFrameSource> CreateFrameSource(const SFrameSourceChoice& choice
         case SOURCE_STILL:
             return std::make_unique<CStillFrameSource>(choice.bmiStill, choice.pStillBits,
                                                        choice.cbStillBits);
+        case SOURCE_CAMERA:
+            // The dialog always reads device 0.
+            if (choice.pVideoInput == nullptr) return nullptr;
+            return std::make_unique<CCameraFrameSource>(*choice.pVideoInput, 0);
         default:
             return nullptr;
     }

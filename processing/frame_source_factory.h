@@ -13,6 +13,8 @@
 #include "processing/frame_source.h"
 #include "processing/processing_types.h"
 
+class VideoInput;
+
 // What a dialog (or the headless runner) knows about its source.
 struct SFrameSourceChoice {
     SourceKind nKind = SOURCE_NONE;
@@ -23,8 +25,11 @@ struct SFrameSourceChoice {
     BITMAPINFO bmiStill{};
     const BYTE* pStillBits = nullptr;
     size_t cbStillBits = 0;
+    // SOURCE_CAMERA: the capture library whose device 0 is read (it
+    // outlives the source; null: no camera source can be made).
+    VideoInput* pVideoInput = nullptr;
 };
 
-// The source for the kind; null for kinds that have none (the camera and the
-// device names are not offered yet, SOURCE_NONE).
+// The source for the kind; null for kinds that have none (the device names
+// VideoForWindows and NI-100U, SOURCE_NONE, a camera without a library).
 std::unique_ptr<IFrameSource> CreateFrameSource(const SFrameSourceChoice& choice);

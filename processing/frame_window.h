@@ -17,6 +17,20 @@
 
 #include "platform/win/win_types.h"
 
+// One main pass of the worker, as it went (see IFrameWindow::OnPass).
+struct SPassReport {
+    bool bNewFrame = false;    // the acquire copied a frame (S_OK), not the last one again
+    bool bPlaying = false;     // Play was on: the plug-in (when loaded) processed the frame
+    LONGLONG llPassStart = 0;  // counter value when the pass began
+    double dPassMs = 0.0;      // acquire + process, as the pass line says
+    double dProcessMs = 0.0;   // the plug-in call alone (or the copy)
+    // A new frame with a known capture time: from its capture to the start
+    // of the plug-in call (or the copy), in ms. Negative otherwise.
+    double dLatencyMs = -1.0;
+    // That frame's capture time (performance-counter count); -1 when not known.
+    LONGLONG llCaptureCount = -1;
+};
+
 class IFrameWindow {
 public:
     virtual ~IFrameWindow() = default;
@@ -55,6 +69,9 @@ public:
     virtual void OnFrameProcessed(LONGLONG llIndex, double dProcessMs, double dIntervalMs) {
         (void)llIndex, (void)dProcessMs, (void)dIntervalMs;
     }
+    // After every main pass, once its timing line was drawn. For run logs
+    // (the headless camera run); the dialog ignores it.
+    virtual void OnPass(const SPassReport& report) { (void)report; }
     // After the end-of-run statistics: frames processed by the playback
     // loop, and frames the position jumped over (not processed). The
     // dialog ignores it.

@@ -79,12 +79,19 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     bmiNew.bmiHeader.biCompression = 0;
     // Only bottom-up 24-bit frames are painted and processed; the file graph
     // always delivers those.
-    if (bmiNew.bmiHeader.biBitCount != 24 || bmiNew.bmiHeader.biHeight <= 0) return E_INVALIDARG;
-    const int64_t llSize = PaddedImageSize(bmiNew.bmiHeader.biWidth, bmiNew.bmiHeader.biHeight);
-    if (llSize == 0) return E_INVALIDARG;
+    if (bmiNew.bmiHeader.biBitCount != 24) return E_INVALIDARG;
+    // An empty 0 x 0 frame (a camera dialog with no device) is taken as it
+    // is: buffers of no bytes, nothing is ever processed or painted.
+    const bool bEmpty = bmiNew.bmiHeader.biWidth == 0 && bmiNew.bmiHeader.biHeight == 0;
+    if (!bEmpty && bmiNew.bmiHeader.biHeight <= 0) return E_INVALIDARG;
+    const int64_t llSize =
+        bEmpty ? 0 : PaddedImageSize(bmiNew.bmiHeader.biWidth, bmiNew.bmiHeader.biHeight);
+    if (llSize == 0 && !bEmpty) return E_INVALIDARG;
+    if (bEmpty) bmiNew.bmiHeader.biSizeImage = 0;
     if (bmiNew.bmiHeader.biSizeImage < llSize)
         bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
-    const size_t cb = bmiNew.bmiHeader.biSizeImage;
+    // Zero-filled, so the pad bytes at the end of each row are always 0.
+    const size_t cb = std::max<size_t>(bmiNew.bmiHeader.biSizeImage, 1);
     std::unique_ptr<BYTE[]> pFrame(new (std::nothrow) BYTE[cb]());
     std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[cb]());
     std::unique_ptr<BYTE[]> pReady(new (std::nothrow) BYTE[cb]());
@@ -310,12 +317,28 @@ void CFrameWorker::ProcessAndPublish(bool bProcess) {
     const size_t cb = m_bmiFormat.bmiHeader.biSizeImage;
     if (!m_pFrameBits || cb == 0) return;
     const LONGLONG llCallStart = CounterNow();
+    m_llLastCallStart = llCallStart;
     if (bProcess && m_pfnProcess != nullptr)
         m_pfnProcess(m_pWorkBits.get(), m_pFrameBits.get(), m_bmiFormat);
     else
         std::memcpy(m_pWorkBits.get(), m_pFrameBits.get(), cb);
     m_llLastCallCount = CounterNow() - llCallStart;
     PublishWork();
+}
+
+void CFrameWorker::ReportPass(bool bNewFrame, bool bPlaying, LONGLONG llT0, LONGLONG llT1) {
+    SPassReport report;
+    report.bNewFrame = bNewFrame;
+    report.bPlaying = bPlaying;
+    report.llPassStart = llT0;
+    report.dPassMs = CountToMs(llT1 - llT0);
+    report.dProcessMs = CountToMs(m_llLastCallCount);
+    const LONGLONG llCapture = bNewFrame ? m_pSource->LastCaptureCount() : -1;
+    report.llCaptureCount = llCapture;
+    // A capture time after the call started cannot be (another clock): none.
+    if (llCapture > 0 && llCapture <= m_llLastCallStart)
+        report.dLatencyMs = CountToMs(m_llLastCallStart - llCapture);
+    m_pWindow->OnPass(report);
 }
 
 void CFrameWorker::DrawPassLine(LONGLONG llT0, LONGLONG llT1) {
@@ -347,11 +370,12 @@ void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
 
 void CFrameWorker::MainPass() {
     const LONGLONG llT0 = CounterNow();
-    Acquire(m_llPosition.load());
+    const HRESULT hrAcquire = Acquire(m_llPosition.load());
     const bool bPlaying = m_bPlaying.load() != FALSE;
     ProcessAndPublish(bPlaying);
     const LONGLONG llT1 = CounterNow();
     DrawPassLine(llT0, llT1);
+    ReportPass(hrAcquire == S_OK, bPlaying, llT0, llT1);
     if (!Running()) return;
 
     if (!m_timeline.bSeekable) {
@@ -360,10 +384,10 @@ void CFrameWorker::MainPass() {
             m_bRunning.store(FALSE);
             m_llPosition.store(0);
         }
-        // A still picture changes only when a request comes (a live source
-        // gives its newest frame on the next pass); while playing the frame
-        // is processed again at the display's rate.
-        WaitForChange(m_bPlaying.load() ? kDisplayPeriodMs : 1000);
+        // A live source is polled again at once (its frames come on their
+        // own). A still picture changes only when a request comes; while
+        // playing it is processed again at the display's rate.
+        if (!m_timeline.bLive) WaitForChange(m_bPlaying.load() ? kDisplayPeriodMs : 1000);
         return;
     }
 

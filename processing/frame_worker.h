@@ -3,7 +3,7 @@
 //
 // The worker thread (FrameWorkerProc) acquires frames from its frame source
 // (IFrameSource, processing/frame_source.h: a video file played through its
-// own file graph, or a still image held in memory), hands each frame to the
+// own file graph, a still image held in memory, or a camera), hands each frame to the
 // plug-in while playback is on, keeps the window's counter and slider current
 // through IFrameWindow, times every step with the performance counter and
 // writes the timing lines through the window. It runs until its run flag
@@ -80,7 +80,8 @@ public:
     HRESULT ProbeFormat(void* hwndOwner, std::string* pstrMessage);
     // Adopts a frame format (biCompression forced to 0, biSizeImage raised
     // to the padded size) and allocates the frame, work and display buffers.
-    // E_INVALIDARG for a format that is not 24-bit with a positive size,
+    // E_INVALIDARG for a format that is not 24-bit with a positive size (an
+    // empty 0 x 0 format is taken: buffers of no bytes, nothing painted),
     // E_OUTOFMEMORY when a buffer cannot be had.
     HRESULT TakeRendererFormat(const BITMAPINFO& bmi);
     void SetPlugin(TAVROFUNC pfnProcess) { m_pfnProcess = pfnProcess; }
@@ -189,6 +190,8 @@ private:
     void ReportRunStatistics(LONGLONG llIndexReached);
     void UpdateCounterAndSlider(bool bForce);
     void DrawPassLine(LONGLONG llT0, LONGLONG llT1);
+    // IFrameWindow::OnPass for the main pass that ran from llT0 to llT1.
+    void ReportPass(bool bNewFrame, bool bPlaying, LONGLONG llT0, LONGLONG llT1);
     void DrawFrameLine(LONGLONG llT0, LONGLONG llT1);
     // A frame of the run was processed; llT0 is when its grab began.
     void OnFrameDone(LONGLONG llT0);
@@ -218,6 +221,7 @@ private:
     bool m_bFirstFrameOfRun = true;
     LONGLONG m_llLastDisplayUpdate = 0;  // counter value of the last counter/slider update
     LONGLONG m_llLastCallCount = 0;      // counts spent in the last plug-in call (or copy)
+    LONGLONG m_llLastCallStart = 0;      // counter value when that call started
     CTimingStats m_timing;               // per-frame times of the timed run
     LONGLONG m_llTimingRunStart = -1;    // m_llRunStart the times in m_timing belong to
 

@@ -10,7 +10,7 @@
 enum SourceKind : LONG {
     SOURCE_NONE = 0,    // no source (nothing is acquired)
     SOURCE_FILE = 1,    // video file played through a file graph
-    SOURCE_CAMERA = 2,  // USB camera "VIDEO_IN" (not offered yet)
+    SOURCE_CAMERA = 2,  // USB camera "VIDEO_IN": device 0 of the capture library
     SOURCE_VFW = 3,     // device name "VideoForWindows": no source
     SOURCE_NI100U = 4,  // device name "NI-100U": no source
     SOURCE_STILL = 5,   // a still image held in memory, processed every pass

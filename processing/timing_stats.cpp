@@ -4,16 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-std::string FormatSummary(const char* pszName, const CTimingStats::SSummary& s) {
+std::string CTimingStats::FormatSummary(const char* pszName, const SSummary& s) {
     char sz[160];
     std::snprintf(sz, sizeof sz, "%s min %.2f / median %.2f / p90 %.2f / p99 %.2f / max %.2f (ms)",
                   pszName, s.dMin, s.dMedian, s.dP90, s.dP99, s.dMax);
     return sz;
 }
-
-}  // namespace
 
 void CTimingStats::StartRun(size_t nFrames, double dLateMs) {
     m_vdProcess.clear();

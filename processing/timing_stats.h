@@ -45,6 +45,9 @@ public:
     // or below it, so every figure is one of the measured values.
     static SSummary Summarise(std::vector<double> vd);
 
+    // "NAME min a / median b / p90 c / p99 d / max e (ms)".
+    static std::string FormatSummary(const char* pszName, const SSummary& s);
+
     // The three distribution lines: plug-in time, frame interval, and the
     // frames late or skipped (nSkipped: frames the run jumped over).
     std::string ProcessLine() const;

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <cstring>
 
+#include "platform/win/time_services.h"
+
 namespace {
 
 v4l2_format CaptureFormat() {
@@ -392,6 +394,17 @@ int V4l2DeviceNode::setStandard(v4l2_std_id std) {
     return rc;
 }
 
+int64_t BufferCaptureCount(const v4l2_buffer& b, int64_t nDequeueCount) {
+    // Only a monotonic stamp shares the performance counter's clock; a
+    // driver stamping with another clock (or none) is timed at dequeue.
+    if ((b.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
+        return nDequeueCount;
+    if (b.timestamp.tv_sec < 0 || b.timestamp.tv_usec < 0 || b.timestamp.tv_usec >= 1000000)
+        return nDequeueCount;
+    return static_cast<int64_t>(b.timestamp.tv_sec) * 10000000 +
+           static_cast<int64_t>(b.timestamp.tv_usec) * 10;
+}
+
 void V4l2DeviceNode::threadProc() {
     m_StreamingId = std::this_thread::get_id();
     bool bHaveFirst = false;
@@ -424,9 +437,14 @@ void V4l2DeviceNode::threadProc() {
         if (bUsable && m_pSink) {
             const auto now = std::chrono::steady_clock::now();
             if (!bHaveFirst) tFirst = now, bHaveFirst = true;
-            V4l2Frame frame{static_cast<const uint8_t*>(m_Buffers[b.index].data), b.bytesused,
-                            m_Layout, b.sequence,
-                            std::chrono::duration<double>(now - tFirst).count()};
+            LARGE_INTEGER liDequeued{};
+            QueryPerformanceCounter(&liDequeued);
+            V4l2Frame frame{static_cast<const uint8_t*>(m_Buffers[b.index].data),
+                            b.bytesused,
+                            m_Layout,
+                            b.sequence,
+                            std::chrono::duration<double>(now - tFirst).count(),
+                            BufferCaptureCount(b, liDequeued.QuadPart)};
             m_pSink->onFrame(frame);
             m_nDelivered.fetch_add(1);
         }

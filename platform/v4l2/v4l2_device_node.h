@@ -49,7 +49,15 @@ struct V4l2Frame {
     SRawFrameLayout layout;
     uint32_t sequence;
     double seconds;  // since the first buffer of this run
+    // Capture time as a performance-counter count (100 ns, CLOCK_MONOTONIC):
+    // the buffer's timestamp when the driver stamps with the monotonic
+    // clock, else the moment the buffer was dequeued.
+    int64_t captureCount;
 };
+
+// The capture time of a dequeued buffer (see V4l2Frame::captureCount);
+// nDequeueCount is the counter read when it was dequeued.
+int64_t BufferCaptureCount(const v4l2_buffer& b, int64_t nDequeueCount);
 
 // Receives frames on the streaming thread.
 class V4l2FrameSink {

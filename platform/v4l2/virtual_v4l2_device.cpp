@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -324,12 +325,14 @@ void VirtualV4l2Device::produceLocked(int k) {
         m_bNextError = m_bNextShort = false;
         b.info.bytesused = static_cast<uint32_t>(used);
         b.info.sequence = n;
-        const auto now = std::chrono::steady_clock::now();
-        if (!m_bHaveFirst) m_tFirst = now, m_bHaveFirst = true;
-        const auto us =
-            std::chrono::duration_cast<std::chrono::microseconds>(now - m_tFirst).count();
-        b.info.timestamp.tv_sec = us / 1000000;
-        b.info.timestamp.tv_usec = us % 1000000;
+        // Stamped at emission with the monotonic clock, as UVC drivers do,
+        // so the capture path can tell how long a frame took to be used.
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        b.info.flags =
+            (b.info.flags & ~V4L2_BUF_FLAG_TIMESTAMP_MASK) | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+        b.info.timestamp.tv_sec = ts.tv_sec;
+        b.info.timestamp.tv_usec = ts.tv_nsec / 1000;
         b.queued = false;
         b.done = true;
         m_Done.push_back(b.info.index);

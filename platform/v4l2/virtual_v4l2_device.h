@@ -16,7 +16,8 @@
 //
 // Frames: frame n (n counts every frame the device produced, over its whole
 // life, and is also the buffer's sequence) is painted by the configured
-// painter into the next queued buffer. Timing is manual (emit) or
+// painter into the next queued buffer and stamped with CLOCK_MONOTONIC at
+// that moment (V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC). Timing is manual (emit) or
 // free-running at the frame interval (a generator thread while streaming).
 // Faults: freeze (frames stop), a short or ERROR-flagged next buffer,
 // unplug (every ioctl answers -ENODEV, waits answer Lost, opens fail).
@@ -194,8 +195,6 @@ private:
     int m_nOpenFailures = 0;
     int m_nOpenErrno = 0;
     int m_nHandles = 0;
-    std::chrono::steady_clock::time_point m_tFirst{};
-    bool m_bHaveFirst = false;
     // Free-running generator: started by STREAMON, stopped by STREAMOFF.
     std::thread m_Generator;
     bool m_bGeneratorStop = false;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include "bitmap_file.h"
 #include "tools/clip_writer.h"
 #include "tools/frame_pattern.h"
+#include "platform/ffmpeg/frame_pattern.h"
 
 namespace {
 
@@ -105,7 +107,8 @@ protected:
     static SRun RunPelora(const std::vector<std::string>& args) {
         const fs::path out = s_dir / "stdout.txt", err = s_dir / "stderr.txt";
         std::string strCmd =
-            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" PELORA_PATH "'";
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u PELORA_CAPTURE '" PELORA_PATH
+            "'";
         for (const std::string& a : args) strCmd += " '" + a + "'";
         strCmd += " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
         const int nStatus = std::system(strCmd.c_str());
@@ -131,6 +134,12 @@ TEST_F(HeadlessTest, BadCommandLinesExitTwo) {
         {"--headless", "x.avi", "y.avi"},
         {"--headless"},
         {"--every-frame", "x.avi"},
+        {"--headless", "--camera", "x.avi"},
+        {"--headless", "x.avi", "--frames", "3"},
+        {"--headless", "--camera", "--frames", "0"},
+        {"--headless", "--camera", "--frames", "3", "--seconds", "1"},
+        {"--headless", "--camera", "--seconds", "-1"},
+        {"--headless", "--camera", "--every-frame"},
     };
     for (const std::vector<std::string>& args : lines) {
         SCOPED_TRACE(args.back());
@@ -167,7 +176,8 @@ TEST_F(HeadlessTest, HelpAndVersionWorkAnywhereWithoutADisplay) {
         }
         for (const char* pszOption :
              {"--headless", "--plugin=PATH", "--play", "--no-plugin", "--every-frame", "--csv=PATH",
-              "--save-frame N PATH", "--canvas", "--help", "--version"})
+              "--save-frame N PATH", "--canvas", "--help", "--version", "--virtual-camera",
+              "--camera", "--frames=N", "--seconds=S", "--quiet-camera"})
             EXPECT_NE(run.strOut.find(pszOption), std::string::npos) << pszOption;
     }
 }
@@ -361,3 +371,83 @@ TEST_F(HeadlessTest, SaveFrameTakesTheNthPictureInPresentationOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+bool HasVideoNodes() {
+    for (const auto& entry : fs::directory_iterator("/dev"))
+        if (entry.path().filename().string().rfind("video", 0) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+// A headless camera run on the virtual camera: one timing line per new
+// camera frame, then the summary; the CSV has a row per pass and says which
+// passes got a new frame (those, and only those, with a latency). The
+// library's own lines are on standard error, or nowhere with --quiet-camera.
+TEST_F(HeadlessTest, CameraRunPrintsALinePerNewFrameThenTheSummary) {
+    const std::string strCsv = Path("camera.csv");
+    const SRun run = RunPelora({"--headless", "--virtual-camera", "--camera", "--frames", "12",
+                                "--csv", strCsv, "--plugin", TAVRO_PATH});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    const std::vector<std::string> lines = run.Lines();
+    ASSERT_EQ(lines.size(), 12u + 5u) << run.strOut;
+    for (size_t i = 0; i < 12; ++i)
+        EXPECT_TRUE(
+            std::regex_match(lines[i], std::regex(" *\\d+\\(count\\) +\\d+\\.\\d\\d\\(msec\\)")))
+            << lines[i];
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[12], m,
+                                 std::regex("# camera: 12 new frames in (\\d+) passes \\((\\d+) "
+                                            "repeated\\), [0-9.]+ s, [0-9.]+ passes/s")))
+        << lines[12];
+    const long lPasses = std::stol(m[1]);
+    EXPECT_EQ(std::stol(m[2]), lPasses - 12);
+    EXPECT_EQ(lines[13].rfind("# plug-in min ", 0), 0u) << lines[13];
+    EXPECT_EQ(lines[14].rfind("# frame interval min ", 0), 0u) << lines[14];
+    EXPECT_EQ(lines[15].rfind("# latency min ", 0), 0u) << lines[15];
+    EXPECT_EQ(lines[16].rfind("# camera frame rate ", 0), 0u) << lines[16];
+    EXPECT_NE(run.strErr.find("SETUP: Device is setup and ready to capture."), std::string::npos);
+
+    std::ifstream csv(strCsv);
+    std::string strRow;
+    std::getline(csv, strRow);
+    EXPECT_EQ(strRow, "pass,new_frame,plugin_ms,pass_ms,latency_ms");
+    long lRows = 0, lNew = 0;
+    while (std::getline(csv, strRow)) {
+        ++lRows;
+        ASSERT_TRUE(
+            std::regex_match(strRow, m, std::regex("(\\d+),([01]),[0-9.]+,[0-9.]+,([0-9.]*)")))
+            << strRow;
+        EXPECT_EQ(std::stol(m[1]), lRows);
+        const bool bNew = m[2] == "1";
+        lNew += bNew;
+        EXPECT_EQ(bNew, !m[3].str().empty()) << strRow;
+    }
+    EXPECT_EQ(lRows, lPasses);
+    EXPECT_EQ(lNew, 12);
+
+    // --save-frame: the N-th new camera frame, unprocessed, upright, as the
+    // camera numbered it (the frames before it were new frames too).
+    const SRun quiet =
+        RunPelora({"--headless", "--virtual-camera", "--camera", "--frames", "4", "--no-plugin",
+                   "--quiet-camera", "--save-frame", "2", Path("camera.bmp")});
+    EXPECT_EQ(quiet.nExit, 0);
+    EXPECT_EQ(quiet.strErr, "");
+    const std::string bmp = ReadFile(s_dir / "camera.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 640u * 480u * 3u);
+    const std::optional<uint32_t> n =
+        ReadFrameNumber(reinterpret_cast<const uint8_t*>(bmp.data() + 54), 640, 480);
+    ASSERT_TRUE(n.has_value());
+    EXPECT_GE(*n, 2u);
+}
+
+// No camera: exit 1 with one line on standard error and nothing on standard output.
+TEST_F(HeadlessTest, CameraRunWithoutACameraExitsOne) {
+    if (HasVideoNodes()) GTEST_SKIP() << "this machine has video devices";
+    const SRun run = RunPelora({"--headless", "--camera", "--quiet-camera"});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.strOut, "");
+    EXPECT_EQ(run.strErr, "pelora: no camera found (try --virtual-camera)\n");
+}

@@ -94,13 +94,14 @@ protected:
 
     void Start(const QStringList& args = {}) {
         m_pApp = std::make_unique<CPeloraApp>();
-        ASSERT_TRUE(m_pApp->InitInstance(args, [this](QWidget*) -> SourceDialogFactory {
-            return [this]() -> ISourceDialog* {
-                auto* pDialog = new CFakeDialog(++m_nSerial);
-                m_made.push_back(pDialog);
-                return pDialog;
-            };
-        }));
+        ASSERT_TRUE(
+            m_pApp->InitInstance(args, [this](QWidget*, VideoInput*) -> SourceDialogFactory {
+                return [this]() -> ISourceDialog* {
+                    auto* pDialog = new CFakeDialog(++m_nSerial);
+                    m_made.push_back(pDialog);
+                    return pDialog;
+                };
+            }));
         Frame()->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(Frame()));
     }

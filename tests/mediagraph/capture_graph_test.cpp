@@ -15,6 +15,8 @@
 #include "platform/com/com_runtime.h"
 #include "platform/ffmpeg/frame_pattern.h"
 #include "platform/media/capture_interfaces.h"
+#include "platform/media/sample_capture_time.h"
+#include "platform/win/time_services.h"
 #include "platform/v4l2/v4l2_catalogue.h"
 #include "support/live_objects.h"
 #include "support/virtual_cameras.h"
@@ -56,7 +58,17 @@ public:
     HRESULT SampleCB(double, IMediaSample* pSample) override {
         inCall = true;
         BYTE* p = nullptr;
+        if (holdFirstMs > 0 && calls.load() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdFirstMs));
         std::lock_guard<std::mutex> lock(m_Lock);
+        ISampleCaptureTime* pTime = nullptr;
+        LONGLONG llCapture = -1;
+        if (SUCCEEDED(pSample->QueryInterface(IID_ISampleCaptureTime,
+                                              reinterpret_cast<void**>(&pTime)))) {
+            if (pTime->GetCaptureTime(&llCapture) != S_OK) llCapture = -1;
+            pTime->Release();
+        }
+        captureTimes.push_back(llCapture);
         if (pSample->GetPointer(&p) == S_OK &&
             pSample->GetActualDataLength() == static_cast<LONG>(width * height * 3)) {
             auto n = ReadFrameNumber(p, width, height);
@@ -73,15 +85,21 @@ public:
         std::lock_guard<std::mutex> lock(m_Lock);
         return numbers;
     }
+    std::vector<LONGLONG> CaptureTimes() {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return captureTimes;
+    }
 
     uint32_t width = 640, height = 480;
+    int holdFirstMs = 0;  // the first call keeps the streaming thread this long
     std::atomic<bool> queried{false};
     std::atomic<bool> inCall{false};
     std::atomic<int> calls{0};
 
 private:
-    std::mutex m_Lock;  // guards numbers
+    std::mutex m_Lock;  // guards numbers, captureTimes
     std::vector<int64_t> numbers;
+    std::vector<LONGLONG> captureTimes;
 };
 
 class CaptureGraphTest : public pelora_test::LiveObjectsTest {
@@ -445,6 +463,41 @@ TEST_F(CaptureGraphTest, NoSampleCallbackRunsAfterSetCallbackNullReturns) {
         ASSERT_EQ(grabber->SetCallback(&callback, 0), S_OK);
     }
     control->Stop();
+}
+
+LONGLONG Counter() {
+    LARGE_INTEGER li{};
+    QueryPerformanceCounter(&li);
+    return li.QuadPart;
+}
+
+// The sample handed to SampleCB carries the time the camera emitted the
+// frame, not the time it was dequeued: frame 1 is emitted while the
+// streaming thread is held in the callback of frame 0 for 150 ms, and its
+// capture time still falls within its own emit() call.
+TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
+    auto cam = MakeCamera(WebcamConfig());
+    V4l2Catalogue::registerVirtual(cam);
+    ASSERT_EQ(Build(0, 640, 480), S_OK);
+    callback.holdFirstMs = 150;
+    ASSERT_EQ(control->Run(), S_OK);
+    const LONGLONG t0 = Counter();
+    cam->emit(1);
+    ASSERT_TRUE(pelora_test::WaitUntil([&] { return callback.inCall.load(); }));
+    const LONGLONG t1Before = Counter();
+    cam->emit(1);
+    const LONGLONG t1After = Counter();
+    ASSERT_TRUE(cam->waitReturned(2, 5000));
+    const LONGLONG tDone = Counter();
+    EXPECT_EQ(control->Stop(), S_OK);
+    const std::vector<LONGLONG> times = callback.CaptureTimes();
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[0], t0);
+    EXPECT_LE(times[0], t1Before);
+    EXPECT_GE(times[1], t1Before);
+    EXPECT_LE(times[1], t1After);
+    // The hold really kept frame 1 waiting (100 ns counts).
+    EXPECT_GE(tDone - times[1], 100 * 10000);
 }
 
 TEST_F(CaptureGraphTest, StopIsBoundedForFrozenAndUnpluggedCameras) {

@@ -52,6 +52,32 @@ private:
     std::vector<uint8_t> m_Out;
 };
 
+// Only a monotonic driver stamp is a capture time on the counter's clock;
+// anything else (another clock, no stamp, a malformed one) is timed at dequeue.
+TEST_F(V4l2Test, BufferCaptureTimeIsTheMonotonicStampElseTheDequeueTime) {
+    struct SCase {
+        uint32_t flags;
+        long sec, usec;
+        int64_t expected;
+    };
+    const int64_t kDequeued = 777;
+    const SCase cases[] = {
+        {V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC, 12, 345678, 12 * 10000000LL + 3456780},
+        {V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_DONE, 0, 1, 10},
+        {V4L2_BUF_FLAG_TIMESTAMP_COPY, 12, 345678, kDequeued},
+        {V4L2_BUF_FLAG_TIMESTAMP_UNKNOWN, 12, 345678, kDequeued},
+        {V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC, 12, 1000000, kDequeued},
+        {V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC, -1, 0, kDequeued},
+    };
+    for (const SCase& c : cases) {
+        v4l2_buffer b{};
+        b.flags = c.flags;
+        b.timestamp.tv_sec = c.sec;
+        b.timestamp.tv_usec = c.usec;
+        EXPECT_EQ(BufferCaptureCount(b, kDequeued), c.expected) << c.flags << " " << c.usec;
+    }
+}
+
 int ThreadCount() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/task")) {

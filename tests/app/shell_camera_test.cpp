@@ -1,0 +1,296 @@
+// The camera in the program: start-up opening every virtual camera, the USB
+// camera dialogs reading device 0, and the exit order (workers end before
+// the devices close), with the real application object and offscreen Qt.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+// Before any Qt header: the virtual camera has an emit() operation, and Qt
+// defines emit as a macro.
+#include "platform/v4l2/v4l2_catalogue.h"
+#include "support/virtual_cameras.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/bitmap_dialog_source.h"
+#include "app/main_frame.h"
+#include "app/pelora_app.h"
+#include "app/pelora_doc.h"
+#include "app/resource.h"
+#include "app/user_prompts.h"
+#include "mediagraph/media_classes.h"
+#include "platform/ffmpeg/frame_pattern.h"
+#include "processing/bitmap_dialog.h"
+#include "support/qt_environment.h"
+
+namespace {
+
+using pelora_test::MakeCamera;
+using pelora_test::WebcamConfig;
+
+int ThreadCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// The picture area as it was painted, read back as packed bottom-up BGR.
+std::optional<uint32_t> PaintedNumber(CBitmapDialog* pDialog) {
+    const QImage img =
+        pDialog->m_stcPicture->grab().toImage().convertToFormat(QImage::Format_RGB888);
+    const int w = img.width(), h = img.height();
+    if (w < 64 || h < 16) return std::nullopt;
+    std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const uchar* pRow = img.constScanLine(h - 1 - y);
+        for (int x = 0; x < w; ++x) {
+            bgr[(y * w + x) * 3 + 0] = pRow[x * 3 + 2];
+            bgr[(y * w + x) * 3 + 1] = pRow[x * 3 + 1];
+            bgr[(y * w + x) * 3 + 2] = pRow[x * 3 + 0];
+        }
+    }
+    return ReadFrameNumber(bgr.data(), static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+}
+
+class ShellCameraTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(RegisterMediaClasses(), S_OK);
+        CBitmapDialog::SetPluginPath(TAVRO_PATH);
+        RouteDialogMessages();
+        CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
+            m_messages.push_back(request.text.toStdString());
+            return IDOK;
+        });
+        m_oldSink = VideoInput::setPrintSink([this](std::string_view text) {
+            // Closing a device prints this, on the GUI thread: is a worker
+            // of a watched dialog still running then?
+            if (text.find("Disconnecting device") != std::string_view::npos) {
+                for (const QPointer<CBitmapDialog>& p : m_watched)
+                    if (p && p->Worker() && !p->Worker()->HasEnded()) m_bWorkerRanAtClose = true;
+            }
+            std::lock_guard<std::mutex> lock(m_mxLines);
+            m_library += text;
+        });
+    }
+    void TearDown() override {
+        m_pApp.reset();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        V4l2Catalogue::clearVirtual();
+        VideoInput::setPrintSink(m_oldSink);
+        CUserPrompts::SetMessageHook({});
+        CBitmapDialog::SetPluginPath("");
+    }
+
+    std::shared_ptr<VirtualV4l2Device> AddCamera(const char* pszName, bool bFreeRunning = true) {
+        VirtualCameraConfig cfg = WebcamConfig(pszName);
+        cfg.freeRunning = bFreeRunning;
+        auto cam = MakeCamera(cfg);
+        V4l2Catalogue::registerVirtual(cam);
+        m_cameras.push_back(cam);
+        return cam;
+    }
+    void Start() {
+        m_pApp = std::make_unique<CPeloraApp>();
+        ASSERT_TRUE(m_pApp->InitInstance({}, &BitmapDialogFactory));
+    }
+    // The USB camera command; the new dialog once its worker is set up.
+    QPointer<CBitmapDialog> OpenCamera() {
+        m_pApp->Document()->OnUsbCamera();
+        auto* pSource = dynamic_cast<CBitmapDialogSource*>(g_currentDialog);
+        QPointer<CBitmapDialog> pDialog(pSource ? pSource->Dialog() : nullptr);
+        EXPECT_TRUE(PumpUntil(
+            [&] { return pDialog && pDialog->Worker() && pDialog->Worker()->IsReady(); }));
+        return pDialog;
+    }
+    // Pumps until the dialog has painted a frame number later than nAfter.
+    static std::optional<uint32_t> NextPaintedNumber(CBitmapDialog* pDialog, int64_t nAfter) {
+        std::optional<uint32_t> n;
+        PumpUntil([&] {
+            n = PaintedNumber(pDialog);
+            return n && static_cast<int64_t>(*n) > nAfter;
+        });
+        return n;
+    }
+    size_t LibraryLinesWith(const std::string& str) {
+        std::lock_guard<std::mutex> lock(m_mxLines);
+        size_t n = 0;
+        for (size_t at = m_library.find(str); at != std::string::npos;
+             at = m_library.find(str, at + 1))
+            ++n;
+        return n;
+    }
+    bool ForcedStopShown() const {
+        for (const std::string& s : m_messages)
+            if (s == "スレッド強制停止") return true;
+        return false;
+    }
+
+    std::unique_ptr<CPeloraApp> m_pApp;
+    std::vector<std::shared_ptr<VirtualV4l2Device>> m_cameras;
+    std::vector<std::string> m_messages;
+    CapturePrintSink m_oldSink;
+    std::vector<QPointer<CBitmapDialog>> m_watched;  // GUI thread
+    bool m_bWorkerRanAtClose = false;                // GUI thread
+    std::mutex m_mxLines;                            // guards m_library
+    std::string m_library;
+};
+
+// No camera: the camera input menu is greyed (a camera dialog shows an
+// empty frame). One and two cameras: each is
+// opened at 640 x 480 exactly once at start-up, its format lists and texts
+// are what the device lists, and each is closed (no handle left) at exit.
+TEST_F(ShellCameraTest, StartUpOpensEveryCameraOnceAt640x480AndNoneGreysTheMenu) {
+    for (int nCameras = 0; nCameras <= 2; ++nCameras) {
+        SCOPED_TRACE(nCameras);
+        for (int i = 0; i < nCameras; ++i) AddCamera(i == 0 ? "Cam A" : "Cam B", false);
+        Start();
+        EXPECT_EQ(m_pApp->MainFrame()->CameraMenu()->menuAction()->isEnabled(), nCameras > 0);
+        if (nCameras == 0) {
+            // A camera dialog without device 0: an empty frame, never read.
+            QPointer<CBitmapDialog> pDialog = OpenCamera();
+            ASSERT_TRUE(pDialog);
+            EXPECT_FALSE(pDialog->Worker()->HasFormat());
+            EXPECT_EQ(pDialog->Worker()->Width(), 0);
+            pDialog->m_btnPlayPause->click();
+            pDialog->m_btnStop->click();
+            pDialog->m_btnClose->click();
+            EXPECT_TRUE(PumpUntil([&] { return pDialog.isNull(); }));
+            EXPECT_TRUE(m_messages.empty());
+        }
+        const SCameraDevices& devices = m_pApp->m_cameras;
+        ASSERT_EQ(devices.m_nDeviceCount, nCameras);
+        for (int i = 0; i < nCameras; ++i) {
+            EXPECT_EQ(devices.m_deviceNames[i], i == 0 ? "Cam A" : "Cam B");
+            EXPECT_EQ(m_pApp->m_videoInput.getFrameWidth(i), 640);
+            EXPECT_EQ(m_pApp->m_videoInput.getFrameHeight(i), 480);
+            EXPECT_EQ(LibraryLinesWith("SETUP: Setting up device " + std::to_string(i)), 1u);
+            // WebcamConfig: YUYV 640x480 and 320x240, MJPG 640x480.
+            EXPECT_EQ(devices.m_formatWidths[i], (std::vector<int>{640, 320, 640}));
+            EXPECT_EQ(devices.m_formatHeights[i], (std::vector<int>{480, 240, 480}));
+            ASSERT_EQ(devices.m_formatTexts[i].size(), 3u);
+            EXPECT_EQ(devices.m_formatNames[i][2], "OTHER");
+            EXPECT_EQ(devices.m_formatTexts[i][1],
+                      devices.m_formatNames[i][1] + " W =  320 H =  240\n");
+        }
+        m_pApp.reset();
+        for (const auto& cam : m_cameras) {
+            EXPECT_EQ(cam->openHandles(), 0);
+            EXPECT_FALSE(cam->streaming());
+        }
+        V4l2Catalogue::clearVirtual();
+        m_cameras.clear();
+        std::lock_guard<std::mutex> lock(m_mxLines);
+        m_library.clear();
+    }
+}
+
+// The camera dialog: device 0's size, "開始", an empty counter and a
+// disabled slider; the painted picture upright and in its colours, showing
+// the numbers the camera stamped, increasing; Play runs Tavro (black and
+// white only); Stop; closing while frames flow needs no forced stop.
+TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndPlayBinarisesThem) {
+    AddCamera("Cam A");
+    Start();
+    QPointer<CBitmapDialog> pDialog = OpenCamera();
+    ASSERT_TRUE(pDialog);
+    EXPECT_EQ(pDialog->m_strSourcePath, "VIDEO_IN");
+    EXPECT_EQ(pDialog->Worker()->Width(), 640);
+    EXPECT_EQ(pDialog->Worker()->Height(), 480);
+    EXPECT_EQ(pDialog->Worker()->ImageSize(), 640u * 480u * 3u);
+    EXPECT_EQ(pDialog->m_btnPlayPause->text(), QStringLiteral("開始"));
+    ASSERT_TRUE(PumpUntil([&] { return !pDialog->m_sldPosition->isEnabled(); }));
+    EXPECT_TRUE(pDialog->m_stcCounter->text().isEmpty());
+    const std::optional<uint32_t> first = NextPaintedNumber(pDialog, -1);
+    ASSERT_TRUE(first.has_value());
+    const std::optional<uint32_t> later = NextPaintedNumber(pDialog, *first);
+    ASSERT_TRUE(later.has_value());
+    EXPECT_GT(*later, *first);
+
+    pDialog->m_btnPlayPause->click();
+    EXPECT_FALSE(pDialog->m_btnPlayPause->isEnabled());
+    auto blackAndWhite = [&] {
+        const CFrameWorker::CDisplayLock display = pDialog->Worker()->LockDisplay();
+        for (DWORD i = 0; i < pDialog->Worker()->ImageSize(); ++i)
+            if (display.Bits()[i] != 0 && display.Bits()[i] != 255) return false;
+        return true;
+    };
+    EXPECT_TRUE(PumpUntil(blackAndWhite));
+    pDialog->m_btnStop->click();
+    EXPECT_TRUE(pDialog->m_btnPlayPause->isEnabled());
+    EXPECT_TRUE(PumpUntil([&] { return !blackAndWhite(); }));  // unprocessed again
+    pDialog->m_btnPlayPause->click();
+    pDialog->close();  // the caption bar, while frames are processed
+    EXPECT_TRUE(PumpUntil([&] { return pDialog.isNull(); }));
+    EXPECT_FALSE(ForcedStopShown());
+}
+
+// Two dialogs on device 0 both show live frames; closing one leaves the
+// other running.
+TEST_F(ShellCameraTest, TwoCameraDialogsRunTogetherAndClosingOneLeavesTheOther) {
+    AddCamera("Cam A");
+    Start();
+    QPointer<CBitmapDialog> pOne = OpenCamera();
+    QPointer<CBitmapDialog> pTwo = OpenCamera();
+    ASSERT_TRUE(pOne && pTwo);
+    const std::optional<uint32_t> n1 = NextPaintedNumber(pOne, -1);
+    const std::optional<uint32_t> n2 = NextPaintedNumber(pTwo, -1);
+    ASSERT_TRUE(n1 && n2);
+    EXPECT_TRUE(NextPaintedNumber(pOne, *n1).has_value());
+    pOne->m_btnClose->click();
+    EXPECT_TRUE(PumpUntil([&] { return pOne.isNull(); }));
+    ASSERT_TRUE(pTwo);
+    EXPECT_TRUE(NextPaintedNumber(pTwo, *n2).has_value());
+    EXPECT_FALSE(ForcedStopShown());
+}
+
+// The program ends with camera dialogs processing: their workers end first (no forced
+// stop, none abandoned), then the devices close; no handle and no thread is
+// left behind.
+TEST_F(ShellCameraTest, ExitEndsTheWorkersThenClosesTheDevicesAndLeavesNothing) {
+    auto cam = AddCamera("Cam A");
+    // One run first: the toolkit starts threads of its own on first use and keeps them.
+    Start();
+    OpenCamera();
+    m_pApp.reset();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const int nThreadsBefore = ThreadCount();
+    {
+        std::lock_guard<std::mutex> lock(m_mxLines);
+        m_library.clear();
+    }
+    Start();
+    QPointer<CBitmapDialog> pOne = OpenCamera();
+    QPointer<CBitmapDialog> pTwo = OpenCamera();
+    ASSERT_TRUE(pOne && pTwo);
+    ASSERT_TRUE(NextPaintedNumber(pOne, -1).has_value());
+    pOne->m_btnPlayPause->click();  // processing when the program ends
+    m_watched = {pOne, pTwo};
+    m_pApp.reset();  // the program ends with both dialogs open
+    EXPECT_EQ(LibraryLinesWith("Disconnecting device 0"), 1u);
+    EXPECT_FALSE(m_bWorkerRanAtClose);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(pOne.isNull());
+    EXPECT_TRUE(pTwo.isNull());
+    EXPECT_FALSE(ForcedStopShown());
+    EXPECT_EQ(CBitmapDialog::AbandonedWorkerCount(), 0u);
+    EXPECT_EQ(cam->openHandles(), 0);
+    EXPECT_FALSE(cam->streaming());
+    EXPECT_TRUE(PumpUntil([&] { return ThreadCount() <= nThreadsBefore; }, 5000))
+        << ThreadCount() << " threads, " << nThreadsBefore << " before";
+}
+
+}  // namespace
