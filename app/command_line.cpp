@@ -264,7 +264,7 @@ std::string CommandLineHelp() {
 std::string CommandLineVersion() { return std::string("pelora ") + PELORA_VERSION + "\n"; }
 
 std::string NoDisplayMessage(const std::vector<std::string>& toolkitArgs,
-                             const char* (*getEnv)(const char*)) {
+                             const char* (*getEnv)(const char*), bool (*x11Answers)(const char*)) {
     auto env = [&](const char* pszName) {
         const char* psz = getEnv(pszName);
         return std::string(psz ? psz : "");
@@ -272,10 +272,20 @@ std::string NoDisplayMessage(const std::vector<std::string>& toolkitArgs,
     std::string strPlatforms = env("QT_QPA_PLATFORM");
     for (size_t i = 0; i + 1 < toolkitArgs.size(); ++i)
         if (toolkitArgs[i] == "-platform") strPlatforms = toolkitArgs[i + 1];
-    const bool bX11 = !env("DISPLAY").empty();
+    const std::string strDisplay = env("DISPLAY");
     const bool bWayland = !env("WAYLAND_DISPLAY").empty();
+    // The X server is asked only when nothing else could be used instead.
+    bool bSilentX11 = false;
+    auto x11Usable = [&] {
+        if (strDisplay.empty()) return false;
+        if (x11Answers && !bWayland && !x11Answers(strDisplay.c_str())) {
+            bSilentX11 = true;
+            return false;
+        }
+        return true;
+    };
     if (strPlatforms.empty()) {
-        if (bX11 || bWayland) return std::string();
+        if (bWayland || x11Usable()) return std::string();
     } else {
         // "wayland;xcb" tries each in turn; "xcb:option" carries options.
         size_t nStart = 0;
@@ -283,12 +293,16 @@ std::string NoDisplayMessage(const std::vector<std::string>& toolkitArgs,
             const size_t nEnd = strPlatforms.find(';', nStart);
             const std::string strEntry = strPlatforms.substr(nStart, nEnd - nStart);
             const std::string strName = strEntry.substr(0, strEntry.find(':'));
-            const bool bUsable = strName == "xcb" ? bX11 : strName == "wayland" ? bWayland : true;
+            const bool bUsable = strName == "xcb"       ? x11Usable()
+                                 : strName == "wayland" ? bWayland
+                                                        : true;
             if (bUsable) return std::string();
             if (nEnd == std::string::npos) break;
             nStart = nEnd + 1;
         }
     }
-    return "pelora: no display to open the window on (DISPLAY is not set); "
-           "run without a window with 'pelora --headless FILE' (see 'pelora --help')";
+    const std::string strWhy = bSilentX11 ? "the X display " + strDisplay + " does not answer"
+                                          : std::string("DISPLAY is not set");
+    return "pelora: no display to open the window on (" + strWhy +
+           "); run without a window with 'pelora --headless FILE' (see 'pelora --help')";
 }

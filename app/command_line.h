@@ -60,6 +60,9 @@ std::string CommandLineVersion();
 
 // The one line said when the window cannot be shown for want of a display,
 // or "" when a display can be expected. getEnv reads the environment;
-// toolkitArgs may name a platform ("-platform offscreen").
+// toolkitArgs may name a platform ("-platform offscreen"). x11Answers, when
+// given, is asked whether the X display that DISPLAY names answers (the
+// toolkit aborts on one that does not).
 std::string NoDisplayMessage(const std::vector<std::string>& toolkitArgs,
-                             const char* (*getEnv)(const char*));
+                             const char* (*getEnv)(const char*),
+                             bool (*x11Answers)(const char*) = nullptr);

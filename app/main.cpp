@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/display_probe.h"
 #include "app/headless_camera_runner.h"
 #include "app/headless_runner.h"
 #include "app/pelora_app.h"
@@ -49,7 +50,8 @@ int main(int argc, char** argv) {
     if (line.bHeadless && line.bCamera) return RunHeadlessCamera(line);
     if (line.bHeadless) return RunHeadless(line);
     const std::string strNoDisplay = NoDisplayMessage(
-        line.toolkitArgs, [](const char* pszName) -> const char* { return std::getenv(pszName); });
+        line.toolkitArgs, [](const char* pszName) -> const char* { return std::getenv(pszName); },
+        &XDisplayAnswers);
     if (!strNoDisplay.empty()) {
         std::fprintf(stderr, "%s\n", strNoDisplay.c_str());
         return 2;
