@@ -201,12 +201,7 @@ int RunHeadlessCamera(const SCommandLine& opt) {
 
     // The plug-in once there is a camera: without one the run says only that.
     CPluginModule plugin;
-    if (!opt.bNoPlugin) {
-        const CPluginModule::EResult eLoad = plugin.Load(opt.strPlugin);
-        if (eLoad != CPluginModule::EResult::Loaded)
-            std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
-                         plugin.LoaderError().c_str());
-    }
+    LoadHeadlessPlugin(opt, plugin);
     CFrameWorker worker;
     SFrameSourceChoice choice;
     choice.nKind = SOURCE_CAMERA;

@@ -172,6 +172,14 @@ int RunHeadlessStill(const SHeadlessOptions& opt, EImageFileKind eKind, TAVROFUN
 
 }  // namespace
 
+void LoadHeadlessPlugin(const SCommandLine& opt, CPluginModule& plugin) {
+    if (opt.bNoPlugin) return;
+    const CPluginModule::EResult eLoad = plugin.Load(opt.strPlugin);
+    if (eLoad != CPluginModule::EResult::Loaded)
+        std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
+                     plugin.LoaderError().c_str());
+}
+
 int RunHeadless(const SCommandLine& opt) {
     if (opt.files.size() != 1) return BadCommandLine("no file given");
     const std::optional<EImageFileKind> eImageKind = ImageKindFromPath(opt.files[0]);
@@ -186,12 +194,7 @@ int RunHeadless(const SCommandLine& opt) {
     }
 
     CPluginModule plugin;
-    if (!opt.bNoPlugin) {
-        const CPluginModule::EResult eLoad = plugin.Load(opt.strPlugin);
-        if (eLoad != CPluginModule::EResult::Loaded)
-            std::fprintf(stderr, "%s (%s)\n", CPluginModule::MessageFor(eLoad).c_str(),
-                         plugin.LoaderError().c_str());
-    }
+    LoadHeadlessPlugin(opt, plugin);
     if (eImageKind) return RunHeadlessStill(opt, *eImageKind, plugin.Function());
 
     CFrameWorker worker;

@@ -43,9 +43,15 @@
 #include "platform/win/win_types.h"
 
 struct SCommandLine;
+class CPluginModule;
 
 // Runs a parsed command line that has --headless; returns the exit code.
 int RunHeadless(const SCommandLine& line);
+
+// Loads the plug-in the options ask for (none with --no-plugin); a plug-in
+// that cannot be loaded is said on standard error and the run goes on
+// unprocessed.
+void LoadHeadlessPlugin(const SCommandLine& opt, CPluginModule& plugin);
 
 // Writes the frame as a 24-bit bottom-up BMP: the buffer as it is, which
 // shows it upright. False when the file cannot be written.
