@@ -110,7 +110,7 @@ void RunGraph(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
     const auto t0 = std::chrono::steady_clock::now();
     uint64_t handed = cam->returned();
     for (int i = 0; i < nFrames; ++i) {
-        cam->emit(1);
+        cam->emitFrames(1);
         cam->waitReturned(++handed, 5000);
     }
     const double wall =

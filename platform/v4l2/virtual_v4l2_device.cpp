@@ -174,7 +174,7 @@ int VirtualV4l2Device::openHandles() const {
     return m_nHandles;
 }
 
-void VirtualV4l2Device::emit(int k) {
+void VirtualV4l2Device::emitFrames(int k) {
     {
         std::lock_guard<std::mutex> lock(m_Lock);
         produceLocked(k);

@@ -17,7 +17,7 @@
 // Frames: frame n (n counts every frame the device produced, over its whole
 // life, and is also the buffer's sequence) is painted by the configured
 // painter into the next queued buffer and stamped with CLOCK_MONOTONIC at
-// that moment (V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC). Timing is manual (emit) or
+// that moment (V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC). Timing is manual (emitFrames) or
 // free-running at the frame interval (a generator thread while streaming).
 // Faults: freeze (frames stop), a short or ERROR-flagged next buffer,
 // unplug (every ioctl answers -ENODEV, waits answer Lost, opens fail).
@@ -130,7 +130,7 @@ public:
 
     // Manual timing: produces k frames (each into the next queued buffer;
     // frames that find no queued buffer are lost, as with a driver).
-    void emit(int k = 1);
+    void emitFrames(int k = 1);
     // Waits until `total` buffers in all have been handed back (QBUF of a
     // dequeued buffer) or ms passed; true when they were.
     bool waitReturned(uint64_t total, int ms);

@@ -4,11 +4,6 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
-// Before any Qt header: the virtual camera has an emit() operation, and Qt
-// defines emit as a macro.
-#include "platform/v4l2/v4l2_catalogue.h"
-#include "support/virtual_cameras.h"
-
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -30,8 +25,10 @@
 #include "app/user_prompts.h"
 #include "mediagraph/media_classes.h"
 #include "platform/ffmpeg/frame_pattern.h"
+#include "platform/v4l2/v4l2_catalogue.h"
 #include "processing/bitmap_dialog.h"
 #include "support/qt_environment.h"
+#include "support/virtual_cameras.h"
 
 namespace {
 

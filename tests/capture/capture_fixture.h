@@ -75,7 +75,7 @@ protected:
     static void Emit(VirtualV4l2Device& cam, int k) {
         for (int i = 0; i < k; ++i) {
             const uint64_t target = cam.returned() + 1;
-            cam.emit(1);
+            cam.emitFrames(1);
             ASSERT_TRUE(cam.waitReturned(target, 5000));
         }
     }

@@ -214,7 +214,7 @@ protected:
     void Emit(VirtualV4l2Device& cam, int k) {
         for (int i = 0; i < k; ++i) {
             const uint64_t target = cam.returned() + 1;
-            cam.emit(1);
+            cam.emitFrames(1);
             ASSERT_TRUE(cam.waitReturned(target, 5000));
         }
     }
@@ -474,7 +474,7 @@ LONGLONG Counter() {
 // The sample handed to SampleCB carries the time the camera emitted the
 // frame, not the time it was dequeued: frame 1 is emitted while the
 // streaming thread is held in the callback of frame 0 for 150 ms, and its
-// capture time still falls within its own emit() call.
+// capture time still falls within its own emitFrames() call.
 TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
     auto cam = MakeCamera(WebcamConfig());
     V4l2Catalogue::registerVirtual(cam);
@@ -482,10 +482,10 @@ TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
     callback.holdFirstMs = 150;
     ASSERT_EQ(control->Run(), S_OK);
     const LONGLONG t0 = Counter();
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(pelora_test::WaitUntil([&] { return callback.inCall.load(); }));
     const LONGLONG t1Before = Counter();
-    cam->emit(1);
+    cam->emitFrames(1);
     const LONGLONG t1After = Counter();
     ASSERT_TRUE(cam->waitReturned(2, 5000));
     const LONGLONG tDone = Counter();

@@ -247,7 +247,7 @@ TEST_F(CaptureSettingsTest, StandardSetFromASecondFilterRestartsTheStreamOrIsRef
     graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.Receive()));
     ASSERT_EQ(control->Run(), S_OK);
     uint64_t handed = cam->returned();
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(cam->waitReturned(++handed, 5000));
 
     {
@@ -266,7 +266,7 @@ TEST_F(CaptureSettingsTest, StandardSetFromASecondFilterRestartsTheStreamOrIsRef
         EXPECT_EQ(decoder->get_TVFormat(&now), S_OK);
         EXPECT_EQ(now, AnalogVideo_NTSC_M_J);
     }  // releasing the settings filter does not stop the stream
-    cam->emit(1);
+    cam->emitFrames(1);
     EXPECT_TRUE(cam->waitReturned(++handed, 5000));
     EXPECT_TRUE(cam->streaming());
     EXPECT_EQ(control->Stop(), S_OK);

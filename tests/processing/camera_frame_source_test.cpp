@@ -93,7 +93,7 @@ protected:
     }
     // One frame from the camera, once the library has it waiting.
     void EmitOne() {
-        m_pCamera->emit(1);
+        m_pCamera->emitFrames(1);
         ASSERT_TRUE(WaitUntil([&] { return m_pVideo->hasNewFrame(0); }));
     }
 

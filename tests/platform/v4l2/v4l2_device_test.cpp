@@ -237,13 +237,13 @@ TEST_F(V4l2Test, FramesArriveInOrderWithTheirNumbersAndBadBuffersAreDropped) {
         V4l2DeviceNode node("t", cam->open(nullptr));
         NumberSink sink;
         ASSERT_EQ(node.start(&sink), 0);
-        cam->emit(3);
+        cam->emitFrames(3);
         ASSERT_TRUE(cam->waitReturned(3, 5000));
         cam->failNextBuffer(true, false);
-        cam->emit(1);  // frame 3: short
+        cam->emitFrames(1);  // frame 3: short
         cam->failNextBuffer(false, true);
-        cam->emit(1);  // frame 4: flagged ERROR
-        cam->emit(2);
+        cam->emitFrames(1);  // frame 4: flagged ERROR
+        cam->emitFrames(2);
         ASSERT_TRUE(cam->waitReturned(7, 5000));
         ASSERT_EQ(node.stop(), 0);
         EXPECT_EQ(sink.Numbers(), (std::vector<int64_t>{0, 1, 2, 5, 6}));
@@ -257,14 +257,14 @@ TEST_F(V4l2Test, StopIsBoundedWhenFrozenOrUnplugged) {
         V4l2DeviceNode node("t", cam->open(nullptr));
         NumberSink sink;
         ASSERT_EQ(node.start(&sink), 0);
-        cam->emit(1);
+        cam->emitFrames(1);
         ASSERT_TRUE(cam->waitReturned(1, 5000));
         if (unplug) {
             cam->unplug();
             ASSERT_TRUE(pelora_test::WaitUntil([&] { return node.lost(); }));
         } else {
             cam->freeze(true);
-            cam->emit(5);
+            cam->emitFrames(5);
         }
         const auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(node.stop(), 0);
@@ -288,7 +288,7 @@ TEST_F(V4l2Test, StopOnTheStreamingThreadIsRefused) {
     SelfStoppingSink sink;
     sink.node = &node;
     ASSERT_EQ(node.start(&sink), 0);
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(cam->waitReturned(1, 5000));
     EXPECT_EQ(sink.result.load(), -EDEADLK);
     EXPECT_EQ(node.stop(), 0);
@@ -311,13 +311,13 @@ TEST_F(V4l2Test, PauseKeepsBuffersAndRunResumesTheNumbers) {
     V4l2DeviceNode node("t", cam->open(nullptr));
     NumberSink sink;
     ASSERT_EQ(node.start(&sink), 0);
-    cam->emit(2);
+    cam->emitFrames(2);
     ASSERT_TRUE(cam->waitReturned(2, 5000));
     ASSERT_EQ(node.pause(), 0);
     EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_YUYV, 320, 240), -EBUSY);
-    cam->emit(3);  // not streaming: no frames
+    cam->emitFrames(3);  // not streaming: no frames
     ASSERT_EQ(node.start(&sink), 0);
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(pelora_test::WaitUntil([&] { return sink.Numbers().size() == 3; }));
     node.stop();
     EXPECT_EQ(sink.Numbers(), (std::vector<int64_t>{0, 1, 2}));
@@ -338,12 +338,12 @@ TEST_F(V4l2Test, StandardChangeWhileStreamingRestartsAndSizeChangeIsRefused) {
     V4l2DeviceNode node("t", cam->open(nullptr));
     NumberSink sink;
     ASSERT_EQ(node.start(&sink), 0);
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(cam->waitReturned(1, 5000));
     // Same 525-line size: applied with the stream restarted.
     EXPECT_EQ(node.setStandard(V4L2_STD_NTSC_M_JP), 0);
     EXPECT_EQ(node.state(), V4l2DeviceNode::State::Running);
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(pelora_test::WaitUntil([&] { return sink.Numbers().size() == 2; }));
     // PAL would make the frames 576 rows: refused, old standard back.
     EXPECT_EQ(node.setStandard(V4L2_STD_PAL_B), -ERANGE);
@@ -354,7 +354,7 @@ TEST_F(V4l2Test, StandardChangeWhileStreamingRestartsAndSizeChangeIsRefused) {
     ASSERT_EQ(node.currentFormat(&cur), 0);
     EXPECT_EQ(cur.height, 480u);
     EXPECT_EQ(node.state(), V4l2DeviceNode::State::Running);
-    cam->emit(1);
+    cam->emitFrames(1);
     ASSERT_TRUE(pelora_test::WaitUntil([&] { return sink.Numbers().size() == 3; }));
     node.stop();
     EXPECT_EQ(sink.Numbers(), (std::vector<int64_t>{0, 1, 2}));
@@ -374,7 +374,7 @@ TEST_F(V4l2Test, HundredRunStopCyclesKeepHandlesAndThreadsStable) {
         ASSERT_TRUE(node);
         NumberSink sink;
         ASSERT_EQ(node->start(&sink), 0);
-        cam->emit(1);
+        cam->emitFrames(1);
         ASSERT_TRUE(cam->waitReturned(++returned, 5000));
         ASSERT_EQ(node->stop(), 0);
         ASSERT_EQ(sink.Numbers(), (std::vector<int64_t>{i}));
