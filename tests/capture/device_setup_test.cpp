@@ -232,18 +232,26 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     EXPECT_EQ(Threads(), threads);
     EXPECT_TRUE(vi.openDevice(2, 640, 480));
 
+    // A first run with a frame may start threads that stay for the process
+    // (the thread sanitizer's own background thread): count from after it.
     auto& cam = *std::data(cams)[2];
+    std::vector<unsigned char> frame(640 * 480 * 3);
+    Emit(cam, 1);
+    EXPECT_TRUE(vi.GetPixels(2, frame.data(), false, false));
+    vi.closeDevice(2);
+    const int settled = Threads();
     for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(vi.openDevice(2, 320, 240));
+        if (i == 99) break;
         vi.closeDevice(2);
         ASSERT_EQ(cam.openHandles(), 0);
-        ASSERT_TRUE(vi.openDevice(2, 320, 240));
     }
     Emit(cam, 1);
-    std::vector<unsigned char> frame(320 * 240 * 3);
+    frame.resize(320 * 240 * 3);
     EXPECT_TRUE(vi.GetPixels(2, frame.data(), false, false));
     vi.closeDevice(2);
     EXPECT_EQ(cam.openHandles(), 0);
-    EXPECT_EQ(Threads(), threads);
+    EXPECT_EQ(Threads(), settled) << ThreadNames();
 }
 
 }  // namespace
