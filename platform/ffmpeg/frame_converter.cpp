@@ -204,9 +204,20 @@ HRESULT CFrameConverter::Scale(int nAvFormat, int nSrcWidth, int nSrcHeight,
         m_nSwsHeight = nSrcHeight;
         if (!m_pSws) return E_FAIL;
     }
-    // swscale writes top-down rows with room to spare (see the header), then
-    // the rows are copied bottom-up into the caller's rows.
     const size_t nRowBytes = size_t{3} * m_nOutWidth;
+    const size_t nPad = m_nOutStride - nRowBytes;
+    if (nPad == 0 && m_nOutWidth % 8 == 0 && reinterpret_cast<uintptr_t>(pDst) % 16 == 0) {
+        // Rows of whole groups of 8 pixels: swscale writes every pixel and
+        // nothing past a row, so it writes the caller's rows directly,
+        // bottom-up (the last row in memory first, with a negative stride).
+        uint8_t* dst[4] = {pDst + size_t{m_nOutHeight - 1} * m_nOutStride, nullptr, nullptr,
+                           nullptr};
+        int dstStride[4] = {-static_cast<int>(m_nOutStride), 0, 0, 0};
+        const int nRows = sws_scale(m_pSws, ppPlanes, pStrides, 0, nSrcHeight, dst, dstStride);
+        return nRows == h ? S_OK : E_FAIL;
+    }
+    // Other widths: swscale writes top-down rows with room to spare (see the
+    // header), then the rows are copied bottom-up into the caller's rows.
     const size_t nWorkStride = FFALIGN(nRowBytes + 64, 64);
     const size_t cbWork = nWorkStride * m_nOutHeight;
     if (m_cbWork < cbWork) {
@@ -218,7 +229,6 @@ HRESULT CFrameConverter::Scale(int nAvFormat, int nSrcWidth, int nSrcHeight,
     int dstStride[4] = {static_cast<int>(nWorkStride), 0, 0, 0};
     const int nRows = sws_scale(m_pSws, ppPlanes, pStrides, 0, nSrcHeight, dst, dstStride);
     if (nRows != h) return E_FAIL;
-    const size_t nPad = m_nOutStride - nRowBytes;
     for (size_t y = 0; y < m_nOutHeight; ++y) {
         uint8_t* pRow = pDst + (m_nOutHeight - 1 - y) * m_nOutStride;
         std::memcpy(pRow, m_pWork.get() + y * nWorkStride, nRowBytes);

@@ -20,8 +20,10 @@
 //
 // Every output is bottom-up (the picture's top row is the last row in
 // memory), 3 bytes a pixel in blue, green, red order, and nothing is
-// written past H x stride bytes. swscale works into a buffer of its own
-// with wide aligned rows: its SIMD writers convert groups of pixels and,
+// written past H x stride bytes. Rows of a width that is a multiple of 8
+// pixels, unpadded, in a 16-byte aligned buffer are written by swscale in
+// place. Other widths go through a buffer of its own with wide aligned
+// rows, copied out after: its SIMD writers convert groups of pixels and,
 // given tight rows, leave the last pixels of a row unconverted at some
 // widths (322, 326, ...) or store a few bytes past a row's end.
 //

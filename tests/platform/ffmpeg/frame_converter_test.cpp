@@ -3,6 +3,7 @@
 // padded rows, odd sizes and short or broken frames handled.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -184,6 +185,10 @@ TEST(FrameConverter, DecodedPicturesAreConvertedToTheLastPixelBottomUpWithZeroPa
         {"yuv422p exact", AV_PIX_FMT_YUV422P, 330, 64, 330, 64, Q::Exact},
         {"scaled up", AV_PIX_FMT_YUV420P, 160, 120, 322, 240, Q::CommandDefault},
         {"nv12 scaled down", AV_PIX_FMT_NV12, 640, 480, 318, 238, Q::CommandDefault},
+        // Multiples of 8 pixels are written in place.
+        {"yuv420p 1920 wide", AV_PIX_FMT_YUV420P, 1920, 1080, 1920, 1080, Q::CommandDefault},
+        {"yuv422p 328 wide exact", AV_PIX_FMT_YUV422P, 328, 61, 328, 61, Q::Exact},
+        {"nv12 scaled to 640", AV_PIX_FMT_NV12, 500, 300, 640, 480, Q::CommandDefault},
     };
     for (const SPicture& c : kPictures) {
         SCOPED_TRACE(c.name);
@@ -193,10 +198,19 @@ TEST(FrameConverter, DecodedPicturesAreConvertedToTheLastPixelBottomUpWithZeroPa
         CFrameConverter conv;
         ASSERT_EQ(conv.InitPictures(c.w, c.h, stride, c.quality), S_OK);
         ASSERT_EQ(conv.OutputSize(), size_t{stride} * c.h);
-        std::vector<uint8_t> out(conv.OutputSize() + 1, 0x5A);
-        ASSERT_EQ(conv.ConvertPicture(pic, out.data()), S_OK);
+        // 16 guard bytes before the frame (keeping its alignment), 1 after.
+        std::vector<uint8_t> buffer(conv.OutputSize() + 17, 0x5A);
+        uint8_t* const out = buffer.data() + 16;
+        ASSERT_EQ(conv.ConvertPicture(pic, out), S_OK);
+        // A destination off the 16-byte grid takes the copying path: both
+        // paths give the same bytes.
+        std::vector<uint8_t> shifted(conv.OutputSize() + 1);
+        ASSERT_EQ(conv.ConvertPicture(pic, shifted.data() + 1), S_OK);
+        EXPECT_TRUE(std::equal(out, out + conv.OutputSize(), shifted.data() + 1));
         av_frame_free(&pic);
-        EXPECT_EQ(out.back(), 0x5A);
+        EXPECT_EQ(buffer.back(), 0x5A);
+        EXPECT_TRUE(
+            std::all_of(buffer.begin(), buffer.begin() + 16, [](uint8_t b) { return b == 0x5A; }));
         int nWrong = 0, nPadWrong = 0;
         for (uint32_t row = 0; row < c.h; ++row) {
             const uint32_t pictureRow = c.h - 1 - row;
