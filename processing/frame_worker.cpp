@@ -92,10 +92,10 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
         bmiNew.bmiHeader.biSizeImage = static_cast<DWORD>(llSize);
     // Zero-filled, so the pad bytes at the end of each row are always 0.
     const size_t cb = std::max<size_t>(bmiNew.bmiHeader.biSizeImage, 1);
-    std::unique_ptr<BYTE[]> pFrame(new (std::nothrow) BYTE[cb]());
-    std::unique_ptr<BYTE[]> pWork(new (std::nothrow) BYTE[cb]());
-    std::unique_ptr<BYTE[]> pReady(new (std::nothrow) BYTE[cb]());
-    std::unique_ptr<BYTE[]> pDisplay(new (std::nothrow) BYTE[cb]());
+    VirtualBlockPtr pFrame = AllocateVirtualBlock(cb);
+    VirtualBlockPtr pWork = AllocateVirtualBlock(cb);
+    VirtualBlockPtr pReady = AllocateVirtualBlock(cb);
+    VirtualBlockPtr pDisplay = AllocateVirtualBlock(cb);
     if (!pFrame || !pWork || !pReady || !pDisplay) return E_OUTOFMEMORY;
     m_bmiFormat = bmiNew;
     m_pFrameBits = std::move(pFrame);

@@ -50,6 +50,7 @@
 #include <thread>
 
 #include "pelora/tavro_plugin.h"
+#include "platform/win/virtual_memory.h"
 #include "platform/win/win_types.h"
 #include "processing/frame_source.h"
 #include "processing/frame_time.h"
@@ -210,8 +211,8 @@ private:
     IFrameWindow* m_pWindow = nullptr;
 
     // Worker thread only (after Start).
-    std::unique_ptr<BYTE[]> m_pFrameBits;     // grabbed frame, unprocessed
-    std::unique_ptr<BYTE[]> m_pWorkBits;      // the plug-in's output before publishing
+    VirtualBlockPtr m_pFrameBits;             // grabbed frame, unprocessed
+    VirtualBlockPtr m_pWorkBits;              // the plug-in's output before publishing
     std::unique_ptr<IFrameSource> m_pSource;  // set up before Start, then the worker's
     CRunFlag m_runFlag;
     SFrameTimeline m_timeline;         // from the source's Open
@@ -229,10 +230,10 @@ private:
     // m_mxPaint, then m_mxDisplay; the worker takes only m_mxDisplay, and
     // only for a pointer swap.
     mutable std::mutex m_mxPaint;  // held for a whole paint: guards m_pDisplayBits and its pixels
-    mutable std::unique_ptr<BYTE[]> m_pDisplayBits;  // what the window paints
+    mutable VirtualBlockPtr m_pDisplayBits;  // what the window paints
     mutable std::mutex m_mxDisplay;  // guards m_pReadyBits (pointer and pixels) and m_bReadyFresh
-    mutable std::unique_ptr<BYTE[]> m_pReadyBits;  // the frame published last, not painted yet
-    mutable bool m_bReadyFresh = false;  // m_pReadyBits holds a frame newer than m_pDisplayBits
+    mutable VirtualBlockPtr m_pReadyBits;  // the frame published last, not painted yet
+    mutable bool m_bReadyFresh = false;    // m_pReadyBits holds a frame newer than m_pDisplayBits
 
     // Shared between the controls and the worker.
     std::atomic<BOOL> m_bPlaying{FALSE};

@@ -1,11 +1,18 @@
 #include "platform/win/virtual_memory.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 constexpr DWORD kPageSize = 4096;
 constexpr DWORD kAllocationGranularity = 65536;
+// Blocks of this size or more start on a huge-page boundary and ask for huge
+// pages: a first touch of fresh memory faults in 4 KiB pages otherwise, and a
+// 1080p frame's 1,500 faults cost milliseconds each time a graph starts.
+constexpr size_t kHugePage = size_t{2} << 20;
 }  // namespace
 
 void GetSystemInfo(SYSTEM_INFO* pInfo) {
@@ -19,13 +26,23 @@ LPVOID VirtualAlloc(LPVOID pAddress, size_t cbSize, DWORD flAllocationType, DWOR
         flProtect != PAGE_READWRITE) {
         return nullptr;
     }
-    // aligned_alloc wants a size that is a multiple of the alignment.
-    const size_t cbRounded = (cbSize + kAllocationGranularity - 1) / kAllocationGranularity *
-                             size_t{kAllocationGranularity};
-    if (cbRounded < cbSize) return nullptr;  // wrapped
-    void* pBlock = std::aligned_alloc(kAllocationGranularity, cbRounded);
-    if (pBlock) std::memset(pBlock, 0, cbRounded);
+    // Exactly the bytes asked for (no rounding up to the granularity), so
+    // that a memory checker sees a write past the block.
+    const bool bHuge = cbSize >= kHugePage;
+    void* pBlock = nullptr;
+    if (posix_memalign(&pBlock, bHuge ? kHugePage : kAllocationGranularity, cbSize) != 0) {
+        return nullptr;
+    }
+    // Only whole huge pages inside the block are advised; a kernel without
+    // them (or with them switched off) keeps small pages, which is no error.
+    if (bHuge) madvise(pBlock, cbSize / kHugePage * kHugePage, MADV_HUGEPAGE);
+    std::memset(pBlock, 0, cbSize);
     return pBlock;
+}
+
+VirtualBlockPtr AllocateVirtualBlock(size_t cbSize) {
+    return VirtualBlockPtr(static_cast<BYTE*>(
+        VirtualAlloc(nullptr, cbSize == 0 ? 1 : cbSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)));
 }
 
 BOOL VirtualFree(LPVOID pAddress, size_t cbSize, DWORD dwFreeType) {

@@ -1,11 +1,15 @@
 // platform/win: block memory with the Win32 allocation granularity.
 //
 // VirtualAlloc reserves and commits one zero-filled, read-write block whose
-// base is aligned to the allocation granularity (65,536 bytes), so that any
+// base is aligned to the allocation granularity (65,536 bytes; 2 MiB for
+// blocks of 2 MiB or more, which ask for huge pages), so that any
 // buffer alignment up to that granularity is honoured by the pool that carves
 // its buffers out of the block. VirtualFree with MEM_RELEASE gives it back.
 // May include: the C++ standard library and platform/win only. No Qt.
 #pragma once
+
+#include <cstddef>
+#include <memory>
 
 #include "platform/win/win_types.h"
 
@@ -27,3 +31,14 @@ void GetSystemInfo(SYSTEM_INFO* pInfo);
 LPVOID VirtualAlloc(LPVOID pAddress, size_t cbSize, DWORD flAllocationType, DWORD flProtect);
 // Only MEM_RELEASE of a whole block (cbSize 0) is supported.
 BOOL VirtualFree(LPVOID pAddress, size_t cbSize, DWORD dwFreeType);
+
+// Frame-size buffers: a block of VirtualAlloc owned like a unique_ptr (zero
+// filled, huge pages from 2 MiB on), given back with VirtualFree.
+struct SVirtualBlockDeleter {
+    void operator()(BYTE* p) const {
+        if (p) VirtualFree(p, 0, MEM_RELEASE);
+    }
+};
+using VirtualBlockPtr = std::unique_ptr<BYTE[], SVirtualBlockDeleter>;
+// cbSize bytes (a block of 1 byte for 0), or null when memory is exhausted.
+VirtualBlockPtr AllocateVirtualBlock(size_t cbSize);

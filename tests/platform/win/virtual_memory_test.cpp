@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/win/virtual_memory.h"
@@ -8,15 +9,20 @@ TEST(VirtualMemory, BlockIsZeroedAlignedToTheGranularityAndBadRequestsFail) {
     SYSTEM_INFO si{};
     GetSystemInfo(&si);
     EXPECT_EQ(si.dwAllocationGranularity, 65536u);
-    auto* p = static_cast<uint8_t*>(
-        VirtualAlloc(nullptr, 70000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 65536, 0u);
-    size_t nNonZero = 0;
-    for (size_t i = 0; i < 70000; ++i) nNonZero += p[i] != 0;
-    EXPECT_EQ(nNonZero, 0u);
-    p[69999] = 1;  // the whole requested size is writable
-    EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
-
+    // A small block, and a 1920x1080 frame's (huge pages, 2 MiB aligned).
+    for (const size_t cb : {size_t{70000}, size_t{6220800}}) {
+        SCOPED_TRACE(cb);
+        auto* p = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (cb >= (2u << 20) ? (2u << 20) : 65536), 0u);
+        EXPECT_EQ(std::count(p, p + cb, 0), static_cast<std::ptrdiff_t>(cb));
+        p[cb - 1] = 1;  // the whole requested size is writable
+        EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
+    }
     EXPECT_EQ(VirtualAlloc(nullptr, SIZE_MAX, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    // The owning form gives an empty request one byte.
+    const VirtualBlockPtr pEmpty = AllocateVirtualBlock(0);
+    ASSERT_NE(pEmpty, nullptr);
+    EXPECT_EQ(pEmpty[0], 0);
 }
