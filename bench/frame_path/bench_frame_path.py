@@ -2,8 +2,11 @@
 """bench_frame_path: the whole frame path, Pelora against what a user would
 pick instead, in one run and alternating, so that both see the same machine.
 
-For a 1920x1080 60 fps H.264 MP4 (600 frames, a keyframe every 250) and a
-640x480 30 fps MPEG-4 AVI (300 frames):
+For a 1920x1080 60 fps H.264 MP4 (600 frames, a keyframe every 250), a
+640x480 30 fps MPEG-4 AVI (300 frames), and a 1920x1080 60 fps H.264 MP4 of
+a noisy picture (300 frames, written by the ffmpeg command: x264 veryfast,
+CRF 23), whose frames cost as much to decode as camera footage does (the
+project's own clips are flat test patterns that decode almost for free):
   - pelora --headless CLIP --every-frame --no-plugin
       vs  ffmpeg -v error -i CLIP -f rawvideo -pix_fmt bgr24 -y /dev/null
   - pelora --headless CLIP --every-frame  (Tavro.so)
@@ -100,6 +103,19 @@ def ensure_clip(clipgen, path, fmt, size, frames, fps, gop):
     os.replace(tmp, path)
 
 
+def ensure_noisy_clip(path, frames):
+    if os.path.exists(path):
+        return
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    print(f"writing {path}", flush=True)
+    tmp = path + ".part.mp4"
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    "testsrc2=size=1920x1080:rate=60,noise=alls=12:allf=t", "-frames:v",
+                    str(frames), "-c:v", "libx264", "-preset", "veryfast", "-crf", "23", "-g",
+                    "250", "-pix_fmt", "yuv420p", tmp], check=True)
+    os.replace(tmp, path)
+
+
 def processed_frames(out):
     m = re.search(r"# processed (\d+) frames in the playback loop, skipped (\d+)", out)
     return (int(m.group(1)), int(m.group(2))) if m else (None, None)
@@ -133,6 +149,9 @@ def main():
     ]
     for _, path, params, _ in clips:
         ensure_clip(clipgen, path, *params)
+    noisy = os.path.join(clipdir, "h264-1920x1080-60fps-300f-noisy.mp4")
+    ensure_noisy_clip(noisy, 300)
+    clips.append(("1080p60 H.264 MP4, noisy picture", noisy, None, 300))
 
     medians = {}
     for name, path, _, frames in clips:
