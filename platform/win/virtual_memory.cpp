@@ -26,6 +26,9 @@ LPVOID VirtualAlloc(LPVOID pAddress, size_t cbSize, DWORD flAllocationType, DWOR
         flProtect != PAGE_READWRITE) {
         return nullptr;
     }
+    // More than a 47-bit address space can hold is never there (and a memory
+    // checker would stop the process on it instead of answering null).
+    if (cbSize > (size_t{1} << 47)) return nullptr;
     // Exactly the bytes asked for (no rounding up to the granularity), so
     // that a memory checker sees a write past the block.
     const bool bHuge = cbSize >= kHugePage;
