@@ -220,7 +220,7 @@ TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndPlayBinarisesThem) 
     pDialog->m_btnPlayPause->click();
     EXPECT_FALSE(pDialog->m_btnPlayPause->isEnabled());
     auto blackAndWhite = [&] {
-        const CFrameWorker::CDisplayLock display = pDialog->Worker()->LockDisplay();
+        const CFrameWorker::CDisplayLock display(*pDialog->Worker());
         for (DWORD i = 0; i < pDialog->Worker()->ImageSize(); ++i)
             if (display.Bits()[i] != 0 && display.Bits()[i] != 255) return false;
         return true;

@@ -133,7 +133,7 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     EXPECT_EQ(pStill->m_btnPlayPause->text(), QStringLiteral("開始"));
     // Unprocessed until Play; then the plug-in runs on it on every pass (black and white).
     auto displayBytes = [&] {
-        const CFrameWorker::CDisplayLock lock = pStill->Worker()->LockDisplay();
+        const CFrameWorker::CDisplayLock lock(*pStill->Worker());
         return std::vector<BYTE>(lock.Bits(), lock.Bits() + 24);
     };
     EXPECT_EQ(displayBytes()[0], 60);

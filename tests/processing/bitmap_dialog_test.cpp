@@ -87,7 +87,7 @@ protected:
         return pDialog;
     }
     static int DisplayedIndex(const QPointer<CBitmapDialog>& pDialog) {
-        const CFrameWorker::CDisplayLock lock = pDialog->Worker()->LockDisplay();
+        const CFrameWorker::CDisplayLock lock(*pDialog->Worker());
         return ReadFrameIndex(lock.Bits(), 640, 480, 640 * 3);
     }
     static void CloseAndWait(QPointer<CBitmapDialog>& pDialog) {

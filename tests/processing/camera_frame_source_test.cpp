@@ -249,7 +249,7 @@ TEST_F(CameraSourceTest, WorkerPollsTheCameraAndReportsEachNewFrame) {
         EXPECT_GT(r.llCaptureCount, 0);
     }
     EXPECT_GT(reports.size(), nNew);  // passes between frames: polling, not waiting
-    const CFrameWorker::CDisplayLock display = worker.LockDisplay();
+    const CFrameWorker::CDisplayLock display(worker);
     for (int y = 0; y < 240; ++y) {
         EXPECT_EQ(display.Bits()[y * 968 + 966], 0) << y;
         EXPECT_EQ(display.Bits()[y * 968 + 967], 0) << y;

@@ -135,7 +135,7 @@ public:
     }
 
     std::vector<uint8_t> DisplayedBytes() {
-        const CFrameWorker::CDisplayLock lock = m_worker.LockDisplay();
+        const CFrameWorker::CDisplayLock lock(m_worker);
         return std::vector<uint8_t>(lock.Bits(), lock.Bits() + m_worker.ImageSize());
     }
     // The frame index the display buffer shows (-1 when it shows none).
@@ -402,7 +402,7 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
     CWorkerRig rig(SFakeClip{.nFrames = 40}, &CountingPlugin, /*bEveryFrame=*/true);
     ASSERT_TRUE(rig.WaitForDisplayed(0));
     {
-        const CFrameWorker::CDisplayLock paint = rig.m_worker.LockDisplay();
+        const CFrameWorker::CDisplayLock paint(rig.m_worker);
         const std::vector<uint8_t> before(paint.Bits(), paint.Bits() + rig.m_worker.ImageSize());
         rig.m_worker.RequestPlay();
         ASSERT_TRUE(rig.WaitForRunEnd()) << "the run waited for the paint";
@@ -412,7 +412,7 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
     }
     ASSERT_TRUE(rig.WaitForDisplayed(0));  // rewound after the run
     {
-        const CFrameWorker::CDisplayLock paint = rig.m_worker.LockDisplay();
+        const CFrameWorker::CDisplayLock paint(rig.m_worker);
         for (int i = 0; i < 3; ++i) rig.m_worker.StepForward();
         ASSERT_TRUE(rig.WaitForSliderAt(3)) << "the steps waited for the paint";
         const int nStride = (3 * rig.m_worker.Width() + 3) & ~3;
