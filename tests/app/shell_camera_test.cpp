@@ -1,7 +1,6 @@
 // The camera in the program: start-up opening every virtual camera, the USB
 // camera dialogs reading device 0, and the exit order (workers end before
 // the devices close), with the real application object and offscreen Qt.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -27,22 +26,15 @@
 #include "platform/ffmpeg/frame_pattern.h"
 #include "platform/v4l2/v4l2_catalogue.h"
 #include "processing/bitmap_dialog.h"
+#include "support/process_threads.h"
 #include "support/qt_environment.h"
 #include "support/virtual_cameras.h"
 
 namespace {
 
 using pelora_test::MakeCamera;
+using pelora_test::ThreadCount;
 using pelora_test::WebcamConfig;
-
-int ThreadCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
 
 // The picture area as it was painted, read back as packed bottom-up BGR.
 std::optional<uint32_t> PaintedNumber(CBitmapDialog* pDialog) {

@@ -5,12 +5,15 @@
 
 #include "capture/capture_format.h"
 #include "capture_fixture.h"
+#include "support/process_threads.h"
 
 namespace {
 
 using pelora_test::CaptureLibraryTest;
 using pelora_test::DiscreteFormat;
 using pelora_test::SteppedFormat;
+using pelora_test::ThreadCount;
+using pelora_test::ThreadNames;
 using pelora_test::WebcamConfig;
 
 // --- Listing and indices ------------------------------------------------------
@@ -217,7 +220,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     noStream.streamOnFails = true;
     auto cams = {AddCamera(compressed), AddCamera(noStream), AddCamera(WebcamConfig())};
     VideoInput& vi = Lib();
-    const int threads = Threads();
+    const int threads = ThreadCount();
     EXPECT_FALSE(vi.openDevice(0, 640, 480));
     EXPECT_FALSE(vi.openDevice(1, 640, 480));
     ASSERT_EQ(CoUnregisterInprocClass(CLSID_NullRenderer), S_OK);
@@ -229,7 +232,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
         EXPECT_EQ(vi.getFormatCount(i), -1);
     }
     for (const auto& cam : cams) EXPECT_EQ(cam->openHandles(), 0);
-    EXPECT_EQ(Threads(), threads);
+    EXPECT_EQ(ThreadCount(), threads);
     EXPECT_TRUE(vi.openDevice(2, 640, 480));
 
     // A first run with a frame may start threads that stay for the process
@@ -239,7 +242,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     Emit(cam, 1);
     EXPECT_TRUE(vi.GetPixels(2, frame.data(), false, false));
     vi.closeDevice(2);
-    const int settled = Threads();
+    const int settled = ThreadCount();
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(vi.openDevice(2, 320, 240));
         if (i == 99) break;
@@ -251,7 +254,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     EXPECT_TRUE(vi.GetPixels(2, frame.data(), false, false));
     vi.closeDevice(2);
     EXPECT_EQ(cam.openHandles(), 0);
-    EXPECT_EQ(Threads(), settled) << ThreadNames();
+    EXPECT_EQ(ThreadCount(), settled) << ThreadNames();
 }
 
 }  // namespace

@@ -140,22 +140,6 @@ struct CGraphWithRenderer {
 
 class GraphTest : public pelora_test::LiveObjectsTest {
 protected:
-    // Writes a 96x64 25 fps clip with B-frames (named by prefix and format)
-    // and returns its path; "" and a test failure when it cannot be written.
-    static std::string BFrameClip(const char* pszPrefix, EClipFormat eFormat, int nFrames,
-                                  int nBFrames, int nGop) {
-        const std::string strPath = CClipCache::Get().Path(
-            std::string(pszPrefix) + ClipFormatName(eFormat) + ClipFormatExtension(eFormat));
-        const std::string strError = WriteClip(strPath, {.eFormat = eFormat,
-                                                         .nWidth = 96,
-                                                         .nHeight = 64,
-                                                         .nFrames = nFrames,
-                                                         .nFpsNum = 25,
-                                                         .nGop = nGop,
-                                                         .nBFrames = nBFrames});
-        EXPECT_EQ(strError, "");
-        return strError.empty() ? strPath : std::string();
-    }
     void SetUp() override {
         ASSERT_EQ(RegisterMediaClasses(), S_OK);
         CoInitialize(nullptr);
@@ -258,9 +242,7 @@ TEST_F(GraphTest, BFrameClipsGrabEveryFrameByPositionAsItself) {
                  {EClipFormat::Mp4H264, 60, 3, 12}};
     for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
         SCOPED_TRACE(ClipFormatName(eFormat));
-        const std::string strPath = BFrameClip("b_", eFormat, nFrames, nBFrames, nGop);
-        ASSERT_FALSE(strPath.empty());
-        CFileSourceRig rig(strPath);
+        CFileSourceRig rig(CClipCache::Get().Clip(eFormat, 96, 64, nFrames, 25, nGop, nBFrames));
         ASSERT_EQ(rig.Open(), S_OK);
         const SFrameTimeline& t = rig.m_timeline;
         EXPECT_EQ(t.nFrameCount, nFrames);
@@ -288,9 +270,7 @@ TEST_F(GraphTest, StepsOfOneFrameShowEachFrameAcrossAKeyframeAndAtTheEnd) {
                  {EClipFormat::Mp4H264, 40, 3, 10}};
     for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
         SCOPED_TRACE(ClipFormatName(eFormat));
-        const std::string strPath = BFrameClip("step_", eFormat, nFrames, nBFrames, nGop);
-        ASSERT_FALSE(strPath.empty());
-        CFileSourceRig rig(strPath);
+        CFileSourceRig rig(CClipCache::Get().Clip(eFormat, 96, 64, nFrames, 25, nGop, nBFrames));
         ASSERT_EQ(rig.Open(), S_OK);
         const SFrameTimeline& t = rig.m_timeline;
         auto at = [&](int n) { return FrameStartAt(n, t.nFrameStep, t.dFramesPerSecond); };
