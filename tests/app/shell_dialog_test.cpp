@@ -40,12 +40,8 @@ protected:
     static void SetUpTestSuite() {
         s_dir = fs::temp_directory_path() / ("pelora_shell_" + std::to_string(getpid()));
         fs::create_directories(s_dir);
-        SClipParams params;
-        params.eFormat = EClipFormat::AviMpeg4;
-        params.nWidth = 64;
-        params.nHeight = 48;
-        params.nFrames = 300;
-        params.nFpsNum = 30;
+        const SClipParams params{
+            .eFormat = EClipFormat::AviMpeg4, .nWidth = 64, .nHeight = 48, .nFrames = 300};
         ASSERT_EQ(WriteClip((s_dir / "one.avi").string(), params), "");
         ASSERT_EQ(WriteClip((s_dir / "two.avi").string(), params), "");
         std::ofstream(s_dir / "still.bmp", std::ios::binary) << GreyBitmap();
@@ -192,6 +188,7 @@ TEST_F(ShellDialogTest, ExitWhileThePluginNeverReturnsEndsTheProgram) {
     ASSERT_FALSE(pDialog.isNull());  // still waiting for its worker
     m_pApp.reset();                  // what the program does once its event loop has ended
     EXPECT_TRUE(pDialog.isNull());
+    EXPECT_EQ(CBitmapDialog::AbandonedWorkerCount(), 1u);
     setBlocking(0);
     EXPECT_TRUE(PumpUntil([] { return CBitmapDialog::AbandonedWorkerCount() == 0; }));
 }
