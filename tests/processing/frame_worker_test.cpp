@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fake_file_graph.h"
+#include "recording_window.h"
 #include "support/watchdog.h"
 #include "processing/file_frame_source.h"
 #include "processing/still_frame_source.h"
@@ -60,48 +61,6 @@ std::vector<int> SeenAndClear() {
     std::lock_guard<std::mutex> lock(g_mxSeen);
     return std::exchange(g_seen, {});
 }
-
-// Records what the worker asked of its window: one (what, value) pair a call.
-class CRecordingWindow : public IFrameWindow {
-public:
-    void SetCounterText(const std::string& s) override { Add("counter", s); }
-    void SetSliderRange(LONG nMax, LONG nTickFreq) override {
-        Add("range", std::to_string(nMax) + " " + std::to_string(nTickFreq));
-    }
-    void SetSliderPos(LONG nPos) override { Add("pos", std::to_string(nPos)); }
-    void DisableSlider() override { Add("disable", ""); }
-    void ResetButtonsAfterRun() override { Add("reset", ""); }
-    void InvalidatePicture() override {}
-    void DrawTextAt(int y, const std::string& s) override { Add("line " + std::to_string(y), s); }
-    void OnFrameProcessed(LONGLONG llIndex, double, double) override {
-        Add("frame", std::to_string(llIndex));
-    }
-    void OnRunEnded(LONGLONG, LONGLONG llSkipped) override {
-        Add("end", std::to_string(llSkipped));
-    }
-
-    // The values recorded under what, in order.
-    std::vector<std::string> Values(const std::string& what) {
-        std::lock_guard<std::mutex> lock(m_mx);
-        std::vector<std::string> v;
-        for (const auto& [w, value] : m_events)
-            if (w == what) v.push_back(value);
-        return v;
-    }
-    std::vector<LONGLONG> Processed() {
-        std::vector<LONGLONG> v;
-        for (const std::string& s : Values("frame")) v.push_back(std::stoll(s));
-        return v;
-    }
-
-private:
-    void Add(std::string what, std::string value) {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_events.emplace_back(std::move(what), std::move(value));
-    }
-    std::mutex m_mx;  // guards m_events
-    std::vector<std::pair<std::string, std::string>> m_events;
-};
 
 // One worker with its run flag and window, started like the dialog starts it.
 class CWorkerRig {
