@@ -116,43 +116,36 @@ struct NegotiationCase {
 };
 
 std::vector<NegotiationCase> NegotiationCases() {
-    std::vector<NegotiationCase> cases;
-    {
-        VirtualCameraConfig c = WebcamConfig();  // the driver adjusts 800x600 to 640x480
-        cases.push_back({"adjusting driver", c, 800, 600, 640, 480,
-                         "SETUP: closest supported size is YUY2 @ 640 480\n"});
-    }
-    {
+    // A webcam with these formats, left at w x h.
+    const auto camera = [](std::vector<VirtualFormat> formats, uint32_t w, uint32_t h) {
         VirtualCameraConfig c = WebcamConfig();
-        c.formats = {SteppedFormat(V4L2_PIX_FMT_YUYV, V4L2_FRMSIZE_TYPE_STEPWISE, 320, 1280, 160,
-                                   240, 720, 120)};
-        c.width = 320, c.height = 240;
-        cases.push_back({"stepwise", c, 700, 500, 640, 480,
-                         "SETUP: closest supported size is YUY2 @ 640 480\n"});
-    }
-    {
-        VirtualCameraConfig c = WebcamConfig();
-        c.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{320, 240}}),
-                     DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{640, 480}})};
-        c.width = 320, c.height = 240;
-        cases.push_back({"exact only in MJPG", c, 640, 480, 640, 480,
-                         "SETUP: closest supported size is OTHER @ 640 480\n"});
-    }
-    {
-        VirtualCameraConfig c = WebcamConfig();
-        c.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{600, 480}}),
-                     DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{680, 480}})};
-        c.width = 600, c.height = 480;
-        cases.push_back({"equal distance", c, 640, 480, 600, 480,
-                         "SETUP: closest supported size is YUY2 @ 600 480\n"});
-    }
-    {
-        VirtualCameraConfig c = WebcamConfig();
-        c.capsRecordSize = 120;  // no capability list to search
-        c.width = 320, c.height = 240;
-        cases.push_back({"odd caps record", c, 800, 600, 320, 240, nullptr});
-    }
-    return cases;
+        if (!formats.empty()) c.formats = std::move(formats);
+        c.width = w, c.height = h;
+        return c;
+    };
+    VirtualCameraConfig oddCaps = camera({}, 320, 240);
+    oddCaps.capsRecordSize = 120;  // no capability list to search
+    return {
+        // The driver adjusts 800x600 to 640x480.
+        {"adjusting driver", camera({}, 640, 480), 800, 600, 640, 480,
+         "SETUP: closest supported size is YUY2 @ 640 480\n"},
+        {"stepwise",
+         camera({SteppedFormat(V4L2_PIX_FMT_YUYV, V4L2_FRMSIZE_TYPE_STEPWISE, 320, 1280, 160, 240,
+                               720, 120)},
+                320, 240),
+         700, 500, 640, 480, "SETUP: closest supported size is YUY2 @ 640 480\n"},
+        {"exact only in MJPG",
+         camera({DiscreteFormat(V4L2_PIX_FMT_YUYV, {{320, 240}}),
+                 DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{640, 480}})},
+                320, 240),
+         640, 480, 640, 480, "SETUP: closest supported size is OTHER @ 640 480\n"},
+        {"equal distance",
+         camera({DiscreteFormat(V4L2_PIX_FMT_YUYV, {{600, 480}}),
+                 DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{680, 480}})},
+                600, 480),
+         640, 480, 600, 480, "SETUP: closest supported size is YUY2 @ 600 480\n"},
+        {"odd caps record", oddCaps, 800, 600, 320, 240, nullptr},
+    };
 }
 
 TEST_F(CaptureLibraryTest, NegotiatedSizeIsWhatThePinDelivers) {
