@@ -14,9 +14,9 @@
 #include "platform/com/com_ref.h"
 #include "platform/media/capture_interfaces.h"
 
-// The first video input device's capture filter in the listing at nIndex
-// (from 0), its friendly name in *pstrName when it has one; empty when
-// there is no such device or it cannot be bound.
+// The capture filter of the video input device at nIndex (from 0) in the
+// device listing, and its friendly name in *pstrName when it has one; empty
+// when there is no such device or it cannot be bound.
 CComRef<IBaseFilter> BindVideoInputDevice(int nIndex, std::wstring* pstrName = nullptr);
 
 struct SPreviewChain {
