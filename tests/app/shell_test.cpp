@@ -155,15 +155,6 @@ TEST_F(ShellTest, StandardFileDialogIsInJapanese) {
     EXPECT_NE(pButtons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));
 }
 
-// No camera: the whole camera input menu is greyed; the others are not.
-TEST_F(ShellTest, CameraMenuIsGreyedWithoutACamera) {
-    Start();
-    const QList<QAction*> top = Frame()->menuBar()->actions();
-    ASSERT_EQ(top.size(), 4);
-    EXPECT_FALSE(top[1]->isEnabled());
-    EXPECT_TRUE(top[0]->isEnabled() && top[2]->isEnabled() && top[3]->isEnabled());
-}
-
 TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunNothing) {
     Start();
     struct SKey {
