@@ -152,7 +152,7 @@ private:
         }
         if (m_goal.bSaveFrame && m_nNewFrames == m_goal.lSaveFrame) {
             // The display buffer holds this pass's frame until the next pass.
-            const CFrameWorker::CDisplayLock display = m_pWorker->LockDisplay();
+            const CFrameWorker::CDisplayLock display(*m_pWorker);
             m_bSaved = WriteBmp(m_goal.strSavePath, m_pWorker->Format(), display.Bits());
             m_bSaveFailed = !m_bSaved;
         }

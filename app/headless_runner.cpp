@@ -232,7 +232,7 @@ int RunHeadless(const SCommandLine& opt) {
             std::fprintf(stderr, "ファイルを開くことが出来ません\n");
             nExit = 1;
         } else {
-            const CFrameWorker::CDisplayLock lock = worker.LockDisplay();
+            const CFrameWorker::CDisplayLock lock(worker);
             if (!WriteBmp(opt.strSavePath, worker.Format(), lock.Bits())) {
                 std::fprintf(stderr, "pelora: cannot write %s\n", opt.strSavePath.c_str());
                 nExit = 1;

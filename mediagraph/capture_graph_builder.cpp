@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "filterbase/create_unaggregated.h"
 #include "platform/com/com_ref.h"
 
 namespace {
@@ -36,15 +37,9 @@ CComRef<IPin> FindPin(IBaseFilter* pFilter, PIN_DIRECTION dir, const IID* pRiid,
 }  // namespace
 
 HRESULT CCaptureGraphBuilder::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    auto* p = new (std::nothrow) CCaptureGraphBuilder();
-    if (!p) return E_OUTOFMEMORY;
-    p->NonDelegatingAddRef();
-    const HRESULT hr = p->NonDelegatingQueryInterface(riid, ppv);
-    p->NonDelegatingRelease();
-    return hr;
+    // Its construction cannot fail but for memory.
+    return CreateUnaggregated(pUnkOuter, riid, ppv,
+                              [](HRESULT*) { return new (std::nothrow) CCaptureGraphBuilder(); });
 }
 
 CCaptureGraphBuilder::~CCaptureGraphBuilder() {

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "filterbase/create_unaggregated.h"
 #include "filterbase/media_type.h"
 #include "platform/com/com_runtime.h"
 #include "platform/media/media_guids.h"
@@ -14,20 +15,9 @@ CFileSourceFilter::CFileSourceFilter(HRESULT* phr)
 CFileSourceFilter::~CFileSourceFilter() = default;
 
 HRESULT CFileSourceFilter::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* pFilter = new (std::nothrow) CFileSourceFilter(&hr);
-    if (!pFilter) return E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-        delete pFilter;  // never handed out: no references yet
-        return hr;
-    }
-    pFilter->NonDelegatingAddRef();
-    hr = pFilter->NonDelegatingQueryInterface(riid, ppv);
-    pFilter->NonDelegatingRelease();
-    return hr;
+    return CreateUnaggregated(pUnkOuter, riid, ppv, [](HRESULT* phr) {
+        return new (std::nothrow) CFileSourceFilter(phr);
+    });
 }
 
 HRESULT CFileSourceFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 
+#include "filterbase/create_unaggregated.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "mediagraph/enum_filters.h"
@@ -55,20 +56,8 @@ CComRef<IBaseFilter> FilterOf(IPin* pPin) {
 // Creation
 
 HRESULT CFilterGraph::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    HRESULT hr = S_OK;
-    auto* pGraph = new (std::nothrow) CFilterGraph(&hr);
-    if (!pGraph) return E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-        delete pGraph;
-        return hr;
-    }
-    pGraph->NonDelegatingAddRef();
-    hr = pGraph->NonDelegatingQueryInterface(riid, ppv);
-    pGraph->NonDelegatingRelease();
-    return hr;
+    return CreateUnaggregated(pUnkOuter, riid, ppv,
+                              [](HRESULT* phr) { return new (std::nothrow) CFilterGraph(phr); });
 }
 
 CFilterGraph::CFilterGraph(HRESULT* phr) : CUnknown("CFilterGraph", nullptr) {

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <new>
 
+#include "filterbase/create_unaggregated.h"
 #include "mediagraph/capture_filter.h"
 #include "mediagraph/virtual_camera.h"
 #include "platform/win/wide_text.h"
@@ -25,10 +26,9 @@ HRESULT HandOut(T* p, REFIID riid, void** ppv) {
 // ---------------------------------------------------------------------------
 
 HRESULT CSystemDeviceEnum::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
-    return HandOut(new (std::nothrow) CSystemDeviceEnum(), riid, ppv);
+    // Its construction cannot fail but for memory.
+    return CreateUnaggregated(pUnkOuter, riid, ppv,
+                              [](HRESULT*) { return new (std::nothrow) CSystemDeviceEnum(); });
 }
 
 HRESULT CSystemDeviceEnum::NonDelegatingQueryInterface(REFIID riid, void** ppv) {

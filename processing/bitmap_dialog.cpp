@@ -73,7 +73,7 @@ protected:
         const int nWidth = pWorker->Width();
         const int nHeight = pWorker->Height();
         const int nStride = static_cast<int>(TavroRowStride(nWidth));
-        const CFrameWorker::CDisplayLock lock = pWorker->LockDisplay();
+        const CFrameWorker::CDisplayLock lock(*pWorker);
         // A view of the buffer, no copy: the lock keeps it from changing.
         const QImage img(lock.Bits(), nWidth, nHeight, nStride, QImage::Format_BGR888);
         painter.translate(0, nHeight);

@@ -100,8 +100,8 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     m_bmiFormat = bmiNew;
     m_pFrameBits = std::move(pFrame);
     m_pWorkBits = std::move(pWork);
-    std::lock_guard<std::mutex> paint(m_mxPaint);
-    std::lock_guard<std::mutex> lock(m_mxDisplay);
+    CStdMutexLock paint(&m_mxPaint);
+    CStdMutexLock lock(&m_mxDisplay);
     m_pDisplayBits = std::move(pDisplay);
     m_pReadyBits = std::move(pReady);
     m_bReadyFresh = false;
@@ -110,7 +110,7 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
 
 void CFrameWorker::PublishWork() {
     {
-        std::lock_guard<std::mutex> lock(m_mxDisplay);
+        CStdMutexLock lock(&m_mxDisplay);
         std::swap(m_pReadyBits, m_pWorkBits);
         m_bReadyFresh = true;
     }
@@ -118,7 +118,7 @@ void CFrameWorker::PublishWork() {
 }
 
 const BYTE* CFrameWorker::TakeReadyForPaint() const {
-    std::lock_guard<std::mutex> lock(m_mxDisplay);
+    CStdMutexLock lock(&m_mxDisplay);
     if (m_bReadyFresh) {
         std::swap(m_pDisplayBits, m_pReadyBits);
         m_bReadyFresh = false;
@@ -143,22 +143,22 @@ void CFrameWorker::Join() {
 
 void CFrameWorker::Wake() {
     {
-        std::lock_guard<std::mutex> lock(m_mxChange);
+        CStdMutexLock lock(&m_mxChange);
         ++m_nChangeSerial;
     }
     m_cvChange.notify_all();
 }
 
 void CFrameWorker::WaitForChange(DWORD dwMs) {
-    std::unique_lock<std::mutex> lock(m_mxChange);
+    CStdMutexLock lock(&m_mxChange);
     const uint64_t nSeen = m_nChangeSerial;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMs);
     // Slices of at most 50 ms, so a run flag cleared without Wake() is seen.
     while (m_nChangeSerial == nSeen && Running()) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) break;
-        m_cvChange.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
-                                      deadline - now, std::chrono::milliseconds(50)));
+        m_cvChange.wait_for(lock.Native(), std::min<std::chrono::steady_clock::duration>(
+                                               deadline - now, std::chrono::milliseconds(50)));
     }
 }
 

@@ -20,7 +20,7 @@
 // paint takes the ready buffer as its display buffer (another swap) and
 // draws that with only the paint lock held. The worker never takes the paint
 // lock, so it never waits for a paint, and a paint never sees a
-// half-written frame (LockDisplay).
+// half-written frame (CDisplayLock).
 //
 // Waits: every loop and wait of the worker and its source sees its run flag
 // (graph completion in 50 ms slices, the renderer's rendered-frame signal
@@ -45,11 +45,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "pelora/tavro_plugin.h"
+#include "platform/win/std_mutex.h"
+#include "platform/win/thread_annotations.h"
 #include "platform/win/virtual_memory.h"
 #include "platform/win/win_types.h"
 #include "processing/frame_source.h"
@@ -154,18 +155,20 @@ public:
     // after taking over the ready buffer when the worker published since the
     // last paint. It stays as it is while the lock is held; the worker goes
     // on publishing meanwhile (into the ready buffer). Any thread (the
-    // paint); paints are serialised by the paint lock.
-    class CDisplayLock {
+    // paint); paints are serialised by the paint lock. Constructed in place
+    // (not returned from a function), so the lock analysis sees it held for
+    // the guard's scope.
+    class SCOPED_CAPABILITY CDisplayLock {
     public:
-        explicit CDisplayLock(const CFrameWorker& w)
-            : m_lock(w.m_mxPaint), m_pBits(w.TakeReadyForPaint()) {}
+        explicit CDisplayLock(const CFrameWorker& w) ACQUIRE(w.m_mxPaint)
+            : m_lock(&w.m_mxPaint), m_pBits(w.TakeReadyForPaint()) {}
+        ~CDisplayLock() RELEASE() {}
         const BYTE* Bits() const { return m_pBits; }
 
     private:
-        std::unique_lock<std::mutex> m_lock;
+        CStdMutexLock m_lock;
         const BYTE* m_pBits;
     };
-    CDisplayLock LockDisplay() const { return CDisplayLock(*this); }
 
 private:
     static void FrameWorkerProc(CFrameWorker* pWorker);
@@ -187,7 +190,7 @@ private:
     void PublishWork();
     // m_mxPaint held: the display buffer, swapped with the ready buffer when
     // that holds a newer frame.
-    const BYTE* TakeReadyForPaint() const;
+    const BYTE* TakeReadyForPaint() const REQUIRES(m_mxPaint);
     void ReportRunStatistics(LONGLONG llIndexReached);
     void UpdateCounterAndSlider(bool bForce);
     void DrawPassLine(LONGLONG llT0, LONGLONG llT1);
@@ -229,11 +232,14 @@ private:
     // Publishing (worker) and taking (paint) the picture. Lock order:
     // m_mxPaint, then m_mxDisplay; the worker takes only m_mxDisplay, and
     // only for a pointer swap.
-    mutable std::mutex m_mxPaint;  // held for a whole paint: guards m_pDisplayBits and its pixels
-    mutable VirtualBlockPtr m_pDisplayBits;  // what the window paints
-    mutable std::mutex m_mxDisplay;  // guards m_pReadyBits (pointer and pixels) and m_bReadyFresh
-    mutable VirtualBlockPtr m_pReadyBits;  // the frame published last, not painted yet
-    mutable bool m_bReadyFresh = false;    // m_pReadyBits holds a frame newer than m_pDisplayBits
+    mutable CStdMutex m_mxPaint;  // held for a whole paint: guards m_pDisplayBits and its pixels
+    // What the window paints.
+    mutable VirtualBlockPtr m_pDisplayBits GUARDED_BY(m_mxPaint);
+    mutable CStdMutex m_mxDisplay;  // guards m_pReadyBits (pointer and pixels) and m_bReadyFresh
+    // The frame published last, not painted yet.
+    mutable VirtualBlockPtr m_pReadyBits GUARDED_BY(m_mxDisplay);
+    // m_pReadyBits holds a frame newer than m_pDisplayBits.
+    mutable bool m_bReadyFresh GUARDED_BY(m_mxDisplay) = false;
 
     // Shared between the controls and the worker.
     std::atomic<BOOL> m_bPlaying{FALSE};
@@ -252,9 +258,9 @@ private:
     std::atomic<LONGLONG> m_llProcessedInRun{0};
     std::atomic<LONGLONG> m_llSkippedInRun{0};
 
-    std::mutex m_mxChange;               // guards m_nChangeSerial
+    CStdMutex m_mxChange;                // leaf: guards m_nChangeSerial
     std::condition_variable m_cvChange;  // signalled when m_nChangeSerial moves
-    uint64_t m_nChangeSerial = 0;
+    uint64_t m_nChangeSerial GUARDED_BY(m_mxChange) = 0;
 
     std::thread m_thread;
 };

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "mediagraph/media_classes.h"
+#include "mediagraph/preview_chain.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "platform/ffmpeg/frame_converter.h"
@@ -70,42 +71,13 @@ void RunGraph(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
     V4l2Catalogue::clearVirtual();
     V4l2Catalogue::registerVirtual(cam);
 
-    CComRef<ICreateDevEnum> devEnum;
-    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                     reinterpret_cast<void**>(devEnum.Receive()));
-    CComRef<IEnumMoniker> monikers;
-    devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-    CComRef<IMoniker> moniker;
-    monikers->Next(1, moniker.Receive(), nullptr);
-    CComRef<IBaseFilter> source, grab, sink;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                          reinterpret_cast<void**>(source.Receive()));
-    CComRef<IGraphBuilder> graph;
-    CComRef<ICaptureGraphBuilder2> builder;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                     reinterpret_cast<void**>(graph.Receive()));
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                     IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(builder.Receive()));
-    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                     reinterpret_cast<void**>(grab.Receive()));
-    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                     reinterpret_cast<void**>(sink.Receive()));
-    builder->SetFiltergraph(graph.Get());
-    graph->AddFilter(source.Get(), L"Camera");
-    graph->AddFilter(grab.Get(), L"Sample Grabber");
-    graph->AddFilter(sink.Get(), L"NullRenderer");
-    CComRef<ISampleGrabber> grabber;
-    grab->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(grabber.Receive()));
     CountingCallback cb;
-    grabber->SetCallback(&cb, 0);
-    if (builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source.Get(), grab.Get(),
-                              sink.Get()) != S_OK) {
+    SPreviewChain chain;
+    if (chain.Build(BindVideoInputDevice(0).Get(), &cb) != S_OK) {
         std::fprintf(stderr, "bench_capture: cannot connect\n");
         std::exit(1);
     }
-    CComRef<IMediaControl> control;
-    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.Receive()));
-    control->Run();
+    chain.control->Run();
     const double cpu0 = CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     uint64_t handed = cam->returned();
@@ -116,8 +88,7 @@ void RunGraph(uint32_t fourcc, uint32_t w, uint32_t h, int nFrames) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = CpuSeconds() - cpu0;
-    control->Stop();
-    grabber->SetCallback(nullptr, 0);
+    chain.Release();
     std::printf("  graph:   %5d frames (%d to SampleCB), %7.1f frames/s, CPU %6.2f ms/frame\n",
                 nFrames, cb.frames, nFrames / wall, cpu * 1000 / nFrames);
 }

@@ -62,13 +62,8 @@ protected:
         s_nInstall = Shell("'" PELORA_CMAKE "' --install '" PELORA_BUILD_DIR "' --prefix '" +
                                Prefix().string() + "'",
                            s_dir / "install.log");
-        SClipParams params;
-        params.eFormat = EClipFormat::AviMpeg4;
-        params.nWidth = 96;
-        params.nHeight = 64;
-        params.nFrames = 6;
-        params.nFpsNum = 24;
-        s_strClipError = WriteClip((s_dir / "clip.avi").string(), params);
+        s_strClipError = WriteClip((s_dir / "clip.avi").string(),
+                                   {.nWidth = 96, .nHeight = 64, .nFrames = 6, .nFpsNum = 24});
     }
     static void TearDownTestSuite() { fs::remove_all(s_dir); }
 

@@ -1,7 +1,6 @@
 // The camera in the program: start-up opening every virtual camera, the USB
 // camera dialogs reading device 0, and the exit order (workers end before
 // the devices close), with the real application object and offscreen Qt.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -10,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -22,44 +22,29 @@
 #include "app/pelora_app.h"
 #include "app/pelora_doc.h"
 #include "app/resource.h"
-#include "app/user_prompts.h"
 #include "mediagraph/media_classes.h"
 #include "platform/ffmpeg/frame_pattern.h"
 #include "platform/v4l2/v4l2_catalogue.h"
 #include "processing/bitmap_dialog.h"
+#include "prompt_recorder.h"
+#include "support/process_threads.h"
 #include "support/qt_environment.h"
 #include "support/virtual_cameras.h"
 
 namespace {
 
 using pelora_test::MakeCamera;
+using pelora_test::ThreadCount;
 using pelora_test::WebcamConfig;
 
-int ThreadCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
-// The picture area as it was painted, read back as packed bottom-up BGR.
+// The number in the picture area as it was painted: the screen's top-down
+// rows turned into the bottom-up BGR rows the camera's pattern is read from.
 std::optional<uint32_t> PaintedNumber(CBitmapDialog* pDialog) {
     const QImage img =
-        pDialog->m_stcPicture->grab().toImage().convertToFormat(QImage::Format_RGB888);
+        pDialog->m_stcPicture->grab().toImage().convertToFormat(QImage::Format_BGR888).mirrored();
     const int w = img.width(), h = img.height();
-    if (w < 64 || h < 16) return std::nullopt;
-    std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
-    for (int y = 0; y < h; ++y) {
-        const uchar* pRow = img.constScanLine(h - 1 - y);
-        for (int x = 0; x < w; ++x) {
-            bgr[(y * w + x) * 3 + 0] = pRow[x * 3 + 2];
-            bgr[(y * w + x) * 3 + 1] = pRow[x * 3 + 1];
-            bgr[(y * w + x) * 3 + 2] = pRow[x * 3 + 0];
-        }
-    }
-    return ReadFrameNumber(bgr.data(), static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+    if (w < 64 || h < 16 || img.bytesPerLine() != 3 * w) return std::nullopt;
+    return ReadFrameNumber(img.constBits(), static_cast<uint32_t>(w), static_cast<uint32_t>(h));
 }
 
 class ShellCameraTest : public testing::Test {
@@ -68,10 +53,6 @@ protected:
         ASSERT_EQ(RegisterMediaClasses(), S_OK);
         CBitmapDialog::SetPluginPath(TAVRO_PATH);
         RouteDialogMessages();
-        CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
-            m_messages.push_back(request.text.toStdString());
-            return IDOK;
-        });
         m_oldSink = VideoInput::setPrintSink([this](std::string_view text) {
             // Closing a device prints this, on the GUI thread: is a worker
             // of a watched dialog still running then?
@@ -88,7 +69,6 @@ protected:
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         V4l2Catalogue::clearVirtual();
         VideoInput::setPrintSink(m_oldSink);
-        CUserPrompts::SetMessageHook({});
         CBitmapDialog::SetPluginPath("");
     }
 
@@ -131,14 +111,13 @@ protected:
         return n;
     }
     bool ForcedStopShown() const {
-        for (const std::string& s : m_messages)
-            if (s == "スレッド強制停止") return true;
-        return false;
+        const std::vector<std::string> texts = m_prompts.Texts();
+        return std::find(texts.begin(), texts.end(), "スレッド強制停止") != texts.end();
     }
 
+    CPromptRecorder m_prompts;  // outlives the application
     std::unique_ptr<CPeloraApp> m_pApp;
     std::vector<std::shared_ptr<VirtualV4l2Device>> m_cameras;
-    std::vector<std::string> m_messages;
     CapturePrintSink m_oldSink;
     std::vector<QPointer<CBitmapDialog>> m_watched;  // GUI thread
     bool m_bWorkerRanAtClose = false;                // GUI thread
@@ -166,7 +145,7 @@ TEST_F(ShellCameraTest, StartUpOpensEveryCameraOnceAt640x480AndNoneGreysTheMenu)
             pDialog->m_btnStop->click();
             pDialog->m_btnClose->click();
             EXPECT_TRUE(PumpUntil([&] { return pDialog.isNull(); }));
-            EXPECT_TRUE(m_messages.empty());
+            EXPECT_TRUE(m_prompts.m_messages.empty());
         }
         const SCameraDevices& devices = m_pApp->m_cameras;
         ASSERT_EQ(devices.m_nDeviceCount, nCameras);
@@ -220,7 +199,7 @@ TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndPlayBinarisesThem) 
     pDialog->m_btnPlayPause->click();
     EXPECT_FALSE(pDialog->m_btnPlayPause->isEnabled());
     auto blackAndWhite = [&] {
-        const CFrameWorker::CDisplayLock display = pDialog->Worker()->LockDisplay();
+        const CFrameWorker::CDisplayLock display(*pDialog->Worker());
         for (DWORD i = 0; i < pDialog->Worker()->ImageSize(); ++i)
             if (display.Bits()[i] != 0 && display.Bits()[i] != 255) return false;
         return true;

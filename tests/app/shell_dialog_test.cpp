@@ -18,10 +18,10 @@
 #include "app/pelora_doc.h"
 #include "app/pelora_view.h"
 #include "app/resource.h"
-#include "app/user_prompts.h"
 #include "processing/bitmap_dialog.h"
 #include "support/qt_environment.h"
 #include "bitmap_file.h"
+#include "prompt_recorder.h"
 #include "tools/clip_writer.h"
 
 namespace {
@@ -40,12 +40,8 @@ protected:
     static void SetUpTestSuite() {
         s_dir = fs::temp_directory_path() / ("pelora_shell_" + std::to_string(getpid()));
         fs::create_directories(s_dir);
-        SClipParams params;
-        params.eFormat = EClipFormat::AviMpeg4;
-        params.nWidth = 64;
-        params.nHeight = 48;
-        params.nFrames = 300;
-        params.nFpsNum = 30;
+        const SClipParams params{
+            .eFormat = EClipFormat::AviMpeg4, .nWidth = 64, .nHeight = 48, .nFrames = 300};
         ASSERT_EQ(WriteClip((s_dir / "one.avi").string(), params), "");
         ASSERT_EQ(WriteClip((s_dir / "two.avi").string(), params), "");
         std::ofstream(s_dir / "still.bmp", std::ios::binary) << GreyBitmap();
@@ -55,19 +51,12 @@ protected:
     void SetUp() override {
         CBitmapDialog::SetPluginPath(TAVRO_PATH);
         RouteDialogMessages();
-        CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
-            m_messages.push_back(request.text.toStdString());
-            return IDOK;
-        });
-        CUserPrompts::SetFileHook([this](const SFileRequest&) { return m_nextFile; });
         m_pApp = std::make_unique<CPeloraApp>();
         ASSERT_TRUE(m_pApp->InitInstance({}, &BitmapDialogFactory));
     }
     void TearDown() override {
         m_pApp.reset();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        CUserPrompts::SetMessageHook({});
-        CUserPrompts::SetFileHook({});
         CBitmapDialog::SetPluginPath("");
     }
 
@@ -83,7 +72,7 @@ protected:
     // Runs the command on the file, waits for the new dialog's worker to be
     // set up and returns the dialog.
     QPointer<CBitmapDialog> Open(const char* name, UINT nCommand = ID_FILE_OPEN_VIDEO) {
-        m_nextFile = QString::fromStdString(Path(name));
+        m_prompts.m_nextFile = QString::fromStdString(Path(name));
         m_pApp->MainFrame()->OnCommand(nCommand);
         QPointer<CBitmapDialog> pDialog = Current();
         EXPECT_TRUE(PumpUntil(
@@ -96,9 +85,8 @@ protected:
     }
 
     static fs::path s_dir;
+    CPromptRecorder m_prompts;  // outlives the application
     std::unique_ptr<CPeloraApp> m_pApp;
-    std::vector<std::string> m_messages;
-    std::optional<QString> m_nextFile;
 };
 fs::path ShellDialogTest::s_dir;
 
@@ -110,12 +98,12 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     PlayUntilAFrameHasPassed(pVideo);  // replaced while playing
     EXPECT_TRUE(pOlder->isVisible());
     EXPECT_EQ(pVideo->m_nSeekMode, SEEK_COMPLETION);
-    m_nextFile = QString::fromStdString(Path("still.bmp"));
+    m_prompts.m_nextFile = QString::fromStdString(Path("still.bmp"));
     m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
     // By the time the command returns, the replaced dialog's worker has
     // ended and been released; its window goes with the next deferred delete.
     ASSERT_TRUE(pVideo.isNull() || (pVideo->Worker() == nullptr && !pVideo->isVisible()))
-        << "messages shown: " << ::testing::PrintToString(m_messages);
+        << "messages shown: " << ::testing::PrintToString(m_prompts.Texts());
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pVideo.isNull());
     EXPECT_TRUE(Running(pOlder) &&
@@ -133,7 +121,7 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     EXPECT_EQ(pStill->m_btnPlayPause->text(), QStringLiteral("開始"));
     // Unprocessed until Play; then the plug-in runs on it on every pass (black and white).
     auto displayBytes = [&] {
-        const CFrameWorker::CDisplayLock lock = pStill->Worker()->LockDisplay();
+        const CFrameWorker::CDisplayLock lock(*pStill->Worker());
         return std::vector<BYTE>(lock.Bits(), lock.Bits() + 24);
     };
     EXPECT_EQ(displayBytes()[0], 60);
@@ -143,7 +131,7 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
             if (b != 0 && b != 255) return false;
         return true;
     }));
-    EXPECT_TRUE(m_messages.empty());
+    EXPECT_TRUE(m_prompts.m_messages.empty());
 }
 
 TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
@@ -166,7 +154,7 @@ TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pFirst.isNull());
     EXPECT_TRUE(pSecond.isNull());
-    EXPECT_TRUE(m_messages.empty());  // no forced stop
+    EXPECT_TRUE(m_prompts.m_messages.empty());  // no forced stop
 }
 
 #ifdef STUCK_PLUGIN_PATH
@@ -188,10 +176,11 @@ TEST_F(ShellDialogTest, ExitWhileThePluginNeverReturnsEndsTheProgram) {
     pDialog->m_btnPlayPause->click();
     PumpUntil([] { return false; }, 200);  // the worker is now inside the plug-in
     m_pApp->MainFrame()->OnCommand(ID_APP_EXIT);
-    EXPECT_EQ(m_messages, std::vector<std::string>{"スレッド強制停止"});
+    EXPECT_EQ(m_prompts.Texts(), std::vector<std::string>{"スレッド強制停止"});
     ASSERT_FALSE(pDialog.isNull());  // still waiting for its worker
     m_pApp.reset();                  // what the program does once its event loop has ended
     EXPECT_TRUE(pDialog.isNull());
+    EXPECT_EQ(CBitmapDialog::AbandonedWorkerCount(), 1u);
     setBlocking(0);
     EXPECT_TRUE(PumpUntil([] { return CBitmapDialog::AbandonedWorkerCount() == 0; }));
 }

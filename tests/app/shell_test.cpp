@@ -29,8 +29,8 @@
 #include "app/pelora_doc.h"
 #include "app/pelora_view.h"
 #include "app/resource.h"
-#include "app/user_prompts.h"
 #include "bitmap_file.h"
+#include "prompt_recorder.h"
 #include "support/qt_environment.h"
 
 namespace {
@@ -75,22 +75,8 @@ protected:
         g_events.clear();
         SetSettingsIdentity();
         QSettings().clear();
-        CUserPrompts::SetMessageHook([this](const SMessageRequest& request) {
-            m_messages.push_back(request);
-            return IDOK;
-        });
-        CUserPrompts::SetFileHook([this](const SFileRequest& request) {
-            m_files.push_back(request);
-            return m_nextFile;
-        });
-        CUserPrompts::SetPrintHook([this](QPrinter&) { return ++m_nPrints, false; });
     }
-    void TearDown() override {
-        m_pApp.reset();
-        CUserPrompts::SetMessageHook({});
-        CUserPrompts::SetFileHook({});
-        CUserPrompts::SetPrintHook({});
-    }
+    void TearDown() override { m_pApp.reset(); }
 
     void Start(const QStringList& args = {}) {
         m_pApp = std::make_unique<CPeloraApp>();
@@ -123,11 +109,8 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    CPromptRecorder m_prompts;  // outlives the application
     std::unique_ptr<CPeloraApp> m_pApp;
-    std::vector<SMessageRequest> m_messages;
-    std::vector<SFileRequest> m_files;
-    int m_nPrints = 0;
-    std::optional<QString> m_nextFile;
     int m_nSerial = 0;
     std::vector<CFakeDialog*> m_made;  // may dangle once a dialog is destroyed
 };
@@ -145,8 +128,8 @@ TEST_F(ShellTest, OpeningAFileKeepsTheWindowsCaptionAndSize) {
     EXPECT_EQ(g_mainView.load(), Frame()->View());
     const QString caption = Frame()->windowTitle();
     const QSize size = Frame()->size();
-    m_nextFile = QString::fromStdString(TempPath("frame.bmp"));
-    WriteText(m_nextFile->toStdString(), BitmapBytes());
+    m_prompts.m_nextFile = QString::fromStdString(TempPath("frame.bmp"));
+    WriteText(m_prompts.m_nextFile->toStdString(), BitmapBytes());
     Frame()->OnCommand(ID_FILE_OPEN);
     ASSERT_NE(Current(), nullptr);
     EXPECT_TRUE(Current()->m_bHasStill);
@@ -170,15 +153,6 @@ TEST_F(ShellTest, StandardFileDialogIsInJapanese) {
     const auto* pButtons = dialog.findChild<QDialogButtonBox*>();
     ASSERT_NE(pButtons, nullptr);
     EXPECT_NE(pButtons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));
-}
-
-// No camera: the whole camera input menu is greyed; the others are not.
-TEST_F(ShellTest, CameraMenuIsGreyedWithoutACamera) {
-    Start();
-    const QList<QAction*> top = Frame()->menuBar()->actions();
-    ASSERT_EQ(top.size(), 4);
-    EXPECT_FALSE(top[1]->isEnabled());
-    EXPECT_TRUE(top[0]->isEnabled() && top[2]->isEnabled() && top[3]->isEnabled());
 }
 
 TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunNothing) {
@@ -223,16 +197,16 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
     // Ctrl+O asked for a still image, Ctrl+S for a file to save to (twice:
     // toolbar shown, then hidden), the toolbar's Open for an image again and
     // the menu item for a video; all cancelled, so nothing opened.
-    ASSERT_EQ(m_files.size(), 6u);
-    EXPECT_EQ(m_files[0].filter,
+    ASSERT_EQ(m_prompts.m_files.size(), 6u);
+    EXPECT_EQ(m_prompts.m_files[0].filter,
               QString("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)"));
-    EXPECT_TRUE(m_files[1].bSave);
-    EXPECT_TRUE(m_files[3].bSave);
+    EXPECT_TRUE(m_prompts.m_files[1].bSave);
+    EXPECT_TRUE(m_prompts.m_files[3].bSave);
     EXPECT_EQ(
-        m_files[5].filter,
+        m_prompts.m_files[5].filter,
         QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
     EXPECT_TRUE(m_made.empty());
-    EXPECT_EQ(m_nPrints, 2);
+    EXPECT_EQ(m_prompts.m_nPrints, 2);
 }
 
 TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
@@ -255,7 +229,7 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " / " + c.ext);
-        m_messages.clear();
+        m_prompts.m_messages.clear();
         Doc()->OpenSource(c.name, c.ext);
         CFakeDialog* pDialog = Current();
         ASSERT_TRUE(pDialog != nullptr && pDialog == m_made.back());
@@ -264,10 +238,10 @@ TEST_F(ShellTest, OpenSourceClassifiesExactlyAndCaseSensitively) {
         EXPECT_EQ(pDialog->m_nSeekMode, c.nSeek);
         EXPECT_EQ(pDialog->isVisible(), c.bShown);
         if (c.bShown) {
-            EXPECT_TRUE(m_messages.empty());
+            EXPECT_TRUE(m_prompts.m_messages.empty());
         } else {
-            ASSERT_EQ(m_messages.size(), 1u);
-            EXPECT_EQ(m_messages[0].buttons, EMessageButtons::Ok);
+            ASSERT_EQ(m_prompts.m_messages.size(), 1u);
+            EXPECT_EQ(m_prompts.m_messages[0].buttons, EMessageButtons::Ok);
         }
     }
     // The USB camera command opens a "VIDEO_IN" dialog.
@@ -306,15 +280,15 @@ TEST_F(ShellTest, RefusedImageShowsOurMessageAndOpensNothing) {
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(c.file);
-        m_messages.clear();
+        m_prompts.m_messages.clear();
         const std::string path = TempPath(c.file);
         WriteText(path, c.content);
-        m_nextFile = QString::fromStdString(path);
+        m_prompts.m_nextFile = QString::fromStdString(path);
         Frame()->OnCommand(ID_FILE_OPEN);
-        ASSERT_EQ(m_messages.size(), 1u);
-        EXPECT_TRUE(m_messages[0].text.contains(QString::fromUtf8(c.expect)))
-            << m_messages[0].text.toStdString();
-        EXPECT_EQ(m_messages[0].icon, EMessageIcon::Warning);
+        ASSERT_EQ(m_prompts.m_messages.size(), 1u);
+        EXPECT_TRUE(m_prompts.m_messages[0].text.contains(QString::fromUtf8(c.expect)))
+            << m_prompts.m_messages[0].text.toStdString();
+        EXPECT_EQ(m_prompts.m_messages[0].icon, EMessageIcon::Warning);
         EXPECT_EQ(Current(), pCurrent);
         EXPECT_TRUE(pCurrent->isVisible());
         EXPECT_EQ(m_made.size(), 1u);

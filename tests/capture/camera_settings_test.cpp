@@ -9,21 +9,9 @@
 namespace {
 
 using pelora_test::CaptureLibraryTest;
+using pelora_test::Control;
 using pelora_test::DiscreteFormat;
 using pelora_test::WebcamConfig;
-
-VirtualControl Control(uint32_t id, int32_t lo, int32_t hi, int32_t step, int32_t def,
-                       uint32_t companion = 0, uint32_t type = V4L2_CTRL_TYPE_INTEGER) {
-    VirtualControl c;
-    c.id = id;
-    c.type = type;
-    c.minimum = lo;
-    c.maximum = hi;
-    c.step = step;
-    c.defaultValue = def;
-    c.companionId = companion;
-    return c;
-}
 
 class CameraSettingsTest : public CaptureLibraryTest {
 protected:

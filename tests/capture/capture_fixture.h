@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
-#include <dirent.h>
-
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -79,29 +76,6 @@ protected:
             cam.emitFrames(1);
             ASSERT_TRUE(cam.waitReturned(target, 5000));
         }
-    }
-    // The names of this process's threads, for a failure message.
-    static std::string ThreadNames() {
-        std::string names;
-        if (DIR* d = opendir("/proc/self/task")) {
-            while (dirent* e = readdir(d)) {
-                if (e->d_name[0] == '.') continue;
-                std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-                std::string name;
-                std::getline(comm, name);
-                names += name + ";";
-            }
-            closedir(d);
-        }
-        return names;
-    }
-    static int Threads() {
-        int n = 0;
-        if (DIR* d = opendir("/proc/self/task")) {
-            while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-            closedir(d);
-        }
-        return n;
     }
     // The number painted into a delivered bottom-up BGR frame.
     static int64_t Number(const std::vector<unsigned char>& frame, int w, int h) {

@@ -5,12 +5,15 @@
 
 #include "capture/capture_format.h"
 #include "capture_fixture.h"
+#include "support/process_threads.h"
 
 namespace {
 
 using pelora_test::CaptureLibraryTest;
 using pelora_test::DiscreteFormat;
 using pelora_test::SteppedFormat;
+using pelora_test::ThreadCount;
+using pelora_test::ThreadNames;
 using pelora_test::WebcamConfig;
 
 // --- Listing and indices ------------------------------------------------------
@@ -113,43 +116,36 @@ struct NegotiationCase {
 };
 
 std::vector<NegotiationCase> NegotiationCases() {
-    std::vector<NegotiationCase> cases;
-    {
-        VirtualCameraConfig c = WebcamConfig();  // the driver adjusts 800x600 to 640x480
-        cases.push_back({"adjusting driver", c, 800, 600, 640, 480,
-                         "SETUP: closest supported size is YUY2 @ 640 480\n"});
-    }
-    {
+    // A webcam with these formats, left at w x h.
+    const auto camera = [](std::vector<VirtualFormat> formats, uint32_t w, uint32_t h) {
         VirtualCameraConfig c = WebcamConfig();
-        c.formats = {SteppedFormat(V4L2_PIX_FMT_YUYV, V4L2_FRMSIZE_TYPE_STEPWISE, 320, 1280, 160,
-                                   240, 720, 120)};
-        c.width = 320, c.height = 240;
-        cases.push_back({"stepwise", c, 700, 500, 640, 480,
-                         "SETUP: closest supported size is YUY2 @ 640 480\n"});
-    }
-    {
-        VirtualCameraConfig c = WebcamConfig();
-        c.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{320, 240}}),
-                     DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{640, 480}})};
-        c.width = 320, c.height = 240;
-        cases.push_back({"exact only in MJPG", c, 640, 480, 640, 480,
-                         "SETUP: closest supported size is OTHER @ 640 480\n"});
-    }
-    {
-        VirtualCameraConfig c = WebcamConfig();
-        c.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{600, 480}}),
-                     DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{680, 480}})};
-        c.width = 600, c.height = 480;
-        cases.push_back({"equal distance", c, 640, 480, 600, 480,
-                         "SETUP: closest supported size is YUY2 @ 600 480\n"});
-    }
-    {
-        VirtualCameraConfig c = WebcamConfig();
-        c.capsRecordSize = 120;  // no capability list to search
-        c.width = 320, c.height = 240;
-        cases.push_back({"odd caps record", c, 800, 600, 320, 240, nullptr});
-    }
-    return cases;
+        if (!formats.empty()) c.formats = std::move(formats);
+        c.width = w, c.height = h;
+        return c;
+    };
+    VirtualCameraConfig oddCaps = camera({}, 320, 240);
+    oddCaps.capsRecordSize = 120;  // no capability list to search
+    return {
+        // The driver adjusts 800x600 to 640x480.
+        {"adjusting driver", camera({}, 640, 480), 800, 600, 640, 480,
+         "SETUP: closest supported size is YUY2 @ 640 480\n"},
+        {"stepwise",
+         camera({SteppedFormat(V4L2_PIX_FMT_YUYV, V4L2_FRMSIZE_TYPE_STEPWISE, 320, 1280, 160, 240,
+                               720, 120)},
+                320, 240),
+         700, 500, 640, 480, "SETUP: closest supported size is YUY2 @ 640 480\n"},
+        {"exact only in MJPG",
+         camera({DiscreteFormat(V4L2_PIX_FMT_YUYV, {{320, 240}}),
+                 DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{640, 480}})},
+                320, 240),
+         640, 480, 640, 480, "SETUP: closest supported size is OTHER @ 640 480\n"},
+        {"equal distance",
+         camera({DiscreteFormat(V4L2_PIX_FMT_YUYV, {{600, 480}}),
+                 DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{680, 480}})},
+                600, 480),
+         640, 480, 600, 480, "SETUP: closest supported size is YUY2 @ 600 480\n"},
+        {"odd caps record", oddCaps, 800, 600, 320, 240, nullptr},
+    };
 }
 
 TEST_F(CaptureLibraryTest, NegotiatedSizeIsWhatThePinDelivers) {
@@ -217,7 +213,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     noStream.streamOnFails = true;
     auto cams = {AddCamera(compressed), AddCamera(noStream), AddCamera(WebcamConfig())};
     VideoInput& vi = Lib();
-    const int threads = Threads();
+    const int threads = ThreadCount();
     EXPECT_FALSE(vi.openDevice(0, 640, 480));
     EXPECT_FALSE(vi.openDevice(1, 640, 480));
     ASSERT_EQ(CoUnregisterInprocClass(CLSID_NullRenderer), S_OK);
@@ -229,7 +225,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
         EXPECT_EQ(vi.getFormatCount(i), -1);
     }
     for (const auto& cam : cams) EXPECT_EQ(cam->openHandles(), 0);
-    EXPECT_EQ(Threads(), threads);
+    EXPECT_EQ(ThreadCount(), threads);
     EXPECT_TRUE(vi.openDevice(2, 640, 480));
 
     // A first run with a frame may start threads that stay for the process
@@ -239,7 +235,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     Emit(cam, 1);
     EXPECT_TRUE(vi.GetPixels(2, frame.data(), false, false));
     vi.closeDevice(2);
-    const int settled = Threads();
+    const int settled = ThreadCount();
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(vi.openDevice(2, 320, 240));
         if (i == 99) break;
@@ -251,7 +247,7 @@ TEST_F(CaptureLibraryTest, FailedSetUpLeavesAFreshSlotAndNothingRunning) {
     EXPECT_TRUE(vi.GetPixels(2, frame.data(), false, false));
     vi.closeDevice(2);
     EXPECT_EQ(cam.openHandles(), 0);
-    EXPECT_EQ(Threads(), settled) << ThreadNames();
+    EXPECT_EQ(ThreadCount(), settled) << ThreadNames();
 }
 
 }  // namespace

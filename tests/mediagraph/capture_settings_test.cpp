@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "mediagraph/media_classes.h"
+#include "mediagraph/preview_chain.h"
 #include "platform/com/com_ref.h"
 #include "platform/com/com_runtime.h"
 #include "platform/media/capture_interfaces.h"
@@ -15,21 +16,10 @@
 
 namespace {
 
+using pelora_test::Control;
 using pelora_test::DiscreteFormat;
 using pelora_test::MakeCamera;
 using pelora_test::WebcamConfig;
-
-VirtualControl Control(uint32_t id, int32_t lo, int32_t hi, int32_t def, uint32_t companion = 0,
-                       uint32_t type = V4L2_CTRL_TYPE_INTEGER) {
-    VirtualControl c;
-    c.id = id;
-    c.type = type;
-    c.minimum = lo;
-    c.maximum = hi;
-    c.defaultValue = def;
-    c.companionId = companion;
-    return c;
-}
 
 class CaptureSettingsTest : public pelora_test::LiveObjectsTest {
 protected:
@@ -42,24 +32,6 @@ protected:
         V4l2Catalogue::clearVirtual();
         CoUninitialize();
         LiveObjectsTest::TearDown();
-    }
-    // A fresh capture filter for the first listed device, as the settings
-    // operations bind one.
-    static CComRef<IBaseFilter> BindFirst() {
-        CComRef<ICreateDevEnum> devEnum;
-        CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                         reinterpret_cast<void**>(devEnum.Receive()));
-        CComRef<IEnumMoniker> monikers;
-        if (devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) !=
-            S_OK) {
-            return {};
-        }
-        CComRef<IMoniker> moniker;
-        if (monikers->Next(1, moniker.Receive(), nullptr) != S_OK) return {};
-        CComRef<IBaseFilter> filter;
-        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                              reinterpret_cast<void**>(filter.Receive()));
-        return filter;
     }
     template <class T>
     static CComRef<T> Find(const GUID* pCategory, const GUID* pType, IBaseFilter* pFilter,
@@ -76,25 +48,25 @@ protected:
 
 TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions) {
     VirtualCameraConfig cfg = WebcamConfig();
-    VirtualControl contrast = Control(V4L2_CID_CONTRAST, 0, 100, 50);
+    VirtualControl contrast = Control(V4L2_CID_CONTRAST, 0, 100, 1, 50);
     contrast.setFails = true;
     contrast.setErrno = EBUSY;
-    VirtualControl sharpness = Control(V4L2_CID_SHARPNESS, 0, 7, 3);
+    VirtualControl sharpness = Control(V4L2_CID_SHARPNESS, 0, 7, 1, 3);
     sharpness.disabled = true;
     cfg.controls = {
-        Control(V4L2_CID_BRIGHTNESS, -64, 64, 0),
+        Control(V4L2_CID_BRIGHTNESS, -64, 64, 1, 0),
         contrast,
         sharpness,
-        Control(V4L2_CID_GAIN, 0, 255, 32, V4L2_CID_AUTOGAIN),
-        Control(V4L2_CID_AUTOGAIN, 0, 1, 1, 0, V4L2_CTRL_TYPE_BOOLEAN),
-        Control(V4L2_CID_EXPOSURE_ABSOLUTE, 3, 2047, 250, V4L2_CID_EXPOSURE_AUTO),
-        Control(V4L2_CID_EXPOSURE_AUTO, 0, 3, V4L2_EXPOSURE_APERTURE_PRIORITY, 0,
+        Control(V4L2_CID_GAIN, 0, 255, 1, 32, V4L2_CID_AUTOGAIN),
+        Control(V4L2_CID_AUTOGAIN, 0, 1, 1, 1, 0, V4L2_CTRL_TYPE_BOOLEAN),
+        Control(V4L2_CID_EXPOSURE_ABSOLUTE, 3, 2047, 1, 250, V4L2_CID_EXPOSURE_AUTO),
+        Control(V4L2_CID_EXPOSURE_AUTO, 0, 3, 1, V4L2_EXPOSURE_APERTURE_PRIORITY, 0,
                 V4L2_CTRL_TYPE_MENU),
-        Control(V4L2_CID_FOCUS_ABSOLUTE, 0, 250, 0),
+        Control(V4L2_CID_FOCUS_ABSOLUTE, 0, 250, 1, 0),
     };
     auto cam = MakeCamera(cfg);
     V4l2Catalogue::registerVirtual(cam);
-    CComRef<IBaseFilter> filter = BindFirst();
+    CComRef<IBaseFilter> filter = BindVideoInputDevice(0);
     ASSERT_TRUE(filter);
     CComRef<IAMVideoProcAmp> amp;
     ASSERT_EQ(filter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(amp.Receive())),
@@ -164,7 +136,7 @@ TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions)
 
 TEST_F(CaptureSettingsTest, InterfacesAreOfferedOnlyWhenTheDeviceHasWhatTheyControl) {
     V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig()));  // no controls, one input
-    CComRef<IBaseFilter> filter = BindFirst();
+    CComRef<IBaseFilter> filter = BindVideoInputDevice(0);
     ASSERT_TRUE(filter);
     for (const IID* iid : {&IID_IAMVideoProcAmp, &IID_IAMCameraControl, &IID_IAMCrossbar,
                            &IID_IAMAnalogVideoDecoder, &IID_ISpecifyPropertyPages}) {
@@ -183,7 +155,7 @@ TEST_F(CaptureSettingsTest, CrossbarRoutesInputsOnlyWhileStopped) {
     svideo.name = "S-VIDEO";
     cfg.inputs = {tuner, composite, svideo};
     V4l2Catalogue::registerVirtual(MakeCamera(cfg));
-    CComRef<IBaseFilter> filter = BindFirst();
+    CComRef<IBaseFilter> filter = BindVideoInputDevice(0);
     ASSERT_TRUE(filter);
     EXPECT_TRUE(Find<IAMCrossbar>(&LOOK_UPSTREAM_ONLY, nullptr, filter.Get(), IID_IAMCrossbar));
     EXPECT_FALSE(Find<IAMCrossbar>(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Interleaved, filter.Get(),
@@ -225,33 +197,15 @@ TEST_F(CaptureSettingsTest, StandardSetFromASecondFilterRestartsTheStreamOrIsRef
     V4l2Catalogue::registerVirtual(cam);
 
     // The streaming graph: capture -> grabber -> null renderer.
-    CComRef<IGraphBuilder> graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                     reinterpret_cast<void**>(graph.Receive()));
-    CComRef<ICaptureGraphBuilder2> builder;
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                     IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(builder.Receive()));
-    builder->SetFiltergraph(graph.Get());
-    CComRef<IBaseFilter> source = BindFirst(), grab, sink;
-    CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                     reinterpret_cast<void**>(grab.Receive()));
-    CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                     reinterpret_cast<void**>(sink.Receive()));
-    graph->AddFilter(source.Get(), L"Camera");
-    graph->AddFilter(grab.Get(), L"Sample Grabber");
-    graph->AddFilter(sink.Get(), L"NullRenderer");
-    ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source.Get(),
-                                    grab.Get(), sink.Get()),
-              S_OK);
-    CComRef<IMediaControl> control;
-    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.Receive()));
-    ASSERT_EQ(control->Run(), S_OK);
+    SPreviewChain chain;
+    ASSERT_EQ(chain.Build(BindVideoInputDevice(0).Get(), nullptr, &PIN_CATEGORY_CAPTURE), S_OK);
+    ASSERT_EQ(chain.control->Run(), S_OK);
     uint64_t handed = cam->returned();
     cam->emitFrames(1);
     ASSERT_TRUE(cam->waitReturned(++handed, 5000));
 
     {
-        CComRef<IBaseFilter> settings = BindFirst();
+        CComRef<IBaseFilter> settings = BindVideoInputDevice(0);
         auto decoder = Find<IAMAnalogVideoDecoder>(nullptr, &MEDIATYPE_Video, settings.Get(),
                                                    IID_IAMAnalogVideoDecoder);
         ASSERT_TRUE(decoder);
@@ -269,14 +223,9 @@ TEST_F(CaptureSettingsTest, StandardSetFromASecondFilterRestartsTheStreamOrIsRef
     cam->emitFrames(1);
     EXPECT_TRUE(cam->waitReturned(++handed, 5000));
     EXPECT_TRUE(cam->streaming());
-    EXPECT_EQ(control->Stop(), S_OK);
+    EXPECT_EQ(chain.control->Stop(), S_OK);
     EXPECT_FALSE(cam->streaming());
-    control.Release();
-    source.Release();
-    grab.Release();
-    sink.Release();
-    builder.Release();
-    graph.Release();
+    chain.Release();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Generated clips for the tests of the file playback path: each clip is
-// written once per test program into a temporary folder removed at exit.
+// Generated clips for the tests of the file playback path (frames show
+// their own index; nBFrames as in SClipParams): each clip is written once
+// per test program into a temporary folder removed at exit.
 #pragma once
 
 #include <unistd.h>
@@ -25,18 +26,19 @@ public:
         return s_cache;
     }
     std::string Clip(EClipFormat eFormat, int nWidth, int nHeight, int nFrames, int nFps = 25,
-                     int nGop = 10) {
-        std::string& strPath =
-            m_clips[std::string(ClipFormatName(eFormat)) + "_" + std::to_string(nWidth) + "x" +
-                    std::to_string(nHeight) + "_" + std::to_string(nFrames) + "_" +
-                    std::to_string(nFps) + "_" + std::to_string(nGop)];
+                     int nGop = 10, int nBFrames = -1) {
+        std::string& strPath = m_clips[std::string(ClipFormatName(eFormat)) + "_" +
+                                       std::to_string(nWidth) + "x" + std::to_string(nHeight) +
+                                       "_" + std::to_string(nFrames) + "_" + std::to_string(nFps) +
+                                       "_" + std::to_string(nGop) + "_" + std::to_string(nBFrames)];
         if (strPath.empty()) {
             const SClipParams params{.eFormat = eFormat,
                                      .nWidth = nWidth,
                                      .nHeight = nHeight,
                                      .nFrames = nFrames,
                                      .nFpsNum = nFps,
-                                     .nGop = nGop};
+                                     .nGop = nGop,
+                                     .nBFrames = nBFrames};
             strPath = Path(std::to_string(m_clips.size()) + ClipFormatExtension(eFormat));
             EXPECT_EQ(WriteClip(strPath, params), "") << strPath;
         }

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "processing/frame_source_factory.h"
 #include "processing/frame_worker.h"
 #include "processing/run_flag.h"
+#include "recording_window.h"
 #include "support/virtual_cameras.h"
 #include "support/watchdog.h"
 
@@ -182,35 +182,6 @@ TEST_F(CameraSourceTest, ADeviceReopenedAtAnotherSizeIsRefusedNotOverflowed) {
     EXPECT_EQ(m_frame, shown);
 }
 
-// Records every pass the worker reports.
-class CPassRecorder : public IFrameWindow {
-public:
-    void SetCounterText(const std::string&) override {}
-    void SetSliderRange(LONG, LONG) override {}
-    void SetSliderPos(LONG) override {}
-    void DisableSlider() override {}
-    void ResetButtonsAfterRun() override {}
-    void InvalidatePicture() override {}
-    void DrawTextAt(int, const std::string&) override {}
-    void OnPass(const SPassReport& r) override {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_reports.push_back(r);
-    }
-    std::vector<SPassReport> Reports() {
-        std::lock_guard<std::mutex> lock(m_mx);
-        return m_reports;
-    }
-    size_t NewPlayingFrames() {
-        size_t n = 0;
-        for (const SPassReport& r : Reports()) n += r.bNewFrame && r.bPlaying;
-        return n;
-    }
-
-private:
-    std::mutex m_mx;  // guards m_reports
-    std::vector<SPassReport> m_reports;
-};
-
 // The worker polls a 322-wide camera without waiting: repeated passes
 // between frames, each new frame with its latency, rows of 968 bytes whose
 // two pad bytes stay 0, the picture upright.
@@ -226,18 +197,22 @@ TEST_F(CameraSourceTest, WorkerPollsTheCameraAndReportsEachNewFrame) {
     std::string strMessage;
     ASSERT_EQ(worker.ProbeFormat(nullptr, &strMessage), S_OK);
     EXPECT_EQ(worker.ImageSize(), 968u * 240u);
-    CPassRecorder window;
+    CRecordingWindow window;
     const std::string strFlag = CRunFlag::NextName();
     CRunFlag flag = CRunFlag::Create(strFlag, 1);
     ASSERT_TRUE(worker.Start(&window, strFlag, nullptr));
     ASSERT_TRUE(WaitUntil([&] { return worker.IsReady(); }));
     worker.RequestPlay();
-    const bool bFrames = WaitUntil([&] { return window.NewPlayingFrames() >= 5; });
+    const bool bFrames = WaitUntil([&] {
+        size_t nNew = 0;
+        for (const SPassReport& r : window.Passes()) nNew += r.bNewFrame && r.bPlaying;
+        return nNew >= 5;
+    });
     flag.Set(0);
     worker.Wake();
     worker.Join();
     ASSERT_TRUE(bFrames);
-    const std::vector<SPassReport> reports = window.Reports();
+    const std::vector<SPassReport> reports = window.Passes();
     size_t nNew = 0;
     for (const SPassReport& r : reports) {
         if (!r.bNewFrame) {
@@ -249,7 +224,7 @@ TEST_F(CameraSourceTest, WorkerPollsTheCameraAndReportsEachNewFrame) {
         EXPECT_GT(r.llCaptureCount, 0);
     }
     EXPECT_GT(reports.size(), nNew);  // passes between frames: polling, not waiting
-    const CFrameWorker::CDisplayLock display = worker.LockDisplay();
+    const CFrameWorker::CDisplayLock display(worker);
     for (int y = 0; y < 240; ++y) {
         EXPECT_EQ(display.Bits()[y * 968 + 966], 0) << y;
         EXPECT_EQ(display.Bits()[y * 968 + 967], 0) << y;

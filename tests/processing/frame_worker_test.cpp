@@ -1,14 +1,12 @@
 // The worker core without any window: on the fake file graph (frames show
 // their own index) and on generated clips with the real file graph.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <numeric>
@@ -16,21 +14,19 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "fake_file_graph.h"
+#include "recording_window.h"
 #include "support/watchdog.h"
 #include "processing/file_frame_source.h"
 #include "processing/still_frame_source.h"
 #include "processing/frame_window.h"
 #include "processing/frame_worker.h"
-#include "tools/clip_writer.h"
+#include "platform/test_clips.h"
 #include "tools/frame_pattern.h"
 
 namespace {
 
+using pelora_test::CClipCache;
 using pelora_test::WaitUntil;
 
 std::atomic<int> g_nPluginCalls{0};
@@ -66,48 +62,6 @@ std::vector<int> SeenAndClear() {
     return std::exchange(g_seen, {});
 }
 
-// Records what the worker asked of its window: one (what, value) pair a call.
-class CRecordingWindow : public IFrameWindow {
-public:
-    void SetCounterText(const std::string& s) override { Add("counter", s); }
-    void SetSliderRange(LONG nMax, LONG nTickFreq) override {
-        Add("range", std::to_string(nMax) + " " + std::to_string(nTickFreq));
-    }
-    void SetSliderPos(LONG nPos) override { Add("pos", std::to_string(nPos)); }
-    void DisableSlider() override { Add("disable", ""); }
-    void ResetButtonsAfterRun() override { Add("reset", ""); }
-    void InvalidatePicture() override {}
-    void DrawTextAt(int y, const std::string& s) override { Add("line " + std::to_string(y), s); }
-    void OnFrameProcessed(LONGLONG llIndex, double, double) override {
-        Add("frame", std::to_string(llIndex));
-    }
-    void OnRunEnded(LONGLONG, LONGLONG llSkipped) override {
-        Add("end", std::to_string(llSkipped));
-    }
-
-    // The values recorded under what, in order.
-    std::vector<std::string> Values(const std::string& what) {
-        std::lock_guard<std::mutex> lock(m_mx);
-        std::vector<std::string> v;
-        for (const auto& [w, value] : m_events)
-            if (w == what) v.push_back(value);
-        return v;
-    }
-    std::vector<LONGLONG> Processed() {
-        std::vector<LONGLONG> v;
-        for (const std::string& s : Values("frame")) v.push_back(std::stoll(s));
-        return v;
-    }
-
-private:
-    void Add(std::string what, std::string value) {
-        std::lock_guard<std::mutex> lock(m_mx);
-        m_events.emplace_back(std::move(what), std::move(value));
-    }
-    std::mutex m_mx;  // guards m_events
-    std::vector<std::pair<std::string, std::string>> m_events;
-};
-
 // One worker with its run flag and window, started like the dialog starts it.
 class CWorkerRig {
 public:
@@ -135,7 +89,7 @@ public:
     }
 
     std::vector<uint8_t> DisplayedBytes() {
-        const CFrameWorker::CDisplayLock lock = m_worker.LockDisplay();
+        const CFrameWorker::CDisplayLock lock(m_worker);
         return std::vector<uint8_t>(lock.Bits(), lock.Bits() + m_worker.ImageSize());
     }
     // The frame index the display buffer shows (-1 when it shows none).
@@ -402,7 +356,7 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
     CWorkerRig rig(SFakeClip{.nFrames = 40}, &CountingPlugin, /*bEveryFrame=*/true);
     ASSERT_TRUE(rig.WaitForDisplayed(0));
     {
-        const CFrameWorker::CDisplayLock paint = rig.m_worker.LockDisplay();
+        const CFrameWorker::CDisplayLock paint(rig.m_worker);
         const std::vector<uint8_t> before(paint.Bits(), paint.Bits() + rig.m_worker.ImageSize());
         rig.m_worker.RequestPlay();
         ASSERT_TRUE(rig.WaitForRunEnd()) << "the run waited for the paint";
@@ -412,7 +366,7 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
     }
     ASSERT_TRUE(rig.WaitForDisplayed(0));  // rewound after the run
     {
-        const CFrameWorker::CDisplayLock paint = rig.m_worker.LockDisplay();
+        const CFrameWorker::CDisplayLock paint(rig.m_worker);
         for (int i = 0; i < 3; ++i) rig.m_worker.StepForward();
         ASSERT_TRUE(rig.WaitForSliderAt(3)) << "the steps waited for the paint";
         const int nStride = (3 * rig.m_worker.Width() + 3) & ~3;
@@ -422,34 +376,23 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
     EXPECT_EQ(rig.DisplayedIndex(), 3) << "the next paint shows the newest frame";
 }
 
-namespace fs = std::filesystem;
-
 // The real file graph on generated clips: an AVI stepped in frames, an MP4 in
 // media time at 24 fps (counted at the exact rate, not by the rounded duration).
 // Seeking on each kind of clip is checked with the graph itself.
 TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
-    const fs::path dir = fs::temp_directory_path() / ("pelora_worker_" + std::to_string(getpid()));
-    fs::create_directories(dir);
     const struct {
-        const char* file;
         EClipFormat eFormat;
         int nFrames;
         SeekMode eMode;
         LONGLONG llStep;
     } cases[] = {
-        {"clip.avi", EClipFormat::AviMpeg4, 30, SEEK_COMPLETION, 1},
-        {"clip.mp4", EClipFormat::Mp4H264, 24, SEEK_POLL, 416667},
+        {EClipFormat::AviMpeg4, 30, SEEK_COMPLETION, 1},
+        {EClipFormat::Mp4H264, 24, SEEK_POLL, 416667},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(ClipFormatName(c.eFormat));
         // One second each.
-        const SClipParams params{.eFormat = c.eFormat,
-                                 .nWidth = 96,
-                                 .nHeight = 64,
-                                 .nFrames = c.nFrames,
-                                 .nFpsNum = c.nFrames};
-        ASSERT_EQ(WriteClip((dir / c.file).string(), params), "");
-        CWorkerRig rig((dir / c.file).string(), c.eMode);
+        CWorkerRig rig(CClipCache::Get().Clip(c.eFormat, 96, 64, c.nFrames, c.nFrames), c.eMode);
         ASSERT_TRUE(rig.m_worker.IsReady());
         EXPECT_EQ(rig.m_worker.FrameStep(), c.llStep);
         EXPECT_EQ(rig.m_worker.FrameCount(), c.nFrames);
@@ -472,38 +415,25 @@ TEST(FrameWorkerOnClips, ShowsTheFrameAtEachPositionAndPlaysToTheEnd) {
             std::vector<std::string>{"処理フレーム数 " + std::to_string(c.nFrames) + " Frame"});
         EXPECT_TRUE(rig.WaitForDisplayed(0));
     }
-    fs::remove_all(dir);
 }
 // Clips with B-frames: in AVI their packets carry no presentation time and
 // the decoder hands out the last pictures only when drained at the end of the
 // file. Every-frame processes each picture once, as its own frame; a real-time
 // run reaches the last picture and processes none twice.
 TEST(FrameWorkerOnClips, BFrameClipsProcessEachPictureOnceAsItsOwnFrameToTheLast) {
-    av_log_set_level(AV_LOG_ERROR);  // the encoder's statistics are noise here
-    const fs::path dir =
-        fs::temp_directory_path() / ("pelora_worker_b_" + std::to_string(getpid()));
-    fs::create_directories(dir);
     const struct {
-        const char* file;
         EClipFormat eFormat;
         int nFrames, nBFrames;
         SeekMode eMode;
     } cases[] = {
-        {"mpeg4.avi", EClipFormat::AviMpeg4, 100, 2, SEEK_COMPLETION},
-        {"h264.avi", EClipFormat::AviH264, 75, 3, SEEK_COMPLETION},
-        {"h264.mp4", EClipFormat::Mp4H264, 50, 3, SEEK_POLL},
+        {EClipFormat::AviMpeg4, 100, 2, SEEK_COMPLETION},
+        {EClipFormat::AviH264, 75, 3, SEEK_COMPLETION},
+        {EClipFormat::Mp4H264, 50, 3, SEEK_POLL},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
-        const std::string strPath = (dir / c.file).string();
-        ASSERT_EQ(WriteClip(strPath, {.eFormat = c.eFormat,
-                                      .nWidth = 96,
-                                      .nHeight = 64,
-                                      .nFrames = c.nFrames,
-                                      .nFpsNum = 50,
-                                      .nGop = 12,
-                                      .nBFrames = c.nBFrames}),
-                  "");
+        SCOPED_TRACE(ClipFormatName(c.eFormat));
+        const std::string strPath =
+            CClipCache::Get().Clip(c.eFormat, 96, 64, c.nFrames, 50, 12, c.nBFrames);
         std::vector<int> all(c.nFrames);
         std::iota(all.begin(), all.end(), 0);
         {
@@ -532,7 +462,6 @@ TEST(FrameWorkerOnClips, BFrameClipsProcessEachPictureOnceAsItsOwnFrameToTheLast
             static_cast<LONGLONG>(seen.size()) + std::stoll(rig.m_window.Values("end").front()),
             c.nFrames);
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -43,6 +43,21 @@ inline VirtualCameraConfig WebcamConfig(const std::string& card = "Test Webcam")
     return c;
 }
 
+// A control of the given range, step and default; companionId names its
+// automatic switch (AUTOGAIN for GAIN...).
+inline VirtualControl Control(uint32_t id, int32_t lo, int32_t hi, int32_t step, int32_t def,
+                              uint32_t companion = 0, uint32_t type = V4L2_CTRL_TYPE_INTEGER) {
+    VirtualControl c;
+    c.id = id;
+    c.type = type;
+    c.minimum = lo;
+    c.maximum = hi;
+    c.step = step;
+    c.defaultValue = def;
+    c.companionId = companion;
+    return c;
+}
+
 inline std::shared_ptr<VirtualV4l2Device> MakeCamera(VirtualCameraConfig config) {
     auto painter = std::make_shared<CFramePainter>();
     return VirtualV4l2Device::create(

@@ -1,5 +1,4 @@
 // The V4L2 side of the camera path, driven through the virtual camera.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -78,15 +77,6 @@ TEST_F(V4l2Test, BufferCaptureTimeIsTheMonotonicStampElseTheDequeueTime) {
     }
 }
 
-int ThreadCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
 TEST_F(V4l2Test, ListingKeepsRegistrationOrderAndOnlyStreamingCaptureNodes) {
     struct SCase {
         const char* card;
@@ -114,14 +104,7 @@ TEST_F(V4l2Test, ListingKeepsRegistrationOrderAndOnlyStreamingCaptureNodes) {
     EXPECT_EQ(list[1].card, "old driver");
 }
 
-TEST_F(V4l2Test, ListsManyDevicesAndTruncatesLongCardNames) {
-    for (int i = 0; i < 25; ++i) {
-        V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig("cam " + std::to_string(i))));
-    }
-    const auto many = V4l2Catalogue::scan();
-    ASSERT_EQ(many.size(), 25u);
-    EXPECT_EQ(many.back().card, "cam 24");
-    V4l2Catalogue::clearVirtual();
+TEST_F(V4l2Test, LongCardNamesAreTruncatedAsTheDriverFieldHoldsThem) {
     V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig(std::string(300, 'x'))));
     const auto list = V4l2Catalogue::scan();
     ASSERT_EQ(list.size(), 1u);
@@ -160,25 +143,6 @@ TEST_F(V4l2Test, OneNodePerPathWhileAnyoneHoldsIt) {
     EXPECT_TRUE(V4l2Catalogue::node(path, &err));
 }
 
-TEST_F(V4l2Test, AdjustedSizeIsRefusedAndThePreviousFormatStays) {
-    VirtualCameraConfig cfg = WebcamConfig();
-    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{1280, 720}, {320, 240}})};
-    cfg.width = 320;
-    cfg.height = 240;
-    auto cam = MakeCamera(cfg);
-    V4l2DeviceNode node("t", cam->open(nullptr));
-    EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_YUYV, 640, 480), -EINVAL);
-    // A code the device does not have is adjusted too.
-    EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_UYVY, 320, 240), -EINVAL);
-    v4l2_pix_format cur{};
-    ASSERT_EQ(node.currentFormat(&cur), 0);
-    EXPECT_EQ(cur.width, 320u);
-    EXPECT_EQ(cur.height, 240u);
-    EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_YUYV, 1280, 720), 0);
-    ASSERT_EQ(node.currentFormat(&cur), 0);
-    EXPECT_EQ(cur.width, 1280u);
-}
-
 TEST_F(V4l2Test, SizeEntriesFollowDriverOrderForEveryKindOfSizeList) {
     VirtualCameraConfig cfg = WebcamConfig();
     VirtualFormat noSizes = DiscreteFormat(V4L2_PIX_FMT_GREY, {});
@@ -205,27 +169,6 @@ TEST_F(V4l2Test, SizeEntriesFollowDriverOrderForEveryKindOfSizeList) {
     EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_NV12, 480, 360), 0);
     EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_NV12, 500, 360), -EINVAL);
     EXPECT_EQ(node.setFormatExact(V4L2_PIX_FMT_YUV420, 333, 211), 0);
-}
-
-TEST_F(V4l2Test, DeviceLeftInAFormatWeCannotConvertOpensInOneWeCan) {
-    VirtualCameraConfig cfg = WebcamConfig();
-    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{1920, 1080}, {640, 480}}),
-                   DiscreteFormat(V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}})};
-    cfg.fourcc = V4L2_PIX_FMT_H264;
-    cfg.width = 1920;
-    cfg.height = 1080;
-    auto cam = MakeCamera(cfg);
-    V4l2DeviceNode node("t", cam->open(nullptr));
-    ASSERT_EQ(node.ensureUsableFormat(&CFrameConverter::IsConvertible), 0);
-    v4l2_pix_format cur{};
-    ASSERT_EQ(node.currentFormat(&cur), 0);
-    EXPECT_EQ(cur.pixelformat, V4L2_PIX_FMT_YUYV);
-    EXPECT_EQ(cur.width, 640u);  // nearest YUYV size to 1920x1080
-
-    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}})};
-    auto h264Only = MakeCamera(cfg);
-    V4l2DeviceNode node2("t2", h264Only->open(nullptr));
-    EXPECT_EQ(node2.ensureUsableFormat(&CFrameConverter::IsConvertible), -EINVAL);
 }
 
 TEST_F(V4l2Test, FramesArriveInOrderWithTheirNumbersAndBadBuffersAreDropped) {
@@ -321,66 +264,6 @@ TEST_F(V4l2Test, PauseKeepsBuffersAndRunResumesTheNumbers) {
     ASSERT_TRUE(pelora_test::WaitUntil([&] { return sink.Numbers().size() == 3; }));
     node.stop();
     EXPECT_EQ(sink.Numbers(), (std::vector<int64_t>{0, 1, 2}));
-}
-
-TEST_F(V4l2Test, StandardChangeWhileStreamingRestartsAndSizeChangeIsRefused) {
-    VirtualCameraConfig cfg = WebcamConfig();
-    cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_YUYV, {{720, 480}, {720, 576}})};
-    cfg.width = 720;
-    cfg.height = 480;
-    VirtualInput tv;
-    tv.name = "Composite";
-    tv.std = V4L2_STD_NTSC_M | V4L2_STD_NTSC_M_JP | V4L2_STD_PAL_B;
-    tv.capStd = true;
-    cfg.inputs = {tv};
-    cfg.stdChangesSize = true;
-    auto cam = MakeCamera(cfg);
-    V4l2DeviceNode node("t", cam->open(nullptr));
-    NumberSink sink;
-    ASSERT_EQ(node.start(&sink), 0);
-    cam->emitFrames(1);
-    ASSERT_TRUE(cam->waitReturned(1, 5000));
-    // Same 525-line size: applied with the stream restarted.
-    EXPECT_EQ(node.setStandard(V4L2_STD_NTSC_M_JP), 0);
-    EXPECT_EQ(node.state(), V4l2DeviceNode::State::Running);
-    cam->emitFrames(1);
-    ASSERT_TRUE(pelora_test::WaitUntil([&] { return sink.Numbers().size() == 2; }));
-    // PAL would make the frames 576 rows: refused, old standard back.
-    EXPECT_EQ(node.setStandard(V4L2_STD_PAL_B), -ERANGE);
-    v4l2_std_id std = 0;
-    ASSERT_EQ(node.ioctl(VIDIOC_G_STD, &std), 0);
-    EXPECT_EQ(std, V4L2_STD_NTSC_M_JP);
-    v4l2_pix_format cur{};
-    ASSERT_EQ(node.currentFormat(&cur), 0);
-    EXPECT_EQ(cur.height, 480u);
-    EXPECT_EQ(node.state(), V4l2DeviceNode::State::Running);
-    cam->emitFrames(1);
-    ASSERT_TRUE(pelora_test::WaitUntil([&] { return sink.Numbers().size() == 3; }));
-    node.stop();
-    EXPECT_EQ(sink.Numbers(), (std::vector<int64_t>{0, 1, 2}));
-}
-
-TEST_F(V4l2Test, HundredRunStopCyclesKeepHandlesAndThreadsStable) {
-    auto cam = MakeCamera(WebcamConfig());
-    const std::string path = V4l2Catalogue::registerVirtual(cam);
-    // Counted after a first cycle: runtimes (the sanitizers') start helper
-    // threads of their own the first time a thread is made.
-    int threadsBefore = 0;
-    uint64_t returned = 0;
-    for (int i = 0; i < 101; ++i) {
-        if (i == 1) threadsBefore = ThreadCount();
-        int err = 0;
-        auto node = V4l2Catalogue::node(path, &err);
-        ASSERT_TRUE(node);
-        NumberSink sink;
-        ASSERT_EQ(node->start(&sink), 0);
-        cam->emitFrames(1);
-        ASSERT_TRUE(cam->waitReturned(++returned, 5000));
-        ASSERT_EQ(node->stop(), 0);
-        ASSERT_EQ(sink.Numbers(), (std::vector<int64_t>{i}));
-    }
-    EXPECT_EQ(cam->openHandles(), 0);
-    EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
 TEST_F(V4l2Test, FreeRunningCameraDeliversAtItsInterval) {
