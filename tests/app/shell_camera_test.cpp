@@ -33,7 +33,6 @@
 
 namespace {
 
-using pelora_test::MakeCamera;
 using pelora_test::ThreadCount;
 using pelora_test::WebcamConfig;
 
@@ -75,8 +74,7 @@ protected:
     std::shared_ptr<VirtualV4l2Device> AddCamera(const char* pszName, bool bFreeRunning = true) {
         VirtualCameraConfig cfg = WebcamConfig(pszName);
         cfg.freeRunning = bFreeRunning;
-        auto cam = MakeCamera(cfg);
-        V4l2Catalogue::registerVirtual(cam);
+        auto cam = pelora_test::AddCamera(cfg);
         m_cameras.push_back(cam);
         return cam;
     }
