@@ -33,7 +33,6 @@
 
 namespace {
 
-using pelora_test::MakeCamera;
 using pelora_test::ThreadCount;
 using pelora_test::WebcamConfig;
 
@@ -75,8 +74,7 @@ protected:
     std::shared_ptr<VirtualV4l2Device> AddCamera(const char* pszName, bool bFreeRunning = true) {
         VirtualCameraConfig cfg = WebcamConfig(pszName);
         cfg.freeRunning = bFreeRunning;
-        auto cam = MakeCamera(cfg);
-        V4l2Catalogue::registerVirtual(cam);
+        auto cam = pelora_test::AddCamera(cfg);
         m_cameras.push_back(cam);
         return cam;
     }
@@ -154,11 +152,8 @@ TEST_F(ShellCameraTest, StartUpOpensEveryCameraOnceAt640x480AndNoneGreysTheMenu)
             EXPECT_EQ(m_pApp->m_videoInput.getFrameWidth(i), 640);
             EXPECT_EQ(m_pApp->m_videoInput.getFrameHeight(i), 480);
             EXPECT_EQ(LibraryLinesWith("SETUP: Setting up device " + std::to_string(i)), 1u);
-            // WebcamConfig: YUYV 640x480 and 320x240, MJPG 640x480.
-            EXPECT_EQ(devices.m_formatWidths[i], (std::vector<int>{640, 320, 640}));
-            EXPECT_EQ(devices.m_formatHeights[i], (std::vector<int>{480, 240, 480}));
+            // The lists are the library's (its tests); the texts are the shell's.
             ASSERT_EQ(devices.m_formatTexts[i].size(), 3u);
-            EXPECT_EQ(devices.m_formatNames[i][2], "OTHER");
             EXPECT_EQ(devices.m_formatTexts[i][1],
                       devices.m_formatNames[i][1] + " W =  320 H =  240\n");
         }
@@ -176,9 +171,10 @@ TEST_F(ShellCameraTest, StartUpOpensEveryCameraOnceAt640x480AndNoneGreysTheMenu)
 
 // The camera dialog: device 0's size, "開始", an empty counter and a
 // disabled slider; the painted picture upright and in its colours, showing
-// the numbers the camera stamped, increasing; Play runs Tavro (black and
-// white only); Stop; closing while frames flow needs no forced stop.
-TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndPlayBinarisesThem) {
+// the numbers the camera stamped, increasing. Playing a source without
+// positions is the worker's (its tests); here Play is greyed while it plays,
+// and closing while frames are processed needs no forced stop.
+TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndClosesWhilePlaying) {
     AddCamera("Cam A");
     Start();
     QPointer<CBitmapDialog> pDialog = OpenCamera();
@@ -186,7 +182,6 @@ TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndPlayBinarisesThem) 
     EXPECT_EQ(pDialog->m_strSourcePath, "VIDEO_IN");
     EXPECT_EQ(pDialog->Worker()->Width(), 640);
     EXPECT_EQ(pDialog->Worker()->Height(), 480);
-    EXPECT_EQ(pDialog->Worker()->ImageSize(), 640u * 480u * 3u);
     EXPECT_EQ(pDialog->m_btnPlayPause->text(), QStringLiteral("開始"));
     ASSERT_TRUE(PumpUntil([&] { return !pDialog->m_sldPosition->isEnabled(); }));
     EXPECT_TRUE(pDialog->m_stcCounter->text().isEmpty());
@@ -198,45 +193,16 @@ TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndPlayBinarisesThem) 
 
     pDialog->m_btnPlayPause->click();
     EXPECT_FALSE(pDialog->m_btnPlayPause->isEnabled());
-    auto blackAndWhite = [&] {
-        const CFrameWorker::CDisplayLock display(*pDialog->Worker());
-        for (DWORD i = 0; i < pDialog->Worker()->ImageSize(); ++i)
-            if (display.Bits()[i] != 0 && display.Bits()[i] != 255) return false;
-        return true;
-    };
-    EXPECT_TRUE(PumpUntil(blackAndWhite));
-    pDialog->m_btnStop->click();
-    EXPECT_TRUE(pDialog->m_btnPlayPause->isEnabled());
-    EXPECT_TRUE(PumpUntil([&] { return !blackAndWhite(); }));  // unprocessed again
-    pDialog->m_btnPlayPause->click();
     pDialog->close();  // the caption bar, while frames are processed
     EXPECT_TRUE(PumpUntil([&] { return pDialog.isNull(); }));
     EXPECT_FALSE(ForcedStopShown());
 }
 
 // Two dialogs on device 0 both show live frames; closing one leaves the
-// other running.
-TEST_F(ShellCameraTest, TwoCameraDialogsRunTogetherAndClosingOneLeavesTheOther) {
-    AddCamera("Cam A");
-    Start();
-    QPointer<CBitmapDialog> pOne = OpenCamera();
-    QPointer<CBitmapDialog> pTwo = OpenCamera();
-    ASSERT_TRUE(pOne && pTwo);
-    const std::optional<uint32_t> n1 = NextPaintedNumber(pOne, -1);
-    const std::optional<uint32_t> n2 = NextPaintedNumber(pTwo, -1);
-    ASSERT_TRUE(n1 && n2);
-    EXPECT_TRUE(NextPaintedNumber(pOne, *n1).has_value());
-    pOne->m_btnClose->click();
-    EXPECT_TRUE(PumpUntil([&] { return pOne.isNull(); }));
-    ASSERT_TRUE(pTwo);
-    EXPECT_TRUE(NextPaintedNumber(pTwo, *n2).has_value());
-    EXPECT_FALSE(ForcedStopShown());
-}
-
-// The program ends with camera dialogs processing: their workers end first (no forced
-// stop, none abandoned), then the devices close; no handle and no thread is
-// left behind.
-TEST_F(ShellCameraTest, ExitEndsTheWorkersThenClosesTheDevicesAndLeavesNothing) {
+// other running. The program ends with camera dialogs processing: their
+// workers end first (no forced stop, none abandoned), then the devices
+// close; no handle and no thread is left behind.
+TEST_F(ShellCameraTest, DialogsShareTheCameraAndExitEndsTheWorkersBeforeTheDevicesClose) {
     auto cam = AddCamera("Cam A");
     // One run first: the toolkit starts threads of its own on first use and keeps them.
     Start();
@@ -249,10 +215,19 @@ TEST_F(ShellCameraTest, ExitEndsTheWorkersThenClosesTheDevicesAndLeavesNothing) 
         m_library.clear();
     }
     Start();
+    QPointer<CBitmapDialog> pClosed = OpenCamera();
     QPointer<CBitmapDialog> pOne = OpenCamera();
+    ASSERT_TRUE(pClosed && pOne);
+    const std::optional<uint32_t> n0 = NextPaintedNumber(pClosed, -1);
+    const std::optional<uint32_t> n1 = NextPaintedNumber(pOne, -1);
+    ASSERT_TRUE(n0 && n1);
+    EXPECT_TRUE(NextPaintedNumber(pClosed, *n0).has_value());
+    pClosed->m_btnClose->click();
+    EXPECT_TRUE(PumpUntil([&] { return pClosed.isNull(); }));
+    ASSERT_TRUE(pOne);
+    ASSERT_TRUE(NextPaintedNumber(pOne, *n1).has_value());
     QPointer<CBitmapDialog> pTwo = OpenCamera();
-    ASSERT_TRUE(pOne && pTwo);
-    ASSERT_TRUE(NextPaintedNumber(pOne, -1).has_value());
+    ASSERT_TRUE(pTwo);
     pOne->m_btnPlayPause->click();  // processing when the program ends
     m_watched = {pOne, pTwo};
     m_pApp.reset();  // the program ends with both dialogs open

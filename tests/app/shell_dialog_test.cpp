@@ -119,18 +119,12 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     EXPECT_EQ(pStill->Worker()->Width(), 4);
     EXPECT_EQ(pStill->Worker()->Height(), 2);
     EXPECT_EQ(pStill->m_btnPlayPause->text(), QStringLiteral("開始"));
-    // Unprocessed until Play; then the plug-in runs on it on every pass (black and white).
-    auto displayBytes = [&] {
+    {
+        // The file's own pixels (playing a still is the worker's, its tests).
         const CFrameWorker::CDisplayLock lock(*pStill->Worker());
-        return std::vector<BYTE>(lock.Bits(), lock.Bits() + 24);
-    };
-    EXPECT_EQ(displayBytes()[0], 60);
-    pStill->m_btnPlayPause->click();
-    ASSERT_TRUE(PumpUntil([&] {
-        for (BYTE b : displayBytes())
-            if (b != 0 && b != 255) return false;
-        return true;
-    }));
+        EXPECT_EQ(std::vector<BYTE>(lock.Bits(), lock.Bits() + 4),
+                  (std::vector<BYTE>{60, 60, 60, 70}));
+    }
     EXPECT_TRUE(m_prompts.m_messages.empty());
 }
 

@@ -64,9 +64,7 @@ protected:
     }
 
     static std::shared_ptr<VirtualV4l2Device> AddCamera(VirtualCameraConfig cfg) {
-        auto cam = MakeCamera(std::move(cfg));
-        V4l2Catalogue::registerVirtual(cam);
-        return cam;
+        return pelora_test::AddCamera(std::move(cfg));
     }
     // Emits k frames, each handed back by the streaming thread (so its
     // SampleCB has run) before the next.

@@ -26,8 +26,8 @@
 
 namespace {
 
+using pelora_test::AddCamera;
 using pelora_test::DiscreteFormat;
-using pelora_test::MakeCamera;
 using pelora_test::NumberCallback;
 using pelora_test::SteppedFormat;
 using pelora_test::WebcamConfig;
@@ -109,8 +109,7 @@ protected:
         VirtualCameraConfig cfg = WebcamConfig();
         cfg.freeRunning = true;
         cfg.formats[0].intervals = {{1, 200}};
-        auto cam = MakeCamera(cfg);
-        V4l2Catalogue::registerVirtual(cam);
+        auto cam = AddCamera(cfg);
         callback.width = 320;
         callback.height = 240;
         return cam;
@@ -134,8 +133,7 @@ protected:
 TEST_F(CaptureGraphTest, LibraryGraphDeliversNumberedFramesAndLeavesNothingBehind) {
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.bytesPerLinePadding = 64;  // padded driver rows, packed grabber rows
-    auto cam = MakeCamera(cfg);
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(cfg);
     ASSERT_EQ(Build(0, 640, 480), S_OK);
     ASSERT_EQ(chain.control->Run(), S_OK);
     Emit(*cam, 5);
@@ -164,10 +162,10 @@ TEST_F(CaptureGraphTest, ListingAnswersNamesAndNoDeviceIsSFalse) {
               S_FALSE);
     EXPECT_FALSE(monikers);
 
-    V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig("Kamera \xC3\xBC\xE3\x83\xA1")));
+    AddCamera(WebcamConfig("Kamera \xC3\xBC\xE3\x83\xA1"));
     VirtualCameraConfig noName = WebcamConfig("second");
     noName.nameReadFails = true;
-    V4l2Catalogue::registerVirtual(MakeCamera(noName));
+    AddCamera(noName);
     std::wstring name;
     ASSERT_TRUE(BindVideoInputDevice(0, &name));
     EXPECT_EQ(name, L"Kamera \u00FC\u30E1");
@@ -181,8 +179,7 @@ TEST_F(CaptureGraphTest, BindFailuresMapToTheirCodesAndOddCapabilityRecordsAreRe
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.propertyBagFails = true;
     cfg.capsRecordSize = 96;
-    auto cam = MakeCamera(cfg);
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(cfg);
     CComRef<ICreateDevEnum> devEnum;
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                                IID_ICreateDevEnum, reinterpret_cast<void**>(devEnum.Receive())),
@@ -226,7 +223,7 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
                    DiscreteFormat(V4L2_PIX_FMT_MJPEG, {{1280, 720}})};
     cfg.width = 320;
     cfg.height = 240;
-    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    AddCamera(cfg);
     CComRef<IAMStreamConfig> config = Config(BindVideoInputDevice(0).Get());
     ASSERT_TRUE(config);
     AM_MEDIA_TYPE* pmt = nullptr;
@@ -285,7 +282,7 @@ TEST_F(CaptureGraphTest, CapabilitiesCarryTheFrameIntervalRangeOfTheirFormatAndS
     nv12.intervalType = V4L2_FRMIVAL_TYPE_CONTINUOUS;
     nv12.intervalRange = {{1, 120}, {2, 1}, {1, 1}};
     cfg.formats = {yuyv, mjpg, grey, nv12};
-    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    AddCamera(cfg);
     CComRef<IAMStreamConfig> config = Config(BindVideoInputDevice(0).Get());
     ASSERT_TRUE(config);
     struct SCap {
@@ -323,10 +320,9 @@ TEST_F(CaptureGraphTest, DeviceLeftInAnUnconvertibleFormatStreamsYuyvAndOneWitho
     cfg.fourcc = V4L2_PIX_FMT_H264;
     cfg.width = 1920;
     cfg.height = 1080;
-    auto cam = MakeCamera(cfg);
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(cfg);
     cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}})};
-    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    AddCamera(cfg);
 
     ASSERT_EQ(Build(0, 0, 0, false), S_OK);  // no size asked: the default format
     ASSERT_EQ(chain.control->Run(), S_OK);
@@ -365,8 +361,7 @@ LONGLONG Counter() {
 // streaming thread is held in the callback of frame 0 for 150 ms, and its
 // capture time still falls within its own emitFrames() call.
 TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
-    auto cam = MakeCamera(WebcamConfig());
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(WebcamConfig());
     ASSERT_EQ(Build(0, 640, 480), S_OK);
     callback.holdFirstMs = 150;
     ASSERT_EQ(chain.control->Run(), S_OK);
@@ -392,7 +387,7 @@ TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
 TEST_F(CaptureGraphTest, RunReportsSFalseUntilTheFirstFrameWhenTheCameraSaysSo) {
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.runReportsFalseUntilFirstFrame = true;
-    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    AddCamera(cfg);
     ASSERT_EQ(Build(0, 640, 480), S_OK);
     EXPECT_EQ(chain.control->Run(), S_FALSE);
     LONG size = 640 * 480 * 3;
@@ -403,8 +398,7 @@ TEST_F(CaptureGraphTest, RunReportsSFalseUntilTheFirstFrameWhenTheCameraSaysSo) 
 }
 
 TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
-    auto cam = MakeCamera(WebcamConfig());
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(WebcamConfig());
     ASSERT_EQ(Build(0, 320, 240), S_OK);
     callback.width = 320;
     callback.height = 240;
@@ -500,8 +494,7 @@ TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndR
 }
 
 TEST_F(CaptureGraphTest, HundredRunStopCyclesOfOneFilterKeepHandlesStable) {
-    auto cam = MakeCamera(WebcamConfig());
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(WebcamConfig());
     ASSERT_EQ(Build(0, 320, 240), S_OK);
     callback.width = 320;
     callback.height = 240;

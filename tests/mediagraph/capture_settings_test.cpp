@@ -16,9 +16,9 @@
 
 namespace {
 
+using pelora_test::AddCamera;
 using pelora_test::Control;
 using pelora_test::DiscreteFormat;
-using pelora_test::MakeCamera;
 using pelora_test::WebcamConfig;
 
 class CaptureSettingsTest : public pelora_test::LiveObjectsTest {
@@ -64,8 +64,7 @@ TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions)
                 V4L2_CTRL_TYPE_MENU),
         Control(V4L2_CID_FOCUS_ABSOLUTE, 0, 250, 1, 0),
     };
-    auto cam = MakeCamera(cfg);
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(cfg);
     CComRef<IBaseFilter> filter = BindVideoInputDevice(0);
     ASSERT_TRUE(filter);
     CComRef<IAMVideoProcAmp> amp;
@@ -135,7 +134,7 @@ TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions)
 }
 
 TEST_F(CaptureSettingsTest, InterfacesAreOfferedOnlyWhenTheDeviceHasWhatTheyControl) {
-    V4l2Catalogue::registerVirtual(MakeCamera(WebcamConfig()));  // no controls, one input
+    AddCamera(WebcamConfig());  // no controls, one input
     CComRef<IBaseFilter> filter = BindVideoInputDevice(0);
     ASSERT_TRUE(filter);
     for (const IID* iid : {&IID_IAMVideoProcAmp, &IID_IAMCameraControl, &IID_IAMCrossbar,
@@ -154,7 +153,7 @@ TEST_F(CaptureSettingsTest, CrossbarRoutesInputsOnlyWhileStopped) {
     composite.name = "Composite 1";
     svideo.name = "S-VIDEO";
     cfg.inputs = {tuner, composite, svideo};
-    V4l2Catalogue::registerVirtual(MakeCamera(cfg));
+    AddCamera(cfg);
     CComRef<IBaseFilter> filter = BindVideoInputDevice(0);
     ASSERT_TRUE(filter);
     EXPECT_TRUE(Find<IAMCrossbar>(&LOOK_UPSTREAM_ONLY, nullptr, filter.Get(), IID_IAMCrossbar));
@@ -193,8 +192,7 @@ TEST_F(CaptureSettingsTest, StandardSetFromASecondFilterRestartsTheStreamOrIsRef
     tv.capStd = true;
     cfg.inputs = {tv};
     cfg.stdChangesSize = true;
-    auto cam = MakeCamera(cfg);
-    V4l2Catalogue::registerVirtual(cam);
+    auto cam = AddCamera(cfg);
 
     // The streaming graph: capture -> grabber -> null renderer.
     SPreviewChain chain;

@@ -26,8 +26,8 @@
 
 namespace {
 
+using pelora_test::AddCamera;
 using pelora_test::DiscreteFormat;
-using pelora_test::MakeCamera;
 using pelora_test::WaitUntil;
 
 LONGLONG Counter() {
@@ -78,8 +78,7 @@ protected:
     }
     // A 640x480 camera, device 0 open, the source probed and opened on it.
     void OpenSource() {
-        m_pCamera = MakeCamera(YuyvCamera(640, 480, false));
-        V4l2Catalogue::registerVirtual(m_pCamera);
+        m_pCamera = AddCamera(YuyvCamera(640, 480, false));
         OpenLibrary(640, 480);
         m_pSource = std::make_unique<CCameraFrameSource>(*m_pVideo);
         BITMAPINFO bmi{};
@@ -186,8 +185,7 @@ TEST_F(CameraSourceTest, ADeviceReopenedAtAnotherSizeIsRefusedNotOverflowed) {
 // between frames, each new frame with its latency, rows of 968 bytes whose
 // two pad bytes stay 0, the picture upright.
 TEST_F(CameraSourceTest, WorkerPollsTheCameraAndReportsEachNewFrame) {
-    m_pCamera = MakeCamera(YuyvCamera(322, 240, true));
-    V4l2Catalogue::registerVirtual(m_pCamera);
+    m_pCamera = AddCamera(YuyvCamera(322, 240, true));
     OpenLibrary(322, 240);
     CFrameWorker worker;
     SFrameSourceChoice choice;

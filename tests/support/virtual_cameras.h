@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ffmpeg/frame_pattern.h"
+#include "platform/v4l2/v4l2_catalogue.h"
 #include "platform/v4l2/virtual_v4l2_device.h"
 
 namespace pelora_test {
@@ -64,6 +65,14 @@ inline std::shared_ptr<VirtualV4l2Device> MakeCamera(VirtualCameraConfig config)
         std::move(config), [painter](uint32_t n, const SRawFrameLayout& l, uint8_t* p, size_t cap) {
             return painter->Paint(n, l, p, cap);
         });
+}
+
+// A camera made and listed after those listed before it (the test clears
+// the list).
+inline std::shared_ptr<VirtualV4l2Device> AddCamera(VirtualCameraConfig config) {
+    auto cam = MakeCamera(std::move(config));
+    V4l2Catalogue::registerVirtual(cam);
+    return cam;
 }
 
 }  // namespace pelora_test

@@ -80,9 +80,10 @@ TEST_F(ClipgenTest, WritesTheRequestedRateSizeCountAndFirstIndex) {
     }
 }
 
-// B-frames: the streams reorder pictures (the decoder holds some back), and
-// every picture still shows its own index in presentation order.
-TEST_F(ClipgenTest, BFrameClipsReorderAndShowEveryIndexInOrder) {
+// B-frames: the streams reorder pictures (the decoder holds some back), so
+// the B-frame tests of the graph and the worker test what they mean to. That
+// every picture shows its own index in presentation order is read back there.
+TEST_F(ClipgenTest, BFrameClipsReorderTheirPictures) {
     for (const char* pszFormat : {"avi-mpeg4", "avi-h264", "mp4-h264"}) {
         SCOPED_TRACE(pszFormat);
         const std::string strPath = Path(std::string("b.") + (pszFormat[0] == 'a' ? "avi" : "mp4"));
@@ -94,14 +95,6 @@ TEST_F(ClipgenTest, BFrameClipsReorderAndShowEveryIndexInOrder) {
         ASSERT_GE(avformat_find_stream_info(pFormat, nullptr), 0);
         EXPECT_GT(pFormat->streams[0]->codecpar->video_delay, 0);
         avformat_close_input(&pFormat);
-        CFileDecoder dec;
-        ASSERT_EQ(dec.Open(strPath), S_OK);
-        EXPECT_EQ(dec.GetFrameCount(), 20);
-        std::vector<BYTE> buf(dec.GetImageSize());
-        for (int i = 0; i < 20; ++i) {
-            ASSERT_EQ(dec.ReadFrame(buf.data(), buf.size(), nullptr), S_OK);
-            EXPECT_EQ(ReadFrameIndex(buf.data(), 64, 48, dec.GetStride()), i);
-        }
     }
 }
 
