@@ -1,6 +1,5 @@
 #include "app/headless_camera_runner.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <condition_variable>
@@ -217,14 +216,11 @@ int RunHeadlessCamera(const SCommandLine& opt) {
 
     std::FILE* pCsv = nullptr;
     if (!opt.strCsv.empty()) {
-        pCsv = std::fopen(opt.strCsv.c_str(), "w");
+        pCsv = OpenCsv(opt.strCsv, "pass,new_frame,plugin_ms,pass_ms,latency_ms\n");
         if (!pCsv) {
             CloseCameraDevices(videoInput, devices.m_nDeviceCount);
-            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(),
-                         std::strerror(errno));
             return 1;
         }
-        std::fputs("pass,new_frame,plugin_ms,pass_ms,latency_ms\n", pCsv);
     }
     SRunGoal goal;
     goal.lFrames = opt.lFrames;

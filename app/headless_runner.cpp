@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <condition_variable>
@@ -96,6 +97,17 @@ void PutLe(std::string& s, uint32_t v, int nBytes) {
 }
 
 }  // namespace
+
+std::FILE* OpenCsv(const std::string& strPath, const char* pszHeader) {
+    std::FILE* pCsv = std::fopen(strPath.c_str(), "w");
+    if (!pCsv) {
+        std::fprintf(stderr, "pelora: cannot write %s: %s\n", strPath.c_str(),
+                     std::strerror(errno));
+        return nullptr;
+    }
+    std::fputs(pszHeader, pCsv);
+    return pCsv;
+}
 
 bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBits) {
     const uint32_t cbImage = bmi.bmiHeader.biSizeImage;
@@ -213,13 +225,8 @@ int RunHeadless(const SCommandLine& opt) {
 
     std::FILE* pCsv = nullptr;
     if (!opt.strCsv.empty()) {
-        pCsv = std::fopen(opt.strCsv.c_str(), "w");
-        if (!pCsv) {
-            std::fprintf(stderr, "pelora: cannot write %s: %s\n", opt.strCsv.c_str(),
-                         std::strerror(errno));
-            return 1;
-        }
-        std::fputs("frame,plugin_ms,interval_ms\n", pCsv);
+        pCsv = OpenCsv(opt.strCsv, "frame,plugin_ms,interval_ms\n");
+        if (!pCsv) return 1;
     }
     CHeadlessWindow window(pCsv, isatty(STDERR_FILENO) != 0);
     const std::string strFlag = CRunFlag::NextName();

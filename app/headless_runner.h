@@ -38,6 +38,7 @@
 // library. No Qt.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "platform/win/win_types.h"
@@ -56,3 +57,7 @@ void LoadHeadlessPlugin(const SCommandLine& opt, CPluginModule& plugin);
 // Writes the frame as a 24-bit bottom-up BMP: the buffer as it is, which
 // shows it upright. False when the file cannot be written.
 bool WriteBmp(const std::string& strPath, const BITMAPINFO& bmi, const BYTE* pBits);
+
+// Opens the --csv file for writing with its header line; says why on
+// standard error and answers null when it cannot be written.
+std::FILE* OpenCsv(const std::string& strPath, const char* pszHeader);

@@ -123,46 +123,53 @@ bool VideoInput::applyFormat(VideoDevice& device, int32_t w, int32_t h, const GU
     return false;
 }
 
-void VideoInput::searchNearestSize(VideoDevice& device, int32_t w, int32_t h, int32_t* pW,
-                                   int32_t* pH, GUID* pSubtype) {
+namespace {
+
+// Calls visit(mediaType, caps) for each capability the pin reports, in pin
+// order, until it returns false; each media type is freed after its call.
+// Capabilities the pin fails to give are skipped.
+template <class Visit>
+void forEachCapability(IAMStreamConfig* pConfig, Visit visit) {
     int count = 0, capsSize = 0;
-    if (FAILED(device.streamConfig->GetNumberOfCapabilities(&count, &capsSize))) return;
+    if (FAILED(pConfig->GetNumberOfCapabilities(&count, &capsSize))) return;
     if (capsSize != static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))) return;
-    bool haveBest = false;
-    int64_t bestDistance = 0;
     for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE* pmt = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps{};
-        if (device.streamConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK ||
-            !pmt) {
-            freeCaptureMediaType(pmt);
-            continue;
-        }
-        int64_t nearW = 0, nearH = 0;
-        // A capability whose grid is empty offers no size at all.
-        if (nearestOnGrid(w, caps.MinOutputSize.cx, caps.MaxOutputSize.cx, caps.OutputGranularityX,
-                          &nearW) &&
-            nearestOnGrid(h, caps.MinOutputSize.cy, caps.MaxOutputSize.cy, caps.OutputGranularityY,
-                          &nearH) &&
-            packedFrameBytes(nearW, nearH) != 0) {
-            const int64_t distance = std::llabs(w - nearW) + std::llabs(h - nearH);
-            if (distance == 0) {
-                *pW = w;
-                *pH = h;
-                *pSubtype = pmt->subtype;
-                freeCaptureMediaType(pmt);
-                return;
-            }
-            if (!haveBest || distance < bestDistance) {
-                haveBest = true;
-                bestDistance = distance;
-                *pW = static_cast<int32_t>(nearW);
-                *pH = static_cast<int32_t>(nearH);
-                *pSubtype = pmt->subtype;
-            }
-        }
+        const bool bGot =
+            pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) == S_OK && pmt;
+        const bool bGoOn = !bGot || visit(*pmt, caps);
         freeCaptureMediaType(pmt);
+        if (!bGoOn) return;
     }
+}
+
+}  // namespace
+
+void VideoInput::searchNearestSize(VideoDevice& device, int32_t w, int32_t h, int32_t* pW,
+                                   int32_t* pH, GUID* pSubtype) {
+    bool haveBest = false;
+    int64_t bestDistance = 0;
+    forEachCapability(device.streamConfig.Get(),
+                      [&](const AM_MEDIA_TYPE& mt, const VIDEO_STREAM_CONFIG_CAPS& caps) {
+                          int64_t nearW = 0, nearH = 0;
+                          // A capability whose grid is empty offers no size at all.
+                          if (!nearestOnGrid(w, caps.MinOutputSize.cx, caps.MaxOutputSize.cx,
+                                             caps.OutputGranularityX, &nearW) ||
+                              !nearestOnGrid(h, caps.MinOutputSize.cy, caps.MaxOutputSize.cy,
+                                             caps.OutputGranularityY, &nearH) ||
+                              packedFrameBytes(nearW, nearH) == 0) {
+                              return true;
+                          }
+                          const int64_t distance = std::llabs(w - nearW) + std::llabs(h - nearH);
+                          if (haveBest && distance >= bestDistance) return true;
+                          haveBest = true;
+                          bestDistance = distance;
+                          *pW = static_cast<int32_t>(nearW);
+                          *pH = static_cast<int32_t>(nearH);
+                          *pSubtype = mt.subtype;
+                          return distance != 0;  // an exact size ends the search
+                      });
 }
 
 bool VideoInput::chooseSize(VideoDevice& device, int32_t defaultW, int32_t defaultH) {
@@ -220,25 +227,16 @@ bool VideoInput::chooseSize(VideoDevice& device, int32_t defaultW, int32_t defau
 }
 
 void VideoInput::collectFormats(VideoDevice& device) {
-    int count = 0, capsSize = 0;
-    if (FAILED(device.streamConfig->GetNumberOfCapabilities(&count, &capsSize))) return;
-    if (capsSize != static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))) return;
     char name[8];
-    for (int i = 0; i < count; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps{};
-        if (device.streamConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK ||
-            !pmt) {
-            freeCaptureMediaType(pmt);
-            continue;
-        }
-        VIDEOINFOHEADER vih{};
-        if (pmt->majortype == MEDIATYPE_Video && readVideoInfo(pmt, &vih)) {
-            subtypeName(pmt->subtype, name);
-            device.formatWidths.push_back(vih.bmiHeader.biWidth);
-            device.formatHeights.push_back(vih.bmiHeader.biHeight);
-            device.formatNames.emplace_back(name);
-        }
-        freeCaptureMediaType(pmt);
-    }
+    forEachCapability(device.streamConfig.Get(),
+                      [&](const AM_MEDIA_TYPE& mt, const VIDEO_STREAM_CONFIG_CAPS&) {
+                          VIDEOINFOHEADER vih{};
+                          if (mt.majortype == MEDIATYPE_Video && readVideoInfo(&mt, &vih)) {
+                              subtypeName(mt.subtype, name);
+                              device.formatWidths.push_back(vih.bmiHeader.biWidth);
+                              device.formatHeights.push_back(vih.bmiHeader.biHeight);
+                              device.formatNames.emplace_back(name);
+                          }
+                          return true;
+                      });
 }

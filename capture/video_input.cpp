@@ -279,39 +279,33 @@ bool VideoInput::getFormatNames(int index, std::vector<std::string>& out) {
 
 // --- Set-up and tear-down -----------------------------------------------------
 
-bool VideoInput::openDevice(int index) {
-    std::lock_guard<std::recursive_mutex> setup(m_setupLock);
-    if (index < 0 || index >= kMaxDevices || record(index)->ready.load()) return false;
-    return prepareDevice(index);
-}
+bool VideoInput::openDevice(int index) { return openWith(index, nullptr, nullptr); }
 
 bool VideoInput::openDevice(int index, int connection) {
-    std::lock_guard<std::recursive_mutex> setup(m_setupLock);
-    if (index < 0 || index >= kMaxDevices || record(index)->ready.load()) return false;
-    setConnection(index, connection);
-    return prepareDevice(index);
+    return openWith(index, nullptr, &connection);
 }
 
 bool VideoInput::openDevice(int index, int w, int h) {
-    std::lock_guard<std::recursive_mutex> setup(m_setupLock);
-    if (index < 0 || index >= kMaxDevices || record(index)->ready.load()) return false;
-    if (packedFrameBytes(w, h) == 0) {
-        captureLog("ERROR: invalid frame size %d x %d\n", w, h);
-        return false;
-    }
-    setRequestedSize(index, w, h);
-    return prepareDevice(index);
+    const int size[2] = {w, h};
+    return openWith(index, size, nullptr);
 }
 
 bool VideoInput::openDevice(int index, int w, int h, int connection) {
+    const int size[2] = {w, h};
+    return openWith(index, size, &connection);
+}
+
+bool VideoInput::openWith(int index, const int* pSize, const int* pConnection) {
     std::lock_guard<std::recursive_mutex> setup(m_setupLock);
     if (index < 0 || index >= kMaxDevices || record(index)->ready.load()) return false;
-    if (packedFrameBytes(w, h) == 0) {
-        captureLog("ERROR: invalid frame size %d x %d\n", w, h);
-        return false;
+    if (pSize) {
+        if (packedFrameBytes(pSize[0], pSize[1]) == 0) {
+            captureLog("ERROR: invalid frame size %d x %d\n", pSize[0], pSize[1]);
+            return false;
+        }
+        setRequestedSize(index, pSize[0], pSize[1]);
     }
-    setRequestedSize(index, w, h);
-    setConnection(index, connection);
+    if (pConnection) setConnection(index, *pConnection);
     return prepareDevice(index);
 }
 

@@ -168,6 +168,8 @@ private:
     void setRequestedSize(int index, int w, int h);
     void setConnection(int index, int connection);
     bool prepareDevice(int index);
+    // The openDevice forms: the size (w, h) and the connection when given.
+    bool openWith(int index, const int* pSize, const int* pConnection);
     HRESULT buildCaptureGraph(int index, VideoDevice& device);
     HRESULT getDevice(CComRef<IBaseFilter>* pFilter, int index, wchar_t* wideName,
                       char* narrowName);
