@@ -206,9 +206,10 @@ HRESULT CFrameConverter::Scale(int nAvFormat, int nSrcWidth, int nSrcHeight,
     }
     const size_t nRowBytes = size_t{3} * m_nOutWidth;
     const size_t nPad = m_nOutStride - nRowBytes;
-    if (nPad == 0 && m_nOutWidth % 8 == 0 && reinterpret_cast<uintptr_t>(pDst) % 16 == 0) {
-        // Rows of whole groups of 8 pixels: swscale writes every pixel and
-        // nothing past a row, so it writes the caller's rows directly,
+    if (nPad == 0 && m_nOutWidth % 16 == 0 && reinterpret_cast<uintptr_t>(pDst) % 16 == 0) {
+        // Rows of whole groups of 16 pixels: swscale writes every pixel and
+        // nothing past a row (at 8 it stores up to 8 pixels past the last
+        // row when the height is even), so it writes the caller's rows directly,
         // bottom-up (the last row in memory first, with a negative stride).
         uint8_t* dst[4] = {pDst + size_t{m_nOutHeight - 1} * m_nOutStride, nullptr, nullptr,
                            nullptr};

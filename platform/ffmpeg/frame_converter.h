@@ -20,7 +20,7 @@
 //
 // Every output is bottom-up (the picture's top row is the last row in
 // memory), 3 bytes a pixel in blue, green, red order, and nothing is
-// written past H x stride bytes. Rows of a width that is a multiple of 8
+// written past H x stride bytes. Rows of a width that is a multiple of 16
 // pixels, unpadded, in a 16-byte aligned buffer are written by swscale in
 // place. Other widths go through a buffer of its own with wide aligned
 // rows, copied out after: its SIMD writers convert groups of pixels and,

@@ -185,9 +185,12 @@ TEST(FrameConverter, DecodedPicturesAreConvertedToTheLastPixelBottomUpWithZeroPa
         {"yuv422p exact", AV_PIX_FMT_YUV422P, 330, 64, 330, 64, Q::Exact},
         {"scaled up", AV_PIX_FMT_YUV420P, 160, 120, 322, 240, Q::CommandDefault},
         {"nv12 scaled down", AV_PIX_FMT_NV12, 640, 480, 318, 238, Q::CommandDefault},
-        // Multiples of 8 pixels are written in place.
+        // Multiples of 16 pixels are written in place; 856 (a multiple of 8
+        // only) at an even height is where swscale stores past the last row.
         {"yuv420p 1920 wide", AV_PIX_FMT_YUV420P, 1920, 1080, 1920, 1080, Q::CommandDefault},
-        {"yuv422p 328 wide exact", AV_PIX_FMT_YUV422P, 328, 61, 328, 61, Q::Exact},
+        {"yuv420p 856 wide, even height", AV_PIX_FMT_YUV420P, 856, 480, 856, 480,
+         Q::CommandDefault},
+        {"yuv422p 336 wide exact", AV_PIX_FMT_YUV422P, 336, 62, 336, 62, Q::Exact},
         {"nv12 scaled to 640", AV_PIX_FMT_NV12, 500, 300, 640, 480, Q::CommandDefault},
     };
     for (const SPicture& c : kPictures) {
