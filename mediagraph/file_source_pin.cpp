@@ -244,16 +244,17 @@ void CFileSourcePin::ThreadProc(REFERENCE_TIME rtStart) {
 }
 
 REFERENCE_TIME CFileSourcePin::SeekTarget(REFERENCE_TIME rtStart) const {
-    // Clients address frame k in media time as k x AvgTimePerFrame. When the
-    // frame duration is not a whole number of 100-ns units (30 fps: 333333.3)
-    // and was rounded down, that lies just before frame k's start, and an
-    // exact seek would show frame k - 1. Such a position means frame k.
-    const REFERENCE_TIME rtAvg = m_Decoder.GetAvgTimePerFrame();
-    if (rtAvg <= 0 || rtStart <= 0 || rtStart % rtAvg != 0) return rtStart;
-    const LONGLONG llFrame = rtStart / rtAvg;
-    if (llFrame >= m_Decoder.GetFrameCount()) return rtStart;
-    const REFERENCE_TIME rtFrame = m_Decoder.FrameToTime(llFrame);
-    return rtFrame > rtStart ? rtFrame : rtStart;
+    // Clients address frame k in media time as k x AvgTimePerFrame, or as a
+    // frame's rounded start plus steps of it. When the frame duration is not
+    // a whole number of 100-ns units (30 fps: 333333.3) and was rounded down,
+    // that lies just before frame k's start (less than k units before it, or
+    // exactly k for the first frame), and an exact seek would show frame
+    // k - 1. Such a position means frame k.
+    if (rtStart <= 0) return rtStart;
+    const LONGLONG llNext = m_Decoder.TimeToFrame(rtStart) + 1;
+    if (llNext >= m_Decoder.GetFrameCount()) return rtStart;
+    const REFERENCE_TIME rtNext = m_Decoder.FrameToTime(llNext);
+    return rtNext - rtStart <= llNext ? rtNext : rtStart;
 }
 
 // ---------------------------------------------------------------------------

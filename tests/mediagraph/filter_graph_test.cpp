@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <numeric>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "grab/grab_renderer.h"
@@ -209,19 +211,31 @@ INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
 
 // --- positions and time formats --------------------------------------------
 
-TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForKTimesTheRoundedFrameDuration) {
+TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForPositionsBuiltFromTheRoundedFrameDuration) {
     // 30 fps: the frame step is 333333, so k x 333333 (k steps from 0) lies
     // a few 100-ns units before frame k starts; the worker means frame k.
     CFileSourceRig rig(CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 60, 30));
     ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
     ASSERT_EQ(rig.m_timeline.nFrameStep, 333333);
-    for (int n : {0, 1, 2, 31, 59, 44}) {
+    // Also frame k's rounded start plus m steps of 333333 (a seek, then
+    // steps): up to k + m units before frame k + m starts.
+    const auto StepsFrom = [](int k, int m) { return std::llround(k * 1e7 / 30) + m * 333333LL; };
+    const std::pair<LONGLONG, int> kGrabs[] = {{0, 0},
+                                               {333333, 1},
+                                               {2 * 333333LL, 2},
+                                               {31 * 333333LL, 31},
+                                               {59 * 333333LL, 59},
+                                               {44 * 333333LL, 44},
+                                               {StepsFrom(13, 1), 14},
+                                               {StepsFrom(20, 5), 25},
+                                               {StepsFrom(2, 40), 42}};
+    for (const auto& [llPos, n] : kGrabs) {
         const LONG nRendersBefore = rig.Renders();
-        EXPECT_EQ(rig.GrabAt(n * 333333LL), n) << "grab at " << n << " x 333333";
+        EXPECT_EQ(rig.GrabAt(llPos), n) << "grab at " << llPos;
         // Frame n itself starts the segment: not frame n - 1 first (which
         // the 1 ms of slack before the stop would hide only for the first
         // 30000 frames).
-        EXPECT_EQ(rig.Renders() - nRendersBefore, 1) << "grab at " << n;
+        EXPECT_EQ(rig.Renders() - nRendersBefore, 1) << "grab at " << llPos;
     }
     // The slider at its end (60 x 333333 is past the last frame's start, and
     // the graph ends the stop at the end of the stream): the last frame.
