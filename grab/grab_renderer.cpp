@@ -150,18 +150,27 @@ HRESULT CGrabRenderer::DoRenderSample(IMediaSample* pMediaSample) {
 }
 
 HRESULT CGrabRenderer::Render(IMediaSample* pMediaSample) {
+    {
+        // With the hold armed, the sample before this one must have been
+        // taken before this one replaces it. Waiting here rather than after
+        // rendering lets upstream decode this sample while the consumer
+        // copied the one before, and go on to the next while the consumer
+        // copies this one. Sees Stop through m_bReleased, so it always ends.
+        CStdMutexLock lock(&m_mxHandOff);
+        m_cvHandOff.wait(lock.Native(), [&]() REQUIRES(m_mxHandOff) {
+            return !m_bHold || m_bReleased || m_nTaken >= m_nRendered;
+        });
+    }
     m_bRenderedInCall = false;
     const HRESULT hr = CBaseVideoRenderer::Render(pMediaSample);
     if (!m_bRenderedInCall) return hr;
     // After the base registered the sample's position: a consumer woken
     // here reads the position of this frame.
-    CStdMutexLock lock(&m_mxHandOff);
-    const ULONGLONG nSerial = ++m_nRendered;
+    {
+        CStdMutexLock lock(&m_mxHandOff);
+        ++m_nRendered;
+    }
     m_cvHandOff.notify_all();
-    // Sees Stop through m_bReleased, so this wait always ends.
-    m_cvHandOff.wait(lock.Native(), [&]() REQUIRES(m_mxHandOff) {
-        return !m_bHold || m_bReleased || m_nTaken >= nSerial;
-    });
     return hr;
 }
 

@@ -24,10 +24,11 @@
 // Hand-off to the consumer (m_mxHandOff): every rendered sample moves a
 // serial and wakes the consumer, who waits for it (WaitForRendered) instead
 // of polling the graph's position. With the hold armed (ArmHandOff(true), a
-// run without a reference clock) DoRenderSample does not return until the
-// consumer has taken the sample (TakeFrame copies it out and lets the
-// streaming thread go on), so upstream decodes the next frame while the
-// consumer works on this one and no sample is ever passed over. The serial
+// run without a reference clock) each sample stays held until the consumer
+// has taken it (TakeFrame copies it out): Render waits, before rendering a
+// sample, until the one before was taken. Upstream so decodes the next frame
+// while the consumer copies and works on this one, and no sample is ever
+// passed over. The serial
 // moves in Render, after the base registered the sample's position. Stop
 // releases the hold (before the base's Stop takes the interface lock that
 // the held streaming thread owns); it stays released until the next
@@ -153,9 +154,9 @@ public:
     // Streaming thread, interface and renderer locks held. Always S_OK.
     HRESULT DoRenderSample(IMediaSample* pMediaSample)
         REQUIRES(m_InterfaceLock, m_RendererLock) override;
-    // Streaming thread, both locks held: the base's Render, then the
-    // hand-off (the serial moves; with the hold armed, waits until the
-    // consumer took the sample or the hold was released).
+    // Streaming thread, both locks held: with the hold armed, waits until
+    // the consumer took the sample before (or the hold was released); then
+    // the base's Render, and the serial moves.
     HRESULT Render(IMediaSample* pMediaSample) REQUIRES(m_InterfaceLock, m_RendererLock) override;
     // Releases the hand-off first, so that a held streaming thread lets go
     // of the interface lock the base's Stop needs.
@@ -203,7 +204,7 @@ private:
     ULONGLONG m_nRendered GUARDED_BY(m_mxHandOff) = 0;  // serial of the last rendered sample
     ULONGLONG m_nTaken GUARDED_BY(m_mxHandOff) =
         0;  // serial of the last sample taken (or armed past)
-    bool m_bHold GUARDED_BY(m_mxHandOff) = false;  // DoRenderSample waits until its sample is taken
+    bool m_bHold GUARDED_BY(m_mxHandOff) = false;  // Render waits until the sample before is taken
     bool m_bReleased GUARDED_BY(m_mxHandOff) = false;     // no waiting until the next arm
     bool m_bEndOfStream GUARDED_BY(m_mxHandOff) = false;  // EndOfStream arrived since the last arm
 
