@@ -21,8 +21,10 @@
 #include "app/pelora_app.h"
 #include "app/verify_runner.h"
 #include "mediagraph/media_classes.h"
+#include "platform/win/virtual_memory.h"
 
 int main(int argc, char** argv) {
+    KeepFreedBlocksForReuse();
     // The frame exactness check reads its own options (app/verify_runner.h).
     if (argc > 1 && std::string(argv[1]) == "--headless" && IsVerifyCommand(argc, argv)) {
         RegisterMediaClasses();

@@ -5,6 +5,9 @@
 // blocks of 2 MiB or more, which ask for huge pages), so that any
 // buffer alignment up to that granularity is honoured by the pool that carves
 // its buffers out of the block. VirtualFree with MEM_RELEASE gives it back.
+// A block is a fresh mapping of its own, zero without being written, so pages
+// nobody touches cost neither time nor memory; under the address checker it
+// is an exact-size heap block instead, so that a write past it is reported.
 // May include: the C++ standard library and platform/win only. No Qt.
 #pragma once
 
@@ -42,3 +45,11 @@ struct SVirtualBlockDeleter {
 using VirtualBlockPtr = std::unique_ptr<BYTE[], SVirtualBlockDeleter>;
 // cbSize bytes (a block of 1 byte for 0), or null when memory is exhausted.
 VirtualBlockPtr AllocateVirtualBlock(size_t cbSize);
+
+// Keeps the heap's freed blocks in the process for reuse, up to a few
+// hundred MiB, instead of handing every freed block of more than 128 KiB back
+// to the system: a first touch of fresh memory costs about a millisecond per
+// MiB on a virtual machine, and opening a video frees and allocates many
+// frame-size blocks (the format probe's decoder, then the worker's). Call
+// once, at start-up, before other threads exist.
+void KeepFreedBlocksForReuse();

@@ -17,8 +17,14 @@ TEST(VirtualMemory, BlockIsZeroedAlignedToTheGranularityAndBadRequestsFail) {
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (cb >= (2u << 20) ? (2u << 20) : 65536), 0u);
         EXPECT_EQ(std::count(p, p + cb, 0), static_cast<std::ptrdiff_t>(cb));
-        p[cb - 1] = 1;  // the whole requested size is writable
+        std::fill(p, p + cb, uint8_t{0xAB});  // the whole requested size is writable
         EXPECT_TRUE(VirtualFree(p, 0, MEM_RELEASE));
+        // A block of the same size after a release is zero again.
+        auto* q = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, cb, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        ASSERT_NE(q, nullptr);
+        EXPECT_EQ(std::count(q, q + cb, 0), static_cast<std::ptrdiff_t>(cb));
+        EXPECT_TRUE(VirtualFree(q, 0, MEM_RELEASE));
     }
     EXPECT_EQ(VirtualAlloc(nullptr, SIZE_MAX, MEM_COMMIT, PAGE_READWRITE), nullptr);
     // The owning form gives an empty request one byte.
