@@ -526,6 +526,7 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     // waited for.
     const LONGLONG llNextIndex = IndexOf(m_llPosition.load()) + 1;
     HRESULT hr = S_FALSE;
+    bool bEndedEarly = false;  // the stream ended before the frame count
     if (llNextIndex < m_nFrameCount.load()) {
         const LONGLONG llT0 = CounterNow();
         // A slice of the wait: requests and the run flag are seen between
@@ -541,13 +542,16 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
             m_llPrevFrameCount = llT0;
             UpdateCounterAndSlider(false);
         }
+        bEndedEarly = hr == S_FALSE;
     }
     if (hr == S_FALSE || (FAILED(hr) && hr != E_ABORT)) {
         // The end (the last frame processed, or the stream ended): every
-        // frame was processed once; a stream that stopped giving frames
-        // reports the frames it reached.
+        // frame was processed once. A stream that stopped giving frames, or
+        // that holds fewer than its duration says (a count worked out from
+        // a duration rounded up by the container), reports the frames it
+        // reached.
         m_pSource->StopStream();
-        ReportRunStatistics(hr == S_FALSE ? IndexOf(llStop) : FrameIndex() + 1);
+        ReportRunStatistics(hr == S_FALSE && !bEndedEarly ? IndexOf(llStop) : FrameIndex() + 1);
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     }

@@ -144,7 +144,8 @@ void CFakeFileGraph::Restart() {
 }
 
 bool CFakeFileGraph::EndsBefore(int nFrame) const {
-    return nFrame >= m_clip.nFrames || (nFrame > m_nFirst && FrameTime(nFrame) >= m_llStop);
+    return nFrame >= m_clip.nFrames || (m_clip.nDecodable >= 0 && nFrame >= m_clip.nDecodable) ||
+           (nFrame > m_nFirst && FrameTime(nFrame) >= m_llStop);
 }
 
 void CFakeFileGraph::Advance() {

@@ -28,6 +28,7 @@ struct SFakeClip {
     int nFpsNum = 0;
     bool bFailOpen = false;  // RenderFile fails
     int nNeverSeekTo = -1;   // a segment starting at this frame never renders nor completes
+    int nDecodable = -1;     // when set, the stream ends after this many of its nFrames
 };
 
 class CFakeFileGraph : public IFileGraph {

@@ -343,6 +343,20 @@ TEST(FrameWorker, EveryFrameAndAGrabAtTheEndAskNothingPastTheLastFrame) {
     EXPECT_TRUE(rig.WaitForDisplayed(89));
 }
 
+// A container may round its duration up a frame (an ASF of 90 frames at 30
+// fps that says 3.046 s): the stream ends before the frame count, and the
+// run reports the frames it processed, not the count.
+TEST(FrameWorker, EveryFrameOfAStreamShorterThanItsCountReportsTheFramesProcessed) {
+    CWorkerRig rig(SFakeClip{.nFrames = 20, .dSpeed = 4, .nDecodable = 18}, &CountingPlugin,
+                   /*bEveryFrame=*/true);
+    rig.m_worker.RequestPlay();
+    ASSERT_TRUE(rig.WaitForRunEnd());
+    std::vector<LONGLONG> expected(18);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(rig.m_window.Processed(), expected);
+    EXPECT_EQ(rig.m_window.Values("line 210"), std::vector<std::string>{"処理フレーム数 18 Frame"});
+}
+
 // A paint may take as long as it likes: the worker publishes into buffers of
 // its own and never waits for it, and the frame being painted stays as it
 // was until the paint lets go; the next paint then shows the newest frame.
