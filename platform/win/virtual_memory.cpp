@@ -32,9 +32,9 @@ void GetSystemInfo(SYSTEM_INFO* pInfo) {
 
 namespace {
 
+#ifndef PELORA_EXACT_BLOCKS
 size_t RoundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
-#ifndef PELORA_EXACT_BLOCKS
 // The page before a block says which mapping holds it.
 struct SBlockHeader {
     uint64_t llMagic;
