@@ -97,6 +97,10 @@ HRESULT CFrameWorker::TakeRendererFormat(const BITMAPINFO& bmi) {
     VirtualBlockPtr pReady = AllocateVirtualBlock(cb);
     VirtualBlockPtr pDisplay = AllocateVirtualBlock(cb);
     if (!pFrame || !pWork || !pReady || !pDisplay) return E_OUTOFMEMORY;
+    // A fresh block's pages fault in on their first write. Written now, so
+    // that the first timed plug-in calls (whose output goes to the work and
+    // then the ready buffer) do not pay for it: about 1 ms per MiB here.
+    for (BYTE* p : {pFrame.get(), pWork.get(), pReady.get(), pDisplay.get()}) std::memset(p, 0, cb);
     m_bmiFormat = bmiNew;
     m_pFrameBits = std::move(pFrame);
     m_pWorkBits = std::move(pWork);

@@ -1,6 +1,8 @@
 // The worker core without any window: on the fake file graph (frames show
 // their own index) and on generated clips with the real file graph.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -341,6 +343,28 @@ TEST(FrameWorker, EveryFrameAndAGrabAtTheEndAskNothingPastTheLastFrame) {
     rig.m_worker.MoveToSliderPos(90);
     EXPECT_TRUE(WaitUntil([&] { return CFakeFileGraph::SeekRequests() == 3; }));
     EXPECT_TRUE(rig.WaitForDisplayed(89));
+}
+
+// The buffers the first timed plug-in calls write are in memory before the
+// worker starts: a first write to a fresh page faults it in (about 1 ms per
+// MiB on a virtual machine), and that would be counted as plug-in time.
+TEST(FrameWorker, FrameBuffersAreInMemoryBeforeTheFirstCall) {
+    SetFileGraphFactory(&CFakeFileGraph::Factory);
+    CFakeFileGraph::SetClip(SFakeClip{.nWidth = 1280, .nHeight = 720});
+    CFrameWorker worker;
+    worker.SetSource(std::make_unique<CFileFrameSource>("clip", SEEK_COMPLETION));
+    std::string strMessage;
+    ASSERT_EQ(worker.ProbeFormat(nullptr, &strMessage), S_OK) << strMessage;
+    const CFrameWorker::CDisplayLock lock(worker);
+    const size_t cbPage = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t uStart = reinterpret_cast<uintptr_t>(lock.Bits()) / cbPage * cbPage;
+    const size_t cb = reinterpret_cast<uintptr_t>(lock.Bits()) + worker.ImageSize() - uStart;
+    std::vector<unsigned char> abResident((cb + cbPage - 1) / cbPage);
+    ASSERT_EQ(mincore(reinterpret_cast<void*>(uStart), cb, abResident.data()), 0);
+    EXPECT_EQ(std::count_if(abResident.begin(), abResident.end(),
+                            [](unsigned char b) { return (b & 1) == 0; }),
+              0)
+        << "pages not in memory out of " << abResident.size();
 }
 
 // A container may round its duration up a frame (an ASF of 90 frames at 30
