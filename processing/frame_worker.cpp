@@ -529,9 +529,9 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
     // end of a 90-frame clip), and a frame after the last one is never
     // waited for.
     const LONGLONG llNextIndex = IndexOf(m_llPosition.load()) + 1;
+    const bool bCountReached = llNextIndex >= m_nFrameCount.load();
     HRESULT hr = S_FALSE;
-    bool bEndedEarly = false;  // the stream ended before the frame count
-    if (llNextIndex < m_nFrameCount.load()) {
+    if (!bCountReached) {
         const LONGLONG llT0 = CounterNow();
         // A slice of the wait: requests and the run flag are seen between
         // slices.
@@ -546,7 +546,6 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
             m_llPrevFrameCount = llT0;
             UpdateCounterAndSlider(false);
         }
-        bEndedEarly = hr == S_FALSE;
     }
     if (hr == S_FALSE || (FAILED(hr) && hr != E_ABORT)) {
         // The end (the last frame processed, or the stream ended): every
@@ -555,7 +554,7 @@ void CFrameWorker::EveryFrameIteration(LONGLONG llStop) {
         // a duration rounded up by the container), reports the frames it
         // reached.
         m_pSource->StopStream();
-        ReportRunStatistics(hr == S_FALSE && !bEndedEarly ? IndexOf(llStop) : FrameIndex() + 1);
+        ReportRunStatistics(bCountReached ? IndexOf(llStop) : FrameIndex() + 1);
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     }
