@@ -84,7 +84,8 @@ bool GetPixelKernels(EIsaLevel eLevel, CPixelKernels* pKernels) noexcept {
 
 CPixelKernels BestPixelKernels() noexcept {
     CPixelKernels kernels{};
-    if (!GetPixelKernels(EIsaLevel::Avx512, &kernels) &&
+    if (!GetPixelKernels(EIsaLevel::Avx512Vbmi, &kernels) &&
+        !GetPixelKernels(EIsaLevel::Avx512, &kernels) &&
         !GetPixelKernels(EIsaLevel::Avx2, &kernels)) {
         GetPixelKernels(EIsaLevel::Portable, &kernels);
     }

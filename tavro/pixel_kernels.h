@@ -2,10 +2,10 @@
 // level, chosen at run time from what the processor supports.
 //
 // The portable level is plain C++ that runs anywhere; the x86 levels
-// (pixel_kernels_x86.cpp) are written with AVX2 and AVX-512 intrinsics and
-// compiled with target attributes, so the library itself needs no special
-// compiler flags. Every level gives the same bytes: the luminance is the
-// integer rule of luma_rule.h everywhere.
+// (pixel_kernels_x86.cpp) are written with AVX2 and AVX-512 intrinsics (the
+// widest adds the byte permutes, VBMI) and compiled with target attributes,
+// so the library itself needs no special compiler flags. Every level gives
+// the same bytes: the luminance is the integer rule of luma_rule.h everywhere.
 // May include: the C++ standard library only.
 #pragma once
 
@@ -13,7 +13,7 @@
 
 namespace tavro {
 
-enum class EIsaLevel { Portable, Avx2, Avx512 };
+enum class EIsaLevel { Portable, Avx2, Avx512, Avx512Vbmi };
 
 struct CPixelKernels {
     // pGrey[c] = luminance (luma_rule.h) of the pixel at pBgr + 3*c (blue,

@@ -14,6 +14,16 @@
 // a register, other colours (about one in a thousand in natural pictures)
 // from the full table: one lookup when all such lanes hold the same colour
 // (a flat area), a gather otherwise.
+//
+// Where the processor has the byte permutes (VBMI), 32 pixels go through
+// 16-bit lanes instead, in integer arithmetic only. With A = r + 2g and
+// B = 43r + 75g + 114b (both from byte multiply-adds that cannot saturate),
+// S = 256A + B, so S / 8 = 32A + B / 8 (rounded down) fits 16 bits, and
+// q = floor(S / 1000) = floor((S / 8) / 125) comes from one high
+// multiplication: floor(x * 33555 / 2^22) = floor(x / 125) for every
+// x <= 31875 (33555 * 125 exceeds 2^22 by 71, and 71 * 31875 < 2^22).
+// S is a multiple of 1000 exactly when B is a multiple of 8 and S / 8 =
+// 125q; such lanes take the round-down bits as above.
 
 #include "tavro/pixel_kernels.h"
 
@@ -36,6 +46,8 @@
 // The AVX2 level needs FMA as well; both are asked for at run time.
 #define TAVRO_TARGET_AVX2 __attribute__((target("avx2,fma")))
 #define TAVRO_TARGET_AVX512 __attribute__((target("avx2,fma,avx512f,avx512vl,avx512bw,avx512dq")))
+#define TAVRO_TARGET_VBMI \
+    __attribute__((target("avx2,fma,avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi")))
 
 namespace tavro {
 
@@ -190,6 +202,109 @@ TAVRO_TARGET_AVX512 void LumaAvx512(const uint8_t* pBgr, uint8_t* pGrey, int64_t
     }
 }
 
+// Byte positions for the 32-pixel luminance: in 16-bit lane p, the green and
+// red of pixel p (low and high byte), and its blue (the high byte zeroed by
+// the permute's mask), taken from 96 bytes in two registers.
+struct CLumaPermutes {
+    alignas(64) uint8_t m_abGreenRed[64];
+    alignas(64) uint8_t m_abBlue[64];
+};
+
+consteval CLumaPermutes MakeLumaPermutes() {
+    CLumaPermutes permutes{};
+    for (int p = 0; p < 32; ++p) {
+        permutes.m_abGreenRed[2 * p] = static_cast<uint8_t>(3 * p + 1);
+        permutes.m_abGreenRed[2 * p + 1] = static_cast<uint8_t>(3 * p + 2);
+        permutes.m_abBlue[2 * p] = static_cast<uint8_t>(3 * p);
+    }
+    return permutes;
+}
+
+constexpr CLumaPermutes kLumaPermutes = MakeLumaPermutes();
+
+// Byte-pair weights for the multiply-adds (low byte green, high byte red):
+// A = r + 2g, and 43r + 75g; blue alone weighs 114.
+constexpr int16_t kWeightsA = 1 << 8 | 2;
+constexpr int16_t kWeightsB = 43 << 8 | 75;
+constexpr int16_t kBlueWeight = 114;
+constexpr int16_t kEighthsToQuotient = static_cast<int16_t>(33555);  // 2^22 / 125, rounded up
+
+// Thirty-two pixels: bytes 0-63 in vLow, 64-95 in the low half of vHigh.
+// Result: luminance per byte.
+TAVRO_TARGET_VBMI __attribute__((always_inline)) inline __m256i Luma32(__m512i vLow,
+                                                                       __m512i vHigh) noexcept {
+    const __m512i vGreenRed =
+        _mm512_permutex2var_epi8(vLow, _mm512_load_si512(kLumaPermutes.m_abGreenRed), vHigh);
+    const __m512i vBlue = _mm512_maskz_permutex2var_epi8(
+        0x5555555555555555ull, vLow, _mm512_load_si512(kLumaPermutes.m_abBlue), vHigh);
+    const __m512i vA = _mm512_maddubs_epi16(vGreenRed, _mm512_set1_epi16(kWeightsA));
+    const __m512i vB =
+        _mm512_add_epi16(_mm512_maddubs_epi16(vGreenRed, _mm512_set1_epi16(kWeightsB)),
+                         _mm512_maddubs_epi16(vBlue, _mm512_set1_epi16(kBlueWeight)));
+    const __m512i vEighths = _mm512_add_epi16(_mm512_slli_epi16(vA, 5), _mm512_srli_epi16(vB, 3));
+    __m512i vLuma =
+        _mm512_srli_epi16(_mm512_mulhi_epu16(vEighths, _mm512_set1_epi16(kEighthsToQuotient)), 6);
+    const __mmask32 mMultiple =
+        _mm512_mask_cmpeq_epi16_mask(_mm512_testn_epi16_mask(vB, _mm512_set1_epi16(7)),
+                                     _mm512_mullo_epi16(vLuma, _mm512_set1_epi16(125)), vEighths);
+    if (mMultiple == 0) return _mm512_cvtepi16_epi8(vLuma);
+
+    // Greys (green | red << 8 equal to blue * 257): bit r mod 16 of the grey
+    // table's 16-bit word r / 16, the table in a register.
+    const __m512i vRed = _mm512_srli_epi16(vGreenRed, 8);
+    const __mmask32 mGrey = _mm512_mask_cmpeq_epi16_mask(
+        mMultiple, vGreenRed, _mm512_or_si512(vBlue, _mm512_slli_epi16(vBlue, 8)));
+    const __m512i vGreyWord = _mm512_permutexvar_epi16(
+        _mm512_srli_epi16(vRed, 4), _mm512_castsi256_si512(_mm256_loadu_si256(
+                                        reinterpret_cast<const __m256i*>(GreyRoundDownWords()))));
+    __mmask32 mDown = _mm512_mask_test_epi16_mask(
+        mGrey, _mm512_srlv_epi16(vGreyWord, _mm512_and_si512(vRed, _mm512_set1_epi16(15))),
+        _mm512_set1_epi16(1));
+    __mmask32 mOther = mMultiple & ~mGrey;
+    if (mOther != 0) {
+        // Other colours (about one pixel in a thousand) from the full table,
+        // lane by lane, or once for a flat area of one colour.
+        alignas(64) uint16_t anIndex[32];
+        _mm512_store_si512(anIndex, _mm512_or_si512(_mm512_slli_epi16(vGreenRed, 8), vBlue));
+        const uint32_t nFirst = anIndex[__builtin_ctz(mOther)];
+        if (_mm512_mask_cmpneq_epi16_mask(mOther, _mm512_load_si512(anIndex),
+                                          _mm512_set1_epi16(static_cast<int16_t>(nFirst))) == 0) {
+            if (kRoundDown.m_anBits[nFirst >> 5] >> (nFirst & 31) & 1) mDown |= mOther;
+        } else {
+            do {
+                const int nLane = __builtin_ctz(mOther);
+                mOther &= mOther - 1;
+                const uint32_t nIndex = anIndex[nLane];
+                mDown |= (kRoundDown.m_anBits[nIndex >> 5] >> (nIndex & 31) & 1u) << nLane;
+            } while (mOther != 0);
+        }
+    }
+    vLuma = _mm512_mask_sub_epi16(vLuma, mDown, vLuma, _mm512_set1_epi16(1));
+    return _mm512_cvtepi16_epi8(vLuma);
+}
+
+TAVRO_TARGET_VBMI void LumaVbmi(const uint8_t* pBgr, uint8_t* pGrey, int64_t nCount) noexcept {
+    int64_t c = 0;
+    for (; c + 32 <= nCount; c += 32) {
+        const uint8_t* p = pBgr + 3 * c;
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(pGrey + c),
+            Luma32(_mm512_loadu_si512(p), _mm512_castsi256_si512(_mm256_loadu_si256(
+                                              reinterpret_cast<const __m256i*>(p + 64)))));
+    }
+    if (c < nCount) {
+        // The last group is short: masked loads and store touch only its pixels.
+        const int64_t n = nCount - c;
+        const int64_t nBytes = 3 * n;
+        const uint8_t* p = pBgr + 3 * c;
+        const __mmask64 mLow = nBytes >= 64 ? ~__mmask64{0} : (__mmask64{1} << nBytes) - 1;
+        const __mmask64 mHigh = nBytes > 64 ? (__mmask64{1} << (nBytes - 64)) - 1 : 0;
+        _mm256_mask_storeu_epi8(
+            pGrey + c, static_cast<__mmask32>((uint64_t{1} << n) - 1),
+            Luma32(_mm512_maskz_loadu_epi8(mLow, p), _mm512_maskz_loadu_epi8(mHigh, p + 64)));
+    }
+}
+
 // Plain loop; each level's wrapper inlines it and the compiler vectorises it
 // for that level's registers. The pointers never alias (a scratch tile vs.
 // output pixels).
@@ -211,6 +326,46 @@ TAVRO_TARGET_AVX2 void ExpandAvx2(const uint8_t* pValue, uint8_t* pBgr, int64_t 
 TAVRO_TARGET_AVX512 void ExpandAvx512(const uint8_t* pValue, uint8_t* pBgr,
                                       int64_t nCount) noexcept {
     ExpandLoop(pValue, pBgr, nCount);
+}
+
+// Output byte k of register j (of three per 64 values) repeats value
+// (64j + k) / 3.
+struct CExpandPermutes {
+    alignas(64) uint8_t m_ab[3][64];
+};
+
+consteval CExpandPermutes MakeExpandPermutes() {
+    CExpandPermutes permutes{};
+    for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 64; ++k) permutes.m_ab[j][k] = static_cast<uint8_t>((64 * j + k) / 3);
+    }
+    return permutes;
+}
+
+constexpr CExpandPermutes kExpandPermutes = MakeExpandPermutes();
+
+TAVRO_TARGET_VBMI void ExpandVbmi(const uint8_t* pValue, uint8_t* pBgr, int64_t nCount) noexcept {
+    __m512i avPermute[3];
+    for (int j = 0; j < 3; ++j) avPermute[j] = _mm512_load_si512(kExpandPermutes.m_ab[j]);
+    int64_t c = 0;
+    for (; c + 64 <= nCount; c += 64) {
+        const __m512i vValues = _mm512_loadu_si512(pValue + c);
+        for (int j = 0; j < 3; ++j) {
+            _mm512_storeu_si512(pBgr + 3 * c + 64 * j,
+                                _mm512_permutexvar_epi8(avPermute[j], vValues));
+        }
+    }
+    if (c < nCount) {
+        const int64_t n = nCount - c;
+        const __m512i vValues = _mm512_maskz_loadu_epi8((__mmask64{1} << n) - 1, pValue + c);
+        for (int j = 0; j < 3; ++j) {
+            const int64_t nBytes = 3 * n - 64 * j;
+            if (nBytes <= 0) break;
+            const __mmask64 mBytes = nBytes >= 64 ? ~__mmask64{0} : (__mmask64{1} << nBytes) - 1;
+            _mm512_mask_storeu_epi8(pBgr + 3 * c + 64 * j, mBytes,
+                                    _mm512_permutexvar_epi8(avPermute[j], vValues));
+        }
+    }
 }
 
 // 16 x 16 bytes in four rounds of interleaving (8-, 16-, 32- and 64-bit
@@ -277,6 +432,8 @@ bool CpuHasAvx512() noexcept {
            __builtin_cpu_supports("avx512dq");
 }
 
+bool CpuHasAvx512Vbmi() noexcept { return CpuHasAvx512() && __builtin_cpu_supports("avx512vbmi"); }
+
 }  // namespace
 
 namespace detail {
@@ -290,6 +447,10 @@ bool GetX86Kernels(EIsaLevel eLevel, CPixelKernels* pKernels) noexcept {
         case EIsaLevel::Avx512:
             if (!CpuHasAvx512()) return false;
             *pKernels = {LumaAvx512, ExpandAvx512, TransposeAvx2};
+            return true;
+        case EIsaLevel::Avx512Vbmi:
+            if (!CpuHasAvx512Vbmi()) return false;
+            *pKernels = {LumaVbmi, ExpandVbmi, TransposeAvx2};
             return true;
         default:
             return false;

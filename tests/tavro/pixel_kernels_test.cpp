@@ -21,8 +21,8 @@ using tavro_test::SweepColour;
 template <typename FCheck>
 void ForEachLevel(FCheck fnCheck) {
     int nLevelsRun = 0;
-    for (tavro::EIsaLevel eLevel :
-         {tavro::EIsaLevel::Portable, tavro::EIsaLevel::Avx2, tavro::EIsaLevel::Avx512}) {
+    for (tavro::EIsaLevel eLevel : {tavro::EIsaLevel::Portable, tavro::EIsaLevel::Avx2,
+                                    tavro::EIsaLevel::Avx512, tavro::EIsaLevel::Avx512Vbmi}) {
         tavro::CPixelKernels kernels{};
         if (!tavro::GetPixelKernels(eLevel, &kernels)) continue;  // not on this processor
         SCOPED_TRACE("level " + std::to_string(static_cast<int>(eLevel)));
