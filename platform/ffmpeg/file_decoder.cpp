@@ -52,6 +52,7 @@ void CFileDecoder::Close() {
     m_Converter.Reset();
     av_packet_free(&m_pPacket);
     avcodec_free_context(&m_pCodec);
+    m_pPictures.reset();
     avformat_close_input(&m_pFormat);
     m_nStream = -1;
     m_nWidth = m_nHeight = m_nStride = 0;
@@ -122,6 +123,8 @@ HRESULT CFileDecoder::Open(const std::string& strPath) {
         return HR_CANNOT_DECODE;
     }
     m_pCodec->pkt_timebase = pStream->time_base;
+    m_pPictures = std::make_unique<CPicturePool>();
+    m_pPictures->Attach(m_pCodec);
     m_pCodec->thread_count = 0;  // one per core
     m_pCodec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m_pCodec, pDecoder, nullptr) < 0) {

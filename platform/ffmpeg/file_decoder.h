@@ -47,6 +47,7 @@
 #include <string>
 
 #include "platform/ffmpeg/frame_converter.h"
+#include "platform/ffmpeg/picture_pool.h"
 #include "platform/win/win_types.h"
 
 struct AVCodecContext;
@@ -204,6 +205,8 @@ private:
     std::string m_strPath;  // as opened; fixed after Open
     AVFormatContext* m_pFormat = nullptr;
     AVCodecContext* m_pCodec = nullptr;
+    // The decoder's picture buffers; outlives m_pCodec, one per Open.
+    std::unique_ptr<CPicturePool> m_pPictures;
     CFrameConverter m_Converter;  // decoded pictures to the delivered frames; set up at Open
     AVPacket* m_pPacket = nullptr;
     int m_nStream = -1;
