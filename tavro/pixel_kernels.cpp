@@ -74,6 +74,10 @@ bool GetX86Kernels(EIsaLevel, CPixelKernels*) noexcept { return false; }
 
 }  // namespace detail
 
+#if !(defined(__x86_64__) || defined(__i386__))
+void OrderStreamedWrites() noexcept {}
+#endif
+
 bool GetPixelKernels(EIsaLevel eLevel, CPixelKernels* pKernels) noexcept {
     if (eLevel == EIsaLevel::Portable) {
         *pKernels = {LumaPortable, ExpandPortable, detail::TransposePortable};

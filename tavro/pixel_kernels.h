@@ -20,7 +20,9 @@ struct CPixelKernels {
     // green, red), c < nCount. Reads exactly 3*nCount bytes and writes
     // exactly nCount.
     void (*m_pfnLuma)(const uint8_t* pBgr, uint8_t* pGrey, int64_t nCount) noexcept;
-    // The three bytes at pBgr + 3*c = pValue[c], c < nCount.
+    // The three bytes at pBgr + 3*c = pValue[c], c < nCount. May write
+    // around the caches (non-temporal stores): call OrderStreamedWrites
+    // before the output is handed on.
     void (*m_pfnExpand)(const uint8_t* pValue, uint8_t* pBgr, int64_t nCount) noexcept;
     // pDst[c*nDstStride + r] = pSrc[r*nSrcStride + c] for r < nRows,
     // c < nCols; the two areas do not overlap.
@@ -34,6 +36,10 @@ bool GetPixelKernels(EIsaLevel eLevel, CPixelKernels* pKernels) noexcept;
 
 // The kernels of the widest level this processor runs.
 CPixelKernels BestPixelKernels() noexcept;
+
+// Orders the non-temporal stores of the kernels before any later store (on
+// x86 a store fence; nothing where the kernels use none).
+void OrderStreamedWrites() noexcept;
 
 namespace detail {
 

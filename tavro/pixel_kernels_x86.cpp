@@ -348,6 +348,18 @@ TAVRO_TARGET_VBMI void ExpandVbmi(const uint8_t* pValue, uint8_t* pBgr, int64_t 
     __m512i avPermute[3];
     for (int j = 0; j < 3; ++j) avPermute[j] = _mm512_load_si512(kExpandPermutes.m_ab[j]);
     int64_t c = 0;
+    if ((reinterpret_cast<uintptr_t>(pBgr) & 63) == 0) {
+        // Rows on cache-line boundaries (all the usual widths) are written
+        // around the caches: the output is not read again while the frame is
+        // processed, and a normal store would first read every line in.
+        for (; c + 64 <= nCount; c += 64) {
+            const __m512i vValues = _mm512_loadu_si512(pValue + c);
+            for (int j = 0; j < 3; ++j) {
+                _mm512_stream_si512(reinterpret_cast<__m512i*>(pBgr + 3 * c + 64 * j),
+                                    _mm512_permutexvar_epi8(avPermute[j], vValues));
+            }
+        }
+    }
     for (; c + 64 <= nCount; c += 64) {
         const __m512i vValues = _mm512_loadu_si512(pValue + c);
         for (int j = 0; j < 3; ++j) {
@@ -458,6 +470,8 @@ bool GetX86Kernels(EIsaLevel eLevel, CPixelKernels* pKernels) noexcept {
 }
 
 }  // namespace detail
+
+void OrderStreamedWrites() noexcept { _mm_sfence(); }
 
 }  // namespace tavro
 

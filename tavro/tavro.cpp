@@ -109,6 +109,7 @@ void ConvertToRgb24(const uint8_t* pBilevel, uint8_t* pOutput, int32_t nWidth,
             }
         }
     }
+    OrderStreamedWrites();
 }
 
 }  // namespace tavro

@@ -54,13 +54,20 @@ TEST(TavroPixelKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnl
         EXPECT_EQ(nFirstWrong, abGrey.size()) << "first wrong colour 0x" << std::hex
                                               << SweepColour(nFirstWrong) << " (red green blue)";
 
+        // Output on a cache-line boundary (written around the caches where
+        // the level can) and one byte off it; 16 guard bytes on each side.
         for (int64_t nCount = 0; nCount <= 200; ++nCount) {
             std::vector<uint8_t> abValues(nCount);
             for (int64_t c = 0; c < nCount; ++c) abValues[c] = static_cast<uint8_t>(c * 37 + 1);
-            std::vector<uint8_t> abBgr(3 * nCount + 16, 0xCC), abExpanded(abBgr);
-            kernels.m_pfnExpand(abValues.data(), abBgr.data(), nCount);
-            for (int64_t c = 0; c < 3 * nCount; ++c) abExpanded[c] = abValues[c / 3];
-            ASSERT_EQ(abBgr, abExpanded) << nCount << " pixels";
+            for (int64_t nOffset : {0, 1}) {
+                std::vector<uint8_t> abBlock(3 * nCount + 128, 0xCC), abExpected(abBlock);
+                const auto uBase = reinterpret_cast<uintptr_t>(abBlock.data());
+                const int64_t nStart = static_cast<int64_t>((64 - uBase % 64) % 64) + nOffset;
+                kernels.m_pfnExpand(abValues.data(), abBlock.data() + nStart, nCount);
+                tavro::OrderStreamedWrites();
+                for (int64_t c = 0; c < 3 * nCount; ++c) abExpected[nStart + c] = abValues[c / 3];
+                ASSERT_EQ(abBlock, abExpected) << nCount << " pixels at offset " << nOffset;
+            }
         }
     });
 }
