@@ -476,29 +476,37 @@ void CFrameWorker::PlaybackIteration(LONGLONG llStop) {
         const LONGLONG llLast = std::max<LONGLONG>(IndexOf(llStop) - 1, 0);
         llFrame = std::min(llCurrent, PositionOf(ClampToInt(llLast)));
     }
+    LONGLONG llIndexReached = IndexOf(llCurrent);
     LONGLONG llJump = IndexOf(llFrame) - IndexOf(llPos);
     if (llJump > 0) {
         const LONGLONG llT0 = CounterNow();
         // The frame copied is the one processed: the source may have
         // rendered the next one since the position was read, and that frame
-        // must not be processed again as the next one.
+        // must not be processed again as the next one. At the end, a stream
+        // that stops short of its frame count (a container whose duration
+        // runs long) shows its own last frame: that one is reached, none
+        // after it is skipped, and one already processed is not again.
         LONGLONG llGrabbed = -1;
         m_pSource->AcquireLatest(m_pFrameBits.get(), m_bmiFormat.bmiHeader.biSizeImage, &llGrabbed);
-        if (llGrabbed >= 0 && IndexOf(llGrabbed) > IndexOf(llFrame)) {
+        const bool bEndsShort = bAtEnd && llGrabbed >= 0 && IndexOf(llGrabbed) < IndexOf(llFrame);
+        if (llGrabbed >= 0 && (IndexOf(llGrabbed) > IndexOf(llFrame) || bEndsShort)) {
             llFrame = llGrabbed;
             llJump = IndexOf(llFrame) - IndexOf(llPos);
         }
-        if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
-        m_llPosition.store(llFrame);
-        ProcessAndPublish(true);
-        const LONGLONG llT1 = CounterNow();
-        OnFrameDone(llT0);
-        DrawFrameLine(llT0, llT1);
-        m_llPrevFrameCount = llT0;
+        if (bEndsShort) llIndexReached = IndexOf(llGrabbed) + 1;
+        if (llJump > 0) {
+            if (llJump > 1) m_llSkippedInRun.fetch_add(llJump - 1);
+            m_llPosition.store(llFrame);
+            ProcessAndPublish(true);
+            const LONGLONG llT1 = CounterNow();
+            OnFrameDone(llT0);
+            DrawFrameLine(llT0, llT1);
+            m_llPrevFrameCount = llT0;
+        }
     }
     if (bAtEnd) {
         m_pSource->StopStream();
-        ReportRunStatistics(IndexOf(llCurrent));
+        ReportRunStatistics(llIndexReached);
         m_llPosition.store(0);
         UpdateCounterAndSlider(true);
     } else if (llJump > 0) {

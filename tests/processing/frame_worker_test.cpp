@@ -381,6 +381,24 @@ TEST(FrameWorker, EveryFrameOfAStreamShorterThanItsCountReportsTheFramesProcesse
     EXPECT_EQ(rig.m_window.Values("line 210"), std::vector<std::string>{"処理フレーム数 18 Frame"});
 }
 
+// The same in real time: the picture at the end is the last one decoded, not
+// frame N-1 of the count, and no frame past it counts as skipped. Slowed
+// down so that every frame is seen.
+TEST(FrameWorker, PlaybackOfAStreamShorterThanItsCountEndsOnItsLastFrameNoneSkipped) {
+    CWorkerRig rig(SFakeClip{.nFrames = 12, .dSpeed = 0.5, .nDecodable = 10}, &CountingPlugin,
+                   /*bEveryFrame=*/false);
+    rig.m_worker.RequestPlay();
+    ASSERT_TRUE(rig.WaitForRunEnd());
+    const std::vector<LONGLONG> indexes = rig.m_window.Processed();
+    ASSERT_FALSE(indexes.empty());
+    EXPECT_EQ(indexes.back(), 9);
+    EXPECT_TRUE(std::adjacent_find(indexes.begin(), indexes.end(), std::greater_equal<>()) ==
+                indexes.end());
+    EXPECT_EQ(rig.m_window.Values("end"),
+              std::vector<std::string>{std::to_string(10 - static_cast<LONGLONG>(indexes.size()))});
+    EXPECT_EQ(rig.m_window.Values("line 210"), std::vector<std::string>{"処理フレーム数 10 Frame"});
+}
+
 // A paint may take as long as it likes: the worker publishes into buffers of
 // its own and never waits for it, and the frame being painted stays as it
 // was until the paint lets go; the next paint then shows the newest frame.
