@@ -305,27 +305,59 @@ TAVRO_TARGET_VBMI void LumaVbmi(const uint8_t* pBgr, uint8_t* pGrey, int64_t nCo
     }
 }
 
-// Plain loop; each level's wrapper inlines it and the compiler vectorises it
-// for that level's registers. The pointers never alias (a scratch tile vs.
-// output pixels).
-__attribute__((always_inline)) inline void ExpandLoop(const uint8_t* __restrict pValue,
-                                                      uint8_t* __restrict pBgr,
-                                                      int64_t nCount) noexcept {
-    for (int64_t c = 0; c < nCount; ++c) {
+// Byte shuffles for 32 values to 96 output bytes in three registers: output
+// byte k of register j repeats value (32j + k) / 3, taken from the 16 values
+// its 128-bit lane holds (values 0-15 in both lanes for register 0, 0-15 and
+// 16-31 for register 1, 16-31 in both for register 2).
+struct CExpandShuffles {
+    alignas(32) int8_t m_ab[3][32];
+};
+
+consteval CExpandShuffles MakeExpandShuffles() {
+    CExpandShuffles shuffles{};
+    for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 32; ++k) {
+            const int nValue = (32 * j + k) / 3;
+            const bool bHighValues = j == 2 || (j == 1 && k >= 16);
+            shuffles.m_ab[j][k] = static_cast<int8_t>(bHighValues ? nValue - 16 : nValue);
+        }
+    }
+    return shuffles;
+}
+
+constexpr CExpandShuffles kExpandShuffles = MakeExpandShuffles();
+
+// Also the AVX-512 level's: without the byte permutes a 512-bit register
+// gains nothing here. Rows on a 32-byte boundary are written around the
+// caches, as in ExpandVbmi below.
+TAVRO_TARGET_AVX2 void ExpandAvx2(const uint8_t* pValue, uint8_t* pBgr, int64_t nCount) noexcept {
+    __m256i avShuffle[3];
+    for (int j = 0; j < 3; ++j) {
+        avShuffle[j] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kExpandShuffles.m_ab[j]));
+    }
+    const bool bStream = (reinterpret_cast<uintptr_t>(pBgr) & 31) == 0;
+    int64_t c = 0;
+    for (; c + 32 <= nCount; c += 32) {
+        const __m256i vValues = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pValue + c));
+        const __m256i avOut[3] = {
+            _mm256_shuffle_epi8(_mm256_permute2x128_si256(vValues, vValues, 0x00), avShuffle[0]),
+            _mm256_shuffle_epi8(vValues, avShuffle[1]),
+            _mm256_shuffle_epi8(_mm256_permute2x128_si256(vValues, vValues, 0x11), avShuffle[2])};
+        auto* pOut = reinterpret_cast<__m256i*>(pBgr + 3 * c);
+        for (int j = 0; j < 3; ++j) {
+            if (bStream) {
+                _mm256_stream_si256(pOut + j, avOut[j]);
+            } else {
+                _mm256_storeu_si256(pOut + j, avOut[j]);
+            }
+        }
+    }
+    for (; c < nCount; ++c) {
         const uint8_t v = pValue[c];
         pBgr[3 * c] = v;
         pBgr[3 * c + 1] = v;
         pBgr[3 * c + 2] = v;
     }
-}
-
-TAVRO_TARGET_AVX2 void ExpandAvx2(const uint8_t* pValue, uint8_t* pBgr, int64_t nCount) noexcept {
-    ExpandLoop(pValue, pBgr, nCount);
-}
-
-TAVRO_TARGET_AVX512 void ExpandAvx512(const uint8_t* pValue, uint8_t* pBgr,
-                                      int64_t nCount) noexcept {
-    ExpandLoop(pValue, pBgr, nCount);
 }
 
 // Output byte k of register j (of three per 64 values) repeats value
@@ -458,7 +490,7 @@ bool GetX86Kernels(EIsaLevel eLevel, CPixelKernels* pKernels) noexcept {
             return true;
         case EIsaLevel::Avx512:
             if (!CpuHasAvx512()) return false;
-            *pKernels = {LumaAvx512, ExpandAvx512, TransposeAvx2};
+            *pKernels = {LumaAvx512, ExpandAvx2, TransposeAvx2};
             return true;
         case EIsaLevel::Avx512Vbmi:
             if (!CpuHasAvx512Vbmi()) return false;

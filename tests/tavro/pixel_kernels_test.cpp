@@ -55,7 +55,7 @@ TEST(TavroPixelKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnl
                                               << SweepColour(nFirstWrong) << " (red green blue)";
 
         // Output on a cache-line boundary (written around the caches where
-        // the level can) and one byte off it; 16 guard bytes on each side.
+        // the level can) and one byte off it, with guard bytes on each side.
         for (int64_t nCount = 0; nCount <= 200; ++nCount) {
             std::vector<uint8_t> abValues(nCount);
             for (int64_t c = 0; c < nCount; ++c) abValues[c] = static_cast<uint8_t>(c * 37 + 1);
