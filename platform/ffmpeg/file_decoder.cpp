@@ -586,6 +586,24 @@ HRESULT CFileDecoder::SeekDemuxer(REFERENCE_TIME rt) {
             MarkResync(rt);
             return hr;
         }
+        if (bFromStart && hr == S_OK && first.bTimeKnown && !StartsBy(first.rtTime, rt) &&
+            !(m_pFormat->iformat->flags & AVFMT_NO_BYTE_SEEK)) {
+            // A stream without an index (MPEG-TS) is searched by time stamp,
+            // and the search can land on a later keyframe even for the
+            // start: read from the first byte instead.
+            nErr = av_seek_frame(m_pFormat, -1, 0, AVSEEK_FLAG_BYTE);
+            ResetStreamState();
+            if (nErr < 0) {
+                MarkResync(rt);
+                return E_FAIL;
+            }
+            first = SQueuedFrame{};
+            hr = DecodeNext(&first);
+            if (FAILED(hr)) {
+                MarkResync(rt);
+                return hr;
+            }
+        }
         if (hr != S_OK && bFromStart) {
             m_bPastEnd = true;  // not even the start decodes any more
             return S_FALSE;

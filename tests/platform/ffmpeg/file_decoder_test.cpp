@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -121,6 +122,34 @@ TEST(BrokenFiles, DamagedFilesOpenAndEndCleanlyOrFailButNeverHangOrCrash) {
             ASSERT_LT(++nRead, 1000) << "stream never ends";
         }
         EXPECT_EQ(hr, S_FALSE);
+    }
+}
+
+// An MPEG transport stream has no index: the demuxer finds a time by
+// searching the file and may land on the second keyframe when asked for the
+// first. Every frame of the first two groups, reached by a seek from far
+// ahead, must be the one decoding in order gives.
+TEST(ExactSeek, ReachesTheFirstFramesOfAStreamWithoutAnIndex) {
+    const std::string strPath = CClipCache::Get().Path("no-index.ts");
+    const std::string strCmd =
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 40 "
+        "-c:v mpeg2video -g 12 -bf 2 -q:v 4 '" +
+        strPath + "'";
+    ASSERT_EQ(std::system(strCmd.c_str()), 0);
+    CFileDecoder dec;
+    ASSERT_EQ(dec.Open(strPath), S_OK);
+    std::vector<std::vector<BYTE>> inOrder;
+    for (std::vector<BYTE> frame(dec.GetImageSize());
+         dec.ReadFrame(frame.data(), frame.size(), nullptr) == S_OK;) {
+        inOrder.push_back(frame);
+    }
+    ASSERT_EQ(inOrder.size(), 40u);
+    std::vector<BYTE> frame(dec.GetImageSize());
+    for (LONGLONG llFrame = 0; llFrame < 24; ++llFrame) {
+        ASSERT_EQ(dec.SeekToFrame(36), S_OK);
+        ASSERT_EQ(dec.SeekToFrame(llFrame), S_OK);
+        ASSERT_EQ(dec.ReadFrame(frame.data(), frame.size(), nullptr), S_OK);
+        EXPECT_TRUE(frame == inOrder[llFrame]) << "frame " << llFrame;
     }
 }
 
