@@ -361,11 +361,14 @@ void CFrameWorker::DrawFrameLine(LONGLONG llT0, LONGLONG llT1) {
 }
 
 void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
+    UpdateCounterAndSlider(bForce, FrameIndex());
+}
+
+void CFrameWorker::UpdateCounterAndSlider(bool bForce, LONGLONG llIndex) {
     if (!m_timeline.bSeekable) return;
     const LONGLONG llNow = CounterNow();
     if (!bForce && CountToMs(llNow - m_llLastDisplayUpdate) < kDisplayPeriodMs) return;
     m_llLastDisplayUpdate = llNow;
-    const LONGLONG llIndex = FrameIndex();
     const SFrameTime ftNow = SplitFrameTime(static_cast<INT>(llIndex), m_dFramesPerSecond.load());
     m_pWindow->SetCounterAndSlider(
         FormatCounterText(llIndex, m_nFrameCount.load(), ftNow, m_ftTotal),
@@ -374,7 +377,10 @@ void CFrameWorker::UpdateCounterAndSlider(bool bForce) {
 
 void CFrameWorker::MainPass() {
     const LONGLONG llT0 = CounterNow();
-    const HRESULT hrAcquire = Acquire(m_llPosition.load());
+    // A step or a slider move may come while this pass works: the counter
+    // shows the frame this pass shows, and the next pass the newer one.
+    const LONGLONG llShown = m_llPosition.load();
+    const HRESULT hrAcquire = Acquire(llShown);
     const bool bPlaying = m_bPlaying.load() != FALSE;
     ProcessAndPublish(bPlaying);
     const LONGLONG llT1 = CounterNow();
@@ -395,7 +401,7 @@ void CFrameWorker::MainPass() {
         return;
     }
 
-    UpdateCounterAndSlider(true);
+    UpdateCounterAndSlider(true, IndexOf(llShown));
     if (!m_bRunning.load() && m_bStopRequest.exchange(FALSE)) {
         // Stop pressed while paused: the playback loop is not running to
         // handle it, so the rewind happens here.

@@ -193,6 +193,7 @@ private:
     const BYTE* TakeReadyForPaint() const REQUIRES(m_mxPaint);
     void ReportRunStatistics(LONGLONG llIndexReached);
     void UpdateCounterAndSlider(bool bForce);
+    void UpdateCounterAndSlider(bool bForce, LONGLONG llIndex);
     void DrawPassLine(LONGLONG llT0, LONGLONG llT1);
     // IFrameWindow::OnPass for the main pass that ran from llT0 to llT1.
     void ReportPass(bool bNewFrame, bool bPlaying, LONGLONG llT0, LONGLONG llT1);
