@@ -7,9 +7,9 @@
 // of CPU for the format probe and the worker's graph of a 1080p H.264 clip.
 // Here a large picture (all planes 2 MiB or more) is one block of whole
 // 2 MiB pages from VirtualAlloc, zero without being written, faulted in a
-// few pages at a time. Small pictures and
-// anything unusual (hardware frames, palettes, decoders that do not take
-// caller buffers) keep FFmpeg's default buffers.
+// huge page at a time. Small pictures and anything unusual (hardware
+// frames, palettes, decoders that do not take caller buffers) keep FFmpeg's
+// default buffers.
 //
 // Threads: FFmpeg calls the buffer callback from its decoding threads (the
 // layout below is guarded by m_Lock, whatever serialisation FFmpeg adds)
@@ -59,5 +59,5 @@ private:
     size_t m_acbOffset[4] GUARDED_BY(m_Lock) = {};  // plane starts within a block
     int m_nPlanes GUARDED_BY(m_Lock) = 0;
     size_t m_cbBlock GUARDED_BY(m_Lock) = 0;
-    std::atomic<size_t> m_nBlocks{0};  // counted inside GetBuffer, read from any thread
+    std::atomic<size_t> m_nBlocks{0};  // counted as the pool allocates, read from any thread
 };
