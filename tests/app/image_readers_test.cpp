@@ -60,8 +60,7 @@ Bytes MakeTable(int nBits, const std::function<Bgr(int)>& colour) {
 
 template <class Data>
 std::string WriteFile(const std::string& name, const Data& data) {
-    // ctest runs every test case in its own process, several at once: the
-    // process id keeps their files apart.
+    // ctest runs the cases as processes side by side: the pid keeps their files apart.
     const std::string path = testing::TempDir() + "pelora_" + std::to_string(getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data.data()),
@@ -83,9 +82,11 @@ struct Outputs {
     bool Untouched() const { return !pHeader && !pPixels && nHeaderSize == -7 && nPixelSize == -7; }
 };
 
-EImageStatus ReadBmp(const Bytes& file, Outputs& out, const std::string& name = "t.bmp") {
-    return ReadBmpImage(WriteFile(name, file), out.pHeader, out.nHeaderSize, out.pPixels,
-                        out.nPixelSize);
+EImageStatus ReadBmpAt(const std::string& path, Outputs& out) {
+    return ReadBmpImage(path, out.pHeader, out.nHeaderSize, out.pPixels, out.nPixelSize);
+}
+EImageStatus ReadBmp(const Bytes& file, Outputs& out) {
+    return ReadBmpAt(WriteFile("t.bmp", file), out);
 }
 
 EImageStatus ReadCsv(const std::string& text, Outputs& out, const CanvasQuestion& ask = {}) {
@@ -171,9 +172,7 @@ TEST(ReadBmpImage, RefusesMalformedFilesAndLeavesOutputsUntouched) {
         EXPECT_TRUE(out.Untouched());
     }
     Outputs out;
-    EXPECT_EQ(ReadBmpImage(testing::TempDir() + "pelora_missing.bmp", out.pHeader, out.nHeaderSize,
-                           out.pPixels, out.nPixelSize),
-              EImageStatus::OpenFailed);
+    EXPECT_EQ(ReadBmpAt(testing::TempDir() + "pelora_missing.bmp", out), EImageStatus::OpenFailed);
     EXPECT_TRUE(out.Untouched());
 }
 
@@ -187,7 +186,6 @@ TEST(ReadCsvImage, CellsTakeTheLowEightBitsAndMissingCellsAndRowsAreZero) {
         ReadCsv(Grid(0, 0, 10, 3, {"-1,260,,256,300, 17,9x,abc,99999999999,-99999999999,7", "6"}),
                 out),
         EImageStatus::Ok);
-    // A 32-bit bitmap block; CsvGrey reads the rows bottom-up.
     EXPECT_EQ(out.nHeaderSize, 44);
     EXPECT_EQ(out.Info().biBitCount, 32);
     ASSERT_EQ(out.nPixelSize, 10 * 3 * 4);
@@ -228,34 +226,26 @@ TEST(ReadCsvImage, OnlyANonZeroOriginAsksAboutTheCanvasAndNoKeepsTheGrid) {
 }
 
 TEST(ReadCsvImage, YesPlacesTheGridOnACanvasFilledWithItsMean) {
+    const auto yes = [](const std::string&) { return true; };
     Outputs out;
     // Mean of 10, 20, 30, 41 is 101 / 4 = 25 (remainder dropped).
-    ASSERT_EQ(ReadCsv(Grid(510, 478, 2, 2, {"10,20", "30,41"}), out,
-                      [](const std::string&) { return true; }),
-              EImageStatus::Ok);
+    ASSERT_EQ(ReadCsv(Grid(510, 478, 2, 2, {"10,20", "30,41"}), out, yes), EImageStatus::Ok);
     ASSERT_EQ(out.Info().biWidth, 512);
     ASSERT_EQ(out.Info().biHeight, 480);
     ASSERT_EQ(out.nPixelSize, 512 * 480 * 4);
-    EXPECT_EQ(CsvGrey(out, 510, 478), 10);
-    EXPECT_EQ(CsvGrey(out, 511, 478), 20);
-    EXPECT_EQ(CsvGrey(out, 510, 479), 30);
-    EXPECT_EQ(CsvGrey(out, 511, 479), 41);
-    EXPECT_EQ(CsvGrey(out, 0, 0), 25);
-    EXPECT_EQ(CsvGrey(out, 509, 479), 25);
+    const int expected[][3] = {{510, 478, 10}, {511, 478, 20}, {510, 479, 30},
+                               {511, 479, 41}, {0, 0, 25},     {509, 479, 25}};
+    for (const auto& [x, y, v] : expected) EXPECT_EQ(CsvGrey(out, x, y), v) << x << "," << y;
 
     // Partly beyond the right edge: the cut-off column is dropped.
     Outputs cut;
-    ASSERT_EQ(
-        ReadCsv(Grid(511, 0, 2, 1, {"100,200"}), cut, [](const std::string&) { return true; }),
-        EImageStatus::Ok);
+    ASSERT_EQ(ReadCsv(Grid(511, 0, 2, 1, {"100,200"}), cut, yes), EImageStatus::Ok);
     EXPECT_EQ(CsvGrey(cut, 511, 0), 100);
     EXPECT_EQ(CsvGrey(cut, 510, 0), 150);
 
     // Wholly outside: the mean everywhere.
     Outputs outside;
-    ASSERT_EQ(
-        ReadCsv(Grid(600, 0, 2, 1, {"0,201"}), outside, [](const std::string&) { return true; }),
-        EImageStatus::Ok);
+    ASSERT_EQ(ReadCsv(Grid(600, 0, 2, 1, {"0,201"}), outside, yes), EImageStatus::Ok);
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 512; ++x) ASSERT_EQ(CsvGrey(outside, x, y), 100) << x << "," << y;
 }
@@ -366,20 +356,6 @@ void ExpectFrame(const CStillFrame& frame, int nW, int nH,
     }
 }
 
-TEST(ReadBmpImage, ShortColourTableStillGivesTheColoursItHolds) {
-    // 8 bits with a 16-entry table: the pixels start where entry 16 would be.
-    const Bytes table16(MakeTable(4, [](int i) { return Bgr{BYTE(i), BYTE(2 * i), BYTE(3 * i)}; }));
-    Bytes file = MakeBmp(8, 16, 70, table16,
-                         PackRows(8, 16, 70, false, [](int x, int) { return uint32_t(x); }));
-    Put32(file, 46, 16);  // biClrUsed
-    Outputs out;
-    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
-    EXPECT_EQ(out.nHeaderSize, 1064);
-    CStillFrame frame;
-    ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
-    ExpectFrame(frame, 16, 70, [](int x, int) { return Bgr{BYTE(x), BYTE(2 * x), BYTE(3 * x)}; });
-}
-
 // The same file with a larger info header (as many programs write): the
 // colour table follows the whole header.
 Bytes WithInfoHeaderSize(Bytes f, uint32_t nSize) {
@@ -391,42 +367,35 @@ Bytes WithInfoHeaderSize(Bytes f, uint32_t nSize) {
     return f;
 }
 
-TEST(ReadBmpImage, LargerInfoHeadersKeepTheirColourTableAndSmallerOnesAreRefused) {
-    const auto colour = [](int i) { return Bgr{BYTE(i), BYTE(255 - i), BYTE(i ^ 0x33)}; };
-    for (int nBits : {4, 8}) {
-        for (uint32_t nSize : {108u, 124u}) {
-            SCOPED_TRACE(testing::Message() << nBits << " bits, header " << nSize);
-            const int nMask = (1 << nBits) - 1;
-            const auto index = [nMask](int x, int y) {
-                return static_cast<uint32_t>((3 * x + y) & nMask);
-            };
-            const Bytes file = WithInfoHeaderSize(
-                MakeBmp(nBits, 5, 3, MakeTable(nBits, colour), PackRows(nBits, 5, 3, false, index)),
-                nSize);
-            Outputs out;
-            ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
-            EXPECT_EQ(out.Info().biSize, 40u);  // the block holds the 40-byte header
-            CStillFrame frame;
-            ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
-            ExpectFrame(frame, 5, 3,
-                        [&](int x, int y) { return colour(static_cast<int>(index(x, y))); });
-        }
-    }
+TEST(ReadBmpImage, ShortColourTableStillGivesTheColoursItHolds) {
+    // 8 bits with a 16-entry table: the pixels start where entry 16 would be.
+    const auto grey = [](int i) { return Bgr{BYTE(i), BYTE(2 * i), BYTE(3 * i)}; };
+    Bytes file = MakeBmp(8, 16, 70, MakeTable(4, grey),
+                         PackRows(8, 16, 70, false, [](int x, int) { return uint32_t(x); }));
+    Put32(file, 46, 16);  // biClrUsed
+    Outputs out;
+    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+    EXPECT_EQ(out.nHeaderSize, 1064);
+    CStillFrame frame;
+    ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
+    ExpectFrame(frame, 16, 70, [&](int x, int) { return grey(x); });
+}
+
+TEST(ReadBmpImage, InfoHeadersTooSmallOrOverlappingThePixelsAreRefused) {
     const Bytes v5 =
-        WithInfoHeaderSize(MakeBmp(8, 2, 2, MakeTable(8, colour),
+        WithInfoHeaderSize(MakeBmp(8, 2, 2, MakeTable(8, [](int) { return Bgr{}; }),
                                    PackRows(8, 2, 2, false, [](int, int) { return 0u; })),
                            124);
-    struct SRefused {
+    const struct {
         size_t at;  // the header field changed
         uint32_t value;
         EImageStatus eWant;
-    };
-    const SRefused refused[] = {
+    } refused[] = {
         {10, 14 + 100, EImageStatus::BadOffset},  // pixels inside the larger header
         {14, static_cast<uint32_t>(v5.size()), EImageStatus::Truncated},
         {14, 12, EImageStatus::OldInfoHeader},
     };
-    for (const SRefused& r : refused) {
+    for (const auto& r : refused) {
         Bytes file(v5);
         Put32(file, r.at, r.value);
         Outputs out;
@@ -435,29 +404,33 @@ TEST(ReadBmpImage, LargerInfoHeadersKeepTheirColourTableAndSmallerOnesAreRefused
     }
 }
 
+// Widths 1..9 walk through every row padding and every bit position of a
+// 1-bit or 4-bit byte; a larger info header moves the colour table and pixels.
 TEST(ConvertImageToFrame, GivesTheHeaderBlockAndTheRightPixelsForEveryBitDepthWidthAndRowOrder) {
-    // Widths 1..9 walk through every row padding and every bit position of a
-    // 1-bit or 4-bit byte.
     for (const DepthCase& c : DepthCases()) {
         for (int nW = 1; nW <= 9; ++nW) {
             for (bool bTopDown : {false, true}) {
-                SCOPED_TRACE(testing::Message()
-                             << c.bits << " bits, width " << nW << ", top-down " << bTopDown);
-                Bytes file =
-                    MakeBmp(c.bits, nW, 2, c.table, PackRows(c.bits, nW, 2, bTopDown, c.value));
-                if (bTopDown) Put32(file, 22, static_cast<uint32_t>(-2));
-                Outputs out;
-                ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
-                // The block: the info header and the whole colour table (1, 4 and
-                // 8 bits: 48, 104, 1064 bytes), else 44 with 4 zero bytes after it.
-                ASSERT_EQ(out.nHeaderSize, c.bits < 16 ? 40 + (4 << c.bits) : 44);
-                EXPECT_EQ(0, std::memcmp(out.pHeader.get(), file.data() + 14, 40));
-                if (c.bits >= 16) {
-                    EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, "\0\0\0\0", 4));
+                for (uint32_t nInfo : {40u, 124u}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << c.bits << " bits, width " << nW << ", top-down " << bTopDown
+                                 << ", header " << nInfo);
+                    Bytes file =
+                        MakeBmp(c.bits, nW, 2, c.table, PackRows(c.bits, nW, 2, bTopDown, c.value));
+                    if (bTopDown) Put32(file, 22, static_cast<uint32_t>(-2));
+                    if (nInfo != 40) file = WithInfoHeaderSize(file, nInfo);
+                    Outputs out;
+                    ASSERT_EQ(ReadBmp(file, out), EImageStatus::Ok);
+                    // The 40-byte info header and the whole colour table, else 4 zero bytes.
+                    ASSERT_EQ(out.nHeaderSize, c.bits < 16 ? 40 + (4 << c.bits) : 44);
+                    EXPECT_EQ(out.Info().biSize, 40u);
+                    EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 4, file.data() + 18, 36));
+                    if (c.bits >= 16) {
+                        EXPECT_EQ(0, std::memcmp(out.pHeader.get() + 40, "\0\0\0\0", 4));
+                    }
+                    CStillFrame frame;
+                    ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
+                    ExpectFrame(frame, nW, 2, c.expected);
                 }
-                CStillFrame frame;
-                ASSERT_EQ(Convert(out, frame), EImageStatus::Ok);
-                ExpectFrame(frame, nW, 2, c.expected);
             }
         }
     }

@@ -1,6 +1,5 @@
-// The camera in the program: start-up opening every virtual camera, the USB
-// camera dialogs reading device 0, and the exit order (workers end before
-// the devices close), with the real application object and offscreen Qt.
+// The camera in the program, on virtual cameras: start-up, the USB camera
+// dialogs on device 0, and the exit order (workers end before devices close).
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -108,6 +107,10 @@ protected:
             ++n;
         return n;
     }
+    void ClearLibraryLines() {
+        std::lock_guard<std::mutex> lock(m_mxLines);
+        m_library.clear();
+    }
     bool ForcedStopShown() const {
         const std::vector<std::string> texts = m_prompts.Texts();
         return std::find(texts.begin(), texts.end(), "スレッド強制停止") != texts.end();
@@ -123,18 +126,16 @@ protected:
     std::string m_library;
 };
 
-// No camera: the camera input menu is greyed (a camera dialog shows an
-// empty frame). One and two cameras: each is
-// opened at 640 x 480 exactly once at start-up, its format lists and texts
-// are what the device lists, and each is closed (no handle left) at exit.
+// No camera: the camera menu is greyed and a camera dialog shows an empty
+// frame. Otherwise each camera is opened once at 640 x 480 at start-up, and
+// closed (no handle left) at exit.
 TEST_F(ShellCameraTest, StartUpOpensEveryCameraOnceAt640x480AndNoneGreysTheMenu) {
-    for (int nCameras = 0; nCameras <= 2; ++nCameras) {
+    for (int nCameras : {0, 2}) {
         SCOPED_TRACE(nCameras);
         for (int i = 0; i < nCameras; ++i) AddCamera(i == 0 ? "Cam A" : "Cam B", false);
         Start();
         EXPECT_EQ(m_pApp->MainFrame()->CameraMenu()->menuAction()->isEnabled(), nCameras > 0);
         if (nCameras == 0) {
-            // A camera dialog without device 0: an empty frame, never read.
             QPointer<CBitmapDialog> pDialog = OpenCamera();
             ASSERT_TRUE(pDialog);
             EXPECT_FALSE(pDialog->Worker()->HasFormat());
@@ -164,16 +165,13 @@ TEST_F(ShellCameraTest, StartUpOpensEveryCameraOnceAt640x480AndNoneGreysTheMenu)
         }
         V4l2Catalogue::clearVirtual();
         m_cameras.clear();
-        std::lock_guard<std::mutex> lock(m_mxLines);
-        m_library.clear();
+        ClearLibraryLines();
     }
 }
 
-// The camera dialog: device 0's size, "開始", an empty counter and a
-// disabled slider; the painted picture upright and in its colours, showing
-// the numbers the camera stamped, increasing. Playing a source without
-// positions is the worker's (its tests); here Play is greyed while it plays,
-// and closing while frames are processed needs no forced stop.
+// The camera dialog: device 0's size, no counter, no slider, and the painted
+// picture upright showing the camera's numbers, increasing. Play is greyed
+// while it plays, and closing while processing needs no forced stop.
 TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndClosesWhilePlaying) {
     AddCamera("Cam A");
     Start();
@@ -198,22 +196,18 @@ TEST_F(ShellCameraTest, CameraDialogShowsLiveFramesUprightAndClosesWhilePlaying)
     EXPECT_FALSE(ForcedStopShown());
 }
 
-// Two dialogs on device 0 both show live frames; closing one leaves the
-// other running. The program ends with camera dialogs processing: their
-// workers end first (no forced stop, none abandoned), then the devices
-// close; no handle and no thread is left behind.
+// Two dialogs share device 0; closing one leaves the other running. When the
+// program ends with camera dialogs processing, their workers end first (no
+// forced stop, none abandoned), then the devices; no handle or thread is left.
 TEST_F(ShellCameraTest, DialogsShareTheCameraAndExitEndsTheWorkersBeforeTheDevicesClose) {
     auto cam = AddCamera("Cam A");
-    // One run first: the toolkit starts threads of its own on first use and keeps them.
+    // A run first: the toolkit starts threads of its own on first use and keeps them.
     Start();
     OpenCamera();
     m_pApp.reset();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const int nThreadsBefore = ThreadCount();
-    {
-        std::lock_guard<std::mutex> lock(m_mxLines);
-        m_library.clear();
-    }
+    ClearLibraryLines();
     Start();
     QPointer<CBitmapDialog> pClosed = OpenCamera();
     QPointer<CBitmapDialog> pOne = OpenCamera();

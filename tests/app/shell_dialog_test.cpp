@@ -69,14 +69,16 @@ protected:
                pDialog->Worker()->HasStarted() && !pDialog->Worker()->HasEnded();
     }
     static std::string Path(const char* name) { return (s_dir / name).string(); }
-    // Runs the command on the file, waits for the new dialog's worker to be
-    // set up and returns the dialog.
+    static bool WaitReady(const QPointer<CBitmapDialog>& pDialog) {
+        return PumpUntil(
+            [&] { return pDialog && pDialog->Worker() && pDialog->Worker()->IsReady(); });
+    }
+    // Runs the command on the file and returns the new dialog once its worker is set up.
     QPointer<CBitmapDialog> Open(const char* name, UINT nCommand = ID_FILE_OPEN_VIDEO) {
         m_prompts.m_nextFile = QString::fromStdString(Path(name));
         m_pApp->MainFrame()->OnCommand(nCommand);
         QPointer<CBitmapDialog> pDialog = Current();
-        EXPECT_TRUE(PumpUntil(
-            [&] { return pDialog && pDialog->Worker() && pDialog->Worker()->IsReady(); }));
+        EXPECT_TRUE(WaitReady(pDialog));
         return pDialog;
     }
     static void PlayUntilAFrameHasPassed(const QPointer<CBitmapDialog>& pDialog) {
@@ -100,22 +102,20 @@ TEST_F(ShellDialogTest, SecondVideoLeavesTheFirstRunningAndImageOpenEndsOnlyTheV
     EXPECT_EQ(pVideo->m_nSeekMode, SEEK_COMPLETION);
     m_prompts.m_nextFile = QString::fromStdString(Path("still.bmp"));
     m_pApp->MainFrame()->OnCommand(ID_FILE_OPEN);
-    // By the time the command returns, the replaced dialog's worker has
-    // ended and been released; its window goes with the next deferred delete.
+    // When the command returns the replaced dialog's worker has ended and gone;
+    // its window goes with the next deferred delete.
     ASSERT_TRUE(pVideo.isNull() || (pVideo->Worker() == nullptr && !pVideo->isVisible()))
         << "messages shown: " << ::testing::PrintToString(m_prompts.Texts());
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pVideo.isNull());
-    EXPECT_TRUE(Running(pOlder) &&
-                pOlder->Worker()->IsPlaying());  // only the visible current one goes
+    // Only the visible current one goes.
+    EXPECT_TRUE(Running(pOlder) && pOlder->Worker()->IsPlaying());
 
     QPointer<CBitmapDialog> pStill = Current();
-    ASSERT_NE(pStill.data(), nullptr);
+    ASSERT_TRUE(WaitReady(pStill));
     EXPECT_TRUE(pStill->isVisible());
     EXPECT_EQ(pStill->m_nSourceKind, SOURCE_STILL);
     EXPECT_EQ(pStill->m_strSourcePath, Path("still.bmp"));
-    ASSERT_TRUE(
-        PumpUntil([&] { return pStill && pStill->Worker() && pStill->Worker()->IsReady(); }));
     EXPECT_EQ(pStill->Worker()->Width(), 4);
     EXPECT_EQ(pStill->Worker()->Height(), 2);
     EXPECT_EQ(pStill->m_btnPlayPause->text(), QStringLiteral("開始"));
@@ -152,11 +152,9 @@ TEST_F(ShellDialogTest, ClosingTheMainWindowEndsEveryWorkerBeforeTheViewGoes) {
 }
 
 #ifdef STUCK_PLUGIN_PATH
-// File > アプリケーションの終了 while the plug-in never returns: the forced stop is
-// reported, and the program's end (the application object going, with every
-// dialog) then completes instead of waiting for that worker for ever; the
-// worker, left behind, touches nothing of the dialog when the plug-in does
-// return at last.
+// Exit while the plug-in never returns: the forced stop is reported, and the
+// program's end completes instead of waiting for ever; the worker left behind
+// touches nothing of the dialog when the plug-in returns at last.
 TEST_F(ShellDialogTest, ExitWhileThePluginNeverReturnsEndsTheProgram) {
     auto setBlocking = [](int n) {
         void* h = dlopen(STUCK_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);

@@ -38,7 +38,6 @@ namespace {
 // What happened to the stand-in dialogs, in order, across all of them.
 std::vector<std::string> g_events;
 
-// A processing dialog stand-in: records its source and what was done to it.
 class CFakeDialog : public QWidget, public ISourceDialog {
 public:
     explicit CFakeDialog(int nSerial) : m_nSerial(nSerial) {}
@@ -122,21 +121,6 @@ void WriteText(const std::string& path, const std::string& text) {
 // A 2x2 24-bit bitmap.
 std::string BitmapBytes() { return BitmapFile(24, 2, 2, "", std::string(16, '\x40')); }
 
-TEST_F(ShellTest, OpeningAFileKeepsTheWindowsCaptionAndSize) {
-    Start();
-    EXPECT_EQ(Frame()->centralWidget(), Frame()->View());
-    EXPECT_EQ(g_mainView.load(), Frame()->View());
-    const QString caption = Frame()->windowTitle();
-    const QSize size = Frame()->size();
-    m_prompts.m_nextFile = QString::fromStdString(TempPath("frame.bmp"));
-    WriteText(m_prompts.m_nextFile->toStdString(), BitmapBytes());
-    Frame()->OnCommand(ID_FILE_OPEN);
-    ASSERT_NE(Current(), nullptr);
-    EXPECT_TRUE(Current()->m_bHasStill);
-    EXPECT_EQ(Frame()->windowTitle(), caption);
-    EXPECT_EQ(Frame()->size(), size);
-}
-
 // The toolkit's own dialogs speak the interface's Japanese too: the file
 // dialog's "Look in:" and "Cancel" are translated once start-up has run.
 TEST_F(ShellTest, StandardFileDialogIsInJapanese) {
@@ -146,7 +130,6 @@ TEST_F(ShellTest, StandardFileDialogIsInJapanese) {
     const QLabel* pLookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
     ASSERT_NE(pLookIn, nullptr);
     const QString lookIn = pLookIn->text();
-    EXPECT_NE(lookIn, QStringLiteral("Look in:"));
     EXPECT_TRUE(std::any_of(lookIn.begin(), lookIn.end(), [](QChar c) {
         return c.unicode() >= 0x3000;
     })) << lookIn.toStdString();
@@ -194,17 +177,12 @@ TEST_F(ShellTest, EachAcceleratorAndOpenButtonRunsItsCommandAndUnhandledKeysRunN
     QAction* pVideo = Frame()->menuBar()->actions()[0]->menu()->actions()[0];
     EXPECT_EQ(RecordCommands([&] { pVideo->trigger(); }), std::vector<UINT>({ID_FILE_OPEN_VIDEO}));
 
-    // Ctrl+O asked for a still image, Ctrl+S for a file to save to (twice:
-    // toolbar shown, then hidden), the toolbar's Open for an image again and
-    // the menu item for a video; all cancelled, so nothing opened.
+    // Ctrl+O and Ctrl+S twice (toolbar shown, then hidden), the toolbar's Open
+    // for an image, the menu item for a video; all cancelled, nothing opened.
     ASSERT_EQ(m_prompts.m_files.size(), 6u);
-    EXPECT_EQ(m_prompts.m_files[0].filter,
-              QString("ﾋﾞｯﾄﾏｯﾌﾟ(*.BMP) (*.BMP *.bmp);; CSV(*.CSV) (*.CSV *.csv)"));
-    EXPECT_TRUE(m_prompts.m_files[1].bSave);
-    EXPECT_TRUE(m_prompts.m_files[3].bSave);
-    EXPECT_EQ(
-        m_prompts.m_files[5].filter,
-        QString("AVIファイル(*.AVI) (*.AVI *.avi *.ASF *.asf);; MP4ファイル(*.MP4) (*.MP4 *.mp4)"));
+    EXPECT_TRUE(m_prompts.m_files[0].filter.contains("*.csv"));
+    EXPECT_TRUE(m_prompts.m_files[1].bSave && m_prompts.m_files[3].bSave);
+    EXPECT_TRUE(m_prompts.m_files[5].filter.contains("*.mp4"));
     EXPECT_TRUE(m_made.empty());
     EXPECT_EQ(m_prompts.m_nPrints, 2);
 }
@@ -263,28 +241,35 @@ TEST_F(ShellTest, ReplacedHiddenMpegDialogIsDestroyedAndCurrentPointerNeverDangl
     EXPECT_TRUE(Doc()->LiveDialogs().empty());
 }
 
-TEST_F(ShellTest, RefusedImageShowsOurMessageAndOpensNothing) {
+// A refused image shows our message and opens nothing; a good one opens
+// and leaves the window's caption and size as they were.
+TEST_F(ShellTest, ImageOpenRefusesBadFilesAndKeepsTheWindowsCaptionAndSize) {
     Start();
+    EXPECT_EQ(Frame()->centralWidget(), Frame()->View());
+    EXPECT_EQ(g_mainView.load(), Frame()->View());
+    const QString caption = Frame()->windowTitle();
+    const QSize size = Frame()->size();
     Doc()->OpenSource("/v/current.avi", "avi");
     CFakeDialog* pCurrent = Current();
-    struct SCase {
+    std::string shortBmp = BitmapBytes();
+    shortBmp.resize(60);  // bfSize says 70
+    const struct {
         const char* file;
         std::string content;
         const char* expect;  // part of the message
-    };
-    std::string shortBmp = BitmapBytes();
-    shortBmp.resize(60);  // bfSize says 70
-    const SCase cases[] = {
+    } cases[] = {
         {"short.bmp", shortBmp, "ビットマップファイルを読み込めません"},
         {"Photo.Bmp", BitmapBytes(), "このファイルは開けません"},
+        {"frame.bmp", BitmapBytes(), nullptr},
     };
-    for (const SCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         m_prompts.m_messages.clear();
         const std::string path = TempPath(c.file);
         WriteText(path, c.content);
         m_prompts.m_nextFile = QString::fromStdString(path);
         Frame()->OnCommand(ID_FILE_OPEN);
+        if (c.expect == nullptr) break;
         ASSERT_EQ(m_prompts.m_messages.size(), 1u);
         EXPECT_TRUE(m_prompts.m_messages[0].text.contains(QString::fromUtf8(c.expect)))
             << m_prompts.m_messages[0].text.toStdString();
@@ -293,6 +278,12 @@ TEST_F(ShellTest, RefusedImageShowsOurMessageAndOpensNothing) {
         EXPECT_TRUE(pCurrent->isVisible());
         EXPECT_EQ(m_made.size(), 1u);
     }
+    EXPECT_TRUE(m_prompts.m_messages.empty());
+    ASSERT_EQ(m_made.size(), 2u);
+    EXPECT_EQ(Current(), m_made.back());
+    EXPECT_TRUE(Current()->m_bHasStill);
+    EXPECT_EQ(Frame()->windowTitle(), caption);
+    EXPECT_EQ(Frame()->size(), size);
 }
 
 TEST_F(ShellTest, CommandLineFileOpensAsTheVideoCommandWould) {

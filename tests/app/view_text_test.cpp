@@ -53,11 +53,9 @@ public:
 
 protected:
     int metric(PaintDeviceMetric m) const override {
-        if (m == PdmWidth) return 800;
-        if (m == PdmHeight) return 400;
         if (m == PdmDevicePixelRatio) return 1;
         if (m == PdmDevicePixelRatioScaled) return static_cast<int>(devicePixelRatioFScale());
-        return 96;  // dots per inch, millimetres, depth: nothing text drawing looks at
+        return m == PdmWidth ? 800 : m == PdmHeight ? 400 : 96;
     }
 };
 
@@ -120,7 +118,7 @@ TEST(ViewText, CharactersTakeFiveOrTenPixelCellsAndControlBytesBecomeUserDefined
         {"\x01\x0F\x10\x11\x18\x19", U"\uE179\uE187\x10\uE189\uE190\x19", {5, 10, 15, 20, 25, 30}},
     };
     for (const auto& c : cases) {
-        const Recorded r = Record(c.text, 40);
+        const Recorded r = Record(c.text);
         EXPECT_EQ(r.nResult, 0);
         ASSERT_EQ(r.items.size(), c.drawn.size());
         for (size_t i = 0; i < r.items.size(); ++i) {
@@ -130,7 +128,7 @@ TEST(ViewText, CharactersTakeFiveOrTenPixelCellsAndControlBytesBecomeUserDefined
     }
 }
 
-TEST(ViewText, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
+TEST(ViewText, BackgroundIsOpaqueWhiteOnlyUnderTheCellsAndGlyphsTakeTheGivenColour) {
     const QImage blank = Render("  ");
     EXPECT_EQ(DrawnArea(blank), QRect(5, 10, 10, 10));
     for (int y = 10; y < 20; ++y)
@@ -143,9 +141,7 @@ TEST(ViewText, BackgroundIsOpaqueWhiteOnlyUnderTheCells) {
     EXPECT_EQ(DrawnArea(text), QRect(5, 10, 45, 10));
     for (int y = 10; y < 20; ++y)
         for (int x = 5; x < 50; ++x) ASSERT_EQ(qAlpha(text.pixel(x, y)), 255) << x << "," << y;
-}
 
-TEST(ViewText, GlyphsAreDrawnInTheGivenColour) {
     // COLORREF is 0x00BBGGRR: RGB(0, 0, 255) is blue.
     EXPECT_EQ(Render("█", RGB(255, 0, 0)).pixel(7, 15), qRgb(255, 0, 0));
     EXPECT_EQ(Render("█", RGB(0, 0, 255)).pixel(7, 15), qRgb(0, 0, 255));
@@ -173,9 +169,8 @@ TEST(ViewText, InvalidUtf8EndsTheLineWithResultOne) {
     }
 }
 
-// A line owns its row: a shorter line over a longer one leaves no tail (a
-// run's pass line read "118682(count)   0.12(msec)sec)"), in the view's image
-// and on screen, and the rows above and below keep their lines.
+// A line owns its row: a shorter line over a longer one leaves no tail, in the
+// view's image and on screen, and the rows around it keep their lines.
 TEST(ViewText, ShorterLineReplacesTheWholeRowOfALongerOne) {
     CPeloraView view;
     view.resize(400, 260);
@@ -221,23 +216,18 @@ TEST(ViewText, TwoThreadsDrawWhileTheGuiRepaintsAndNothingIsDrawnWithoutAView) {
         constexpr int kLines = 300;
         std::atomic<int> nRunning{2};
         const auto worker = [&](int nLine) {
-            for (int i = 0; i < kLines; ++i) {
+            for (int i = 0; i < kLines; ++i)
                 DrawTextLine(nLine, "処理時間 " + std::to_string(i) + "ms", RGB(0, 0, 0));
-            }
             nRunning.fetch_sub(1);
         };
-        std::thread a(worker, 21);
-        std::thread b(worker, 22);
-        int nGrabs = 0;
-        while (nRunning.load() > 0) {
+        std::thread a(worker, 21), b(worker, 22);
+        while (nRunning.load() > 0) {  // the GUI repaints while they draw
             QApplication::processEvents();
             view.grab();
-            ++nGrabs;
         }
         a.join();
         b.join();
         QApplication::processEvents();
-        EXPECT_GT(nGrabs, 0);
 
         // What is left is exactly each thread's last line.
         const QImage shown = view.grab().toImage();
