@@ -76,9 +76,6 @@ TEST_F(CameraSettingsTest, GetterAndSetterAnswerHonestlyForMissingOrRefusedContr
     ASSERT_TRUE(vi.getProcAmpSetting(0, vi.idGain, min, max, step, cur, flags, def));
     EXPECT_EQ(std::vector<LONG>({min, max, step, cur, flags, def}),
               std::vector<LONG>({0, 255, 1, 32, 1, 32}));  // auto gain on
-    // Manual and automatic values over the companion control: the capture
-    // filter's (tests/mediagraph).
-
     // A refused value still answers true, with one line saying so.
     ClearPrinted();
     EXPECT_TRUE(vi.setProcAmpSetting(0, vi.idSaturation, 70, 2, false));

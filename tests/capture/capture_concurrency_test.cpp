@@ -65,10 +65,9 @@ TEST_F(CaptureLibraryTest, ConsumerKeepsPollingWhileAnotherThreadClosesAndReopen
             ASSERT_TRUE(vi.openDevice(0, i % 4 ? 640 : 320, i % 4 ? 480 : 240));
         }
     }
-    pelora_test::WaitUntil([&] { return frames.load() > 0; });
+    EXPECT_TRUE(pelora_test::WaitUntil([&] { return frames.load() > 0; }));
     stop = true;
     consumer.join();
-    EXPECT_GT(frames.load(), 0);
 }
 
 TEST_F(CaptureLibraryTest, TwoConsumersOfOneDeviceNeverTakeTheSameFrameNorStall) {
@@ -84,8 +83,7 @@ TEST_F(CaptureLibraryTest, TwoConsumersOfOneDeviceNeverTakeTheSameFrameNorStall)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 continue;
             }
-            // Announced: the frame (or the very next one) comes well
-            // within the 1000 ms bound, even if the other consumer took it.
+            // Announced: this frame or the next comes within the bound.
             if (vi.GetPixels(0, frame.data(), false, false)) {
                 taken[who].push_back(Number(frame, 320, 240));
             } else {

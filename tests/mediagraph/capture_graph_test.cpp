@@ -1,11 +1,11 @@
-// The camera objects of the media graph tier, driven the way the camera
-// library drives them (enumerator -> moniker -> capture filter -> grabber
-// -> null renderer, all by class id), on virtual cameras.
+// The camera objects of the media graph tier on virtual cameras, driven the
+// way the camera library drives them (all by class id).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -40,14 +40,12 @@ protected:
         CoInitialize(nullptr);
     }
     void TearDown() override {
-        Release();
+        chain.Release();
         V4l2Catalogue::clearVirtual();
         CoUninitialize();
         LiveObjectsTest::TearDown();
     }
-    void Release() { chain.Release(); }
 
-    // The capture pin's format interface on a capture filter.
     static CComRef<IAMStreamConfig> Config(IBaseFilter* pSource) {
         CComRef<ICaptureGraphBuilder2> builder;
         CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
@@ -58,8 +56,8 @@ protected:
         return config;
     }
 
-    // The graph the camera library builds, up to (not including) Run: the
-    // capture pin set to w x h in the first of RGB24, YUY2, YUYV it takes.
+    // The camera library's graph, not run yet: the capture pin set to w x h
+    // in the first of RGB24, YUY2, YUYV it takes (the callback reads w x h).
     HRESULT Build(int index, uint32_t w, uint32_t h, bool bSetSize = true) {
         CComRef<IBaseFilter> source = BindVideoInputDevice(index);
         if (!source) return VFW_E_NOT_FOUND;
@@ -73,6 +71,7 @@ protected:
         if (!config) return E_NOINTERFACE;
         HRESULT hr = S_OK;
         if (bSetSize) {
+            callback.width = w, callback.height = h;
             AM_MEDIA_TYPE* pmt = nullptr;
             EXPECT_EQ(config->GetFormat(&pmt), S_OK);
             SetSize(pmt, static_cast<LONG>(w), static_cast<LONG>(h));
@@ -103,21 +102,25 @@ protected:
         vih.bmiHeader.biHeight = h;
         std::memcpy(pmt->pbFormat, &vih, sizeof(vih));
     }
-    // A camera that runs free at 200 frames a second, listed first, with
-    // the grabber's frames read at 320x240.
-    std::shared_ptr<VirtualV4l2Device> FreeRunningCamera() {
+    std::shared_ptr<VirtualV4l2Device> FreeRunningCamera() {  // 200 frames a second
         VirtualCameraConfig cfg = WebcamConfig();
         cfg.freeRunning = true;
         cfg.formats[0].intervals = {{1, 200}};
-        auto cam = AddCamera(cfg);
-        callback.width = 320;
-        callback.height = 240;
-        return cam;
+        return AddCamera(cfg);
     }
-
-    // Emits k frames one at a time, each handed back by the streaming
-    // thread before the next (a burst larger than the 4 buffers would lose
-    // frames, as with a driver).
+    static CComRef<IEnumMoniker> Monikers(HRESULT expected) {
+        CComRef<ICreateDevEnum> devEnum;
+        EXPECT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, reinterpret_cast<void**>(devEnum.Receive())),
+                  S_OK);
+        CComRef<IEnumMoniker> monikers;
+        EXPECT_EQ(
+            devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
+            expected);
+        return monikers;
+    }
+    // One frame at a time, each handed back before the next (a burst past
+    // the 4 buffers would lose frames).
     void Emit(VirtualV4l2Device& cam, int k) {
         for (int i = 0; i < k; ++i) {
             const uint64_t target = cam.returned() + 1;
@@ -148,19 +151,12 @@ TEST_F(CaptureGraphTest, LibraryGraphDeliversNumberedFramesAndLeavesNothingBehin
     EXPECT_FALSE(callback.queried);
     EXPECT_EQ(chain.grabber->SetCallback(nullptr, 1), E_NOTIMPL);
     EXPECT_EQ(chain.grabber->SetCallback(nullptr, 0), S_OK);
-    Release();
+    chain.Release();
     EXPECT_EQ(cam->openHandles(), 0);
 }
 
 TEST_F(CaptureGraphTest, ListingAnswersNamesAndNoDeviceIsSFalse) {
-    CComRef<ICreateDevEnum> devEnum;
-    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, reinterpret_cast<void**>(devEnum.Receive())),
-              S_OK);
-    CComRef<IEnumMoniker> monikers;
-    EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
-              S_FALSE);
-    EXPECT_FALSE(monikers);
+    EXPECT_FALSE(Monikers(S_FALSE));
 
     AddCamera(WebcamConfig("Kamera \xC3\xBC\xE3\x83\xA1"));
     VirtualCameraConfig noName = WebcamConfig("second");
@@ -180,13 +176,8 @@ TEST_F(CaptureGraphTest, BindFailuresMapToTheirCodesAndOddCapabilityRecordsAreRe
     cfg.propertyBagFails = true;
     cfg.capsRecordSize = 96;
     auto cam = AddCamera(cfg);
-    CComRef<ICreateDevEnum> devEnum;
-    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, reinterpret_cast<void**>(devEnum.Receive())),
-              S_OK);
-    CComRef<IEnumMoniker> monikers;
-    ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0),
-              S_OK);
+    CComRef<IEnumMoniker> monikers = Monikers(S_OK);
+    ASSERT_TRUE(monikers);
     CComRef<IMoniker> moniker;
     ASSERT_EQ(monikers->Next(1, moniker.Receive(), nullptr), S_OK);
     CComRef<IPropertyBag> bag;
@@ -249,13 +240,7 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
     std::memcpy(pmt->pbFormat, &vih, sizeof(vih));
     EXPECT_EQ(config->SetFormat(pmt), S_OK);
     DeleteMediaType(pmt);
-
-    // One capability per (format x size), the record 128 bytes.
-    int count = 0, size = 0;
-    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(size, 128);
-    VIDEO_STREAM_CONFIG_CAPS caps;
+    VIDEO_STREAM_CONFIG_CAPS caps;  // one per format and size, in listing order
     ASSERT_EQ(config->GetStreamCaps(2, &pmt, reinterpret_cast<BYTE*>(&caps)), S_OK);
     EXPECT_EQ(pmt->subtype, MEDIASUBTYPE_MJPG);
     EXPECT_EQ(caps.MaxOutputSize.cx, 1280);
@@ -263,10 +248,8 @@ TEST_F(CaptureGraphTest, SetFormatRefusesAnAdjustedSizeAndKeepsThePreviousFormat
     DeleteMediaType(pmt);
 }
 
-// Each capability carries the frame interval range its code and size has:
-// a discrete list's shortest and longest, a stepwise or continuous range's
-// ends, or the current interval when the driver lists none; the media type
-// carries the current interval.
+// Each capability carries its format and size's interval range (the current
+// interval when the driver lists none); the media type the current interval.
 TEST_F(CaptureGraphTest, CapabilitiesCarryTheFrameIntervalRangeOfTheirFormatAndSize) {
     VirtualCameraConfig cfg = WebcamConfig();
     VirtualFormat yuyv = DiscreteFormat(V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}});
@@ -313,7 +296,6 @@ TEST_F(CaptureGraphTest, CapabilitiesCarryTheFrameIntervalRangeOfTheirFormatAndS
 }
 
 TEST_F(CaptureGraphTest, DeviceLeftInAnUnconvertibleFormatStreamsYuyvAndOneWithoutCannotConnect) {
-    // Left in H.264 1920x1080: opened in the nearest YUYV size, 640x480.
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{1920, 1080}, {640, 480}}),
                    DiscreteFormat(V4L2_PIX_FMT_YUYV, {{640, 480}, {320, 240}})};
@@ -324,12 +306,12 @@ TEST_F(CaptureGraphTest, DeviceLeftInAnUnconvertibleFormatStreamsYuyvAndOneWitho
     cfg.formats = {DiscreteFormat(V4L2_PIX_FMT_H264, {{640, 480}})};
     AddCamera(cfg);
 
-    ASSERT_EQ(Build(0, 0, 0, false), S_OK);  // no size asked: the default format
+    ASSERT_EQ(Build(0, 0, 0, false), S_OK);  // streams the nearest YUYV size, 640x480
     ASSERT_EQ(chain.control->Run(), S_OK);
     Emit(*cam, 2);
     chain.control->Stop();
     EXPECT_EQ(callback.Numbers(), (std::vector<int64_t>{0, 1}));
-    Release();
+    chain.Release();
     EXPECT_EQ(Build(1, 0, 0, false), VFW_E_CANNOT_CONNECT);
 }
 
@@ -356,10 +338,8 @@ LONGLONG Counter() {
     return li.QuadPart;
 }
 
-// The sample handed to SampleCB carries the time the camera emitted the
-// frame, not the time it was dequeued: frame 1 is emitted while the
-// streaming thread is held in the callback of frame 0 for 150 ms, and its
-// capture time still falls within its own emitFrames() call.
+// A sample carries the time the camera emitted its frame, not when it was
+// dequeued: frame 1 is emitted while frame 0's callback holds the thread.
 TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
     auto cam = AddCamera(WebcamConfig());
     ASSERT_EQ(Build(0, 640, 480), S_OK);
@@ -384,31 +364,22 @@ TEST_F(CaptureGraphTest, CallbackSamplesCarryTheEmissionTimeOfTheirFrame) {
     EXPECT_GE(tDone - times[1], 100 * 10000);
 }
 
-TEST_F(CaptureGraphTest, RunReportsSFalseUntilTheFirstFrameWhenTheCameraSaysSo) {
+TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSizeAndOnlyOnceAFrameCame) {
     VirtualCameraConfig cfg = WebcamConfig();
     cfg.runReportsFalseUntilFirstFrame = true;
-    AddCamera(cfg);
-    ASSERT_EQ(Build(0, 640, 480), S_OK);
-    EXPECT_EQ(chain.control->Run(), S_FALSE);
-    LONG size = 640 * 480 * 3;
-    std::vector<BYTE> target(static_cast<size_t>(size));
-    EXPECT_EQ(chain.grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(target.data())),
-              VFW_E_WRONG_STATE);
-    chain.control->Stop();
-}
-
-TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
-    auto cam = AddCamera(WebcamConfig());
+    auto cam = AddCamera(cfg);
     ASSERT_EQ(Build(0, 320, 240), S_OK);
-    callback.width = 320;
-    callback.height = 240;
     AM_MEDIA_TYPE other{};
     other.majortype = MEDIATYPE_Video;
     other.subtype = MEDIASUBTYPE_YUY2;
     EXPECT_EQ(chain.grabber->SetMediaType(&other), VFW_E_INVALIDMEDIATYPE);
     LONG size = 0;
     EXPECT_EQ(chain.grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
-    ASSERT_EQ(chain.control->Run(), S_OK);
+    EXPECT_EQ(chain.control->Run(), S_FALSE);  // the camera says so until its first frame
+    size = 320 * 240 * 3;
+    std::vector<BYTE> target(static_cast<size_t>(size));
+    EXPECT_EQ(chain.grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(target.data())),
+              VFW_E_WRONG_STATE);
     Emit(*cam, 1);
     std::vector<BYTE> small(100, 0x77);
     size = 99;
@@ -423,10 +394,9 @@ TEST_F(CaptureGraphTest, GrabberAnswersBufferQueriesWithinTheGivenSize) {
     chain.control->Stop();
 }
 
-// RemoveFilter on a running graph, whichever filter goes: it returns within
-// the bound (a frozen camera too), no frame reaches the filter afterwards,
-// its pins are free, nothing holds a reference on it but the test (no
-// graph, no neighbour's pin), and what remains keeps running.
+// RemoveFilter on a running graph returns within the bound (a frozen camera
+// too); the filter gets no frame afterwards, its pins are free, only the
+// test holds it, and what remains keeps running.
 TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndReleasesIt) {
     struct SCase {
         const char* name;
@@ -443,7 +413,7 @@ TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndR
     };
     for (const SCase& c : kCases) {
         SCOPED_TRACE(c.name);
-        Release();
+        chain.Release();
         V4l2Catalogue::clearVirtual();
         callback.calls = 0;
         auto cam = FreeRunningCamera();
@@ -496,18 +466,16 @@ TEST_F(CaptureGraphTest, RemovingAFilterFromARunningGraphStopsItsConnectionsAndR
 TEST_F(CaptureGraphTest, HundredRunStopCyclesOfOneFilterKeepHandlesStable) {
     auto cam = AddCamera(WebcamConfig());
     ASSERT_EQ(Build(0, 320, 240), S_OK);
-    callback.width = 320;
-    callback.height = 240;
     for (int i = 0; i < 100; ++i) {
         ASSERT_EQ(chain.control->Run(), S_OK);
         Emit(*cam, 1);
         ASSERT_EQ(chain.control->Stop(), S_OK);
         ASSERT_EQ(cam->openHandles(), 1);
     }
-    const auto n = callback.Numbers();
-    ASSERT_EQ(n.size(), 100u);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(n[i], i);
-    Release();
+    std::vector<int64_t> expected(100);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(callback.Numbers(), expected);
+    chain.Release();
     EXPECT_EQ(cam->openHandles(), 0);
 }
 

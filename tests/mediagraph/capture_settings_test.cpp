@@ -1,8 +1,8 @@
-// Camera settings through the capture filter: proc-amp and camera-control
-// properties over V4L2 controls (auto/manual order, missing ids, driver
-// refusals), the crossbar over the device's inputs, and the analog standard
-// changed while another filter streams.
+// Camera settings through the capture filter: properties over V4L2 controls,
+// the crossbar over the inputs, the standard changed while another streams.
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "mediagraph/media_classes.h"
 #include "mediagraph/preview_chain.h"
@@ -74,28 +74,18 @@ TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions)
     ASSERT_EQ(filter->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(cc.Receive())),
               S_OK);
 
-    struct SRange {
-        LONG prop;
-        HRESULT hr;
-        LONG min, max, def, caps;
+    LONG lo = 0, hi = 0, step = 0, def = 0, caps = 0;
+    const auto range = [&](LONG prop) {  // min, max, default, flags
+        EXPECT_EQ(amp->GetRange(prop, &lo, &hi, &step, &def, &caps), S_OK) << prop;
+        return std::vector<LONG>{lo, hi, def, caps};
     };
-    const SRange ranges[] = {
-        {VideoProcAmp_Brightness, S_OK, -64, 64, 0, 2},
-        {VideoProcAmp_Gain, S_OK, 0, 255, 32, 3},
-        {VideoProcAmp_Sharpness, E_PROP_ID_UNSUPPORTED, 0, 0, 0, 0},   // disabled
-        {VideoProcAmp_Saturation, E_PROP_ID_UNSUPPORTED, 0, 0, 0, 0},  // missing
-        {VideoProcAmp_ColorEnable, E_PROP_ID_UNSUPPORTED, 0, 0, 0, 0},
-        {42, E_PROP_ID_UNSUPPORTED, 0, 0, 0, 0},
-    };
-    for (const SRange& r : ranges) {
-        SCOPED_TRACE(r.prop);
-        LONG lo = 0, hi = 0, step = 0, def = 0, caps = 0;
-        ASSERT_EQ(amp->GetRange(r.prop, &lo, &hi, &step, &def, &caps), r.hr);
-        if (r.hr != S_OK) continue;
-        EXPECT_EQ(lo, r.min);
-        EXPECT_EQ(hi, r.max);
-        EXPECT_EQ(def, r.def);
-        EXPECT_EQ(caps, r.caps);
+    EXPECT_EQ(range(VideoProcAmp_Brightness), (std::vector<LONG>{-64, 64, 0, 2}));
+    EXPECT_EQ(range(VideoProcAmp_Gain), (std::vector<LONG>{0, 255, 32, 3}));
+    // Disabled, missing, unmapped, unknown.
+    const LONG kUnsupported[] = {VideoProcAmp_Sharpness, VideoProcAmp_Saturation,
+                                 VideoProcAmp_ColorEnable, 42};
+    for (LONG prop : kUnsupported) {
+        EXPECT_EQ(amp->GetRange(prop, &lo, &hi, &step, &def, &caps), E_PROP_ID_UNSUPPORTED) << prop;
     }
     LONG v = 0, flags = 0;
     // Gain starts automatic; a manual value turns the companion off first
@@ -126,7 +116,6 @@ TEST_F(CaptureSettingsTest, PropertiesMapToControlsWithTheirAutomaticCompanions)
     EXPECT_EQ(cam->controlValue(V4L2_CID_EXPOSURE_ABSOLUTE), 500);
     EXPECT_EQ(cc->Set(CameraControl_Exposure, 0, 1), S_OK);
     EXPECT_EQ(cam->controlValue(V4L2_CID_EXPOSURE_AUTO), V4L2_EXPOSURE_AUTO);
-    LONG lo, hi, step, def, caps;
     EXPECT_EQ(cc->GetRange(CameraControl_Roll, &lo, &hi, &step, &def, &caps),
               E_PROP_ID_UNSUPPORTED);
     EXPECT_EQ(cc->GetRange(CameraControl_Focus, &lo, &hi, &step, &def, &caps), S_OK);
@@ -194,7 +183,6 @@ TEST_F(CaptureSettingsTest, StandardSetFromASecondFilterRestartsTheStreamOrIsRef
     cfg.stdChangesSize = true;
     auto cam = AddCamera(cfg);
 
-    // The streaming graph: capture -> grabber -> null renderer.
     SPreviewChain chain;
     ASSERT_EQ(chain.Build(BindVideoInputDevice(0).Get(), nullptr, &PIN_CATEGORY_CAPTURE), S_OK);
     ASSERT_EQ(chain.control->Run(), S_OK);

@@ -1,6 +1,5 @@
 // The filter graph manager with the FFmpeg file source, on generated clips
-// whose frames show their own index: what the worker relies on through the
-// worker's own file frame source, the rest through the graph's interfaces.
+// whose frames show their own index, mostly through the worker's file source.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -42,14 +41,12 @@ constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps clips: 40 ms per frame
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// The seek mode the video command gives a clip of ours (by its extension).
 SeekMode SeekModeFor(const std::string& strPath) {
     return strPath.ends_with(".mp4") ? SEEK_POLL : SEEK_COMPLETION;
 }
 
-// The worker's file source on a clip, probed and opened as the worker does
-// it, with an owner window that counts the samples the grab renderer
-// renders (it invalidates the owner once per rendered sample).
+// The worker's file source on a clip, opened as the worker does it; the owner
+// window counts the samples rendered (one invalidation each).
 class CFileSourceRig {
 public:
     explicit CFileSourceRig(const std::string& strPath)
@@ -66,19 +63,19 @@ public:
         m_frame.assign(m_bmi.bmiHeader.biSizeImage, 0);
         return hr;
     }
-    // The frame index that the frame acquired at llPos shows.
     int GrabAt(LONGLONG llPos) {
         EXPECT_EQ(m_source.AcquireAt(llPos, m_frame.data(), Size()), S_OK) << "at " << llPos;
         return Shown();
     }
-    // The index the stream's latest frame shows (-1: none rendered yet).
-    int Latest() {
+    int Latest() {  // -1: none rendered yet
         m_source.AcquireLatest(m_frame.data(), Size(), nullptr);
         return Shown();
     }
     LONG Renders() const { return m_nRenders.load(); }
-    // The frame stream's next frame into the frame buffer (Shown() reads it).
     HRESULT Take() { return m_source.TakeNextFrame(m_frame.data(), Size(), 50); }
+    LONGLONG At(int n) const {
+        return FrameStartAt(n, m_timeline.nFrameStep, m_timeline.dFramesPerSecond);
+    }
     int Shown() const {
         const LONG w = m_bmi.bmiHeader.biWidth, h = m_bmi.bmiHeader.biHeight;
         return m_frame.empty() ? -1 : ReadFrameIndex(m_frame.data(), w, h, (3 * w + 3) & ~3);
@@ -99,8 +96,7 @@ private:
     const HWND m_hwnd;
 };
 
-// The graph manager's own interfaces around a grab renderer named
-// "Renderer", for what the worker's source never asks of the graph.
+// The graph manager's own interfaces around a grab renderer named "Renderer".
 struct CGraphWithRenderer {
     CGraphWithRenderer() {
         EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IGraphBuilder,
@@ -123,7 +119,6 @@ struct CGraphWithRenderer {
         m_pGraph.Release();
         m_pRenderer->NonDelegatingRelease();
     }
-    // RenderFile, then frame time format (the clips given are AVIs).
     void RenderInFrames(const std::string& strPath) {
         ASSERT_EQ(m_pGraph->RenderFile(Wide(strPath).c_str(), nullptr), S_OK);
         ASSERT_EQ(m_pSeeking->SetTimeFormat(&TIME_FORMAT_FRAME), S_OK);
@@ -153,8 +148,6 @@ protected:
     }
 };
 
-// --- every kind of clip, through the worker's file source ------------------
-
 class EveryKind : public GraphTest,
                   public ::testing::WithParamInterface<std::tuple<EClipFormat, int, int>> {};
 
@@ -164,30 +157,23 @@ TEST_P(EveryKind, ReportsTheClipsFormatAndTimelineAndGrabsExactlyTheFrameAtEvery
     const std::string strPath = CClipCache::Get().Clip(eFormat, nWidth, nHeight, nFrames);
     CFileSourceRig rig(strPath);
     ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
-
-    // 24-bit bottom-up rows padded to four bytes, at the clip's geometry.
     const BITMAPINFOHEADER& bih = rig.m_bmi.bmiHeader;
     EXPECT_EQ(bih.biWidth, nWidth);
     EXPECT_EQ(bih.biHeight, nHeight);
     EXPECT_EQ(bih.biBitCount, 24);
     EXPECT_EQ(bih.biSizeImage, static_cast<DWORD>(((3 * nWidth + 3) & ~3) * nHeight));
-
-    // Frame time format for AVIs only; 30 frames at 25 fps either way.
+    // Frame time format for AVIs only.
     const bool bAvi = eFormat == EClipFormat::AviMpeg4 || eFormat == EClipFormat::AviMjpeg ||
                       eFormat == EClipFormat::AviRaw;
     EXPECT_TRUE(rig.m_timeline.bSeekable);
     EXPECT_EQ(rig.m_timeline.nFrameStep, bAvi ? 1 : kFrame);
     EXPECT_EQ(rig.m_timeline.nFrameCount, nFrames);
     EXPECT_EQ(rig.m_timeline.dFramesPerSecond, 25.0);
-
-    // Forward and back, single steps and jumps, the first and the last frame.
     const LONG nStep = rig.m_timeline.nFrameStep;
     for (int nPos : {0, 17, 3, 29, 11, 12, 13, 12, 11, 28, 0, 1, 25}) {
         EXPECT_EQ(rig.GrabAt(nPos * nStep), nPos) << "grab at frame " << nPos;
     }
-
-    // The copied frame (upright, or its index would not read) is, row padding
-    // included, the decoder's own.
+    // Row padding included, the copy is the decoder's own frame.
     ASSERT_EQ(rig.GrabAt(7 * nStep), 7);
     CFileDecoder dec;
     ASSERT_EQ(dec.Open(strPath), S_OK);
@@ -209,88 +195,64 @@ INSTANTIATE_TEST_SUITE_P(Clips, EveryKind,
                              return s + "_" + std::to_string(std::get<1>(kind.param));
                          });
 
-// --- positions and time formats --------------------------------------------
-
 TEST_F(GraphTest, MediaTimeGrabsAtThirtyFpsShowFrameKForPositionsBuiltFromTheRoundedFrameDuration) {
-    // 30 fps: the frame step is 333333, so k x 333333 (k steps from 0) lies
-    // a few 100-ns units before frame k starts; the worker means frame k.
+    // k x 333333 lies a few units before frame k starts; the worker means k.
     CFileSourceRig rig(CClipCache::Get().Clip(EClipFormat::Mp4H264, 96, 64, 60, 30));
     ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
     ASSERT_EQ(rig.m_timeline.nFrameStep, 333333);
-    // Also frame k's rounded start plus m steps of 333333 (a seek, then
-    // steps): up to k + m units before frame k + m starts.
+    // A seek, then m steps: up to k + m units before frame k + m starts.
     const auto StepsFrom = [](int k, int m) { return std::llround(k * 1e7 / 30) + m * 333333LL; };
-    const std::pair<LONGLONG, int> kGrabs[] = {{0, 0},
-                                               {333333, 1},
-                                               {2 * 333333LL, 2},
-                                               {31 * 333333LL, 31},
-                                               {59 * 333333LL, 59},
-                                               {44 * 333333LL, 44},
-                                               {StepsFrom(13, 1), 14},
-                                               {StepsFrom(20, 5), 25},
-                                               {StepsFrom(2, 40), 42}};
-    for (const auto& [llPos, n] : kGrabs) {
+    std::vector<std::pair<LONGLONG, int>> grabs;
+    for (int k : {0, 1, 2, 59}) grabs.emplace_back(k * 333333LL, k);
+    for (auto [k, m] : {std::pair{13, 1}, {20, 5}, {2, 40}})
+        grabs.emplace_back(StepsFrom(k, m), k + m);
+    for (const auto& [llPos, n] : grabs) {
         const LONG nRendersBefore = rig.Renders();
         EXPECT_EQ(rig.GrabAt(llPos), n) << "grab at " << llPos;
-        // Frame n itself starts the segment: not frame n - 1 first (which
-        // the 1 ms of slack before the stop would hide only for the first
-        // 30000 frames).
+        // Frame n itself starts the segment, not frame n - 1.
         EXPECT_EQ(rig.Renders() - nRendersBefore, 1) << "grab at " << llPos;
     }
-    // The slider at its end (60 x 333333 is past the last frame's start, and
-    // the graph ends the stop at the end of the stream): the last frame.
+    // Past the last frame's start: the last frame.
     EXPECT_EQ(rig.GrabAt(60 * 333333LL), 59);
 }
 
-// B-frames: in AVI the packets carry only decode times, a keyframe found by
-// its decode time may be shown after the position sought, and the last
-// pictures come only from draining the decoder at the end of the file. Every
-// frame, the last ones included, is grabbed by its position as itself.
+struct SBFrameClip {
+    EClipFormat eFormat;
+    int nFrames, nBFrames, nGop;
+};
+
+// B-frames: AVI packets carry only decode times, and the last pictures come
+// only from draining the decoder. Every frame is grabbed by position as itself.
 TEST_F(GraphTest, BFrameClipsGrabEveryFrameByPositionAsItself) {
     // Keyframe intervals that make the last picture a keyframe.
-    const struct {
-        EClipFormat eFormat;
-        int nFrames, nBFrames, nGop;
-    } cases[] = {{EClipFormat::AviMpeg4, 100, 2, 11},
-                 {EClipFormat::AviH264, 75, 3, 37},
-                 {EClipFormat::Mp4H264, 60, 3, 12}};
-    for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
+    for (const auto& [eFormat, nFrames, nBFrames, nGop] :
+         {SBFrameClip{EClipFormat::AviMpeg4, 100, 2, 11},
+          SBFrameClip{EClipFormat::AviH264, 75, 3, 37},
+          SBFrameClip{EClipFormat::Mp4H264, 60, 3, 12}}) {
         SCOPED_TRACE(ClipFormatName(eFormat));
         CFileSourceRig rig(CClipCache::Get().Clip(eFormat, 96, 64, nFrames, 25, nGop, nBFrames));
         ASSERT_EQ(rig.Open(), S_OK);
-        const SFrameTimeline& t = rig.m_timeline;
-        EXPECT_EQ(t.nFrameCount, nFrames);
-        auto at = [&](int n) { return FrameStartAt(n, t.nFrameStep, t.dFramesPerSecond); };
-        // In order (decoding goes on), then each of the last frames straight
-        // from frame 0 (a demuxer seek into the last groups of pictures).
-        for (int n = 0; n < nFrames; ++n) EXPECT_EQ(rig.GrabAt(at(n)), n);
+        EXPECT_EQ(rig.m_timeline.nFrameCount, nFrames);
+        // In order, then each of the last frames straight from frame 0.
+        for (int n = 0; n < nFrames; ++n) EXPECT_EQ(rig.GrabAt(rig.At(n)), n);
         for (int n = nFrames - 15; n < nFrames; ++n) {
-            ASSERT_EQ(rig.GrabAt(at(0)), 0);
-            EXPECT_EQ(rig.GrabAt(at(n)), n);
+            ASSERT_EQ(rig.GrabAt(rig.At(0)), 0);
+            EXPECT_EQ(rig.GrabAt(rig.At(n)), n);
         }
     }
 }
 
-// Stepping one frame either way continues from the decoder's state (the
-// frame after the one shown is decoded already, the ones before it are
-// kept): the frame shown must still be exactly the one asked, across a
-// keyframe and up to the last picture of a clip with B-frames.
+// Single steps continue from the decoder's state (the next frame decoded
+// already, earlier ones kept), across a keyframe and onto the last picture.
 TEST_F(GraphTest, StepsOfOneFrameShowEachFrameAcrossAKeyframeAndAtTheEnd) {
-    const struct {
-        EClipFormat eFormat;
-        int nFrames, nBFrames, nGop;
-    } cases[] = {{EClipFormat::AviMpeg4, 40, 2, 10},
-                 {EClipFormat::AviH264, 40, 3, 13},
-                 {EClipFormat::Mp4H264, 40, 3, 10}};
-    for (const auto& [eFormat, nFrames, nBFrames, nGop] : cases) {
+    for (const auto& [eFormat, nFrames, nBFrames, nGop] :
+         {SBFrameClip{EClipFormat::AviMpeg4, 40, 2, 10},
+          SBFrameClip{EClipFormat::AviH264, 40, 3, 13},
+          SBFrameClip{EClipFormat::Mp4H264, 40, 3, 10}}) {
         SCOPED_TRACE(ClipFormatName(eFormat));
         CFileSourceRig rig(CClipCache::Get().Clip(eFormat, 96, 64, nFrames, 25, nGop, nBFrames));
         ASSERT_EQ(rig.Open(), S_OK);
-        const SFrameTimeline& t = rig.m_timeline;
-        auto at = [&](int n) { return FrameStartAt(n, t.nFrameStep, t.dFramesPerSecond); };
-        // Forward over the second keyframe, back over it and on to before
-        // the first group's end, then forward onto the last picture, back
-        // and onto it again.
+        // Over the second keyframe and back, then onto the last picture twice.
         std::vector<int> path = {nGop - 2};
         for (int i = 0; i < 4; ++i) path.push_back(path.back() + 1);
         for (int i = 0; i < 6; ++i) path.push_back(path.back() - 1);
@@ -300,13 +262,12 @@ TEST_F(GraphTest, StepsOfOneFrameShowEachFrameAcrossAKeyframeAndAtTheEnd) {
         for (int i = 0; i < 2; ++i) path.push_back(path.back() + 1);
         ASSERT_EQ(path.back(), nFrames - 1);
         std::vector<int> shown;
-        for (int n : path) shown.push_back(rig.GrabAt(at(n)));
+        for (int n : path) shown.push_back(rig.GrabAt(rig.At(n)));
         EXPECT_EQ(shown, path);
     }
 }
 
-// The renderer reports positions in frames through these conversions; at
-// 30 fps a frame lasts 333333.3 units, so a rounding slip shows one frame off.
+// At 30 fps a frame lasts 333333.3 units: a rounding slip shows one frame off.
 TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
     CGraphWithRenderer g;
     g.RenderInFrames(CClipCache::Get().Clip(EClipFormat::AviMjpeg, 64, 48, 40, 30));
@@ -329,13 +290,9 @@ TEST_F(GraphTest, FrameNumbersAndMediaTimesConvertBothWaysExactlyAtThirtyFps) {
     EXPECT_EQ(llStop, 40);
 }
 
-// --- playback --------------------------------------------------------------
-
-// Plays [40, end) as the worker's playback loop does, after a seek made
-// while frames 0.. were playing: the old segment flushed, the new one's
-// frames in order, none dropped, paced in real time to the end of the
-// stream, and a polled position that never runs ahead of the frame the
-// renderer holds.
+// Plays [40, end) as the worker's playback loop does, after a seek made while
+// playing: the old segment flushed, the new one's frames in order, none
+// dropped, in real time, the polled position never ahead of the frame shown.
 TEST_F(GraphTest, SeekWhileRunningPlaysTheNewSegmentInRealTimeToTheEnd) {
     const int nFrames = 70;
     CFileSourceRig rig(CClipCache::Get().Clip(EClipFormat::AviMpeg4, 96, 64, nFrames));
@@ -345,8 +302,7 @@ TEST_F(GraphTest, SeekWhileRunningPlaysTheNewSegmentInRealTimeToTheEnd) {
     std::this_thread::sleep_for(milliseconds(250));
     const LONG nRendersBefore = rig.Renders();
 
-    // Run returns once the first frame is there, with the stream time
-    // starting 10 ms later: the clip's end is due 1.2 s after that.
+    // The clip's end is due 1.2 s after the run starts.
     rig.m_source.StartStream(40, rig.m_timeline.llDuration);
     const auto t0 = steady_clock::now();
     bool bAhead = false, bBackwards = false;
@@ -364,10 +320,8 @@ TEST_F(GraphTest, SeekWhileRunningPlaysTheNewSegmentInRealTimeToTheEnd) {
     const auto elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
     EXPECT_FALSE(bAhead) << "the position ran ahead of the rendered frame";
     EXPECT_FALSE(bBackwards);
-    // 30 frames of 40 ms: not all late, which an old stream time would make
-    // them. The renderer signals the end at once when less than 50 ms of the
-    // last frame remain, so it may come a little early; on a busy machine it
-    // comes late (the loop's 30 s is a hang guard, not a speed check).
+    // The end may come up to 50 ms early (the renderer signals it once less
+    // remains), or late on a busy machine: 30 s is only a hang guard.
     EXPECT_TRUE(rig.m_timeline.IsEndOfStream(rig.m_source.StreamPosition())) << "no end in 30 s";
     EXPECT_GE(elapsed, 1200 - 100);
     ASSERT_FALSE(shown.empty());
@@ -377,10 +331,9 @@ TEST_F(GraphTest, SeekWhileRunningPlaysTheNewSegmentInRealTimeToTheEnd) {
     EXPECT_EQ(rig.Renders() - nRendersBefore, 30) << "frames dropped or rendered twice";
 }
 
-// The every-frame stream: no clock, each frame held until taken. Whatever
-// the container's time format, from any start every frame comes once, in
-// order, with its own picture, the last one included; then only the end.
-// Stopping with a frame held does not hang, and seeks work again afterwards.
+// The every-frame stream (no clock, each frame held until taken): every
+// frame once, in order, then only the end; a stop while a frame is held
+// does not hang, and seeks work again afterwards.
 TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
     const int nFrames = 30;
     const struct {
@@ -392,8 +345,7 @@ TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
         CFileSourceRig rig(CClipCache::Get().Clip(c.eFormat, 96, 64, nFrames, 30));
         ASSERT_EQ(rig.Open(), S_OK) << rig.m_strMessage;
         const SFrameTimeline& t = rig.m_timeline;
-        rig.m_source.StartFrameStream(FrameStartAt(c.nFirst, t.nFrameStep, t.dFramesPerSecond),
-                                      t.llDuration);
+        rig.m_source.StartFrameStream(rig.At(c.nFirst), t.llDuration);
         std::vector<int> taken;
         HRESULT hr = S_OK;
         const auto deadline = steady_clock::now() + seconds(30);  // hang guard
@@ -408,15 +360,14 @@ TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
         EXPECT_EQ(taken, expected);
         EXPECT_EQ(rig.Take(), S_FALSE) << "a frame after the end";
 
-        // Held mid-stream, then stopped: the stream lets go, the clock is back.
-        rig.m_source.StartFrameStream(FrameStartAt(2, t.nFrameStep, t.dFramesPerSecond),
-                                      t.llDuration);
+        // Held mid-stream, then stopped.
+        rig.m_source.StartFrameStream(rig.At(2), t.llDuration);
         ASSERT_EQ(rig.Take(), S_OK);
         EXPECT_EQ(rig.Shown(), 2);
         std::this_thread::sleep_for(milliseconds(20));  // the next frame is held now
         rig.m_source.StopStream();
         rig.m_source.ForgetPosition();
-        EXPECT_EQ(rig.GrabAt(FrameStartAt(5, t.nFrameStep, t.dFramesPerSecond)), 5);
+        EXPECT_EQ(rig.GrabAt(rig.At(5)), 5);
 
         // Started at the end: nothing to take.
         rig.m_source.StartFrameStream(t.llDuration, t.llDuration);
@@ -424,8 +375,6 @@ TEST_F(GraphTest, FrameStreamGivesEveryFrameOnceInOrderThenOnlyTheEnd) {
         rig.m_source.StopStream();
     }
 }
-
-// --- failures --------------------------------------------------------------
 
 TEST_F(GraphTest, BrokenOrUnsuitableFilesFailToOpenAndLeaveTheGraphAsItWas) {
     CClipCache& cache = CClipCache::Get();
@@ -439,7 +388,6 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailToOpenAndLeaveTheGraphAsItWas) {
     ASSERT_EQ(::mkfifo(strFifo.c_str(), 0600), 0);  // no writer: opening it must not block
     for (const std::string& strPath :
          {strTruncatedMp4, strAudio, strFifo, cache.Path("missing.avi")}) {
-        // The message the dialog shows, and no worker graph either.
         CFileSourceRig rig(strPath);
         EXPECT_TRUE(FAILED(rig.Open())) << strPath;
         EXPECT_EQ(rig.m_strMessage, "ファイルを開くことが出来ません") << strPath;
@@ -460,8 +408,6 @@ TEST_F(GraphTest, BrokenOrUnsuitableFilesFailToOpenAndLeaveTheGraphAsItWas) {
         for (ULONG i = 0; i < n; ++i) apFilters[i]->Release();
     }
 }
-
-// --- graph bookkeeping and events ------------------------------------------
 
 TEST_F(GraphTest, CompletionWaitsForTheRunAndAnAbortEndsItAtOnce) {
     CGraphWithRenderer g;
@@ -496,7 +442,6 @@ TEST_F(GraphTest, ReleasingARunningGraphStopsDisconnectsAndFreesEverything) {
     g.m_pSeeking.Release();
     g.m_pEvent.Release();
     g.m_pGraph.Release();  // the last reference: teardown while running
-    // The renderer has left the graph and is unconnected; we still own it.
     EXPECT_FALSE(g.m_pRenderer->GetPin(0)->IsConnected());
     FILTER_INFO info{};
     ASSERT_EQ(g.m_pRenderer->QueryFilterInfo(&info), S_OK);
