@@ -138,9 +138,8 @@ TEST_F(AllocatorTest, NoWaitLeavesNoPhantomWaiterAndBlockedGetBufferWakesOnRelea
         EXPECT_EQ(pSample, nullptr);
     }
     EXPECT_EQ(m_pProbe->Waiting(), 0);
-    // Twice: a blocking caller still blocks until a release and gets exactly
-    // that sample, and no surplus wake-up is left for the next one; the third
-    // is woken by the decommit.
+    // Twice a blocking caller waits for a release, gets exactly that sample
+    // and leaves no surplus wake-up; the third is woken by the decommit.
     for (int round = 0; round < 3; ++round) {
         auto waiter = GetBufferAsync();
         ASSERT_TRUE(WaiterRegistered());
@@ -185,10 +184,7 @@ TEST(PoolLifetime, LastExternalReferenceBeforeLastSampleFreesEverythingOnce) {
     EXPECT_EQ(CUnknown::ObjectsActive(), 0);
 }
 
-// ---------------------------------------------------------------------------
-// Samples (a 100-byte buffer from a committed pool)
-
-constexpr LONG kSize = 100;
+constexpr LONG kSize = 100;  // of the samples' buffers
 
 TEST_F(AllocatorTest, SampleTimesAndLengthsStayWithinTheirBounds) {
     Commit(1, kSize);

@@ -46,9 +46,8 @@ public:
         return S_OK;
     }
 
-    // Runs once on the streaming thread the next time PrepareRender is
-    // called, i.e. just before the thread leaves the receive stretch with no
-    // lock held. Set before the sample is delivered.
+    // Runs once on the streaming thread at the next PrepareRender, as it
+    // leaves the receive stretch with no lock held.
     void SetPrepareRenderHook(std::function<void()> hook) {
         std::lock_guard<std::mutex> lock(m_HookLock);
         m_PrepareRenderHook = std::move(hook);
@@ -71,7 +70,6 @@ public:
         m_bEOS = TRUE;
         m_SignalTime = tSignal;
     }
-    // The quality state, under the interface lock.
     void SetRenderAvg(LONG tr) {
         CAutoLock lock(&m_InterfaceLock);
         m_trRenderAvg = tr;
@@ -87,6 +85,32 @@ private:
     std::atomic<int> m_nRendered{0};
     std::atomic<bool> m_bRefuseTypes{false};
 };
+
+// A renderer outside any source graph, streaming on pClock from tStreamStart
+// (Run first if bRun), joined to pSink if given. The caller owns one reference.
+inline CTestRenderer* StreamingRenderer(IReferenceClock* pClock, REFERENCE_TIME tStreamStart,
+                                        CTestEventSink* pSink = nullptr, bool bRun = false) {
+    HRESULT hr = S_OK;
+    auto* pRenderer = new CTestRenderer(&hr);
+    pRenderer->AddRef();
+    EXPECT_EQ(hr, S_OK);
+    if (pSink) pRenderer->JoinFilterGraph(pSink->Graph(), L"Renderer");
+    pRenderer->SetSyncSource(pClock);
+    if (bRun) {
+        EXPECT_EQ(pRenderer->Run(0), S_OK);
+    }
+    pRenderer->SetStreamStart(tStreamStart);
+    CAutoLock lock(pRenderer->InterfaceLock());
+    EXPECT_EQ(pRenderer->StartStreaming(), S_OK);  // resets the averages
+    return pRenderer;
+}
+
+// Lets the scheduler decide on a sample, under the locks its caller holds.
+inline BOOL ScheduleUnderLocks(CTestRenderer* pRenderer, IMediaSample* pSample) {
+    CAutoLock ilock(pRenderer->InterfaceLock());
+    CAutoLock lock(pRenderer->RendererLock());
+    return pRenderer->ScheduleSample(pSample);
+}
 
 // Test source -> test renderer, with a manual clock or none.
 class RendererGraph : public SourceRendererGraph<CTestRenderer> {
@@ -106,9 +130,8 @@ public:
     void Teardown() {
         SourceRendererGraph::Teardown();
         if (m_pClock) {
-            // The filters released their references: only ours is left. An
-            // end-of-stream timer callback that has just sent EC_COMPLETE may
-            // still hold the renderer (and so its clock) for a moment.
+            // Only our reference is left, once an end-of-stream timer callback
+            // that has just sent EC_COMPLETE lets go of the renderer.
             EXPECT_TRUE(WaitUntil([this] {
                 m_pClock->AddRef();
                 return m_pClock->Release() == 1u;
@@ -118,9 +141,8 @@ public:
         }
     }
 
-    // Plays a streaming thread: a sample from the connection's pool with the
-    // given times (null: none), delivered to the renderer's pin on a thread
-    // of its own. The future holds the Receive result.
+    // Plays a streaming thread: a pool sample with the given times (null:
+    // none) delivered to the renderer's pin on a thread of its own.
     std::future<HRESULT> DeliverAsync(const REFERENCE_TIME* ptStart, const REFERENCE_TIME* ptStop) {
         IMemAllocator* pAlloc = nullptr;
         IMediaSample* pSample = nullptr;
@@ -148,8 +170,7 @@ private:
 // A source that delivers only what AllowFrames grants: the test delivers by hand.
 inline SourceOptions HandDelivery() { return SourceOptions{.buffers = 4}; }
 
-// As WaitUntil, but yields before it starts sleeping: the looped races wait
-// for other threads that usually answer within microseconds.
+// As WaitUntil, but yields before it starts sleeping (for the looped races).
 inline bool SpinUntil(const std::function<bool()>& pred,
                       std::chrono::milliseconds bound = kWatchdog) {
     for (int i = 0; i < 2000; ++i) {
@@ -159,7 +180,7 @@ inline bool SpinUntil(const std::function<bool()>& pred,
     return WaitUntil(pred, bound);
 }
 
-// Waits (bounded) for a future; false if it did not finish in time.
+// Waits (bounded) for a future.
 template <class T>
 bool Finishes(std::future<T>& f, std::chrono::milliseconds bound = kWatchdog) {
     return f.wait_for(bound) == std::future_status::ready;

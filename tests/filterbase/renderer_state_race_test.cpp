@@ -14,6 +14,28 @@ void Jitter(int round) {
     for (int i = 0; i < round % 4; ++i) std::this_thread::yield();
 }
 
+// The pause completes (its first sample was accepted) within the watchdog.
+HRESULT PauseCompletes(RendererGraph& g) {
+    FILTER_STATE fs = State_Stopped;
+    return g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs);
+}
+
+// Creates the renderer's position object, which asks upstream for the stop.
+CComRef<IMediaSeeking> Seeking(RendererGraph& g) {
+    CComRef<IMediaSeeking> p;
+    EXPECT_EQ(
+        g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(p.Receive())),
+        S_OK);
+    return p;
+}
+
+// Arms the end-of-stream timer for a stream that ends at tEnd; returns its id.
+UINT ArmEndOfStream(CTestRenderer* pRenderer, REFERENCE_TIME tEnd) {
+    pRenderer->ForceEndOfStream(tEnd);
+    pRenderer->SendEndOfStream();
+    return pRenderer->ArmedTimer();
+}
+
 TEST_F(RendererStateRaces, StopDuringTheRenderWaitReturnsPromptlyAndRendersNothing) {
     RendererGraph g(HandDelivery());
     const int loops = RaceLoops(2000);
@@ -41,11 +63,10 @@ TEST_F(RendererStateRaces, StopDuringTheRenderWaitReturnsPromptlyAndRendersNothi
     EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 0);
 }
 
+// The window a looped flush hits only now and then, forced: the first sample
+// of a pause was accepted, and the streaming thread is between the receive
+// stretch and retaking the filter lock when a whole flush runs.
 TEST_F(RendererStateRaces, FlushInsideThePausedHandOverStrandsNoStreamingThread) {
-    // A flush while paused must not strand the streaming thread. The window
-    // a looped flush hits only now and then, forced: the first sample of a
-    // pause has been accepted, and the streaming thread is between the
-    // receive stretch and retaking the filter lock when a whole flush runs.
     RendererGraph g(HandDelivery());
     std::atomic<bool> bInGap{false}, bLockHeld{false};
     g.Renderer()->SetPrepareRenderHook([&] {
@@ -65,19 +86,15 @@ TEST_F(RendererStateRaces, FlushInsideThePausedHandOverStrandsNoStreamingThread)
     g.SourcePin()->AllowFrames(1);
     ASSERT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
         << "the streaming thread did not come back";
-    FILTER_STATE fs = State_Stopped;
-    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
+    EXPECT_EQ(PauseCompletes(g), S_OK);
 }
 
+// The other window, forced: a sample is refused because the pin is flushing,
+// and the flush ends before the pin decides whether the refusal was a
+// run-time error. Taken for one, every later sample would be refused.
 TEST_F(RendererStateRaces, SampleRefusedByAFlushThatEndsBeforeTheErrorCheckIsNoError) {
-    // The other window of a looped flush, forced: a sample is refused because
-    // the pin is flushing, and the whole flush ends before the pin decides
-    // whether the refusal was a run-time error. Taken for one, it would
-    // refuse every later sample and the pause would never complete.
     RendererGraph g(HandDelivery());
-    IMediaSeeking* pSeeking = nullptr;  // creates the position object, which asks upstream
-    ASSERT_EQ(g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
-              S_OK);
+    const CComRef<IMediaSeeking> pSeeking = Seeking(g);
     std::atomic<bool> bInGap{false}, bFlushEnded{false};
     g.Pause();
     ASSERT_EQ(g.RendererPin()->BeginFlush(), S_OK);
@@ -94,9 +111,7 @@ TEST_F(RendererStateRaces, SampleRefusedByAFlushThatEndsBeforeTheErrorCheckIsNoE
     EXPECT_TRUE(SpinUntil([&] { return g.Renderer()->HaveCurrentSample() != FALSE; }))
         << "the sample after the flush was refused";
     EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 0);
-    FILTER_STATE fs = State_Stopped;
-    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK);
-    pSeeking->Release();
+    EXPECT_EQ(PauseCompletes(g), S_OK);
 }
 
 TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterStop) {
@@ -105,16 +120,11 @@ TEST_F(RendererStateRaces, StopRacingTheEndOfStreamCallbackNeverCompletesAfterSt
     for (int i = 0; i < loops; ++i) {
         g.Pause();
         g.Run(g.Clock()->Now());
-        g.Renderer()->ForceEndOfStream(60 * kMs);
-        g.Renderer()->SendEndOfStream();
-        const UINT uTimer = g.Renderer()->ArmedTimer();
+        const UINT uTimer = ArmEndOfStream(g.Renderer(), 60 * kMs);
         ASSERT_NE(uTimer, 0u);
-        // The firing is played by the thread below, at a moment of our
-        // choosing, in place of the multimedia timer's own.
+        // The thread below plays the timer's firing, at a moment of our choosing.
         ASSERT_EQ(timeKillEvent(uTimer), TIMERR_NOERROR);
-        // When the callback runs, the end is due: it sends EC_COMPLETE unless
-        // Stop got there first.
-        g.Clock()->Advance(60 * kMs);
+        g.Clock()->Advance(60 * kMs);  // the end is due when the callback runs
         const int before = g.Sink().Count(EC_COMPLETE);
         auto callback = std::async(std::launch::async, [&] {
             Jitter(i + 1);
@@ -138,29 +148,13 @@ TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeave
     pClock->AddRef();
     const int loops = RaceLoops(24);
     for (int i = 0; i < loops; ++i) {
-        HRESULT hr = S_OK;
-        auto* pRenderer = new CTestRenderer(&hr);
-        pRenderer->AddRef();
-        pRenderer->JoinFilterGraph(sink.Graph(), L"Renderer");
-        pRenderer->SetSyncSource(pClock);
-        ASSERT_EQ(pRenderer->Run(0), S_OK);
-        pRenderer->SetStreamStart(pClock->Now());
-        {
-            CAutoLock lock(pRenderer->InterfaceLock());
-            ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
-        }
-        // An advise for a frame a second ahead ...
+        CTestRenderer* pRenderer = StreamingRenderer(pClock, pClock->Now(), &sink, /*bRun=*/true);
+        // An advise for a frame a second ahead, and the end-of-stream timer
+        // due in 50 ms.
         CFakeSample sample(10000000, 10400000);
-        {
-            CAutoLock ilock(pRenderer->InterfaceLock());
-            CAutoLock lock(pRenderer->RendererLock());
-            ASSERT_TRUE(pRenderer->ScheduleSample(&sample));
-        }
+        ASSERT_TRUE(ScheduleUnderLocks(pRenderer, &sample));
         ASSERT_EQ(pClock->PendingAdvises(), 1);
-        // ... and the end-of-stream timer, due in 50 ms.
-        pRenderer->ForceEndOfStream(50 * kMs);
-        pRenderer->SendEndOfStream();
-        ASSERT_NE(pRenderer->ArmedTimer(), 0u);
+        ASSERT_NE(ArmEndOfStream(pRenderer, 50 * kMs), 0u);
         pClock->Advance(50 * kMs);  // when it fires it notifies
         if (i % 4 == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(46 + i % 8));
@@ -178,9 +172,6 @@ TEST_F(RendererStateRaces, ReleasingARunningRendererWithArmedTimerAndAdviseLeave
     EXPECT_EQ(pClock->Release(), 0u);
 }
 
-// What a graph thread, the timer thread or the streaming thread leaves
-// behind for the next one, one case per cause.
-
 TEST_F(RendererStateRaces, StopBetweenBeginFlushAndEndFlushLeavesTheNextPauseAcceptingSamples) {
     RendererGraph g(HandDelivery());
     g.Pause();
@@ -188,9 +179,7 @@ TEST_F(RendererStateRaces, StopBetweenBeginFlushAndEndFlushLeavesTheNextPauseAcc
     g.Stop();  // the flush never ends: the source was stopped instead
     g.Pause();
     g.SourcePin()->AllowFrames(1);
-    FILTER_STATE fs = State_Stopped;
-    EXPECT_EQ(g.Renderer()->GetState(static_cast<DWORD>(kWatchdog.count()), &fs), S_OK)
-        << "the paused renderer refused its first sample";
+    EXPECT_EQ(PauseCompletes(g), S_OK) << "the paused renderer refused its first sample";
 }
 
 TEST_F(RendererStateRaces, ClockChangesOnlyWhileStoppedSoNoThreadUsesAReleasedClock) {
@@ -208,13 +197,11 @@ TEST_F(RendererStateRaces, ClockChangesOnlyWhileStoppedSoNoThreadUsesAReleasedCl
     EXPECT_EQ(pOther->Release(), 0u);
 }
 
+// Upstream takes its own filter lock, which comes before ours: asked under
+// our lock, it can deadlock against a seek that flushes us.
 TEST_F(RendererStateRaces, RefusedTypeInASampleAsksUpstreamNothingUnderTheFilterLock) {
-    // Upstream takes its own filter lock, which comes before ours: asked
-    // under our lock, it can deadlock against a seek that flushes us.
     RendererGraph g(HandDelivery());
-    IMediaSeeking* pSeeking = nullptr;  // the position object asks upstream for the stop
-    ASSERT_EQ(g.Renderer()->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&pSeeking)),
-              S_OK);
+    const CComRef<IMediaSeeking> pSeeking = Seeking(g);
     g.Pause();
     g.Renderer()->RefuseTypes();
     std::atomic<int> nUnderLock{0};
@@ -233,29 +220,18 @@ TEST_F(RendererStateRaces, RefusedTypeInASampleAsksUpstreamNothingUnderTheFilter
     pSample->Release();
     EXPECT_EQ(nUnderLock.load(), 0);
     EXPECT_EQ(g.Sink().Count(EC_ERRORABORT), 1);
-    pSeeking->Release();
 }
 
 TEST_F(RendererStateRaces, SinkDroppingTheLastReferenceInTheEndOfStreamTimerDestroysTheRenderer) {
     CTestEventSink sink;
     auto* pClock = new CManualClock(0);
     pClock->AddRef();
-    HRESULT hr = S_OK;
-    auto* pRenderer = new CTestRenderer(&hr);
-    pRenderer->AddRef();
-    pRenderer->JoinFilterGraph(sink.Graph(), L"Renderer");
-    pRenderer->SetSyncSource(pClock);
+    CTestRenderer* pRenderer = StreamingRenderer(pClock, 0, &sink);
     // The graph lets go of the filter when the stream has ended.
     sink.SetEventHook([&](LONG code) {
         if (code == EC_COMPLETE) pRenderer->Release();
     });
-    {
-        CAutoLock lock(pRenderer->InterfaceLock());
-        ASSERT_EQ(pRenderer->StartStreaming(), S_OK);
-    }
-    pRenderer->ForceEndOfStream(60 * kMs);
-    pRenderer->SendEndOfStream();
-    ASSERT_NE(pRenderer->ArmedTimer(), 0u);
+    ASSERT_NE(ArmEndOfStream(pRenderer, 60 * kMs), 0u);
     pClock->Advance(60 * kMs);  // due when the timer fires
     EXPECT_TRUE(WaitUntil([] { return CUnknown::ObjectsActive() == 0; }))
         << "the timer thread is stuck in the renderer's destructor";

@@ -25,20 +25,13 @@ protected:
     void Destroy() {
         if (m_pRenderer) {
             EXPECT_EQ(m_pRenderer->Release(), 0u);
-            m_pRenderer = nullptr;
         }
+        m_pRenderer = nullptr;
     }
     // A fresh renderer whose stream started at clock time tStreamStart.
     void Recreate(REFERENCE_TIME tStreamStart = 0) {
         Destroy();
-        HRESULT hr = S_OK;
-        m_pRenderer = new CTestRenderer(&hr);
-        m_pRenderer->AddRef();
-        ASSERT_EQ(hr, S_OK);
-        m_pRenderer->SetSyncSource(m_pClock);
-        m_pRenderer->SetStreamStart(tStreamStart);
-        CAutoLock lock(m_pRenderer->InterfaceLock());
-        m_pRenderer->StartStreaming();  // resets the averages
+        m_pRenderer = StreamingRenderer(m_pClock, tStreamStart);
     }
     // The decision for a frame [start, start + kFrame) at the current clock.
     HRESULT Decide(REFERENCE_TIME tStart) {
@@ -49,9 +42,7 @@ protected:
     }
     BOOL Schedule(REFERENCE_TIME tStart) {
         CFakeSample sample(tStart, tStart + kFrame);
-        CAutoLock ilock(m_pRenderer->InterfaceLock());
-        CAutoLock lock(m_pRenderer->RendererLock());
-        return m_pRenderer->ScheduleSample(&sample);
+        return ScheduleUnderLocks(m_pRenderer, &sample);
     }
     // A renderer three times slower than the frame rate, last drawn just now.
     void MakeSlow() {

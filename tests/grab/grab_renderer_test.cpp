@@ -1,11 +1,10 @@
-// The grab renderer without a clock (real-time playback is tested with the
-// file graph): types, the sample kept, bounded copies racing the stream.
+// The grab renderer without a clock: types, the sample kept, bounded copies
+// racing the stream.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -81,8 +80,7 @@ uint32_t FrameIndex(const BYTE* p) {
     return index;
 }
 
-// True when p[0..cb) is the pattern of the frame whose index it carries
-// (every byte when step is 1, else every step-th).
+// True when p[0..cb) (every step-th byte) is the pattern of its frame index.
 bool IsFramePattern(const BYTE* p, size_t cb, size_t step = 1) {
     for (size_t i = 4; i < cb; i += step) {
         if (p[i] != static_cast<BYTE>(FrameIndex(p) * 31 + i * 7 + (i >> 9))) return false;
@@ -111,8 +109,7 @@ public:
     }
 
     // Delivers one pool sample of cb bytes with the pattern of index (and a
-    // new type if pmt is set) on the calling thread, to a renderer running
-    // without a clock. Returns Receive's answer.
+    // new type if pmt is set) on the calling thread; returns Receive's answer.
     HRESULT DeliverFrame(uint32_t index, LONG cb, const CMediaType* pmt = nullptr) {
         IMemAllocator* pAlloc = Allocator();
         if (!pAlloc) return E_FAIL;
@@ -131,7 +128,7 @@ public:
     }
 };
 
-// A source whose thread waits at its gate: the test delivers the samples.
+// A source whose thread waits at its gate: the test delivers.
 SourceOptions IdleSource(LONG width = 64, LONG height = 48) {
     return SourceOptions{.width = width, .height = height};
 }
@@ -151,70 +148,58 @@ LONG CopyOut(CGrabRenderer* pRenderer, std::vector<BYTE>& dest) {
     return pRenderer->CopyFrameTo(dest.data(), static_cast<LONG>(dest.size()));
 }
 
-// Refused types get S_FALSE exactly from CheckMediaType and from the pin's
-// QueryAccept; the size limit is the padded image (stride x |H|) in 64 bits.
+// Refused types get S_FALSE exactly, from CheckMediaType and QueryAccept
+// alike; the size limit is the padded image (stride x |H|) in 64 bits.
 TEST_F(GrabRendererTest, AcceptsOnlyValidRgb24UnderTwoGiBAndAdoptsItsGeometry) {
-    const std::pair<std::function<void(VideoTypeParams&)>, HRESULT> cases[] = {
-        {[](VideoTypeParams& s) { s.height = -48; }, S_OK},
-        {[](VideoTypeParams& s) { s.width = 4, s.height = 178956970; }, S_OK},  // 2^31 - 8 bytes
-        {[](VideoTypeParams& s) { s.compression = BI_BITFIELDS; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.bitCount = 32; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.format = FORMAT_VideoInfo2; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.cbFormat = 87; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.width = -1; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.height = INT32_MIN; }, S_FALSE},
-        {[](VideoTypeParams& s) { s.width = 30000, s.height = -30000; }, S_FALSE},  // 2.7e9 bytes
+    const std::pair<VideoTypeParams, HRESULT> cases[] = {
+        {{.height = -48}, S_OK},
+        {{.width = 4, .height = 178956970}, S_OK},  // 2^31 - 8 bytes
+        {{.compression = BI_BITFIELDS}, S_FALSE},
+        {{.bitCount = 32}, S_FALSE},
+        {{.format = FORMAT_VideoInfo2}, S_FALSE},
+        {{.cbFormat = 87}, S_FALSE},
+        {{.width = -1}, S_FALSE},
+        {{.height = INT32_MIN}, S_FALSE},
+        {{.width = 30000, .height = -30000}, S_FALSE},  // 2.7e9 bytes
     };
     GrabGraph graph(IdleSource(), nullptr, /*bConnect=*/false);
+    CGrabRenderer* pRenderer = graph.Renderer();
     int i = 0;
-    for (const auto& [edit, expected] : cases) {
-        VideoTypeParams params;
-        edit(params);
+    for (const auto& [params, expected] : cases) {
         const CMediaType mt = MakeVideoType(params);
-        EXPECT_EQ(graph.Renderer()->CheckMediaType(&mt), expected) << "case " << i;
+        EXPECT_EQ(pRenderer->CheckMediaType(&mt), expected) << "case " << i;
         EXPECT_EQ(graph.Pin()->QueryAccept(&mt), expected) << "case " << i++;
     }
-    // A length without a block.
     CMediaType mt = MakeVideoType(VideoTypeParams{});
     mt.ResetFormatBuffer();
-    mt.cbFormat = sizeof(VIDEOINFOHEADER);
-    EXPECT_EQ(graph.Renderer()->CheckMediaType(&mt), S_FALSE);
+    mt.cbFormat = sizeof(VIDEOINFOHEADER);  // a length without a block
+    EXPECT_EQ(pRenderer->CheckMediaType(&mt), S_FALSE);
     mt.cbFormat = 0;
 
-    // Adoption: geometry, the low 32 bits of the duration, a padded size.
-    CGrabRenderer* pRenderer = graph.Renderer();
-    VideoTypeParams params;
-    params.height = -48;
-    params.avgTimePerFrame = (REFERENCE_TIME{5} << 32) + 333667;
+    // Adoption: |height|, top-down kept, the low 32 bits of the duration.
+    VideoTypeParams params{.height = -48, .avgTimePerFrame = (REFERENCE_TIME{5} << 32) + 333667};
     mt = MakeVideoType(params);
     ASSERT_EQ(pRenderer->SetMediaType(&mt), S_OK);
-    EXPECT_EQ(pRenderer->GetFrameWidth(), 64);
     EXPECT_EQ(pRenderer->GetFrameHeight(), 48);
     BITMAPINFO bmi;
     pRenderer->GetFrameFormat(&bmi);
-    EXPECT_EQ(bmi.bmiHeader.biHeight, -48);  // top-down stays top-down
+    EXPECT_EQ(bmi.bmiHeader.biHeight, -48);
     EXPECT_EQ(pRenderer->GetFrameDuration(), 333667);
 
-    // Consumers size their buffers from biSizeImage, which BI_RGB may leave
-    // 0: it is raised to the padded size, never lowered.
+    // Consumers size their buffers from biSizeImage: it is raised to the
+    // padded size, never lowered.
     const std::pair<DWORD, DWORD> sizes[] = {{3 * 321 * 241, 964 * 241}, {300000, 300000}};
     for (const auto& [given, adopted] : sizes) {
-        params = VideoTypeParams{};
-        params.width = 321;
-        params.height = 241;
-        params.sizeImage = given;
-        mt = MakeVideoType(params);
+        mt = MakeVideoType({.width = 321, .height = 241, .sizeImage = given});
         ASSERT_EQ(pRenderer->SetMediaType(&mt), S_OK);
         pRenderer->GetFrameFormat(&bmi);
         EXPECT_EQ(bmi.bmiHeader.biSizeImage, adopted);
     }
 }
 
-// A copy goes no further than the frame, the sample's actual length, the
-// sample's buffer or the destination. The sample buffers are exactly
-// GetSize() bytes, so ASan sees any read past them. With 3*W not a multiple
-// of 4, the frame is the whole padded image (longer than 3*W*H): the right
-// end of the top rows is refreshed too.
+// A copy goes no further than the frame, the sample's actual length, its
+// buffer (exactly GetSize() bytes: ASan sees a read past it) or the
+// destination. With 3*W not a multiple of 4 the frame is the padded image.
 TEST_F(GrabRendererTest, CopyIsBoundedBySampleLengthBufferAndDestination) {
     GrabGraph graph(IdleSource(321, 241));
     graph.Run();
@@ -255,15 +240,13 @@ TEST_F(GrabRendererTest, CopyIsBoundedBySampleLengthBufferAndDestination) {
     }
 }
 
-// The consumer sized its buffer once, for the first format. The stream then
-// changes to a larger and later to a smaller frame while the consumer keeps
-// updating and copying: every copy stays within the consumer's buffer, no
-// copy reads a freed or smaller frame buffer (ASan), no field is touched
-// without the frame lock (TSan), and each copy is one whole frame.
+// The consumer sized its buffer once, for the first format; the stream then
+// grows and shrinks while it keeps copying. Every copy stays within its
+// buffer, reads no freed frame buffer (ASan) or unlocked field (TSan), and is
+// one whole frame.
 TEST_F(GrabRendererTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
     GrabGraph graph(IdleSource(64, 48));
     CGrabRenderer* pRenderer = graph.Renderer();
-    // Pool buffers big enough for the largest frame of the run.
     const LONG cbLarge = PaddedSize(320, 240);
     {
         IMemAllocator* pAlloc = graph.Allocator();
@@ -298,32 +281,24 @@ TEST_F(GrabRendererTest, ConsumerCopiesStayInBoundsWhileTypeChangesMidStream) {
     const std::pair<LONG, LONG> phases[] = {{64, 48}, {320, 240}, {32, 24}};
     uint32_t index = 0;
     for (const auto& [width, height] : phases) {
-        VideoTypeParams params;
-        params.width = width;
-        params.height = height;
-        const CMediaType mt = MakeVideoType(params);
+        const CMediaType mt = MakeVideoType({.width = width, .height = height});
         for (int i = 0; i < RaceLoops(60); ++i) {
             const CMediaType* pChange = i == 0 && width != 64 ? &mt : nullptr;
             ASSERT_EQ(graph.DeliverFrame(index++, PaddedSize(width, height), pChange), S_OK);
         }
         EXPECT_EQ(pRenderer->GetFrameWidth(), width);
     }
-    // On a loaded machine the consumer may not have run at all yet: the last
-    // frame stays held, so it gets at least that one.
+    // The last frame stays held: a late consumer still gets that one.
     ASSERT_TRUE(WaitUntil([&] { return nCopies.load() > 0; }));
     bStop = true;
     consumer.join();
     EXPECT_EQ(nBad.load(), 0);
-    // Three buffers were made; only the current one is left.
-    EXPECT_EQ(DIBSectionsActive(), 1);
+    EXPECT_EQ(DIBSectionsActive(), 1);  // of the three frame buffers
 }
 
-// A sample held across stop and disconnection would keep the pool's
-// decommit from completing, and the next SetProperties would fail with
-// buffers outstanding. The fixture checks that destruction with a held
-// sample frees it and the frame buffer.
+// A sample held across disconnection would keep the pool's decommit from
+// completing, and the next SetProperties would fail with buffers outstanding.
 TEST_F(GrabRendererTest, ReconnectionAfterStopWithHeldSampleSucceeds) {
-    // A window that counts repaint requests.
     auto pRepaints = std::make_unique<std::atomic<int>>(0);
     const HWND hWnd = RegisterWindowHandle(
         [](void* p) { static_cast<std::atomic<int>*>(p)->fetch_add(1); }, pRepaints.get());
@@ -349,17 +324,13 @@ TEST_F(GrabRendererTest, ReconnectionAfterStopWithHeldSampleSucceeds) {
     ASSERT_EQ(CopyOut(pRenderer, dest), PaddedSize(64, 48));
     EXPECT_EQ(FrameIndex(dest.data()), 7u);
 
-    // A frame buffer that cannot be created (40000 x 40000 x 3 bytes; a
-    // VIDEOINFOHEADER2 type skips CheckMediaType's size limit) is a failure,
-    // and the format, duration, buffer and frame stay: a consumer that sized
-    // its buffers from the format is never handed another frame size.
+    // A frame buffer that cannot be made (VIDEOINFOHEADER2 skips the size
+    // check) fails, and format, duration and frame all stay: a consumer is
+    // never handed another frame size than it sized for.
     BITMAPINFO before, after;
     pRenderer->GetFrameFormat(&before);
-    VideoTypeParams huge;
-    huge.format = FORMAT_VideoInfo2;
-    huge.width = huge.height = 40000;
-    huge.avgTimePerFrame = 1;
-    const CMediaType mt = MakeVideoType(huge);
+    const CMediaType mt = MakeVideoType(
+        {.format = FORMAT_VideoInfo2, .width = 40000, .height = 40000, .avgTimePerFrame = 1});
     EXPECT_EQ(pRenderer->SetMediaType(&mt), E_OUTOFMEMORY);
     pRenderer->GetFrameFormat(&after);
     EXPECT_EQ(std::memcmp(&before, &after, sizeof(before)), 0);

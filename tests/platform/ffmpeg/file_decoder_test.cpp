@@ -1,7 +1,5 @@
-// CFileDecoder on clips made by the clip generator: padded rows against an
-// independent decoder (the ffmpeg command), damaged files and stop requests.
-// Geometry, timing, exact seeks forward and back, and files that cannot be
-// opened are checked through the filter graph (tests/platform/media).
+// CFileDecoder on generated clips: padded rows against an independent
+// decoder (the ffmpeg command), damaged files, exact seeks and stop requests.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -42,11 +40,9 @@ std::vector<uint8_t> FfmpegFrames(const std::string& strPath) {
     return out;
 }
 
-// Widths whose rows need padding: zero pad bytes, nothing written past the
-// image, and every pixel equal to the ffmpeg command's output. 321 is odd
-// (H.264 then codes 4:4:4); 322 and 326 are 4:2:0 widths where swscale's SIMD
-// converters get the last pixels of a row wrong when given rows with no room
-// to spare.
+// Padded rows: zero pad, nothing written past the image, every pixel as the
+// ffmpeg command gives it. 321 is odd (H.264 codes 4:4:4); at 322 and 326
+// (4:2:0) swscale's SIMD converters get a tight row's last pixels wrong.
 TEST(PaddedRows, ComeOutWithZeroPadAndTheReferencePixels) {
     const struct {
         EClipFormat eFormat;
@@ -82,9 +78,6 @@ TEST(PaddedRows, ComeOutWithZeroPadAndTheReferencePixels) {
         EXPECT_EQ(nDiffering, 0u);
     }
 }
-
-// ---------------------------------------------------------------------------
-// Damaged files
 
 TEST(BrokenFiles, DamagedFilesOpenAndEndCleanlyOrFailButNeverHangOrCrash) {
     const std::string strSource = CClipCache::Get().Clip(EClipFormat::AviMpeg4, 64, 48, 30, 30);
@@ -125,10 +118,9 @@ TEST(BrokenFiles, DamagedFilesOpenAndEndCleanlyOrFailButNeverHangOrCrash) {
     }
 }
 
-// An MPEG transport stream has no index: the demuxer finds a time by
-// searching the file and may land on the second keyframe when asked for the
-// first. Every frame of the first two groups, reached by a seek from far
-// ahead, must be the one decoding in order gives.
+// A transport stream has no index: a demuxer seek searches the file and may
+// land on the second keyframe when asked for the first. Every frame of the
+// first two groups, reached from far ahead, must be the one read in order.
 TEST(ExactSeek, ReachesTheFirstFramesOfAStreamWithoutAnIndex) {
     const std::string strPath = CClipCache::Get().Path("no-index.ts");
     const std::string strCmd =
@@ -152,9 +144,6 @@ TEST(ExactSeek, ReachesTheFirstFramesOfAStreamWithoutAnIndex) {
         EXPECT_TRUE(frame == inOrder[llFrame]) << "frame " << llFrame;
     }
 }
-
-// ---------------------------------------------------------------------------
-// Stop requests.
 
 TEST(StopRequest, AbortsReadSeekAndOpenAndReadingResumesAfterTheLastFrameDelivered) {
     const std::string strPath = CClipCache::Get().Clip(EClipFormat::Mp4H264, 64, 48, 40, 30);
@@ -180,9 +169,8 @@ TEST(StopRequest, AbortsReadSeekAndOpenAndReadingResumesAfterTheLastFrameDeliver
     EXPECT_EQ(Read(dec, buf), 31);
 }
 
-// A segment's reader looks at the next frame's time before deciding to read
-// it: looking must neither consume nor skip it, and the frames around the
-// read position must then be reached again without a demuxer seek.
+// Looking at the next frame's time neither consumes nor skips it, and the
+// frames around the read position are reached again without a demuxer seek.
 TEST(PeekNextTime, LeavesTheFrameForTheNextReadAndStepsBothWaysWithoutADemuxerSeek) {
     for (EClipFormat eFormat : {EClipFormat::Mp4H264, EClipFormat::AviMpeg4}) {
         SCOPED_TRACE(ClipFormatName(eFormat));
@@ -197,8 +185,7 @@ TEST(PeekNextTime, LeavesTheFrameForTheNextReadAndStepsBothWaysWithoutADemuxerSe
         ASSERT_EQ(dec.PeekNextTime(&rt), S_OK);
         EXPECT_EQ(rt, dec.FrameToTime(7)) << "a second look sees the same frame";
         const LONGLONG llSeeks = dec.GetDemuxerSeekCount();
-        // Across the keyframe at 8 and back: continued decoding and the
-        // frames kept behind the read position.
+        // Across the keyframe at 8 and back.
         const int steps[] = {7, 8, 9, 8, 7, 6, 7, 8};
         for (int n : steps) {
             ASSERT_EQ(dec.SeekToFrame(n), S_OK);
@@ -208,7 +195,7 @@ TEST(PeekNextTime, LeavesTheFrameForTheNextReadAndStepsBothWaysWithoutADemuxerSe
         }
         EXPECT_EQ(dec.GetDemuxerSeekCount(), llSeeks);
         // Read straight through, only the last two frames stay: a step back
-        // past them goes through the demuxer and still lands exactly.
+        // past them seeks the demuxer and still lands exactly.
         dec.KeepRecentFrames(false);
         for (int n = 9; n < 14; ++n) ASSERT_EQ(Read(dec, buf), n);
         ASSERT_EQ(dec.SeekToFrame(12), S_OK);

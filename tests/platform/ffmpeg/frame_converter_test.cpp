@@ -101,14 +101,25 @@ TEST(FrameConverter, LimitedRangeYuvGivesExactBlackWhiteAndGrey) {
     }
 }
 
-TEST(FrameConverter, RefusesShortRawFramesAndBrokenJpeg) {
+TEST(FrameConverter, RefusesCodesLayoutsAndFramesItCannotRead) {
+    CFrameConverter conv;
+    std::vector<uint8_t> out(320 * 240 * 3);
+    EXPECT_FALSE(CFrameConverter::IsConvertible(MakeFourcc('H', '2', '6', '4')));
+    EXPECT_EQ(conv.Init(MakeRawLayout(MakeFourcc('H', '2', '6', '4'), 320, 240)),
+              VFW_E_TYPE_NOT_ACCEPTED);
+    SRawFrameLayout l = MakeRawLayout(MakeFourcc('Y', 'U', 'Y', 'V'), 320, 240);
+    l.nBytesPerLine = 320;  // shorter than a row
+    EXPECT_EQ(conv.Init(l), VFW_E_TYPE_NOT_ACCEPTED);
+    l = MakeRawLayout(MakeFourcc('Y', 'U', '1', '2'), 320, 240);
+    l.nSizeImage -= 1;  // chroma planes would run past the frame
+    EXPECT_EQ(conv.Init(l), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(conv.Convert(out.data(), 16, out.data()), E_UNEXPECTED);  // no layout taken
+
     CFramePainter painter;
     const SRawFrameLayout yuyv = MakeRawLayout(MakeFourcc('Y', 'U', 'Y', 'V'), 320, 240, 16);
     std::vector<uint8_t> raw(yuyv.nSizeImage);
     ASSERT_EQ(painter.Paint(7, yuyv, raw.data(), raw.size()), raw.size());
-    CFrameConverter conv;
     ASSERT_EQ(conv.Init(yuyv), S_OK);
-    std::vector<uint8_t> out(conv.OutputSize());
     EXPECT_EQ(conv.Convert(raw.data(), raw.size() - 1, out.data()), S_FALSE);
     EXPECT_EQ(conv.Convert(raw.data(), raw.size(), out.data()), S_OK);
 
@@ -131,21 +142,6 @@ TEST(FrameConverter, RefusesShortRawFramesAndBrokenJpeg) {
     EXPECT_EQ(ReadFrameNumber(out.data(), 320, 240), 9u);
 }
 
-TEST(FrameConverter, RefusesCodesAndLayoutsItCannotRead) {
-    CFrameConverter conv;
-    EXPECT_FALSE(CFrameConverter::IsConvertible(MakeFourcc('H', '2', '6', '4')));
-    EXPECT_EQ(conv.Init(MakeRawLayout(MakeFourcc('H', '2', '6', '4'), 320, 240)),
-              VFW_E_TYPE_NOT_ACCEPTED);
-    SRawFrameLayout l = MakeRawLayout(MakeFourcc('Y', 'U', 'Y', 'V'), 320, 240);
-    l.nBytesPerLine = 320;  // shorter than a row
-    EXPECT_EQ(conv.Init(l), VFW_E_TYPE_NOT_ACCEPTED);
-    l = MakeRawLayout(MakeFourcc('Y', 'U', '1', '2'), 320, 240);
-    l.nSizeImage -= 1;  // chroma planes would run past the frame
-    EXPECT_EQ(conv.Init(l), VFW_E_TYPE_NOT_ACCEPTED);
-    std::vector<uint8_t> out(16);
-    EXPECT_EQ(conv.Convert(out.data(), out.size(), out.data()), E_UNEXPECTED);
-}
-
 // A decoded picture whose top half is white (Y 235) and bottom half black
 // (Y 16), chroma neutral.
 AVFrame* HalfWhitePicture(AVPixelFormat fmt, int w, int h) {
@@ -166,10 +162,9 @@ AVFrame* HalfWhitePicture(AVPixelFormat fmt, int w, int h) {
     return p;
 }
 
-// The file decoder's pictures: scaled to the output size, bottom-up, every
-// pixel of every row converted (widths that are no multiple of 8 are where
-// swscale's SIMD writers leave a tight row's last pixels alone), pad bytes
-// zero, nothing written past the frame.
+// The file decoder's pictures: scaled, bottom-up, every pixel of every row
+// converted (swscale's SIMD writers skip a tight row's last pixels at widths
+// off a multiple of 8), pad bytes zero, nothing written past the frame.
 TEST(FrameConverter, DecodedPicturesAreConvertedToTheLastPixelBottomUpWithZeroPadding) {
     using Q = CFrameConverter::EQuality;
     struct SPicture {

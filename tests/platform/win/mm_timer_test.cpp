@@ -69,9 +69,8 @@ TEST(MmTimer, KillFromTheCallbackNeitherWaitsNorDeadlocks) {
 
 TEST(MmTimer, KillRacingTheDeadlineNeverLeavesACallbackBehind) {
     // Timers due at once, killed straight away: the kill waits for a callback
-    // in progress, and a killed callback never starts later. Ids are never 0
-    // or handed out twice: the renderer's timer callback acts only for the id
-    // it stored, so a reused id would let a killed timer's late callback pass.
+    // in progress, and a killed one never starts later. Ids are never 0 or
+    // reused: the renderer's callback acts only for the id it stored.
     const int loops = pelora_test::RaceLoops(3000);
     std::vector<std::unique_ptr<CallbackRecord>> records;
     std::vector<int> callsAtKill;
@@ -96,9 +95,8 @@ TEST(MmTimer, KillRacingTheDeadlineNeverLeavesACallbackBehind) {
     }
 }
 
-// The timing lines print counts in ten places ("%10I64d(count)"): at 100 ns a
-// count there covers more than 16 minutes, and the counts turn into the same
-// milliseconds as the monotonic clock (a hang guard sleep, not a speed check).
+// Counts of 100 ns (the timing lines print ten places: over 16 minutes) in
+// step with the monotonic clock.
 TEST(PerformanceCounter, Ticks100NanosecondCountsInStepWithTheMonotonicClock) {
     LARGE_INTEGER liFreq{}, liStart{}, liEnd{};
     ASSERT_TRUE(QueryPerformanceFrequency(&liFreq));
