@@ -22,7 +22,6 @@
 #include "processing/camera_frame_source.h"
 #include "processing/file_frame_source.h"
 #include "processing/still_frame_source.h"
-#include "processing/frame_window.h"
 #include "processing/frame_worker.h"
 #include "platform/test_clips.h"
 #include "tools/frame_pattern.h"
@@ -75,7 +74,6 @@ public:
         const SeekMode eMode = clip.bFrameFormat ? SEEK_COMPLETION : SEEK_POLL;
         Start(std::make_unique<CFileFrameSource>("clip", eMode), pfnPlugin, bEveryFrame);
     }
-    // A clip file on the real file graph.
     CWorkerRig(const std::string& strPath, SeekMode eMode, TAVROFUNC pfnPlugin = &CountingPlugin,
                bool bEveryFrame = false) {
         SetFileGraphFactory(nullptr);
@@ -148,6 +146,9 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
         {"frame format", {.nFrames = 24, .dSpeed = 4}, false, 1, 24},
         {"media time", {.nFrames = 24, .bFrameFormat = false, .dSpeed = 4}, false, 1, 24},
         {"every frame, none skipped", {.nFrames = 20, .dSpeed = 4}, true, 20, 0},
+        // A container may round its duration up a frame: the stream ends
+        // before the count, and the run reports the frames it processed.
+        {"every frame, short stream", {.nFrames = 20, .dSpeed = 4, .nDecodable = 18}, true, 18, 0},
         // Frame 2 starts at 333333, one unit short of frame 1's start plus the
         // duration (as every third frame): a graph that advanced by one frame
         // still shows a new one. At 15 frames a second every frame stays long
@@ -160,14 +161,14 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        const int nStream = c.clip.nDecodable > 0 ? c.clip.nDecodable : c.clip.nFrames;
         g_nPluginCalls = 0;
         CWorkerRig rig(c.clip, &CountingPlugin, c.bEveryFrame);
         rig.m_worker.RequestPlay();
         ASSERT_TRUE(rig.WaitForRunEnd());
         // The line formats are checked on the headless runner's output.
         EXPECT_EQ(rig.m_window.Values("line 210"),
-                  std::vector<std::string>{"処理フレーム数 " + std::to_string(c.clip.nFrames) +
-                                           " Frame"});
+                  std::vector<std::string>{"処理フレーム数 " + std::to_string(nStream) + " Frame"});
         EXPECT_EQ(rig.m_window.Values("line 220").size(), 1u);
         EXPECT_EQ(rig.m_window.Values("line 230").size(), 1u);
 
@@ -176,7 +177,7 @@ TEST(FrameWorker, RunFromZeroProcessesFramesInOrderToTheEndAndReportsStatistics)
         // Rising to the last frame: the end position is frame N-1, never frame N.
         EXPECT_TRUE(std::adjacent_find(indexes.begin(), indexes.end(), std::greater_equal<>()) ==
                     indexes.end());
-        EXPECT_EQ(indexes.back(), c.clip.nFrames - 1);
+        EXPECT_EQ(indexes.back(), nStream - 1);
         EXPECT_LE(std::stoll(rig.m_window.Values("end").front()), c.llMaxSkipped);
         EXPECT_GE(g_nPluginCalls.load(), static_cast<int>(indexes.size()));
         // Buttons reset, playing ended, position rewound, a frame of the clip shown.
@@ -237,43 +238,36 @@ TEST(FrameWorker, ShowsFrameZeroFirstAndStepsAndSliderMoveThePositionAndShowThat
     }
 }
 
-TEST(FrameWorker, PauseKeepsThePositionAndProcessesTheFrameAgain) {
+// Paused passes process the frame at the position again; Stop rewinds and
+// shows frame 0 unprocessed, not the last frame played.
+TEST(FrameWorker, PauseProcessesTheSameFrameAgainAndStopRewindsToFrameZero) {
     CWorkerRig rig({.nFrames = 300}, &InvertingPlugin);
-    rig.m_worker.RequestPlay();
+    ASSERT_TRUE(rig.WaitForDisplayed(0));
+    rig.m_worker.RequestPlay();  // from the position last sought
     ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }, kRunBound));
     rig.m_worker.RequestPause();
     ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsRunning(); }, kRunBound));
     const LONGLONG llPaused = rig.m_worker.Position();
     const int nCalls = g_nPluginCalls.load();
-    // Paused passes call the plug-in again on the same frame, and show it processed.
     EXPECT_TRUE(WaitUntil([&] { return g_nPluginCalls.load() >= nCalls + 3; }, kRunBound));
     EXPECT_EQ(rig.m_worker.Position(), llPaused);
     EXPECT_TRUE(rig.m_worker.IsPlaying());
     EXPECT_EQ(rig.DisplayedIndex(/*bInverted=*/true), llPaused);
-    // "+1Frame" while paused: the next frame, processed.
-    rig.m_worker.StepForward();
+    rig.m_worker.StepForward();  // "+1Frame" while paused: the next frame, processed
     EXPECT_TRUE(rig.WaitForDisplayed(static_cast<int>(llPaused) + 1, /*bInverted=*/true));
     rig.m_worker.RequestPlay();
     EXPECT_TRUE(WaitUntil([&] { return rig.m_worker.Position() > llPaused + 2; }, kRunBound));
-}
 
-TEST(FrameWorker, StopRewindsAndShowsFrameZeroAgain) {
-    CWorkerRig rig({.nFrames = 300});
-    ASSERT_TRUE(rig.WaitForDisplayed(0));
-    rig.m_worker.RequestPlay();  // from the position last sought
-    ASSERT_TRUE(WaitUntil([&] { return rig.m_worker.Position() >= 5; }, kRunBound));
     rig.m_worker.RequestStop();
     ASSERT_TRUE(WaitUntil([&] { return !rig.m_worker.IsPlaying() && !rig.m_worker.IsRunning(); },
                           kRunBound));
     EXPECT_EQ(rig.m_worker.Position(), 0);
-    // The frame shown is the frame at the position shown, not the last one played.
     EXPECT_TRUE(rig.WaitForDisplayed(0));
     EXPECT_TRUE(rig.WaitForSliderAt(0));
 }
 
 // A source without positions (a still image; a camera alike): no slider, no
-// counter, no run to an end of stream. Playing processes the frame on every
-// pass; Stop ends playing and the frame is shown unprocessed again.
+// counter, no run; the frame is processed on every pass while playing.
 TEST(FrameWorker, SourceWithoutPositionsIsProcessedEveryPassWhilePlayingAndNeverRuns) {
     const BITMAPINFO bmi = BuildRgb24Format(30, 20);
     std::vector<uint8_t> image(bmi.bmiHeader.biSizeImage);
@@ -367,23 +361,10 @@ TEST(FrameWorker, FrameBuffersAreInMemoryBeforeTheFirstCall) {
         << "pages not in memory out of " << abResident.size();
 }
 
-// A container may round its duration up a frame (an ASF of 90 frames at 30
-// fps that says 3.046 s): the stream ends before the frame count, and the
-// run reports the frames it processed, not the count.
-TEST(FrameWorker, EveryFrameOfAStreamShorterThanItsCountReportsTheFramesProcessed) {
-    CWorkerRig rig(SFakeClip{.nFrames = 20, .dSpeed = 4, .nDecodable = 18}, &CountingPlugin,
-                   /*bEveryFrame=*/true);
-    rig.m_worker.RequestPlay();
-    ASSERT_TRUE(rig.WaitForRunEnd());
-    std::vector<LONGLONG> expected(18);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(rig.m_window.Processed(), expected);
-    EXPECT_EQ(rig.m_window.Values("line 210"), std::vector<std::string>{"処理フレーム数 18 Frame"});
-}
-
-// The same in real time: the picture at the end is the last one decoded, not
-// frame N-1 of the count, and no frame past it counts as skipped. Slowed
-// down so that every frame is seen.
+// A stream that ends before its frame count (a container that rounds its
+// duration up a frame), in real time: the picture at the end is the last one
+// decoded, not frame N-1 of the count, and no frame past it counts as
+// skipped. Slowed down so that every frame is seen.
 TEST(FrameWorker, PlaybackOfAStreamShorterThanItsCountEndsOnItsLastFrameNoneSkipped) {
     CWorkerRig rig(SFakeClip{.nFrames = 12, .dSpeed = 0.5, .nDecodable = 10}, &CountingPlugin,
                    /*bEveryFrame=*/false);
@@ -426,13 +407,11 @@ TEST(FrameWorker, LongPaintHoldsUpNeitherTheRunNorItsOwnFrame) {
     EXPECT_EQ(rig.DisplayedIndex(), 3) << "the next paint shows the newest frame";
 }
 
-// The real file graph (seeking on each kind of clip is checked with the
-// graph itself), on clips with B-frames: in AVI their packets carry no
+// The real file graph on clips with B-frames: in AVI their packets carry no
 // presentation time and the decoder hands out the last pictures only when
-// drained at the end of the file. Every-frame processes each picture once,
-// as its own frame; a real-time run reaches the last picture, processes none
-// twice, and is back at frame 0 showing frame 0, though the graph last
-// rendered the last picture.
+// drained at the end of the file. Both kinds of run process each picture
+// once, as its own frame, reach the last picture, and are back at frame 0
+// showing frame 0, though the graph last rendered the last picture.
 TEST(FrameWorkerOnClips, BFrameClipsProcessEachPictureOnceAsItsOwnFrameToTheLast) {
     const struct {
         EClipFormat eFormat;
@@ -444,37 +423,29 @@ TEST(FrameWorkerOnClips, BFrameClipsProcessEachPictureOnceAsItsOwnFrameToTheLast
         {EClipFormat::Mp4H264, 50, 3, SEEK_POLL},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(ClipFormatName(c.eFormat));
         const std::string strPath =
             CClipCache::Get().Clip(c.eFormat, 96, 64, c.nFrames, 50, 12, c.nBFrames);
-        std::vector<int> all(c.nFrames);
-        std::iota(all.begin(), all.end(), 0);
-        {
-            CWorkerRig rig(strPath, c.eMode, &RecordingPlugin, /*bEveryFrame=*/true);
+        for (bool bEveryFrame : {true, false}) {
+            SCOPED_TRACE(std::string(ClipFormatName(c.eFormat)) +
+                         (bEveryFrame ? ", every frame" : ", real time"));
+            CWorkerRig rig(strPath, c.eMode, &RecordingPlugin, bEveryFrame);
             SeenAndClear();
             rig.m_worker.RequestPlay();
             ASSERT_TRUE(rig.WaitForRunEnd());
-            EXPECT_EQ(SeenAndClear(), all);
+            const std::vector<int> seen = SeenAndClear();
             const std::vector<LONGLONG> processed = rig.m_window.Processed();
-            EXPECT_EQ(std::vector<int>(processed.begin(), processed.end()), all);
+            ASSERT_FALSE(seen.empty());
+            EXPECT_EQ(std::vector<int>(processed.begin(), processed.end()), seen);
+            EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) ==
+                        seen.end());
+            EXPECT_EQ(seen.back(), c.nFrames - 1);
+            EXPECT_TRUE(!bEveryFrame || seen.size() == static_cast<size_t>(c.nFrames));
+            // Every frame processed or counted as skipped, none lost before the end.
+            EXPECT_EQ(
+                static_cast<LONGLONG>(seen.size()) + std::stoll(rig.m_window.Values("end").front()),
+                c.nFrames);
+            EXPECT_TRUE(rig.WaitForDisplayed(0));
         }
-        CWorkerRig rig(strPath, c.eMode, &RecordingPlugin);
-        SeenAndClear();
-        rig.m_worker.RequestPlay();
-        ASSERT_TRUE(rig.WaitForRunEnd());
-        const std::vector<int> seen = SeenAndClear();
-        const std::vector<LONGLONG> processed = rig.m_window.Processed();
-        ASSERT_FALSE(seen.empty());
-        EXPECT_EQ(std::vector<int>(processed.begin(), processed.end()), seen)
-            << "each picture as its own frame";
-        EXPECT_TRUE(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) ==
-                    seen.end());
-        EXPECT_EQ(seen.back(), c.nFrames - 1);
-        // Every frame processed or counted as skipped, none lost before the end.
-        EXPECT_EQ(
-            static_cast<LONGLONG>(seen.size()) + std::stoll(rig.m_window.Values("end").front()),
-            c.nFrames);
-        EXPECT_TRUE(rig.WaitForDisplayed(0));
     }
 }
 

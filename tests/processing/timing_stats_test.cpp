@@ -39,10 +39,6 @@ TEST(TimingStats, PercentilesAreMeasuredValuesOfNearestRankForAnySizeAndOrder) {
         ExpectNearestRank(vd, 50.0, s.dMedian);
         ExpectNearestRank(vd, 90.0, s.dP90);
         ExpectNearestRank(vd, 99.0, s.dP99);
-        EXPECT_LE(s.dMin, s.dMedian);
-        EXPECT_LE(s.dMedian, s.dP90);
-        EXPECT_LE(s.dP90, s.dP99);
-        EXPECT_LE(s.dP99, s.dMax);
     }
     const CTimingStats::SSummary sEmpty = CTimingStats::Summarise({});
     EXPECT_EQ(sEmpty.nCount, 0u);

@@ -72,13 +72,11 @@ TEST(TavroPixelKernels, LumaMatchesTheReferenceOverEveryColourAndExpandWritesOnl
     });
 }
 
-// In the sweep above, colours whose exact luminance is a whole number (the
-// ones the double rounding may pull one lower) are one in a thousand. Here
-// every lane holds one, at every run length up to three vector widths: runs
-// of greys alone (a ramp, as in grey pictures), runs of all such colours
-// shuffled (greys among them) and runs of one such colour (a flat area)
-// take turns. The lanes that take the slow path must get their own
-// correction and no other lane's, and nothing may be written past the run.
+// Colours whose exact luminance is a whole number (the ones the double
+// rounding may pull one lower) are one in a thousand of the sweep. Here every
+// lane holds one, at every run length up to three vector widths, in runs of
+// greys, of all such colours shuffled, and of one such colour (a flat area):
+// each slow-path lane gets its own correction, nothing is written past the run.
 TEST(TavroPixelKernels, LumaIsExactWhereEveryLaneNeedsTheRoundingCorrection) {
     std::vector<uint32_t> anGreys, anWhole;  // blue | green << 8 | red << 16
     for (uint32_t v = 0; v < 256; ++v) anGreys.push_back(v * 0x010101);

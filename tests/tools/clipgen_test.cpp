@@ -80,9 +80,8 @@ TEST_F(ClipgenTest, WritesTheRequestedRateSizeCountAndFirstIndex) {
     }
 }
 
-// B-frames: the streams reorder pictures (the decoder holds some back), so
-// the B-frame tests of the graph and the worker test what they mean to. That
-// every picture shows its own index in presentation order is read back there.
+// B-frame streams reorder pictures (the decoder holds some back), so the
+// B-frame tests of the graph and the worker test what they mean to.
 TEST_F(ClipgenTest, BFrameClipsReorderTheirPictures) {
     for (const char* pszFormat : {"avi-mpeg4", "avi-h264", "mp4-h264"}) {
         SCOPED_TRACE(pszFormat);

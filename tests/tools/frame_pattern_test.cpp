@@ -79,11 +79,10 @@ TEST(FramePattern, FlippedMirroredRotatedAndChannelSwappedPicturesAreRecognisedA
     EXPECT_EQ(p.Index(), -1);
 }
 
-TEST(FramePattern, PictureMadeOfTwoFramesIsRefused) {
+TEST(FramePattern, PictureMadeOfTwoFramesBlankOrUndersizedIsRefused) {
     // Upper rows of frame a over lower rows of frame b, as a half-written
     // buffer would look, split at every row of the index bands. The pairs
-    // differ in both index bytes (otherwise part of the picture is the same
-    // in both and the mix may truly show one of them).
+    // differ in both index bytes (otherwise the mix may truly show one of them).
     const int w = 64, h = 50, nBand = h / 5;
     for (const auto& [a, b] : {std::pair{0, 257}, {5, 0x1234}, {65535, 0}}) {
         const SPicture pb = Make(w, h, b);
@@ -94,11 +93,7 @@ TEST(FramePattern, PictureMadeOfTwoFramesIsRefused) {
             EXPECT_EQ(mix.Index(), -1) << a << " over " << b << " split at row " << nSplit;
         }
     }
-}
-
-// A reader that found an index in a blank picture would let a test take an
-// empty frame for frame 0.
-TEST(FramePattern, BlankOrUndersizedPicturesGiveMinusOne) {
+    // An index found in a blank picture would let a test take an empty frame for frame 0.
     std::vector<uint8_t> grey(96 * 3 * 64, 128);
     EXPECT_EQ(ReadFrameIndex(grey.data(), 96, 64, 96 * 3), -1);
     EXPECT_EQ(ReadFrameIndex(grey.data(), 16, 16, 48), -1);
